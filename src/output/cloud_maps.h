@@ -1,0 +1,15 @@
+// The cloud colour, bump and transparency maps, for transparency mapping or for alpha
+// compositing.
+#pragma once
+
+#include "image/float_image.h"
+#include "render/progress.h"
+#include "render/render_params.h"
+
+namespace globeforge {
+
+void BuildCloudColorMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
+void BuildCloudBumpMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
+void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
+
+}  // namespace globeforge

@@ -1,0 +1,24 @@
+// The ground colour, bump and sea specular maps, built at the layer size and reduced to
+// the output size, and the box-filter reduction that all six maps share.
+#pragma once
+
+#include <cstdint>
+
+#include "image/float_image.h"
+#include "render/progress.h"
+#include "render/render_params.h"
+
+namespace globeforge {
+
+// cloud may be null; mixClouds is treated as false without a cloud layer.
+void BuildGroundColorMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
+                         bool mixClouds, RenderContext& ctx);
+void BuildGroundBumpMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
+                        bool mixClouds, RenderContext& ctx);
+void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground,
+                            const FloatImage* cloud, bool mixClouds, RenderContext& ctx);
+
+// Averages factor x factor blocks of src into dst (copies when the sizes agree).
+void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderContext& ctx);
+
+}  // namespace globeforge

@@ -1,0 +1,71 @@
+// Progress and abort: every stage reports through this facility. The window and the
+// command-line renderer implement ProgressSink to show the image under construction, the
+// message line and to let their own events run; the core never depends on either.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "generate/lcg32.h"
+#include "image/float_image.h"
+
+namespace globeforge {
+
+class ProgressSink {
+public:
+    virtual ~ProgressSink() = default;
+    // Draw the intermediate image (scaled to the preview, whatever its size).
+    virtual void DrawProgressImage(const FloatImage& image) = 0;
+    // Set the message line.
+    virtual void SetMessage(std::string_view message) = 0;
+    // Let pending user events run (repaints, timer ticks, the abort button).
+    virtual void ProcessPendingEvents() = 0;
+};
+
+// The state of one render and the facility its stages report to. The flags are atomics so
+// a window thread may read the percentage and set the abort flag while a render runs.
+class RenderContext {
+public:
+    Lcg32 rng;                                   // the shared random generator
+    std::atomic<bool> AbortRequested{false};     // set by the abort command
+    std::atomic<bool> Rendering{false};          // true while RenderPlanet runs
+    std::atomic<int32_t> ProgressPercent{0};     // 0..100 of the current stage
+    std::atomic<int32_t> ProgressCount{0};       // progress reports since the render began
+    int threads = 1;                             // worker threads for per-pixel work
+    std::string failure;                         // why the last render failed, if not aborted
+
+    // Where ReportProgress draws; null means nothing is drawn, counted or processed.
+    void SetProgressTargets(ProgressSink* sink) { sink_ = sink; }
+    ProgressSink* ProgressTargets() const { return sink_; }
+
+    // End of a sub-step: show the image (if any) and the message, count, process events.
+    void ReportProgress(const FloatImage* image, std::string_view message);
+    void ReportProgress(const FloatImage& image, std::string_view message) {
+        ReportProgress(&image, message);
+    }
+
+    // Lets the window handle pending events (a no-op without targets).
+    void ProcessPendingEvents() {
+        if (sink_) sink_->ProcessPendingEvents();
+    }
+
+    // ProgressPercent := Round(done / total * 100); a total of 0 counts as finished.
+    void SetPercent(int64_t done, int64_t total);
+
+    // The end of one row (or stamp, crater, ...): percentage, events, then the abort test.
+    // Returns true when the stage must stop.
+    bool StepDone(int64_t done, int64_t total) {
+        SetPercent(done, total);
+        ProcessPendingEvents();
+        return AbortRequested.load(std::memory_order_relaxed);
+    }
+
+    bool Aborted() const { return AbortRequested.load(std::memory_order_relaxed); }
+
+private:
+    ProgressSink* sink_ = nullptr;
+};
+
+}  // namespace globeforge

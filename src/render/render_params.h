@@ -1,0 +1,88 @@
+// Every input of one render, named after the settings-file keys, plus the brush image of
+// the running render and the six finished maps it carries back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "image/float_image.h"
+
+namespace globeforge {
+
+// The mixture-mode fields hold these values and are passed to the blends unchanged.
+inline constexpr uint8_t kMixAdd = 0;
+inline constexpr uint8_t kMixSub = 1;
+inline constexpr uint8_t kMixNorm = 2;
+
+inline constexpr FloatPixel MakeColor(float r, float g, float b) { return {r, g, b, 255.0f}; }
+
+struct RenderParams {
+    int32_t RandomSeed = 65536;
+    int32_t OutputResolutionX = 512;
+    int32_t OutputResolutionY = 512;
+    int32_t OverSampling = 1;
+    std::string LoadHeightmap;
+    bool GroundAutoCreate = false;
+    FloatPixel GroundColorHigh = MakeColor(128, 0, 0);
+    FloatPixel GroundColorLow = MakeColor(255, 238, 204);
+    int32_t GroundContr = 100;
+    int32_t GroundXWarp = 1;
+    int32_t GroundYWarp = 1;
+    FloatPixel SeaColorShallow = MakeColor(0, 0, 255);
+    FloatPixel SeaColorDeep = MakeColor(0, 0, 128);
+    int32_t CoastLevel = 0;
+    FloatPixel IceColor = MakeColor(255, 255, 255);
+    int32_t IceQuantity = 0;
+    int32_t NumberOfCraters = 0;
+    int32_t CraterBasicRadius = 10;
+    int32_t CraterHeight = 100;
+    int32_t CraterWarp = 50;
+    int32_t CraterNoise = 100;
+    uint8_t GroundMixtureMode = kMixAdd;
+    int32_t GroundTransparency = 0;
+    std::string LoadCloudAlpha;
+    bool CloudAlphaReverse = false;
+    uint8_t CloudAlphaMixtureMode = kMixNorm;  // carried and stored only
+    int32_t CloudAlphaTransparency = 0;        // carried and stored only
+    bool CloudAutoCreate = false;
+    FloatPixel CloudDarkColor = MakeColor(255, 255, 255);
+    FloatPixel CloudLightColor = MakeColor(192, 192, 192);
+    int32_t CloudQuantity = 1;
+    int32_t CloudXWarp = 1;
+    int32_t CloudYWarp = 1;
+    uint8_t CloudMixtureMode = kMixNorm;
+    int32_t CloudTransparency = 0;
+    bool OutputTransparencyMode = false;  // false: for transparency mapping, true: alpha maps
+
+    // The half-size brush of the running render: set and released by RenderPlanet, drawn
+    // into by the ground and cloud generators. A pointer, so a generator that only reads the
+    // parameters may still redraw the brush.
+    std::unique_ptr<FloatImage> WorkImage;
+
+    // Output file names, in the order the result images follow; empty = not built.
+    std::string OutputColorMap;
+    std::string OutputSpeculerMap;
+    std::string OutputBumpMap;
+    std::string OutputCloudColorMap;
+    std::string OutputCloudBumpMap;
+    std::string OutputCloudTransparencyMap;
+
+    // The built maps, owned by the record until the next render.
+    std::optional<FloatImage> ColorMapImage;
+    std::optional<FloatImage> SpecularMapImage;
+    std::optional<FloatImage> BumpMapImage;
+    std::optional<FloatImage> CloudColorMapImage;
+    std::optional<FloatImage> CloudBumpMapImage;
+    std::optional<FloatImage> CloudTransparencyMapImage;
+};
+
+// Releases the six result images.
+void FreeRenderMaps(RenderParams& params);
+
+// True exactly when no cloud map is requested: the clouds are then baked into the ground
+// maps.
+bool MixCloudsIntoGround(const RenderParams& params);
+
+}  // namespace globeforge
