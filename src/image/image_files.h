@@ -14,11 +14,13 @@ namespace globeforge {
 
 // Loads a picture; the image takes the picture's size with A = 255. False (image
 // unchanged) for a missing, unreadable or corrupt file.
-bool LoadImageFile(FloatImage& image, const std::string& fileName);
+// error, when given, receives a short reason on failure.
+bool LoadImageFile(FloatImage& image, const std::string& fileName, std::string* error = nullptr);
 
 // Writes the image with 8 bits per colour channel (floats clamped, rounded half to even),
 // no alpha. False on any failure.
-bool SaveImageFile(const FloatImage& image, const std::string& fileName);
+bool SaveImageFile(const FloatImage& image, const std::string& fileName,
+                   std::string* error = nullptr);
 
 // The quality of every JPEG written, 90 at start; the setter keeps the low 8 bits.
 int32_t GetJpegQuality();
