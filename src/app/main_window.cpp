@@ -68,8 +68,6 @@ MainWindow::MainWindow(QWidget* parent)
     font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
     font.setPixelSize(12);
     setFont(font);
-    // Text fields are black with lime-green text.
-    setStyleSheet(QStringLiteral("QLineEdit, QSpinBox { background-color: black; color: lime; }"));
 
     previewBuffer_ = QImage(512, 512, QImage::Format_RGB888);
     previewBuffer_.fill(Qt::black);

@@ -32,10 +32,19 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, const char* name = nu
     return label;
 }
 
+// Text fields are black with lime-green text.
+void PaintAsTextField(QWidget* field) {
+    QPalette pal = field->palette();
+    pal.setColor(QPalette::Base, Qt::black);
+    pal.setColor(QPalette::Text, QColor(0, 255, 0));
+    field->setPalette(pal);
+}
+
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text = {}) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setFixedHeight(kRowHeight + 2);
+    PaintAsTextField(edit);
     return edit;
 }
 
@@ -404,6 +413,7 @@ void MainWindow::BuildControls() {
     c.Ovsmp->setRange(1, 9);
     c.Ovsmp->setValue(1);
     c.Ovsmp->setFixedSize(40, kRowHeight + 2);
+    PaintAsTextField(c.Ovsmp);
     c.ResX = MakeEdit(central, "ResX", QStringLiteral("512"));
     c.ResY = MakeEdit(central, "ResY", QStringLiteral("512"));
     c.ResX->setFixedWidth(56);
