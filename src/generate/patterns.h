@@ -15,6 +15,22 @@
 
 namespace globeforge {
 
+// CurveBias(y0, y1, x0, x1, x, bias) for many x with the other arguments fixed, as the
+// domes need it once per pixel: the power of the interval length is computed once. The
+// arithmetic is CurveBias's, step for step, so the results are identical.
+class BiasCurve {
+  public:
+    BiasCurve(double y0, double y1, double x0, double x1, double bias);
+    double operator()(double x) const;
+
+  private:
+    double y0_, y1_, x0_, x1_;
+    double exponent_;
+    bool out_;      // the CurveOut branch (bias >= 0)
+    bool empty_;    // x1 == x0: the curve gives y1
+    double q_ = 0;  // (y1 - y0) / |x1 - x0|^exponent, rounded as CurveIn rounds it
+};
+
 // Subtracts count random domes from the chosen channels, clips below 0 and copies the last
 // chosen channel into A. Four draws per dome: cx, cy, radius, bias factor. A count of 0
 // changes nothing at all; a negative count carves nothing but still clips and copies.

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "generate/curves.h"
+
 namespace globeforge {
 namespace {
 
@@ -23,6 +27,23 @@ bool SamePixels(const FloatImage& a, const FloatImage& b) {
 float DiscColour(double v) {
     const float f = static_cast<float>(v);
     return static_cast<float>(static_cast<Extended>(f) * f / 256.0L);
+}
+
+TEST(BiasCurve, MatchesCurveBiasExactly) {
+    for (const double bias : {-4.0, -2.0, -0.37, 0.0, 0.61, 4.0}) {
+        for (const int32_t r : {0, 1, 2, 7, 32, 1000}) {
+            const BiasCurve curve(255, 0, 0, r, bias);
+            for (int32_t n = 0; n <= r * r + 3; n += 1 + r * r / 97) {
+                const double d = std::sqrt(static_cast<double>(n));
+                ASSERT_EQ(curve(d), CurveBias(255, 0, 0, r, d, bias))
+                    << "bias " << bias << " r " << r << " d " << d;
+            }
+        }
+    }
+    const BiasCurve general(-3.5, 12.25, 10, -6, 1.5);
+    for (double x = -20; x < 20; x += 0.37) {
+        ASSERT_EQ(general(x), CurveBias(-3.5, 12.25, 10, -6, x, 1.5)) << x;
+    }
 }
 
 TEST(DomePattern, ProfileAndCoverage) {
