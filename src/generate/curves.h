@@ -15,7 +15,7 @@ namespace globeforge {
 inline double AbsPower(double base, double exponent) {
     if (base == 0.0) return 0.0;
     return static_cast<double>(
-        std::expl(static_cast<Extended>(exponent) * std::logl(std::fabs(static_cast<Extended>(base)))));
+        std::exp(static_cast<Extended>(exponent) * std::log(std::fabs(static_cast<Extended>(base)))));
 }
 
 // Power curve through (x0, y0) and (x1, y1), flat at x0 for p > 1. x may lie outside the
