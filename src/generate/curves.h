@@ -14,8 +14,8 @@ namespace globeforge {
 // |base|^exponent, exactly 0 when base is 0 (also for exponents 0 and below).
 inline double AbsPower(double base, double exponent) {
     if (base == 0.0) return 0.0;
-    return static_cast<double>(
-        std::exp(static_cast<Extended>(exponent) * std::log(std::fabs(static_cast<Extended>(base)))));
+    const Extended logBase = std::log(std::fabs(static_cast<Extended>(base)));
+    return static_cast<double>(std::exp(static_cast<Extended>(exponent) * logBase));
 }
 
 // Power curve through (x0, y0) and (x1, y1), flat at x0 for p > 1. x may lie outside the
