@@ -23,7 +23,7 @@
 #include "app/preview_image.h"
 #include "app/progress_gauge.h"
 #include "app/qt_progress.h"
-#include "image/image_files.h"
+#include "output/save_maps.h"
 #include "render/render_planet.h"
 
 namespace globeforge {
@@ -36,28 +36,6 @@ const QString kInitialSettingsName = QStringLiteral("新規.ORB");
 const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
 const QString kSettingsFilter = QStringLiteral("オルブゲンデータファイル (*.ORB)");
 const QString kSaveErrorText = QStringLiteral("`画像のセーブエラー発生。致命的かも。");
-
-// Writes every requested map, in the record's order; false at the first one that is
-// missing or cannot be written.
-bool SaveBuiltMaps(const RenderParams& p, std::string* failedName, std::string* reason) {
-    const std::pair<const std::string*, const std::optional<FloatImage>*> maps[] = {
-        {&p.OutputColorMap, &p.ColorMapImage},
-        {&p.OutputSpeculerMap, &p.SpecularMapImage},
-        {&p.OutputBumpMap, &p.BumpMapImage},
-        {&p.OutputCloudColorMap, &p.CloudColorMapImage},
-        {&p.OutputCloudBumpMap, &p.CloudBumpMapImage},
-        {&p.OutputCloudTransparencyMap, &p.CloudTransparencyMapImage}};
-    for (const auto& [name, image] : maps) {
-        if (name->empty()) continue;
-        *failedName = *name;
-        if (!*image) {
-            *reason = "the map was not built";
-            return false;
-        }
-        if (!SaveImageFile(**image, *name, reason)) return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -143,7 +121,7 @@ void MainWindow::StartRender(bool fullRender) {
         outcome.failure = ctx_.failure;
         // Writing maps can take a while at large sizes: keep it off the window's thread.
         if (fullRender && outcome.completed) {
-            outcome.saveFailed = !SaveBuiltMaps(params_, &outcome.failedName, &outcome.saveReason);
+            outcome.saveFailed = !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason);
         }
         workerDone_ = true;
         QMetaObject::invokeMethod(
