@@ -94,18 +94,18 @@ void IniFile::SetValue(std::string_view section, std::string_view key, std::stri
         const auto keyLine = ParseKeyLine(lines_[i]);
         if (keyLine && EqualsIgnoringCase(keyLine->key, key)) {
             // Keep the key as the file spells it.
-            lines_[i] = std::string(keyLine->key) + "=" + std::string(value);
+            lines_[i] = Concat({keyLine->key, "=", value});
             return;
         }
         if (!TrimBlanks(lines_[i]).empty()) insertAt = i + 1;
     }
-    const std::string keyLine = std::string(key) + "=" + std::string(value);
+    const std::string keyLine = Concat({key, "=", value});
     if (sectionStart != lines_.size()) {
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), keyLine);
         return;
     }
     if (!lines_.empty() && !TrimBlanks(lines_.back()).empty()) lines_.emplace_back();
-    lines_.push_back("[" + std::string(section) + "]");
+    lines_.push_back(Concat({"[", section, "]"}));
     lines_.push_back(keyLine);
 }
 

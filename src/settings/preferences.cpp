@@ -33,7 +33,8 @@ int ReadJpegQualityPreference(const std::string& path) {
 SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) {
     namespace fs = std::filesystem;
     const auto failure = [&](const std::string& reason) {
-        return SettingsResult{false, "Cannot write preferences file " + path + ": " + reason, 0};
+        return SettingsResult{false, Concat({"Cannot write preferences file ", path, ": ", reason}),
+                              0};
     };
 
     IniFile ini;

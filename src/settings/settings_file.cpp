@@ -29,7 +29,7 @@ std::string Excerpt(std::string_view text) {
 }
 
 std::string BadColorMessage(std::string_view key, std::string_view value) {
-    return "'" + Excerpt(value) + "' is not a valid integer value for " + std::string(key);
+    return Concat({"'", Excerpt(value), "' is not a valid integer value for ", key});
 }
 
 }  // namespace
@@ -82,6 +82,8 @@ std::string SettingsLine(std::string_view key, std::string_view value) {
 std::string SettingValueText(const SettingsModel& model, const SettingInfo& info) {
     switch (info.kind) {
         case SettingKind::Version:
+            // A file records the program that wrote it, whatever version it was loaded from.
+            return std::string(kProgramVersion);
         case SettingKind::Text:
             return *SettingValue<std::string>(model, info);
         case SettingKind::Bool:
@@ -162,8 +164,8 @@ SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
         SettingsResult result = ApplySettingsLine(model, text.substr(pos, lineEnd - pos));
         if (!result.ok) {
             result.line = lineNumber;
-            result.message = std::string(sourceName) + ", line " + std::to_string(lineNumber) +
-                             ": " + result.message;
+            result.message =
+                Concat({sourceName, ", line ", std::to_string(lineNumber), ": ", result.message});
             return result;
         }
         // Past the line end: CR LF counts as one.
@@ -178,7 +180,7 @@ SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
 SettingsResult LoadSettings(SettingsModel& model, const std::string& fileName) {
     const settings_io::ReadResult file = settings_io::ReadFileBytes(fileName);
     if (!file.ok) {
-        return {false, "Cannot read settings file " + fileName + ": " + file.error, 0};
+        return {false, Concat({"Cannot read settings file ", fileName, ": ", file.error}), 0};
     }
     return ApplySettingsText(model, DecodeTextFileBytes(file.bytes), fileName);
 }
@@ -186,7 +188,7 @@ SettingsResult LoadSettings(SettingsModel& model, const std::string& fileName) {
 SettingsResult SaveSettings(const SettingsModel& model, const std::string& fileName) {
     const std::string error = settings_io::ReplaceFileAtomically(fileName, SettingsText(model));
     if (!error.empty()) {
-        return {false, "Cannot write settings file " + fileName + ": " + error, 0};
+        return {false, Concat({"Cannot write settings file ", fileName, ": ", error}), 0};
     }
     return {};
 }

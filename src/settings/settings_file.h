@@ -28,7 +28,7 @@ std::string_view MixtureText(MixtureButton button);  // "Add" / "Norm" / "Sub"
 std::string_view TransparencyModeText(bool forAlphaBlending);  // "AlphaMap" / "TransparencyMap"
 std::string SettingsLine(std::string_view key, std::string_view value);  // key + " " + value
 
-// A setting's value as a settings file writes it.
+// A setting's value as a settings file writes it ("Version" is always this program's).
 std::string SettingValueText(const SettingsModel& model, const SettingInfo& info);
 
 // Applies a (trimmed) value as the loader does: text copied; bool by ParseBool; track bars

@@ -48,7 +48,9 @@ using PanelColor = uint32_t;
 // Members bear the names of the controls they stand for; a radio group is named after its
 // panel's buttons.
 struct SettingsModel {
-    std::string VersionText{kProgramVersion};  // the "Version" of the last file loaded
+    // The "Version" of the last file loaded; nothing reads it, and files are always written
+    // with kProgramVersion.
+    std::string VersionText{kProgramVersion};
 
     std::string Seed = "65536";
     std::string ResX = "512";

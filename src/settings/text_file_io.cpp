@@ -58,7 +58,8 @@ int WriteAll(int fd, const char* data, size_t size) {
 
 ReadResult ReadFileBytes(const std::string& path, size_t maxBytes) {
     ReadResult result;
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so a FIFO given as a settings file is refused instead of waited on.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid()) {
         result.errorNumber = errno;
         result.error = SystemError(result.errorNumber);

@@ -100,4 +100,13 @@ std::string StripExtension(std::string_view path) {
     return std::string(path);
 }
 
+std::string Concat(std::initializer_list<std::string_view> parts) {
+    size_t size = 0;
+    for (const std::string_view part : parts) size += part.size();
+    std::string joined;
+    joined.reserve(size);
+    for (const std::string_view part : parts) joined.append(part);
+    return joined;
+}
+
 }  // namespace globeforge

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,5 +59,9 @@ int32_t SafeStrToInt(std::string_view text);
 // backwards for a dot, and everything before the first dot found is returned. A folder
 // separator ends the search, so a dot in a folder name is never taken for an extension.
 std::string StripExtension(std::string_view path);
+
+// The pieces joined into one string. (Also sidesteps GCC 12's false -Wrestrict alarm on
+// chains of "+" that start with a short literal.)
+std::string Concat(std::initializer_list<std::string_view> parts);
 
 }  // namespace globeforge
