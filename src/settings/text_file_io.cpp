@@ -136,7 +136,13 @@ std::string ReplaceFileAtomically(const std::string& path, const std::string& co
     if (fd < 0) return SystemError(EEXIST);
     FileDescriptor file(fd);
 
-    int error = WriteAll(file.get(), contents.data(), contents.size());
+    // A replaced file keeps its permissions: a private file must not become readable.
+    struct stat old {};
+    int error = 0;
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(file.get(), old.st_mode & 07777) != 0) {
+        error = errno;
+    }
+    if (error == 0) error = WriteAll(file.get(), contents.data(), contents.size());
     if (error == 0 && ::fsync(file.get()) != 0) error = errno;
     const int closeError = file.Close();
     if (error == 0) error = closeError;

@@ -381,7 +381,7 @@ TEST(SaveSettings, FailureLeavesTheTargetAlone) {
     EXPECT_FALSE(SaveSettings(SettingsModel{}, dir.File("no such folder/a.ORB")).ok);
 }
 
-TEST(SaveSettings, WritesThroughASymbolicLink) {
+TEST(SaveSettings, KeepsLinksAndPermissions) {
     TempDir dir;
     const std::string real = dir.File("real.ORB");
     const std::string link = dir.File("link.ORB");
@@ -390,6 +390,13 @@ TEST(SaveSettings, WritesThroughASymbolicLink) {
     ASSERT_TRUE(SaveSettings(SettingsModel{}, link).ok);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(real), SettingsText(SettingsModel{}));
+
+    // A replaced file keeps its permissions.
+    std::filesystem::permissions(
+        real, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_TRUE(SaveSettings(SettingsModel{}, real).ok);
+    EXPECT_EQ(std::filesystem::status(real).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 }  // namespace
