@@ -12,10 +12,12 @@
 #include <string_view>
 #include <variant>
 
+#include "render/version.h"
+
 namespace globeforge {
 
 // The version text the program writes into settings files.
-inline constexpr std::string_view kProgramVersion = "1.0e-37";
+inline constexpr std::string_view kProgramVersion = kVersionText;
 
 // A position that always lies within its range, as a track bar or a spin field keeps it.
 class TrackBar {
