@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ class CraterSink : public ProgressSink {
     std::vector<int> eventsAt;
     std::vector<uint32_t> statesAt;
     std::vector<int32_t> percentsAt;
-    std::map<std::string, int> keep;  // messages whose image is copied (first occurrence)
+    std::set<std::string> keep;  // messages whose image is copied (first occurrence)
     std::map<std::string, FloatImage> kept;
 
   private:
@@ -117,9 +118,8 @@ TEST(CraterStamp, NoiselessProfile) {
     RenderContext ctx;
     ctx.rng = Lcg32(99);
     CraterSink sink(ctx);
-    sink.keep[kBowlDone] = 1;
+    sink.keep.insert(kBowlDone);
     FloatImage stamp = *NewImage(128, 72);
-    RenderParams p = CraterParams(1);
     ASSERT_TRUE(BuildCraterStamp(stamp, 0.5, 5.0, 0.0, ctx));
     const FloatImage& bowl = sink.kept.at(kBowlDone);
     EXPECT_EQ(bowl.At(64, 36).R, -127.5f);
