@@ -2,13 +2,52 @@
 // over two polar images and projected onto the heightmap's hemispheres.
 #pragma once
 
+#include <cstdint>
+
+#include "image/extended.h"
 #include "image/float_image.h"
 #include "render/progress.h"
 #include "render/render_params.h"
 
 namespace globeforge {
 
-// The whole crater stage on the ground heightmap image.
+// The whole crater stage on the ground heightmap image: stamps, placement per hemisphere,
+// projection and the final normalisation. Stops early on an abort (the caller discards the
+// layer) or when an image cannot be had (ctx.failure says so).
 void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& ctx);
+
+// The cross-section of one crater on a stamp of a given width: radius R, rim crest innerR,
+// bowl floor depth and rim height.
+struct CraterShape {
+    int32_t R;
+    double innerR;
+    double floor;
+    double rimH;
+};
+CraterShape MakeCraterShape(int32_t stampWidth, double sizeFraction);
+
+// Height at distance d from the crater centre, and whether the point lies in the bowl.
+// draw is the RandomReal() of the pixel, which roughens the slopes by noise.
+struct CraterProfilePoint {
+    double height;
+    bool inBowl;
+};
+CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw, double noise);
+
+// Fills the stamp with one crater: bowl and rim, ridges, then the swirled outline. Draws
+// from ctx.rng. False when a helper image cannot be allocated (ctx.failure says so).
+bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
+                      RenderContext& ctx);
+
+// Raises image to amplitude x pattern.R, the pattern stretched over the square of the given
+// radius around (cx, cy), wherever that is higher. Pixels with a negative A (the bowl) are
+// never raised.
+void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
+              Extended cx, Extended cy);
+
+// dst := src, each pixel fetched from a fixed-length offset toward the centre turned by an
+// angle from warpMap (R: angle, G and B: weights of the two components).
+void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
+                double strengthY, RenderContext& ctx);
 
 }  // namespace globeforge

@@ -1,35 +1,11 @@
 #include "output/cloud_maps.h"
 
+#include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
 
 namespace globeforge {
-
-namespace {
-
-// R, G and B of every pixel times factor; A untouched.
-void ScaleColor(FloatImage& image, double factor) {
-    const Extended f = factor;
-    FloatPixel* p = image.Data();
-    for (size_t i = 0; i < image.PixelCount(); ++i) {
-        p[i].R = static_cast<float>(p[i].R * f);
-        p[i].G = static_cast<float>(p[i].G * f);
-        p[i].B = static_cast<float>(p[i].B * f);
-    }
-}
-
-// R, G and B of every pixel become 255 - value; A untouched.
-void InvertColor(FloatImage& image) {
-    FloatPixel* p = image.Data();
-    for (size_t i = 0; i < image.PixelCount(); ++i) {
-        p[i].R = static_cast<float>(255.0L - p[i].R);
-        p[i].G = static_cast<float>(255.0L - p[i].G);
-        p[i].B = static_cast<float>(255.0L - p[i].B);
-    }
-}
-
-}  // namespace
 
 void BuildCloudColorMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
     const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
