@@ -25,13 +25,13 @@
 #include "app/qt_progress.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
+#include "render/version.h"
 
 namespace globeforge {
 
 namespace {
 
-const QString kProductName = QStringLiteral("GlobeForge");
-const QString kVersionText = QStringLiteral("1.0e-37");
+const QString kProductTitle = QString::fromUtf8(kProductName);
 const QString kInitialSettingsName = QStringLiteral("新規.ORB");
 const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
 const QString kSettingsFilter = QStringLiteral("オルブゲンデータファイル (*.ORB)");
@@ -135,7 +135,7 @@ void MainWindow::RenderEnded(const RenderOutcome& outcome) {
     if (!outcome.failure.empty()) ShowErrorReport(QString::fromStdString(outcome.failure));
     if (outcome.saveFailed) {
         QApplication::beep();
-        QMessageBox box(QMessageBox::Warning, kProductName, kSaveErrorText, QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, kProductTitle, kSaveErrorText, QMessageBox::Ok, this);
         box.setDetailedText(QString::fromStdString(outcome.failedName + ": " + outcome.saveReason));
         box.exec();
     }
@@ -234,8 +234,8 @@ void MainWindow::BumpNameChange() {
 }
 
 void MainWindow::UpdateCaption() {
-    setWindowTitle(kProductName + QStringLiteral(" ") + kVersionText + QStringLiteral(" - ") +
-                   settingsFileName_);
+    setWindowTitle(kProductTitle + QStringLiteral(" ") + QString::fromUtf8(kVersionText) +
+                   QStringLiteral(" - ") + settingsFileName_);
 }
 
 // ---- Picture and colour dialogs.
@@ -345,7 +345,7 @@ void MainWindow::Exit1Click() {
 }
 
 void MainWindow::ShowErrorReport(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, kProductName, text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, kProductTitle, text, QMessageBox::Ok, this);
     box.exec();
 }
 
