@@ -23,19 +23,6 @@ int32_t ClampWarp(int32_t value) {
     return std::clamp(value, 1, 100);
 }
 
-BlendMode AddOrSubEvery4(int32_t i) {
-    switch (i % 4) {
-        case 0:
-            return BlendMode::Add;
-        case 1:
-            return BlendMode::Sub;
-        case 2:
-            return BlendMode::AddDirect;
-        default:
-            return BlendMode::SubDirect;
-    }
-}
-
 }  // namespace
 
 std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t layerWidth) {
@@ -106,7 +93,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     filter2.height = [yWarp](int32_t, int32_t size) {
         return Round(size * (yWarp / 10.0L + 1.0L));
     };
-    filter2.mode = AddOrSubEvery4;
+    filter2.mode = AddSubCycle;
     filter2.sampling = StampSampling::Bilinear;
 
     StampPass& filter3 = passes[3];
@@ -126,7 +113,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     filter3.height = [yWarp](int32_t, int32_t size) {
         return Round(size * (yWarp / 100.0L + 1.0L));
     };
-    filter3.mode = AddOrSubEvery4;
+    filter3.mode = AddSubCycle;
     filter3.sampling = StampSampling::Bilinear;
 
     return passes;

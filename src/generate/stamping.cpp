@@ -4,6 +4,19 @@
 
 namespace globeforge {
 
+BlendMode AddSubCycle(int32_t i) {
+    switch (i % 4) {
+        case 0:
+            return BlendMode::Add;
+        case 1:
+            return BlendMode::Sub;
+        case 2:
+            return BlendMode::AddDirect;
+        default:
+            return BlendMode::SubDirect;
+    }
+}
+
 ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
                          const StampDraws& draws) {
     const int32_t middle = targetHeight / 2;

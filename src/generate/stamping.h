@@ -41,6 +41,10 @@ struct StampPass {
     StampSampling sampling = StampSampling::Nearest;
 };
 
+// The mode cycle of the warp filters that both add and subtract: i mod 4 = 0 Add, 1 Sub,
+// 2 AddDirect, 3 SubDirect.
+BlendMode AddSubCycle(int32_t i);
+
 // The draws of one stamp; side is only drawn (and only read) under HemisphereRule::Drawn.
 struct StampDraws {
     int32_t cx = 0;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "recording_sink.h"
+
 namespace globeforge {
 namespace {
 
@@ -13,21 +15,6 @@ FloatImage MakeImage(int32_t w, int32_t h, FloatPixel fill = kOpaqueBlack) {
     EXPECT_TRUE(image.has_value());
     return std::move(*image);
 }
-
-// Records the percentages it sees and requests an abort after a number of event rounds.
-class AbortingSink : public ProgressSink {
-  public:
-    AbortingSink(RenderContext& c, int abortAfter) : ctx(c), remaining(abortAfter) {}
-    void DrawProgressImage(const FloatImage&) override {}
-    void SetMessage(std::string_view) override {}
-    void ProcessPendingEvents() override {
-        percents.push_back(ctx.ProgressPercent);
-        if (--remaining == 0) ctx.AbortRequested = true;
-    }
-    RenderContext& ctx;
-    int remaining;
-    std::vector<int32_t> percents;
-};
 
 TEST(RotateVector, TurnsCounterclockwise) {
     const Vector2 v = RotateVector(1, 0, 90);
@@ -110,8 +97,7 @@ TEST(WarpImage, AbortStopsAfterTheRowAndKeepsTheRest) {
     FloatImage dst = MakeImage(4, 10, kTransparentBlack);
     RenderContext ctx;
     ctx.rng = Lcg32(1);
-    AbortingSink sink(ctx, 3);
-    ctx.SetProgressTargets(&sink);
+    RecordingSink sink(ctx, 3);
     WarpImage(src, map, dst, 1.0, 1.0, ctx);
     EXPECT_EQ(sink.percents, (std::vector<int32_t>{0, 10, 20}));
     EXPECT_EQ(dst.At(3, 2), src.At(3, 2));
