@@ -1,12 +1,217 @@
 #include "generate/cloud_layer.h"
 
+#include <algorithm>
+
+#include "generate/channel_ops.h"
+#include "generate/ground_layer.h"
+#include "generate/patterns.h"
+#include "generate/warp.h"
+
 namespace globeforge {
 
-// Placeholder until the cloud generator lands: no clouds.
-std::optional<FloatImage> BuildCloudLayer(const RenderParams&, RenderContext&) {
-    return std::nullopt;
+namespace {
+
+// The cloud settings are held to the window's ranges 1..100. Values outside can only come
+// from a hand-edited settings line: a CloudXWarp of 0 would divide by zero in the stamp
+// height ratio, and huge values would make the stamps or their count grow without bound.
+int32_t ClampSetting(int32_t value) {
+    return std::clamp(value, 1, 100);
 }
 
-void GenerateCloudPattern(const RenderParams&, FloatImage&, RenderContext&) {}
+int32_t BaseStampCount(const RenderParams& params) {
+    return 40 * ClampSetting(params.CloudQuantity);
+}
+
+}  // namespace
+
+std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t layerWidth) {
+    const int32_t xWarp = ClampSetting(params.CloudXWarp);
+    const int32_t yWarp = ClampSetting(params.CloudYWarp);
+    const int32_t baseCount = BaseStampCount(params);
+    // Base stamps are drawn from half their size times this: raising CloudXWarp widens
+    // them and flattens them at once.
+    const double ratio = (2.0 * yWarp) / (xWarp / 2.0);
+    const double w = layerWidth;
+    std::array<StampPass, 4> passes;
+
+    StampPass& base = passes[0];
+    base.count = baseCount;
+    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, Lcg32& rng) {
+        if (i < baseCount * 0.5) {
+            DomePattern(brush, true, true, true, 8, -2.0, rng);
+        } else if (i < baseCount * 0.8) {
+            DomePattern(brush, true, true, true, 6, -2.0, rng);
+        } else {
+            RingPattern(brush, true, true, true, 24, 2.0, rng);
+        }
+    };
+    base.pLat = 2.0;
+    base.hemisphere = HemisphereRule::Alternate;
+    base.sMax = w / 10;
+    base.sMin = 0;
+    base.pSize = 4.0;
+    base.wEq = [](int32_t size) { return size / 3.0; };
+    base.wPole = [](int32_t size) { return 2.0 * size; };
+    base.pWide = 2.0;
+    base.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 20.0L + 1.0L)); };
+    base.height = [ratio](int32_t, int32_t size) {
+        return Round((size / 2) * static_cast<Extended>(ratio));
+    };
+    base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
+    base.sampling = StampSampling::Nearest;
+
+    // Each filter brush takes one real draw for its exponent or bias before the pattern
+    // makes its own draws.
+    StampPass& filter1 = passes[1];
+    filter1.count = 800;
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
+        const double draw = rng.RandomReal();
+        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, rng);
+    };
+    filter1.pLat = 2.0;
+    filter1.hemisphere = HemisphereRule::Drawn;
+    filter1.sMax = w / 2;
+    filter1.sMin = 0;
+    filter1.pSize = 4.0;
+    filter1.wEq = [](int32_t size) { return static_cast<double>(size); };
+    filter1.wPole = [](int32_t size) { return 12.0 * size; };
+    filter1.pWide = 2.0;
+    filter1.width = [](int32_t w0, int32_t) { return w0; };
+    filter1.height = [](int32_t, int32_t size) { return size; };
+    filter1.mode = AddSubCycle;
+    filter1.sampling = StampSampling::Bilinear;
+
+    StampPass& filter2 = passes[2];
+    filter2.count = 300;
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
+        const double draw = rng.RandomReal();
+        DomePattern(brush, false, true, false, 12, 2 - draw, rng);
+    };
+    filter2.pLat = 3.0;
+    filter2.hemisphere = HemisphereRule::Drawn;
+    filter2.sMax = w / 4;
+    filter2.sMin = 0;
+    filter2.pSize = 4.0;
+    filter2.wEq = [](int32_t size) { return size / 2.0; };
+    filter2.wPole = [](int32_t size) { return 4.0 * size; };
+    filter2.pWide = 3.0;
+    filter2.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 50.0L + 1.0L)); };
+    filter2.height = [yWarp](int32_t, int32_t size) {
+        return Round((size / 2) * (yWarp / 20.0L + 1.0L));
+    };
+    filter2.mode = AddSubCycle;
+    filter2.sampling = StampSampling::Bilinear;
+
+    StampPass& filter3 = passes[3];
+    filter3.count = 250;
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
+        const double draw = rng.RandomReal();
+        RingPattern(brush, false, false, true, 12, 3 - draw, rng);
+    };
+    filter3.pLat = 2.0;
+    filter3.hemisphere = HemisphereRule::Drawn;
+    filter3.sMax = w / 6;
+    filter3.sMin = 0;
+    filter3.pSize = 3.0;
+    filter3.wEq = [](int32_t size) { return size / 2.0; };
+    filter3.wPole = [](int32_t size) { return 4.0 * size; };
+    filter3.pWide = 2.0;
+    filter3.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 40.0L + 1.0L)); };
+    filter3.height = [yWarp](int32_t, int32_t size) {
+        return Round(size * (yWarp / 30.0L + 1.0L));
+    };
+    filter3.mode = AddSubCycle;
+    filter3.sampling = StampSampling::Bilinear;
+
+    return passes;
+}
+
+void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderContext& ctx) {
+    if (!params.WorkImage) {
+        ctx.failure = "the cloud generator has no brush image";
+        return;
+    }
+    FloatImage& brush = *params.WorkImage;
+    const int32_t w = layer.Width;
+    const int32_t h = layer.Height;
+    const std::array<StampPass, 4> passes = CloudStampPasses(params, w);
+
+    // No normalisation here: the layer builder normalises the final density.
+    if (!RunStampPass(passes[0], brush, layer, ctx)) return;
+    ctx.ReportProgress(layer, "雲・基本パターン作成終了");
+
+    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack);
+    if (!warpMap) {
+        ctx.failure = "not enough memory for the cloud warp map";
+        return;
+    }
+    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
+    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ1作成終了");
+
+    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack);
+    if (!scratch) {
+        ctx.failure = "not enough memory for the cloud warp filter";
+        return;
+    }
+    const ImageRect whole{0, 0, w, h};
+    if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
+    ctx.ReportProgress(*scratch, "雲・歪みフィルタ2作成終了");
+    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+
+    FillImage(*scratch, kOpaqueBlack);
+    if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
+    ctx.ReportProgress(*scratch, "雲・歪みフィルタ3作成終了");
+    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    scratch.reset();
+
+    NormalizeImage(*warpMap);
+    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ合成終了");
+
+    std::optional<FloatImage> warped = NewImage(w, h);
+    if (!warped) {
+        ctx.failure = "not enough memory for the warped clouds";
+        return;
+    }
+    WarpImage(layer, *warpMap, *warped, ClampSetting(params.CloudXWarp) / 10.0,
+              ClampSetting(params.CloudYWarp) / 20.0, ctx);
+    ctx.ReportProgress(*warped, "雲・基本画像作成終了");
+    if (!ctx.Aborted()) layer = std::move(*warped);
+}
+
+std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx) {
+    const int32_t w = params.OutputResolutionX * params.OverSampling;
+    const int32_t h = params.OutputResolutionY * params.OverSampling;
+
+    // Resampled to the layer size, oversampling included, as the ground's picture is.
+    std::optional<FloatImage> picture;
+    if (!LoadLayerPicture(params.LoadCloudAlpha, w, h, picture, ctx)) return std::nullopt;
+    if (picture && params.CloudAlphaReverse) InvertColor(*picture);
+    // No clouds wanted: nothing to build and nothing drawn.
+    if (!params.CloudAutoCreate && !picture) return std::nullopt;
+
+    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack);
+    if (!layer) {
+        ctx.failure = "not enough memory for the cloud layer";
+        return std::nullopt;
+    }
+    if (params.CloudAutoCreate) {
+        GenerateCloudPattern(params, *layer, ctx);
+        if (!ctx.failure.empty()) return std::nullopt;
+    }
+    if (ctx.Aborted()) return std::nullopt;
+
+    NormalizeImage(*layer);
+    if (picture) {
+        if (params.CloudAutoCreate) {
+            FillAlpha(*layer, 255.0L - params.CloudTransparency / 100.0L * 255.0L);
+            const ImageRect whole{0, 0, picture->Width, picture->Height};
+            StretchBlendNearest(*layer, whole, *picture, whole, Wrap::Off,
+                                static_cast<BlendMode>(params.CloudMixtureMode));
+        }
+        layer = std::move(picture);
+    }
+    if (params.CloudAutoCreate) ctx.ReportProgress(*layer, "雲基本画像作成終了");
+    return layer;
+}
 
 }  // namespace globeforge

@@ -2,8 +2,10 @@
 // generator with the cloud's own constants, or both blended.
 #pragma once
 
+#include <array>
 #include <optional>
 
+#include "generate/stamping.h"
 #include "image/float_image.h"
 #include "render/progress.h"
 #include "render/render_params.h"
@@ -11,10 +13,16 @@
 namespace globeforge {
 
 // The cloud layer; nullopt when the render was aborted and when there are no clouds
-// (generation off and no readable picture).
+// (generation off and no readable picture). Also nullopt when an image could not be had;
+// ctx.failure then says so.
 std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx);
 
 // Builds the generated, warped cloud density into layer (W x H, filled with opaque black).
+// Draws its brushes into params.WorkImage.
 void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderContext& ctx);
+
+// The four stamping passes of the clouds for a layer layerWidth pixels wide: base pattern
+// and the three warp filters.
+std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t layerWidth);
 
 }  // namespace globeforge

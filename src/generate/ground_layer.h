@@ -2,8 +2,11 @@
 // a loaded heightmap, from the stamping generator, or both blended; craters on top.
 #pragma once
 
+#include <array>
 #include <optional>
+#include <string>
 
+#include "generate/stamping.h"
 #include "image/float_image.h"
 #include "render/progress.h"
 #include "render/render_params.h"
@@ -15,6 +18,18 @@ namespace globeforge {
 std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderContext& ctx);
 
 // Builds the generated, warped heightmap into layer (W x H, filled with opaque black).
+// Draws its brushes into params.WorkImage. On abort it returns early; when an image cannot
+// be had it sets ctx.failure and returns.
 void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, RenderContext& ctx);
+
+// The four stamping passes of the ground for a layer layerWidth pixels wide: base pattern
+// and the three warp filters.
+std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t layerWidth);
+
+// A user picture for a layer: when fileName names a readable picture, picture becomes it
+// resampled to width x height over opaque black (the Norm blend scales it by 255/256);
+// otherwise picture stays empty. False, with ctx.failure set, only when memory ran out.
+bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
+                      std::optional<FloatImage>& picture, RenderContext& ctx);
 
 }  // namespace globeforge

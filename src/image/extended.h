@@ -15,7 +15,9 @@ inline int32_t Round(Extended v) {
     if (!(v == v)) return 0;
     if (v >= 2147483647.0L) return 2147483647;
     if (v <= -2147483648.0L) return static_cast<int32_t>(-2147483647 - 1);
-    return static_cast<int32_t>(std::nearbyintl(v));
+    // rint rounds in the current mode (nearest, halves to even) exactly like nearbyint, but
+    // compiles to one x87 instruction instead of a library call that saves the FPU flags.
+    return static_cast<int32_t>(std::rint(v));
 }
 
 }  // namespace globeforge

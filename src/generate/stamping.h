@@ -1,0 +1,67 @@
+// The stamping pass from which the ground and the clouds grow: a brush is stretched over a
+// target image count times at random places and sizes, crowding toward the equator and
+// widening toward the poles, and redrawn every ten stamps. One routine serves every pass;
+// a StampPass holds the constants that tell the passes apart.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "generate/lcg32.h"
+#include "image/float_image.h"
+#include "render/progress.h"
+
+namespace globeforge {
+
+// Which side of the middle row a stamp falls on.
+enum class HemisphereRule {
+    Alternate,  // odd stamps below the middle row, even ones above; no draw
+    Drawn,      // Random(10) >= 5 below, otherwise above
+};
+
+enum class StampSampling { Nearest, Bilinear };
+
+struct StampPass {
+    int32_t count = 0;
+    // Redraws the brush before stamps 1, 11, 21, ...; i is the stamp about to be placed.
+    // Its draws come before the stamp's own.
+    std::function<void(int32_t i, FloatImage& brush, Lcg32& rng)> redrawBrush;
+    double pLat = 1;  // exponent of the latitude offset: higher crowds the equator more
+    HemisphereRule hemisphere = HemisphereRule::Alternate;
+    double sMax = 0, sMin = 0, pSize = 1;  // stamp size from a draw in [0, 1000)
+    // Stamp width on the equator and at the poles, from the stamp size, and the exponent
+    // between them.
+    std::function<double(int32_t size)> wEq;
+    std::function<double(int32_t size)> wPole;
+    double pWide = 1;
+    // Final width and height of the stamp from the latitude width w0 and the size.
+    std::function<int32_t(int32_t w0, int32_t size)> width;
+    std::function<int32_t(int32_t w0, int32_t size)> height;
+    std::function<BlendMode(int32_t i)> mode;
+    StampSampling sampling = StampSampling::Nearest;
+};
+
+// The mode cycle of the warp filters that both add and subtract: i mod 4 = 0 Add, 1 Sub,
+// 2 AddDirect, 3 SubDirect.
+BlendMode AddSubCycle(int32_t i);
+
+// The draws of one stamp; side is only drawn (and only read) under HemisphereRule::Drawn.
+struct StampDraws {
+    int32_t cx = 0;
+    int32_t r1 = 0;
+    int32_t side = 0;
+    int32_t r2 = 0;
+};
+
+// Where stamp i of the pass lands on a target targetHeight rows high, given its draws (the
+// sizes in pass already depend on the target's width).
+ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
+                         const StampDraws& draws);
+
+// Stamps the brush pass.count times into target (wrapping over every edge), drawing from
+// ctx.rng in the order: brush redraw (every tenth stamp), cx, r1, side (drawn rule only),
+// r2. After each stamp it reports the percentage and tests the abort flag; false when the
+// pass was aborted.
+bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target, RenderContext& ctx);
+
+}  // namespace globeforge

@@ -1,0 +1,98 @@
+#include "generate/stamping.h"
+
+#include "generate/ground_layer.h"
+#include "generator_fixtures.h"
+
+namespace globeforge {
+namespace {
+
+// Every stamp is size x size whatever the draws, from an opaque brush of value 1; each
+// redraw records the stamp index and the generator state, then draws once itself.
+StampPass FixedSizePass(int32_t count, HemisphereRule rule, int32_t size,
+                        std::vector<std::pair<int32_t, uint32_t>>* redraws = nullptr) {
+    StampPass pass;
+    pass.count = count;
+    pass.redrawBrush = [redraws](int32_t i, FloatImage& brush, Lcg32& rng) {
+        if (redraws) redraws->emplace_back(i, rng.state);
+        FillImage(brush, {1.0f, 1.0f, 1.0f, 255.0f});
+        const int32_t unused = rng.Random(3);  // stands for the pattern's own draws
+        (void)unused;
+    };
+    pass.hemisphere = rule;
+    pass.sMax = pass.sMin = size;
+    pass.wEq = pass.wPole = [](int32_t s) { return static_cast<double>(s); };
+    pass.width = [](int32_t w0, int32_t) { return w0; };
+    pass.height = [](int32_t, int32_t s) { return s; };
+    pass.mode = [](int32_t) { return BlendMode::AddDirect; };
+    return pass;
+}
+
+TEST(StampRectangle, WorkedStampsAndTheDrawnSide) {
+    const auto passes = GroundStampPasses(RenderParams{}, 1024);
+    const StampDraws draws{300, 5000, 0, 500};
+    // Odd stamps go below the middle row: yoff 32, size 64, w0 = Round(10.47) = 10,
+    // width Round(10 x 1.02), height Round(64 x 1.01).
+    const ImageRect odd = StampRectangle(passes[0], 7, 512, draws);
+    EXPECT_EQ((std::vector<int32_t>{odd.X, odd.Y, odd.W, odd.H}),
+              (std::vector<int32_t>{295, 256, 10, 65}));
+    EXPECT_EQ(StampRectangle(passes[0], 8, 512, draws).Y, 256 - 32 - 32);
+    EXPECT_EQ(passes[0].mode(7), BlendMode::AddDirect);
+    EXPECT_EQ(passes[0].mode(8), BlendMode::Add);
+    // Filter 1, side drawn: yoff 64, size Round(137.6) = 138, w0 Round(40.97) = 41.
+    const ImageRect above = StampRectangle(passes[1], 7, 512, {300, 5000, 4, 500});
+    EXPECT_EQ((std::vector<int32_t>{above.Y, above.W, above.H}),
+              (std::vector<int32_t>{256 - 64 - 69, 41, 138}));
+    EXPECT_EQ(StampRectangle(passes[1], 8, 512, {300, 5000, 5, 500}).Y, 256 + 64 - 69);
+    // A one-row target has an empty latitude interval: the polar width applies.
+    EXPECT_EQ(StampRectangle(FixedSizePass(1, HemisphereRule::Alternate, 6), 1, 1, {}).W, 6);
+}
+
+TEST(RunStampPass, DrawOrderRedrawsAndWrapping) {
+    for (const HemisphereRule rule : {HemisphereRule::Alternate, HemisphereRule::Drawn}) {
+        const uint64_t perStamp = rule == HemisphereRule::Drawn ? 4 : 3;
+        std::vector<std::pair<int32_t, uint32_t>> redraws;
+        // Stamps the target's size from a brush of that size: with wrap-around every pixel
+        // gets every stamp exactly once, wherever it is centred.
+        const StampPass pass = FixedSizePass(25, rule, 8, &redraws);
+        FloatImage brush = MakeImage(8, 8);
+        FloatImage target = MakeImage(8, 8);
+        RenderContext ctx;
+        ctx.rng = Lcg32(99);
+        ASSERT_TRUE(RunStampPass(pass, brush, target, ctx));
+        ASSERT_EQ(redraws.size(), 3u);
+        for (uint64_t k = 0; k < 3; ++k) {
+            EXPECT_EQ(redraws[k].first, static_cast<int32_t>(10 * k + 1));
+            EXPECT_EQ(redraws[k].second, StateAfter(99, k * (10 * perStamp + 1)));
+        }
+        EXPECT_EQ(ctx.rng.state, StateAfter(99, 25 * perStamp + 3));
+        EXPECT_EQ(ctx.ProgressPercent, 100);
+        for (size_t k = 0; k < target.PixelCount(); ++k) ASSERT_EQ(target.Data()[k].R, 25.0f);
+    }
+}
+
+TEST(RunStampPass, AbortAndEmptyImages) {
+    const StampPass pass = FixedSizePass(40, HemisphereRule::Drawn, 3);
+    FloatImage brush = MakeImage(2, 2);
+    FloatImage target = MakeImage(16, 16);
+    RenderContext ctx;
+    ctx.rng = Lcg32(5);
+    {
+        RecordingSink sink(ctx, 12);
+        EXPECT_FALSE(RunStampPass(pass, brush, target, ctx));
+        EXPECT_EQ(sink.events, 12);
+        EXPECT_EQ(sink.percents.back(), 30);                  // Round(12 / 40 * 100)
+        EXPECT_EQ(ctx.rng.state, StateAfter(5, 12 * 4 + 2));  // redraws at 1 and 11
+    }
+    // Empty brush or target: nothing drawn, all draws made.
+    ctx.AbortRequested = false;
+    ctx.rng = Lcg32(8);
+    FloatImage empty = MakeImage(0, 0);
+    FloatImage row = MakeImage(3, 1);
+    EXPECT_TRUE(RunStampPass(pass, empty, row, ctx));
+    EXPECT_TRUE(RunStampPass(pass, brush, empty, ctx));
+    EXPECT_EQ(ctx.rng.state, StateAfter(8, 2 * (40 * 4 + 4)));
+    for (size_t k = 0; k < row.PixelCount(); ++k) ASSERT_EQ(row.Data()[k], kOpaqueBlack);
+}
+
+}  // namespace
+}  // namespace globeforge
