@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/bitmap24.h"
 #include "image/float_image.h"
 
 namespace globeforge {
@@ -21,6 +22,11 @@ bool LoadImageFile(FloatImage& image, const std::string& fileName, std::string* 
 // no alpha. False on any failure.
 bool SaveImageFile(const FloatImage& image, const std::string& fileName,
                    std::string* error = nullptr);
+
+// The same for 24-bit bitmaps: the bitmap is unchanged on failure.
+bool LoadBitmapFile(Bitmap24& bitmap, const std::string& fileName, std::string* error = nullptr);
+bool SaveBitmapFile(const Bitmap24& bitmap, const std::string& fileName,
+                    std::string* error = nullptr);
 
 // The quality of every JPEG written, 90 at start; the setter keeps the low 8 bits.
 int32_t GetJpegQuality();

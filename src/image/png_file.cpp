@@ -1,0 +1,190 @@
+#include "image/png_file.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace globeforge {
+
+namespace {
+
+// Deflate cannot expand data by more than about 1032:1, so a file of n bytes cannot hold
+// more than this many times n bytes of raw image data.
+constexpr uint64_t kMaxInflateRatio = 1040;
+
+// libpng's error and I/O callbacks share this record with the calling function.
+struct PngSession {
+    std::jmp_buf jump;
+    char message[256];
+    std::span<const uint8_t> input;
+    size_t position = 0;
+    std::vector<uint8_t>* output = nullptr;
+};
+
+PngSession& SessionOf(png_structp png) {
+    return *static_cast<PngSession*>(png_get_error_ptr(png));
+}
+
+[[noreturn]] void ErrorFn(png_structp png, png_const_charp message) {
+    PngSession& session = SessionOf(png);
+    std::snprintf(session.message, sizeof session.message, "PNG: %s", message);
+    std::longjmp(session.jump, 1);
+}
+
+void WarningFn(png_structp, png_const_charp) {}
+
+void ReadFn(png_structp png, png_bytep data, png_size_t length) {
+    PngSession& session = *static_cast<PngSession*>(png_get_io_ptr(png));
+    if (length > session.input.size() - session.position) png_error(png, "file is truncated");
+    std::memcpy(data, session.input.data() + session.position, length);
+    session.position += length;
+}
+
+bool Append(std::vector<uint8_t>& out, const uint8_t* data, size_t length) {
+    try {
+        out.insert(out.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void WriteFn(png_structp png, png_bytep data, png_size_t length) {
+    PngSession& session = *static_cast<PngSession*>(png_get_io_ptr(png));
+    if (!Append(*session.output, data, length)) png_error(png, "out of memory");
+}
+
+void FlushFn(png_structp) {}
+
+// The rows of the result and libpng's pointers to them; false when memory cannot be had.
+bool PrepareRows(Bitmap24& bitmap, std::vector<png_bytep>& rows, uint32_t width, uint32_t height) {
+    if (!SetBitmapSize(bitmap, static_cast<int32_t>(width), static_cast<int32_t>(height))) {
+        return false;
+    }
+    try {
+        rows.resize(height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (uint32_t y = 0; y < height; ++y) rows[y] = bitmap.Row(static_cast<int32_t>(y));
+    return true;
+}
+
+// Asks libpng for 8-bit blue, green, red whatever the file holds.
+void RequestBgr8(png_structp png, png_infop info) {
+    const int colorType = png_get_color_type(png, info);
+    const int bitDepth = png_get_bit_depth(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (bitDepth == 16) png_set_scale_16(png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+    png_set_strip_alpha(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+}
+
+// Holds the setjmp: no object with a destructor may live in this frame, since the error
+// handler jumps back into it past libpng's frames.
+bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& rows) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &session, ReadFn);
+    png_set_user_limits(png, 65535, 65535);
+    png_set_chunk_malloc_max(png, 8 << 20);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    const uint64_t rawRow =
+        (uint64_t{width} * png_get_channels(png, info) * png_get_bit_depth(png, info) + 7) / 8;
+    if (uint64_t{height} * (rawRow + 1) > kMaxInflateRatio * session.input.size()) {
+        png_error(png, "image data larger than the file can hold");
+    }
+    RequestBgr8(png, info);
+    if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
+        png_get_rowbytes(png, info) != uint64_t{width} * 3) {
+        png_error(png, "unsupported layout");
+    }
+    if (!PrepareRows(decoded, rows, width, height)) png_error(png, "out of memory");
+    png_read_image(png, rows.data());
+    // The chunks after the image data are not needed, so a damaged tail does not matter.
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+// Holds the setjmp; see RunDecode.
+bool RunEncode(PngSession& session, const Bitmap24& bitmap, const PngWriteOptions& options) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &session, WriteFn, FlushFn);
+    png_set_IHDR(png, info, static_cast<uint32_t>(bitmap.Width),
+                 static_cast<uint32_t>(bitmap.Height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, options.CompressionLevel);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    for (int32_t y = 0; y < bitmap.Height; ++y) png_write_row(png, bitmap.Row(y));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool Fail(std::string* error, const char* reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+}  // namespace
+
+bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out, const PngWriteOptions& options,
+               std::string* error) {
+    if (bitmap.Width <= 0 || bitmap.Height <= 0) return Fail(error, "image has no pixels");
+    if (options.CompressionLevel < 0 || options.CompressionLevel > 9) {
+        return Fail(error, "PNG compression level out of range");
+    }
+    std::vector<uint8_t> bytes;
+    PngSession session;
+    session.message[0] = '\0';
+    session.output = &bytes;
+    if (!RunEncode(session, bitmap, options)) return Fail(error, session.message);
+    out = std::move(bytes);
+    return true;
+}
+
+bool DecodePng(std::span<const uint8_t> bytes, Bitmap24& bitmap, std::string* error) {
+    if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
+        return Fail(error, "not a PNG file");
+    }
+    PngSession session;
+    session.message[0] = '\0';
+    session.input = bytes;
+    Bitmap24 decoded;
+    std::vector<png_bytep> rows;
+    if (!RunDecode(session, decoded, rows)) return Fail(error, session.message);
+    bitmap = std::move(decoded);
+    return true;
+}
+
+}  // namespace globeforge
