@@ -91,7 +91,8 @@ void MainWindow::PreviewClick() {
                             &params_.OutputBumpMap,      &params_.OutputCloudColorMap,
                             &params_.OutputCloudBumpMap, &params_.OutputCloudTransparencyMap};
     if (std::all_of(std::begin(names), std::end(names), [](auto* n) { return n->empty(); })) {
-        for (std::string* n : names) n->assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
+        for (std::string* n : names)
+            n->assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
     }
     StartRender(false);
 }

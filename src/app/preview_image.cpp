@@ -1,16 +1,11 @@
 #include "app/preview_image.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
-namespace globeforge {
+#include "image/color_pack.h"
 
-uint8_t ChannelToByte(float value) {
-    if (!(value >= 0.0f)) return 0;  // negative or NaN
-    if (value > 255.0f) return 255;
-    return static_cast<uint8_t>(std::nearbyint(value));
-}
+namespace globeforge {
 
 QImage FloatImageToQImage(const FloatImage& image, int maxWidth, int maxHeight) {
     if (image.Width <= 0 || image.Height <= 0 || maxWidth <= 0 || maxHeight <= 0) return {};
@@ -29,9 +24,9 @@ QImage FloatImageToQImage(const FloatImage& image, int maxWidth, int maxHeight) 
         uchar* dst = out.scanLine(y);
         for (int x = 0; x < w; ++x) {
             const FloatPixel& p = src[columns[static_cast<size_t>(x)]];
-            dst[3 * x] = ChannelToByte(p.R);
-            dst[3 * x + 1] = ChannelToByte(p.G);
-            dst[3 * x + 2] = ChannelToByte(p.B);
+            dst[3 * x] = FloatToByte(p.R);
+            dst[3 * x + 1] = FloatToByte(p.G);
+            dst[3 * x + 2] = FloatToByte(p.B);
         }
     }
     return out;
