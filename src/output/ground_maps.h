@@ -15,8 +15,8 @@ void BuildGroundColorMap(RenderParams& params, const FloatImage& ground, const F
                          bool mixClouds, RenderContext& ctx);
 void BuildGroundBumpMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
                         bool mixClouds, RenderContext& ctx);
-void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground,
-                            const FloatImage* cloud, bool mixClouds, RenderContext& ctx);
+void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
+                            bool mixClouds, RenderContext& ctx);
 
 // Averages factor x factor blocks of src into dst (copies when the sizes agree).
 void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderContext& ctx);

@@ -1,0 +1,29 @@
+// Whole-image channel operations used between the stamping passes: setting the coverage
+// before a blend, clipping, scaling and inverting the colour channels. A is left alone by
+// every operation except FillAlpha.
+#pragma once
+
+#include <cstdint>
+
+#include "image/extended.h"
+#include "image/float_image.h"
+
+namespace globeforge {
+
+inline int32_t IntMax(int32_t a, int32_t b) {
+    return a > b ? a : b;
+}
+
+// A of every pixel := value; R, G, B unchanged.
+void FillAlpha(FloatImage& image, Extended value);
+
+// R, G and B each set to 0 where below 0.
+void ClipNegative(FloatImage& image);
+
+// R, G and B multiplied by factor.
+void ScaleColor(FloatImage& image, double factor);
+
+// R, G, B := 255 - value.
+void InvertColor(FloatImage& image);
+
+}  // namespace globeforge

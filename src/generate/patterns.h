@@ -1,0 +1,50 @@
+// Brush patterns: one radial stamp (a smooth dome or a disc of concentric rings) drawn into
+// a small image and pitted with random domes, so that every redraw gives a different brush.
+// A chosen channel receives the pattern value, the others 0. After carving, A carries the
+// value of the last chosen channel (R, G, B order), so the brush is its own coverage when
+// it is stretched onto a layer.
+//
+// Every function that draws takes the generator explicitly; the order of its draws is part
+// of what a seed means.
+#pragma once
+
+#include <cstdint>
+
+#include "generate/lcg32.h"
+#include "image/float_image.h"
+
+namespace globeforge {
+
+// CurveBias(y0, y1, x0, x1, x, bias) for many x with the other arguments fixed, as the
+// domes need it once per pixel: the power of the interval length is computed once. The
+// arithmetic is CurveBias's, step for step, so the results are identical.
+class BiasCurve {
+  public:
+    BiasCurve(double y0, double y1, double x0, double x1, double bias);
+    double operator()(double x) const;
+
+  private:
+    double y0_, y1_, x0_, x1_;
+    double exponent_;
+    bool out_;      // the CurveOut branch (bias >= 0)
+    bool empty_;    // x1 == x0: the curve gives y1
+    double q_ = 0;  // (y1 - y0) / |x1 - x0|^exponent, rounded as CurveIn rounds it
+};
+
+// Subtracts count random domes from the chosen channels, clips below 0 and copies the last
+// chosen channel into A. Four draws per dome: cx, cy, radius, bias factor. A count of 0
+// changes nothing at all; a negative count carves nothing but still clips and copies.
+void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
+                      double bias, Lcg32& rng);
+
+// Opaque black, one centred dome of radius Width div 2 shaped by bias, then
+// CarveRandomDomes with the same bias.
+void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+                 Lcg32& rng);
+
+// As DomePattern with a five-band ring profile (255, 128, 192, 64, 128, 0 from centre to
+// rim); the exponent shapes each band and also serves as the carving bias.
+void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
+                 Lcg32& rng);
+
+}  // namespace globeforge

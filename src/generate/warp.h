@@ -1,0 +1,42 @@
+// The warp: a layer is resampled through a warp map whose pixels turn and scale a
+// displacement, the horizontal part stretched toward the poles of the equirectangular map,
+// so that stamped relief flows instead of looking stamped. RotateVector also serves the
+// crater stage.
+#pragma once
+
+#include <cstdint>
+
+#include "generate/lcg32.h"
+#include "image/extended.h"
+#include "image/float_image.h"
+#include "render/progress.h"
+
+namespace globeforge {
+
+struct Vector2 {
+    Extended x;
+    Extended y;
+};
+
+// degrees * pi / 180.
+inline Extended DegToRad(Extended degrees) {
+    return degrees * 0.017453292519943295L;
+}
+
+// (x, y) turned by degrees: (x cos a - y sin a, x sin a + y cos a).
+Vector2 RotateVector(Extended x, Extended y, Extended degrees);
+
+// The displaced sampling position of pixel (x, y) of a width x height image, steered by its
+// warp-map pixel q: R turns the displacement, G and B set its components (0 at 256). The
+// horizontal part grows toward the top and bottom rows; the result is wrapped into the
+// image. Exactly one RandomReal() per call.
+Vector2 WarpOffset(const FloatPixel& q, int32_t width, int32_t height, Extended strengthX,
+                   Extended strengthY, Extended x, Extended y, Lcg32& rng);
+
+// dst := src sampled through warpMap (both read with wrap-around), one RandomReal() from
+// ctx.rng per pixel of dst in raster order. Reports the percentage after each row and stops
+// when an abort is requested, leaving the remaining rows of dst as they were.
+void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
+               double strengthY, RenderContext& ctx);
+
+}  // namespace globeforge

@@ -1,0 +1,18 @@
+// Writing the maps of a finished render to their files, in a fixed order, stopping at the
+// first one that cannot be written.
+#pragma once
+
+#include <string>
+
+#include "render/render_params.h"
+
+namespace globeforge {
+
+// Writes every map whose output name is set, in the order colour, specular, bump, cloud
+// colour, cloud bump, cloud transparency; the format follows each name's extension. A map
+// that was requested but not built fails like a write error. False at the first failure,
+// with the maps before it written; failedName and reason, when given, say which and why.
+bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
+                    std::string* reason = nullptr);
+
+}  // namespace globeforge

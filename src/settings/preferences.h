@@ -1,0 +1,30 @@
+// The preferences file: the one setting that outlives a run, the JPEG quality, kept as
+// "JPEGQuality" in section "Orbgen" of a small INI file. The file lies beside the program
+// when it can be written there, else in the user's configuration folder.
+#pragma once
+
+#include <string>
+
+#include "settings/settings_file.h"
+
+namespace globeforge {
+
+inline constexpr int kDefaultJpegQuality = 90;
+
+// The stored quality, unchanged (the caller keeps its low eight bits); 90 when the file, the
+// section or the key is missing or unreadable, or the value is not an integer.
+int ReadJpegQualityPreference(const std::string& path);
+
+// Stores the quality, keeping every other section, key and comment of the file, creating
+// the file and its folder as needed and replacing the file only once it is complete.
+SettingsResult WriteJpegQualityPreference(const std::string& path, int quality);
+
+// The preferences file for a program file: beside it (the program's name with a short
+// extension replaced by ".INI") when that file exists and may be written; otherwise
+// "globeforge/globeforge.INI" in $XDG_CONFIG_HOME, or in ~/.config when that is not set.
+std::string PreferencesFilePath(const std::string& programPath);
+
+// The running program's own file (from /proc/self/exe); empty when unknown.
+std::string CurrentProgramPath();
+
+}  // namespace globeforge

@@ -1,0 +1,82 @@
+#include "output/save_maps.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "image/image_files.h"
+
+namespace globeforge {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SaveRenderMapsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("globeforge_save_" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+    // The codecs may not be there yet; the tests that write files wait for them.
+    bool CanWriteFiles() const {
+        return SaveImageFile(*NewFilledImage(2, 2, kOpaqueBlack), PathOf("probe.bmp"));
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(SaveRenderMapsTest, NothingRequestedOrRequestedButNotBuilt) {
+    RenderParams p;
+    p.ColorMapImage = NewFilledImage(2, 2, kOpaqueBlack);  // built but not requested
+    EXPECT_TRUE(SaveRenderMaps(p));
+    EXPECT_TRUE(fs::is_empty(dir_));
+
+    p.OutputBumpMap = PathOf("bump.bmp");
+    std::string failed, reason;
+    EXPECT_FALSE(SaveRenderMaps(p, &failed, &reason));
+    EXPECT_EQ(failed, p.OutputBumpMap);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_FALSE(fs::exists(p.OutputBumpMap));
+}
+
+TEST_F(SaveRenderMapsTest, WritesInOrderUntilTheFirstFailure) {
+    if (!CanWriteFiles()) GTEST_SKIP() << "no image writer yet";
+    RenderParams p;
+    p.OutputColorMap = PathOf("color.bmp");
+    p.OutputCloudColorMap = PathOf("cloud.bmp");
+    p.ColorMapImage = NewFilledImage(3, 2, kOpaqueBlack);
+    std::string failed, reason;
+    EXPECT_FALSE(SaveRenderMaps(p, &failed, &reason));
+    EXPECT_TRUE(fs::exists(p.OutputColorMap));
+    EXPECT_EQ(failed, p.OutputCloudColorMap);
+    EXPECT_NE(reason.find("no cloud layer"), std::string::npos);
+
+    // A write error stops the maps after it: specular fails, bump is never written.
+    fs::remove(p.OutputColorMap);
+    p.OutputCloudColorMap.clear();
+    p.OutputSpeculerMap = PathOf("missing/dir/spec.bmp");
+    p.SpecularMapImage = NewFilledImage(3, 2, kOpaqueBlack);
+    p.OutputBumpMap = PathOf("bump.bmp");
+    p.BumpMapImage = NewFilledImage(3, 2, kOpaqueBlack);
+    EXPECT_FALSE(SaveRenderMaps(p, &failed));
+    EXPECT_EQ(failed, p.OutputSpeculerMap);
+    EXPECT_TRUE(fs::exists(p.OutputColorMap));
+    EXPECT_FALSE(fs::exists(p.OutputBumpMap));
+
+    p.OutputSpeculerMap.clear();
+    EXPECT_TRUE(SaveRenderMaps(p));
+    EXPECT_TRUE(fs::exists(p.OutputBumpMap));
+}
+
+}  // namespace
+}  // namespace globeforge

@@ -1,0 +1,107 @@
+#include "settings/preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "settings/settings_test_support.h"
+
+namespace globeforge {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// Sets an environment variable for one scope and restores it afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(ReadJpegQualityPreference, DefaultsTo90) {
+    TempDir dir;
+    const std::string file = dir.File("gen.INI");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 90);  // no file
+
+    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=75\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 75);
+    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=200\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 200);  // stored values are not limited here
+    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=high\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 90);
+    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 90);
+    WriteBytes(file, "[Orbgen]\r\nOther=1\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 90);
+    WriteBytes(file, "[Elsewhere]\r\nJPEGQuality=10\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 90);
+    EXPECT_EQ(ReadJpegQualityPreference(dir.path().string()), 90);  // a folder
+}
+
+TEST(WriteJpegQualityPreference, CreatesOrUpdatesTheFile) {
+    TempDir dir;
+    const std::string file = dir.File("config/globeforge/globeforge.INI");
+    ASSERT_TRUE(WriteJpegQualityPreference(file, 75).ok);  // folder created on the way
+    EXPECT_EQ(ReadJpegQualityPreference(file), 75);
+
+    WriteBytes(file, "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=75\r\n");
+    ASSERT_TRUE(WriteJpegQualityPreference(file, 50).ok);
+    EXPECT_EQ(ReadBytes(file), "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=50\r\n");
+    EXPECT_EQ(ReadJpegQualityPreference(file), 50);
+
+    // A file that exists but cannot be read is reported, not overwritten.
+    const std::string folder = dir.File("taken.INI");
+    std::filesystem::create_directory(folder);
+    const SettingsResult result = WriteJpegQualityPreference(folder, 90);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.message.find("taken.INI"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+TEST(PreferencesFilePath, BesideTheProgramElseInTheConfigFolder) {
+    TempDir dir;
+    const std::string program = dir.File("gen.exe");
+    const std::string beside = dir.File("gen.INI");
+
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
+        EXPECT_EQ(PreferencesFilePath(program), "/xdg/config/globeforge/globeforge.INI");
+        WriteBytes(beside, "");
+        EXPECT_EQ(PreferencesFilePath(program), beside);
+        std::filesystem::remove(beside);
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv home("HOME", "/home/someone");
+        EXPECT_EQ(PreferencesFilePath(program), "/home/someone/.config/globeforge/globeforge.INI");
+        ScopedEnv relative("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
+        EXPECT_EQ(PreferencesFilePath(program), "/home/someone/.config/globeforge/globeforge.INI");
+    }
+    EXPECT_FALSE(CurrentProgramPath().empty());
+}
+
+}  // namespace
+}  // namespace globeforge
