@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 
 namespace globeforge {
@@ -136,7 +137,7 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model) {
     for (const std::string& line : options.sets) {
         const size_t eq = line.find('=');
         const std::string key = line.substr(0, eq);
-        if (eq == std::string::npos || !IsSettingsKey(key)) {
+        if (eq == std::string::npos || FindSetting(key) == nullptr) {
             return "--set needs KEY=VALUE with a settings key, not '" + line + "'";
         }
         const SettingsResult applied = ApplySettingsLine(model, line);

@@ -16,6 +16,7 @@
 #include "image/image_files.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
+#include "settings/gather_render_params.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "settings/settings_model.h"
@@ -30,12 +31,6 @@ RenderContext* interruptTarget = nullptr;
 extern "C" void OnInterrupt(int) {
     // Lock-free atomic store: safe in a signal handler. The render stops at its next row.
     if (interruptTarget) interruptTarget->AbortRequested.store(true);
-}
-
-std::string ProgramPath(const char* argv0) {
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(argv0) : self.string();
 }
 
 int Fail(int status, const std::string& message) {
@@ -99,9 +94,8 @@ int main(int argc, char** argv) {
     }
     ResolveOutputNames(params, options.outDir);
 
-    const std::string programPath = ProgramPath(argv[0]);
     SetJpegQuality(options.jpegQuality.value_or(
-        ReadJpegQualityPreference(PreferencesFilePath(programPath))));
+        ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath()))));
 
     RenderContext ctx;
     ctx.threads = options.threads > 0 ? options.threads

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
+#include "settings/gather_render_params.h"
 
 namespace fs = std::filesystem;
 
@@ -25,7 +26,7 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-RunResult Run(const std::string& args, const fs::path& cwd) {
+RunResult RunRender(const std::string& args, const fs::path& cwd) {
     RunResult r;
     const std::string command =
         "cd " + Quote(cwd.string()) + " && " + Quote(GLOBEFORGE_RENDER_EXE) + " " + args + " 2>&1";
@@ -126,16 +127,16 @@ TEST(CliOptions, OverridesApplyInOrderWithSettingsRules) {
 }
 
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
-    RunResult r = Run("--help", dir);
+    RunResult r = RunRender("--help", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("--out-dir"), std::string::npos);
-    r = Run("--version", dir);
+    r = RunRender("--version", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("1.0e-37"), std::string::npos);
     EXPECT_NE(r.output.find("GlobeForge"), std::string::npos);
-    r = Run("", dir);
+    r = RunRender("", dir);
     EXPECT_EQ(r.status, 2);
-    r = Run("missing.ORB", dir);
+    r = RunRender("missing.ORB", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.output.find("missing.ORB"), std::string::npos) << r.output;
 }
@@ -144,7 +145,7 @@ TEST_F(CliTest, BadSettingsAndSizesStopBeforeAnyWork) {
     Write("bad.ORB",
           "GroundAutoCreate True\r\nOutputResolutionX 8\r\nOutputResolutionY 8\r\n"
           "OutputColorMap c.bmp\r\nGroundColorHigh $zz\r\n");
-    RunResult r = Run("bad.ORB", dir);
+    RunResult r = RunRender("bad.ORB", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.output.find("bad.ORB"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("5"), std::string::npos) << r.output;
@@ -153,7 +154,7 @@ TEST_F(CliTest, BadSettingsAndSizesStopBeforeAnyWork) {
     Write("p.ORB", kSmallPlanet);
     for (const char* args : {"p.ORB --size 0x0", "p.ORB --size 100000x100000",
                              "p.ORB --oversampling 12", "p.ORB --size -5x10"}) {
-        r = Run(args, dir);
+        r = RunRender(args, dir);
         EXPECT_EQ(r.status, 2) << args << "\n" << r.output;
         EXPECT_FALSE(r.output.empty());
     }
@@ -163,9 +164,9 @@ TEST_F(CliTest, BadSettingsAndSizesStopBeforeAnyWork) {
 
 TEST_F(CliTest, RendersTheNamedMapsIdenticallyTwice) {
     Write("p.ORB", kSmallPlanet);
-    RunResult r = Run("p.ORB --quiet --out-dir first", dir);
+    RunResult r = RunRender("p.ORB --quiet --out-dir first", dir);
     ASSERT_EQ(r.status, 0) << r.output;
-    r = Run("p.ORB --quiet --out-dir second --threads 1", dir);
+    r = RunRender("p.ORB --quiet --out-dir second --threads 1", dir);
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* name : {"color.bmp", "bump.png", "spec.bmp"}) {
         ASSERT_TRUE(fs::exists(dir / "first" / name)) << name;
@@ -173,7 +174,7 @@ TEST_F(CliTest, RendersTheNamedMapsIdenticallyTwice) {
         EXPECT_EQ(ReadFile(dir / "first" / name), ReadFile(dir / "second" / name)) << name;
     }
     // Without --out-dir the names resolve against the current folder.
-    r = Run("p.ORB --quiet", dir);
+    r = RunRender("p.ORB --quiet", dir);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(ReadFile(dir / "color.bmp"), ReadFile(dir / "first" / "color.bmp"));
 }
@@ -183,7 +184,7 @@ TEST_F(CliTest, CloudMapWithoutCloudsFailsAfterTheMapsBeforeIt) {
           "GroundAutoCreate True\r\nOutputResolutionX 16\r\nOutputResolutionY 8\r\n"
           "OutputColorMap color.bmp\r\nOutputCloudColorMap clouds.bmp\r\n"
           "OutputCloudBumpMap cloudbump.bmp\r\n");
-    RunResult r = Run("p.ORB --quiet", dir);
+    RunResult r = RunRender("p.ORB --quiet", dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("clouds.bmp"), std::string::npos) << r.output;
     EXPECT_TRUE(fs::exists(dir / "color.bmp"));
@@ -193,7 +194,7 @@ TEST_F(CliTest, CloudMapWithoutCloudsFailsAfterTheMapsBeforeIt) {
 
 TEST_F(CliTest, WriteSettingsKeepsOverridesAndPreviewNamesEveryMap) {
     Write("p.ORB", kSmallPlanet);
-    RunResult r = Run("p.ORB --seed 42 --set CoastLevel=70 --write-settings out.ORB", dir);
+    RunResult r = RunRender("p.ORB --seed 42 --set CoastLevel=70 --write-settings out.ORB", dir);
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string written = ReadFile(dir / "out.ORB");
     EXPECT_NE(written.find("RandomSeed 42\r\n"), std::string::npos);
@@ -201,7 +202,7 @@ TEST_F(CliTest, WriteSettingsKeepsOverridesAndPreviewNamesEveryMap) {
     EXPECT_FALSE(fs::exists(dir / "color.bmp"));
 
     Write("empty.ORB", "GroundAutoCreate True\r\nCloudAutoCreate True\r\n");
-    r = Run("empty.ORB --preview --quiet --out-dir pv", dir);
+    r = RunRender("empty.ORB --preview --quiet --out-dir pv", dir);
     ASSERT_EQ(r.status, 0) << r.output;
     for (const char* name : {"preview_color.png", "preview_bump.png", "preview_specular.png",
                              "preview_cloud_color.png", "preview_cloud_bump.png",
