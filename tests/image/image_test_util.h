@@ -21,6 +21,7 @@
 #include "image/bitmap24.h"
 
 namespace globeforge::testing {
+inline namespace image_support {
 
 namespace fs = std::filesystem;
 
@@ -127,4 +128,5 @@ inline std::optional<bool> RunInChild(const std::function<bool()>& check, bool d
     return WEXITSTATUS(status) == 0;
 }
 
+}  // namespace image_support
 }  // namespace globeforge::testing
