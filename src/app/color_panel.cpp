@@ -9,15 +9,25 @@ ColorPanel::ColorPanel(QWidget* parent) : QFrame(parent) {
     setLineWidth(1);
 }
 
+QColor ColorPanel::Color() const {
+    return QColor(static_cast<int>(value_ & 0xFF), static_cast<int>((value_ >> 8) & 0xFF),
+                  static_cast<int>((value_ >> 16) & 0xFF));
+}
+
 void ColorPanel::SetColor(const QColor& color) {
-    color_ = color;
+    SetColorValue(static_cast<uint32_t>(color.red()) | (static_cast<uint32_t>(color.green()) << 8) |
+                  (static_cast<uint32_t>(color.blue()) << 16));
+}
+
+void ColorPanel::SetColorValue(uint32_t value) {
+    value_ = value;
     update();
 }
 
 void ColorPanel::paintEvent(QPaintEvent* event) {
     {
         QPainter p(this);
-        p.fillRect(contentsRect(), color_);
+        p.fillRect(contentsRect(), Color());
     }
     QFrame::paintEvent(event);
 }

@@ -34,13 +34,14 @@ namespace {
 const QString kProductTitle = QString::fromUtf8(kProductName);
 const QString kInitialSettingsName = QStringLiteral("新規.ORB");
 const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
-const QString kSettingsFilter = QStringLiteral("オルブゲンデータファイル (*.ORB)");
 const QString kSaveErrorText = QStringLiteral("`画像のセーブエラー発生。致命的かも。");
 
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), settingsFileName_(kInitialSettingsName) {
+    : QMainWindow(parent),
+      settingsFileName_(kInitialSettingsName),
+      preferencesFileName_(DefaultPreferencesFileName()) {
     setObjectName(QStringLiteral("ORBGEN_Main_Form"));
     QFont font;
     font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
@@ -333,6 +334,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (shownOnce_) return;
     shownOnce_ = true;
     UpdateCaption();
+    ReadPreferences();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -16,6 +16,7 @@
 
 #include "render/progress.h"
 #include "render/render_params.h"
+#include "settings/settings_model.h"
 
 class QAction;
 class QCheckBox;
@@ -133,6 +134,10 @@ struct MainWindowControls {
     QAction* JPEGJ1 = nullptr;
 };
 
+// The preferences file of this program: beside it when that file exists and can be
+// written, else in the user's configuration folder.
+QString DefaultPreferencesFileName();
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
@@ -151,9 +156,20 @@ class MainWindow : public QMainWindow {
     JPEGQualityForm* JpegQualityForm() const { return jpegQualityForm_; }
     QtProgressSink* ProgressSinkObject() const { return sink_; }
 
-    // Where the JPEG quality is kept between runs.
+    // Where the JPEG quality is kept between runs (read when the window is first shown).
     void SetPreferencesFileName(const QString& path) { preferencesFileName_ = path; }
     QString PreferencesFileName() const { return preferencesFileName_; }
+
+    // The file menu's commands once a name is chosen. Open takes the name as the current
+    // one even when the load fails; a failure is reported in a message box and leaves the
+    // caption as it was. False on failure.
+    bool OpenSettingsFile(const QString& fileName);
+    bool SaveSettingsFile(const QString& fileName);
+    bool SaveSettingsFileAs(const QString& fileName);
+
+    // The controls as a settings model, and a model shown in the controls.
+    SettingsModel ModelFromControls() const;
+    void ApplyModelToControls(const SettingsModel& model);
 
   signals:
     void renderStarted();
@@ -223,6 +239,9 @@ class MainWindow : public QMainWindow {
     void BuildMenu();
     void ConnectHandlers();
 
+    template <class Widget>
+    Widget* Control(std::string_view name) const;
+    void ReadPreferences();
     void ShowMapInPreview(const std::optional<FloatImage>& image);
     void GatherRenderParams(RenderParams& params) const;
     void StartRender(bool fullRender);
@@ -247,6 +266,7 @@ class MainWindow : public QMainWindow {
     QColor lastDialogColor_ = Qt::black;
 
     QString settingsFileName_;
+    std::string versionText_{kProgramVersion};  // of the last settings file loaded
     QString preferencesFileName_;
     bool shownOnce_ = false;
     bool closing_ = false;
