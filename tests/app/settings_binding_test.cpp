@@ -58,7 +58,7 @@ TEST(SettingsBinding, EverySettingHasItsControl) {
                     break;
                 case SettingKind::TrackBar: {
                     auto* bar = qobject_cast<QSlider*>(widget);
-                    const TrackBar& range = *SettingValue<TrackBar>(SettingsModel{}, info);
+                    const TrackBar range = *SettingValue<TrackBar>(SettingsModel{}, info);
                     rightKind = bar && bar->minimum() == range.Min() &&
                                 bar->maximum() == range.Max() && bar->value() == range.Position();
                     break;
