@@ -176,7 +176,7 @@ void MainWindow::SetProgressMessage(const QString& text) {
     ui_.progress_msg->setText(text);
 }
 
-void MainWindow::ShowMapInPreview(const std::optional<FloatImage>& image) {
+void MainWindow::ShowMapInPreview(const FloatImage* image) {
     if (!image) return;
     DrawProgressImage(FloatImageToQImage(*image, previewBuffer_.width(), previewBuffer_.height()));
 }

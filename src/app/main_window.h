@@ -188,6 +188,7 @@ class MainWindow : public QMainWindow {
     void UpdateGoEnabled();
     void UpdateCaption();
     void BumpNameChange();
+    void ShowMapInPreview(const FloatImage* image);
     void ShowFirstMap();
     void UpdatePreviewButtons();
 
@@ -242,7 +243,9 @@ class MainWindow : public QMainWindow {
     template <class Widget>
     Widget* Control(std::string_view name) const;
     void ReadPreferences();
-    void ShowMapInPreview(const std::optional<FloatImage>& image);
+    void ShowMapInPreview(const std::optional<FloatImage>& image) {
+        ShowMapInPreview(image ? &*image : nullptr);
+    }
     void GatherRenderParams(RenderParams& params) const;
     void StartRender(bool fullRender);
     void RenderEnded(const RenderOutcome& outcome);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/color_panel.h"
 #include "app/preview_image.h"
 #include "app/progress_gauge.h"
 #include "app/qt_progress.h"
@@ -205,6 +207,52 @@ TEST(FullRender, MissingCloudMapReportsSaveErrorAfterWritingGroundMap) {
     // The built map stays viewable.
     EXPECT_EQ(VisiblePreviewButtons(t.window), (std::vector<QString>{"PreviewColor"}));
     EXPECT_TRUE(c.Go->isEnabled());
+}
+
+TEST(FullRender, ASizeThatCannotRenderIsReportedNotSilent) {
+    WindowUnderTest t;
+    const MainWindowControls& c = t.window.Controls();
+    c.ResX->setText(QStringLiteral("0"));
+    c.ColorName->setText(QStringLiteral("never.bmp"));
+    ModalWatcher watcher;
+    ASSERT_TRUE(t.Go());
+    ASSERT_EQ(watcher.MessageTexts().size(), 1);  // why, and no save-error message on top
+    EXPECT_TRUE(watcher.MessageTexts().at(0).contains(QStringLiteral("resolution")));
+    EXPECT_EQ(c.progress_msg->text(), QStringLiteral("作画中止"));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("never.bmp")));
+    EXPECT_TRUE(c.Go->isEnabled());
+}
+
+TEST(ColorButtons, SharedDialogRemembersItsLastColourNotThePanels) {
+    WindowUnderTest t;
+    const MainWindowControls& c = t.window.Controls();
+    std::vector<QColor> offered;
+    QColor pick = Qt::red;
+    bool accept = true;
+    ModalWatcher watcher([&](QDialog* dialog) {
+        auto* colors = qobject_cast<QColorDialog*>(dialog);
+        if (!colors || !colors->isVisible()) return;
+        offered.push_back(colors->currentColor());
+        colors->setCurrentColor(pick);
+        accept ? colors->accept() : colors->reject();
+    });
+    QTest::mouseClick(c.SetDeepColor1, Qt::LeftButton);
+    EXPECT_EQ(c.DeepColor1->Color(), QColor(Qt::red));
+
+    pick = Qt::green;
+    accept = false;
+    QTest::mouseClick(c.SetAirColor1, Qt::LeftButton);  // cancelled: the panel stays white
+    EXPECT_EQ(c.AirColor1->Color(), QColor(Qt::white));
+
+    pick = Qt::blue;
+    accept = true;
+    QTest::mouseClick(c.SerDeepSeaColor1, Qt::LeftButton);
+    EXPECT_EQ(c.DeepSeaColor1->Color(), QColor(Qt::blue));
+
+    ASSERT_EQ(offered.size(), 3u);
+    EXPECT_EQ(offered[0], QColor(Qt::black));  // black at first, not the panel's dark red
+    EXPECT_EQ(offered[1], QColor(Qt::red));    // the last accepted colour
+    EXPECT_EQ(offered[2], QColor(Qt::red));    // a cancel does not change it
 }
 
 TEST(ProgressDisplay, GaugeFollowsReportCountAndPercent) {
