@@ -84,9 +84,9 @@ TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
     EXPECT_EQ(back.Bytes, noise.Bytes);
 
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0}));
+    ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0, .Texts = {}}));
     EXPECT_GT(stored.size(), noise.Bytes.size());
-    EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10}));
+    EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10, .Texts = {}}));
 }
 
 TEST(Png, DecodesEveryPixelFormToEightBitBgrDroppingAlpha) {
