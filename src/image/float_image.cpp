@@ -124,7 +124,8 @@ void StretchBlendBilinear(const FloatImage& src, const ImageRect& srcRect, Float
     if (src.PixelCount() == 0) return;
     StretchBlend(srcRect, dst, dstRect, wrap, mode,
                  [&](Extended sx, Extended sy, Extended, Extended) {
-                     return SampleBilinear(src, static_cast<double>(sx), static_cast<double>(sy));
+                     return SampleBilinear(src, static_cast<double>(sx),
+                                           static_cast<double>(sy));
                  });
 }
 
@@ -136,9 +137,9 @@ void StretchBlendSmooth(const FloatImage& src, const ImageRect& srcRect, FloatIm
                      Extended r = 0, g = 0, b = 0, a = 0;
                      for (int i = 0; i < 3; ++i) {
                          for (int j = 0; j < 3; ++j) {
-                             const FloatPixel p =
-                                 SampleBilinear(src, static_cast<double>(sx + i * stepX / 3.0L),
-                                                static_cast<double>(sy + j * stepY / 3.0L));
+                             const FloatPixel p = SampleBilinear(
+                                 src, static_cast<double>(sx + i * stepX / 3.0L),
+                                 static_cast<double>(sy + j * stepY / 3.0L));
                              r += p.R;
                              g += p.G;
                              b += p.B;

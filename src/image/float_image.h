@@ -39,7 +39,7 @@ enum class Wrap : bool { Off = false, On = true };
 // x + y * Width and row 0 is the top of the picture. Move-only: the destructor is the
 // release of the image, and copies are made explicitly with CopyImage.
 class FloatImage {
-  public:
+public:
     FloatImage() = default;
     FloatImage(FloatImage&&) noexcept = default;
     FloatImage& operator=(FloatImage&&) noexcept = default;
@@ -60,7 +60,7 @@ class FloatImage {
     FloatPixel& At(int32_t x, int32_t y) { return Row(y)[x]; }
     const FloatPixel& At(int32_t x, int32_t y) const { return Row(y)[x]; }
 
-  private:
+private:
     friend std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     friend bool ResizeImage(FloatImage& image, int32_t width, int32_t height);
     std::unique_ptr<FloatPixel[]> pixels_;
@@ -127,7 +127,8 @@ inline FloatPixel BlendPixel(const FloatPixel& d, const FloatPixel& s, BlendMode
                     static_cast<float>(d.B - sa * s.B / 255.0L), s.A};
         case BlendMode::Norm: {
             const Extended inv = 255.0L - sa;
-            const Extended a = 255.0L * (1.0L - (1.0L - d.A / 255.0L) * (1.0L - sa / 255.0L));
+            const Extended a =
+                255.0L * (1.0L - (1.0L - d.A / 255.0L) * (1.0L - sa / 255.0L));
             return {static_cast<float>((d.R * inv + s.R * sa) / 256.0L),
                     static_cast<float>((d.G * inv + s.G * sa) / 256.0L),
                     static_cast<float>((d.B * inv + s.B * sa) / 256.0L), static_cast<float>(a)};
