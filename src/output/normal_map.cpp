@@ -1,5 +1,6 @@
 #include "output/normal_map.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <numbers>
@@ -49,8 +50,9 @@ struct SlopeFrame {
 };
 
 SlopeFrame MakeFrame(const RenderParams& params, int32_t width, int32_t height) {
-    const double relief =
-        static_cast<double>(params.NormalStrength) / 100.0 * kNormalReliefAtFullStrength;
+    // The settings keep the strength within 1..100; a record filled otherwise gets the same.
+    const int32_t strength = std::clamp(params.NormalStrength, 1, 100);
+    const double relief = static_cast<double>(strength) / 100.0 * kNormalReliefAtFullStrength;
     // The equator is `width` pixels long; a full-range bump (256 levels) rises `relief` of it.
     return {width, height, relief * width / 256.0,
             static_cast<double>(width) / (2.0 * static_cast<double>(height))};
