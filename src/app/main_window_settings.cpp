@@ -43,8 +43,12 @@ SettingsModel MainWindow::ModelFromControls() const {
     SettingsModel model;
     model.VersionText = versionText_;
     for (const SettingInfo& info : SettingsTable()) {
+        // Settings without a control in this window keep their model value.
+        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
+            continue;
         switch (info.kind) {
             case SettingKind::Version:
+            case SettingKind::HeightDepth:
                 break;
             case SettingKind::Text:
                 *SettingValue<std::string>(model, info) =
@@ -90,8 +94,12 @@ SettingsModel MainWindow::ModelFromControls() const {
 void MainWindow::ApplyModelToControls(const SettingsModel& model) {
     versionText_ = model.VersionText;
     for (const SettingInfo& info : SettingsTable()) {
+        // Settings without a control in this window keep their model value.
+        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
+            continue;
         switch (info.kind) {
             case SettingKind::Version:
+            case SettingKind::HeightDepth:
                 break;
             case SettingKind::Text:
                 Control<QLineEdit>(info.controls[0])

@@ -1,9 +1,11 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <iterator>
 
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
+#include "settings/tokenizer.h"
 
 namespace globeforge {
 
@@ -25,7 +27,8 @@ bool IsDecimal(const std::string& text) {
 
 }  // namespace
 
-bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error) {
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                     std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         // Options that take a value accept both "--opt VALUE" and "--opt=VALUE".
@@ -59,6 +62,13 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
         } else if (name == "--out-dir") {
             if (!takeValue()) return false;
             options.outDir = value;
+        } else if (name == "--settings-from") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--settings-from needs the name of a map";
+                return false;
+            }
+            options.settingsFrom = value;
         } else if (name == "--write-settings") {
             if (!takeValue()) return false;
             options.writeSettings = value;
@@ -118,7 +128,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
             return false;
         }
     }
-    if (options.settingsFile.empty() && !options.help && !options.version) {
+    if (!options.settingsFile.empty() && !options.settingsFrom.empty()) {
+        error = "give a settings file or --settings-from, not both";
+        return false;
+    }
+    if (options.settingsFile.empty() && options.settingsFrom.empty() && !options.help &&
+        !options.version) {
         error = "no settings file given";
         return false;
     }
@@ -146,37 +161,46 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model) {
     return {};
 }
 
-void ApplyPreview(RenderParams& params) {
-    params.OutputResolutionX = 128;
-    params.OutputResolutionY = 128;
-    params.OverSampling = 1;
-    if (params.OutputColorMap.empty() && params.OutputSpeculerMap.empty() &&
-        params.OutputBumpMap.empty() && params.OutputCloudColorMap.empty() &&
-        params.OutputCloudBumpMap.empty() && params.OutputCloudTransparencyMap.empty()) {
-        params.OutputColorMap = "preview_color.png";
-        params.OutputSpeculerMap = "preview_specular.png";
-        params.OutputBumpMap = "preview_bump.png";
-        params.OutputCloudColorMap = "preview_cloud_color.png";
-        params.OutputCloudBumpMap = "preview_cloud_bump.png";
-        params.OutputCloudTransparencyMap = "preview_cloud_transparency.png";
+void ApplyPreview(SettingsModel& model) {
+    model.ResX = "128";
+    model.ResY = "128";
+    model.Ovsmp.SetPosition(1);
+    std::string* const names[] = {&model.ColorName,      &model.SpecularName,  &model.BumpName,
+                                  &model.CloudColorName, &model.CloudBumpName, &model.CloudTraName,
+                                  &model.NormalName};
+    const char* const previewNames[] = {"preview_color.png",      "preview_specular.png",
+                                        "preview_bump.png",       "preview_cloud_color.png",
+                                        "preview_cloud_bump.png", "preview_cloud_transparency.png",
+                                        "preview_normal.png"};
+    for (const std::string* name : names) {
+        if (!TrimBlanks(*name).empty()) return;
     }
+    for (size_t i = 0; i < std::size(names); ++i) *names[i] = previewNames[i];
 }
 
 std::string CliHelpText() {
     return R"(Usage: globeforge-render SETTINGS.ORB [options]
+       globeforge-render --settings-from MAP [options]
 
 Renders the planet described by a GlobeForge settings file and writes every map it
-names (BMP, or JPEG for .jpg/.jpeg/.jpe, PNG for .png). Relative map names resolve
-against the current folder, or against --out-dir.
+names (BMP, or JPEG for .jpg/.jpeg/.jpe, PNG for .png, OpenEXR for .exr). Relative
+map names resolve against the current folder, or against --out-dir.
+
+Every PNG, JPEG and OpenEXR map carries the settings that made it, so any map can
+be rendered again with --settings-from.
 
 Options:
+  --settings-from MAP    take the settings from a PNG, JPEG or OpenEXR map written by
+                         GlobeForge instead of a settings file; the maps keep the names
+                         they had, the overrides below still apply, and the JPEG
+                         quality is the one the map was made with unless given
   --out-dir DIR          write maps with relative names into DIR (created if missing)
   --seed N               random seed (RandomSeed)
   --size WxH             output resolution, for example 2048x1024
   --oversampling N       build layers N times larger and average down (1..9)
   --set KEY=VALUE        set any settings key, as a settings-file line would;
                          may be repeated, applied after the options above
-  --preview              the window's preview: 128x128, oversampling 1, and all six
+  --preview              the window's preview: 128x128, oversampling 1, and all seven
                          maps as preview_*.png when the file names none
   --jpeg-quality Q       JPEG quality 0..100 (default: the preferences file, else 90)
   --threads N            worker threads (default: every core); the maps are the same
@@ -184,6 +208,16 @@ Options:
   --quiet                no progress on standard error
   --help                 this text
   --version              print the version
+
+Settings for 3D work (for --set or a settings file):
+  HeightBitDepth 8|16    bump maps named .png: 8-bit RGB (default) or 16-bit greyscale,
+                         0..256 scaled to 0..65535. Bump maps named .exr always hold
+                         the heights as 32-bit floats, unclamped; other .exr maps are
+                         float RGB with 1.0 for 255
+  OutputNormalMap FILE   a tangent-space normal map of the ground relief (OpenGL
+                         convention: green up, as Blender and glTF expect); empty
+                         (default): none
+  NormalStrength N       relief of the normal map, 1..100 (default 20)
 
 Exit status: 0 when every named map was written; 1 when the render was aborted
 (Ctrl-C) or a map could not be written; 2 for usage errors and bad settings files.

@@ -16,6 +16,7 @@ inline constexpr const char* kGlobeForgeVersion = kVersionText;
 
 struct CliOptions {
     std::string settingsFile;
+    std::string settingsFrom;  // a map whose embedded settings replace the settings file
     std::string outDir;
     std::string writeSettings;
     std::optional<std::string> seed;
@@ -38,8 +39,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, 
 std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model);
 
 // The window's preview: 128 x 128, oversampling 1, every map under a default name when
-// none is named.
-void ApplyPreview(RenderParams& params);
+// none is named. Applied to the settings, so the maps record the preview they are.
+void ApplyPreview(SettingsModel& model);
 
 std::string CliHelpText();
 

@@ -44,8 +44,9 @@ void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
     for (std::string* name :
          {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
           &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
-          &params.OutputCloudTransparencyMap}) {
-        if (!name->empty() && fs::path(*name).is_relative()) *name = (fs::path(outDir) / *name).string();
+          &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
+        if (!name->empty() && fs::path(*name).is_relative())
+            *name = (fs::path(outDir) / *name).string();
     }
 }
 
@@ -67,9 +68,20 @@ int main(int argc, char** argv) {
     }
 
     SettingsModel model;
+    std::optional<int32_t> recordedJpegQuality;
     if (!options.settingsFile.empty()) {
         const SettingsResult loaded = LoadSettings(model, options.settingsFile);
         if (!loaded.ok) return Fail(2, loaded.message);
+    } else if (!options.settingsFrom.empty()) {
+        MapProvenance provenance;
+        std::string why;
+        if (!ReadMapProvenance(options.settingsFrom, provenance, &why)) {
+            return Fail(2, "cannot take settings from " + options.settingsFrom + ": " + why);
+        }
+        const SettingsResult applied =
+            ApplySettingsText(model, provenance.settingsText, options.settingsFrom);
+        if (!applied.ok) return Fail(2, applied.message);
+        recordedJpegQuality = provenance.jpegQuality;
     }
     if (std::string problem = ApplyCliOverrides(options, model); !problem.empty()) {
         return Fail(2, problem);
@@ -82,8 +94,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (options.preview) ApplyPreview(model);
     RenderParams params = GatherRenderParams(model);
-    if (options.preview) ApplyPreview(params);
     if (std::string problem = CheckRenderSize(params); !problem.empty()) {
         return Fail(2, problem);
     }
@@ -94,12 +106,20 @@ int main(int argc, char** argv) {
     }
     ResolveOutputNames(params, options.outDir);
 
-    SetJpegQuality(options.jpegQuality.value_or(
-        ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath()))));
+    // A map made again gets the quality it was made with, so its JPEG siblings come out
+    // the same too.
+    if (options.jpegQuality) {
+        SetJpegQuality(*options.jpegQuality);
+    } else if (recordedJpegQuality) {
+        SetJpegQuality(*recordedJpegQuality);
+    } else {
+        SetJpegQuality(ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath())));
+    }
 
     RenderContext ctx;
-    ctx.threads = options.threads > 0 ? options.threads
-                                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    ctx.threads = options.threads > 0
+                      ? options.threads
+                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     StderrProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
     ctx.SetProgressTargets(&progress);
     interruptTarget = &ctx;
@@ -122,7 +142,7 @@ int main(int argc, char** argv) {
         for (const std::string* name :
              {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
               &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
-              &params.OutputCloudTransparencyMap}) {
+              &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
             if (!name->empty()) std::cerr << "wrote " << *name << "\n";
         }
     }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -13,8 +15,12 @@
 
 #include "image/atomic_file.h"
 #include "image/bmp_file.h"
+#include "image/color_pack.h"
+#include "image/exr_file.h"
+#include "image/extended.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
+#include "render/version.h"
 
 namespace globeforge {
 
@@ -22,7 +28,7 @@ namespace {
 
 std::atomic<uint8_t> jpegQuality{90};
 
-enum class ImageFormat { Bmp, Jpeg, Png };
+enum class ImageFormat { Bmp, Jpeg, Png, Exr };
 
 bool Fail(std::string* error, const std::string& reason) {
     if (error) *error = reason;
@@ -45,6 +51,7 @@ ImageFormat FormatFromName(const std::string& fileName) {
         return ImageFormat::Jpeg;
     }
     if (extension == ".png") return ImageFormat::Png;
+    if (extension == ".exr") return ImageFormat::Exr;
     return ImageFormat::Bmp;
 }
 
@@ -55,6 +62,7 @@ std::optional<ImageFormat> FormatFromContent(std::span<const uint8_t> bytes) {
         return ImageFormat::Jpeg;
     }
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), kPng, 8) == 0) return ImageFormat::Png;
+    if (LooksLikeExr(bytes)) return ImageFormat::Exr;
     return std::nullopt;
 }
 
@@ -99,23 +107,161 @@ bool Decode(std::span<const uint8_t> bytes, const std::string& fileName, Bitmap2
             return DecodeJpeg(bytes, bitmap, error);
         case ImageFormat::Png:
             return DecodePng(bytes, bitmap, error);
+        case ImageFormat::Exr:
+            return Fail(error, "OpenEXR files cannot be loaded as pictures");
         case ImageFormat::Bmp:
             break;
     }
     return DecodeBmp(bytes, bitmap, error);
 }
 
-bool Encode(const Bitmap24& bitmap, const std::string& fileName, std::vector<uint8_t>& bytes,
-            std::string* error) {
-    switch (FormatFromName(fileName)) {
+// Floats as an OpenEXR file shows colours: 255 becomes 1.0, nothing is clamped.
+float ColourToExr(float value) {
+    return static_cast<float>(static_cast<double>(value) / 255.0);
+}
+
+FloatRaster ColourRaster(const Bitmap24& bitmap) {
+    FloatRaster raster{bitmap.Width, bitmap.Height, 3, {}};
+    raster.Samples.resize(bitmap.Bytes.size());
+    for (int32_t y = 0; y < bitmap.Height; ++y) {
+        const uint8_t* row = bitmap.Row(y);
+        float* out = raster.Samples.data() + static_cast<size_t>(y) * bitmap.Stride();
+        for (int32_t x = 0; x < bitmap.Width; ++x) {
+            // Bitmap rows are blue, green, red.
+            out[3 * x] = ColourToExr(row[3 * x + 2]);
+            out[3 * x + 1] = ColourToExr(row[3 * x + 1]);
+            out[3 * x + 2] = ColourToExr(row[3 * x]);
+        }
+    }
+    return raster;
+}
+
+FloatRaster ColourRaster(const FloatImage& image) {
+    FloatRaster raster{image.Width, image.Height, 3, {}};
+    raster.Samples.resize(image.PixelCount() * 3);
+    for (size_t i = 0; i < image.PixelCount(); ++i) {
+        const FloatPixel& p = image.Data()[i];
+        raster.Samples[3 * i] = ColourToExr(p.R);
+        raster.Samples[3 * i + 1] = ColourToExr(p.G);
+        raster.Samples[3 * i + 2] = ColourToExr(p.B);
+    }
+    return raster;
+}
+
+// A height is the value of R, as a single-valued layer keeps it.
+FloatRaster HeightRaster(const FloatImage& image) {
+    FloatRaster raster{image.Width, image.Height, 1, {}};
+    raster.Samples.resize(image.PixelCount());
+    for (size_t i = 0; i < image.PixelCount(); ++i) raster.Samples[i] = image.Data()[i].R;
+    return raster;
+}
+
+// 0 .. 256, the range of a normalised bump map, spans the 16-bit range.
+uint16_t HeightToSample(float value) {
+    const int32_t level = Round(static_cast<Extended>(value) * 65535.0L / 256.0L);
+    return static_cast<uint16_t>(std::clamp(level, 0, 65535));
+}
+
+Gray16Raster HeightSamples(const FloatImage& image) {
+    Gray16Raster raster{image.Width, image.Height, {}};
+    raster.Samples.resize(image.PixelCount());
+    for (size_t i = 0; i < image.PixelCount(); ++i) {
+        raster.Samples[i] = HeightToSample(image.Data()[i].R);
+    }
+    return raster;
+}
+
+MetadataTexts ProvenanceTexts(const std::string& settingsText) {
+    if (settingsText.empty()) return {};
+    return {{kSettingsTextKey, settingsText},
+            {kProductVersionKey, std::string(kProductName) + " " + kVersionText},
+            {kJpegQualityKey, std::to_string(GetJpegQuality())}};
+}
+
+// One comment per entry: the key, a line feed and the value, which is split over several
+// comments sharing the key when it does not fit into one.
+std::vector<std::string> JpegComments(const MetadataTexts& texts) {
+    std::vector<std::string> comments;
+    for (const MetadataText& text : texts) {
+        const std::string head = text.key + "\n";
+        const size_t room = kMaxJpegCommentBytes - head.size();
+        size_t done = 0;
+        do {
+            const size_t n = std::min(room, text.value.size() - done);
+            comments.push_back(head + text.value.substr(done, n));
+            done += n;
+        } while (done < text.value.size());
+    }
+    return comments;
+}
+
+MetadataTexts TextsFromJpegComments(const std::vector<std::string>& comments) {
+    MetadataTexts texts;
+    for (const std::string& comment : comments) {
+        const size_t newline = comment.find('\n');
+        if (newline == std::string::npos) continue;
+        const std::string key = comment.substr(0, newline);
+        const std::string part = comment.substr(newline + 1);
+        auto same = std::find_if(texts.begin(), texts.end(),
+                                 [&key](const MetadataText& t) { return t.key == key; });
+        if (same == texts.end()) {
+            texts.push_back({key, part});
+        } else {
+            same->value += part;
+        }
+    }
+    return texts;
+}
+
+bool EncodeBitmap(const Bitmap24& bitmap, ImageFormat format, const MetadataTexts& texts,
+                  std::vector<uint8_t>& bytes, std::string* error) {
+    switch (format) {
         case ImageFormat::Jpeg:
-            return EncodeJpeg(bitmap, GetJpegQuality(), bytes, error);
+            return EncodeJpeg(bitmap, GetJpegQuality(), JpegComments(texts), bytes, error);
         case ImageFormat::Png:
-            return EncodePng(bitmap, bytes, PngWriteOptions{}, error);
+            return EncodePng(bitmap, bytes, PngWriteOptions{.CompressionLevel = 6, .Texts = texts},
+                             error);
+        case ImageFormat::Exr:
+            return EncodeExr(ColourRaster(bitmap), texts, bytes, error);
         case ImageFormat::Bmp:
             break;
     }
     return EncodeBmp(bitmap, bytes, error);
+}
+
+bool EncodeImage(const FloatImage& image, const std::string& fileName,
+                 const ImageFileOptions& options, std::vector<uint8_t>& bytes, std::string* error) {
+    const ImageFormat format = FormatFromName(fileName);
+    const MetadataTexts texts = ProvenanceTexts(options.settingsText);
+    if (format == ImageFormat::Exr) {
+        return EncodeExr(options.heightMap ? HeightRaster(image) : ColourRaster(image), texts,
+                         bytes, error);
+    }
+    if (format == ImageFormat::Png && options.heightMap && options.heightBitDepth == 16) {
+        return EncodePngGray16(HeightSamples(image), bytes,
+                               PngWriteOptions{.CompressionLevel = 6, .Texts = texts}, error);
+    }
+    Bitmap24 bitmap;
+    if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");
+    return EncodeBitmap(bitmap, format, texts, bytes, error);
+}
+
+bool ReadTexts(std::span<const uint8_t> bytes, MetadataTexts& texts, std::string* error) {
+    switch (FormatFromContent(bytes).value_or(ImageFormat::Bmp)) {
+        case ImageFormat::Png:
+            return ReadPngTexts(bytes, texts, error);
+        case ImageFormat::Jpeg: {
+            std::vector<std::string> comments;
+            if (!ReadJpegComments(bytes, comments, error)) return false;
+            texts = TextsFromJpegComments(comments);
+            return true;
+        }
+        case ImageFormat::Exr:
+            return ReadExrAttributes(bytes, texts, error);
+        case ImageFormat::Bmp:
+            break;
+    }
+    return Fail(error, "only PNG, JPEG and OpenEXR files carry settings");
 }
 
 }  // namespace
@@ -133,8 +279,10 @@ bool SaveBitmapFile(const Bitmap24& bitmap, const std::string& fileName, std::st
     try {
         // Encoding first means an encoder failure never touches the disk.
         std::vector<uint8_t> bytes;
-        return Encode(bitmap, fileName, bytes, error) &&
+        return EncodeBitmap(bitmap, FormatFromName(fileName), {}, bytes, error) &&
                WriteFileAtomically(fileName, bytes, error);
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
     } catch (...) {
         return Fail(error, "unexpected failure");
     }
@@ -147,9 +295,54 @@ bool LoadImageFile(FloatImage& image, const std::string& fileName, std::string* 
 }
 
 bool SaveImageFile(const FloatImage& image, const std::string& fileName, std::string* error) {
-    Bitmap24 bitmap;
-    if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");
-    return SaveBitmapFile(bitmap, fileName, error);
+    return SaveImageFile(image, fileName, ImageFileOptions{}, error);
+}
+
+bool SaveImageFile(const FloatImage& image, const std::string& fileName,
+                   const ImageFileOptions& options, std::string* error) {
+    try {
+        std::vector<uint8_t> bytes;
+        return EncodeImage(image, fileName, options, bytes, error) &&
+               WriteFileAtomically(fileName, bytes, error);
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (...) {
+        return Fail(error, "unexpected failure");
+    }
+}
+
+bool ReadMapProvenance(const std::string& fileName, MapProvenance& provenance, std::string* error) {
+    try {
+        std::vector<uint8_t> bytes;
+        MetadataTexts texts;
+        if (!ReadWholeFile(fileName, bytes, error) || !ReadTexts(bytes, texts, error)) {
+            return false;
+        }
+        MapProvenance found;
+        bool hasSettings = false;
+        for (const MetadataText& text : texts) {
+            if (text.key == kSettingsTextKey) {
+                found.settingsText = text.value;
+                hasSettings = true;
+            } else if (text.key == kProductVersionKey) {
+                found.productVersion = text.value;
+            } else if (text.key == kJpegQualityKey) {
+                int32_t quality = 0;
+                const char* end = text.value.data() + text.value.size();
+                const auto [ptr, ec] = std::from_chars(text.value.data(), end, quality);
+                if (ec == std::errc() && ptr == end && quality >= 0 && quality <= 255) {
+                    found.jpegQuality = quality;
+                }
+            }
+        }
+        if (!hasSettings) return Fail(error, "the file carries no GlobeForge settings");
+        provenance = std::move(found);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (...) {
+        return Fail(error, "unexpected failure");
+    }
 }
 
 int32_t GetJpegQuality() {

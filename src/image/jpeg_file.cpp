@@ -225,8 +225,8 @@ void TermDestination(j_compress_ptr cinfo) {
 }
 
 // Holds the setjmp; see RunDecode.
-bool RunEncode(const Bitmap24& bitmap, int32_t quality, VectorDestination& dest,
-               ErrorManager& err) {
+bool RunEncode(const Bitmap24& bitmap, int32_t quality, const std::vector<std::string>& comments,
+               VectorDestination& dest, ErrorManager& err) {
     jpeg_compress_struct cinfo;
     cinfo.err = &err.pub;
     if (setjmp(err.jump)) {
@@ -242,6 +242,10 @@ bool RunEncode(const Bitmap24& bitmap, int32_t quality, VectorDestination& dest,
     jpeg_set_defaults(&cinfo);  // YCbCr with a JFIF header
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
+    for (const std::string& comment : comments) {
+        jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
+                          static_cast<unsigned int>(comment.size()));
+    }
     while (cinfo.next_scanline < cinfo.image_height) {
         // The library does not write through the row pointer.
         JSAMPROW row = const_cast<uint8_t*>(bitmap.Row(static_cast<int32_t>(cinfo.next_scanline)));
@@ -249,6 +253,40 @@ bool RunEncode(const Bitmap24& bitmap, int32_t quality, VectorDestination& dest,
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+// Copies the saved comment markers; false when memory cannot be had.
+bool CollectComments(jpeg_saved_marker_ptr marker, std::vector<std::string>& comments) noexcept {
+    try {
+        for (; marker != nullptr; marker = marker->next) {
+            if (marker->marker != JPEG_COM) continue;
+            comments.emplace_back(reinterpret_cast<const char*>(marker->data), marker->data_length);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Holds the setjmp; see RunDecode. Only the header is read.
+bool RunReadComments(std::span<const uint8_t> bytes, std::vector<std::string>& comments,
+                     ErrorManager& err) {
+    jpeg_decompress_struct cinfo;
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MemoryBudget(bytes.size());
+    jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    if (!CollectComments(cinfo.marker_list, comments)) {
+        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
+    }
+    jpeg_destroy_decompress(&cinfo);
     return true;
 }
 
@@ -261,7 +299,15 @@ bool Fail(std::string* error, const char* reason) {
 
 bool EncodeJpeg(const Bitmap24& bitmap, int32_t quality, std::vector<uint8_t>& out,
                 std::string* error) {
+    return EncodeJpeg(bitmap, quality, {}, out, error);
+}
+
+bool EncodeJpeg(const Bitmap24& bitmap, int32_t quality, const std::vector<std::string>& comments,
+                std::vector<uint8_t>& out, std::string* error) {
     if (bitmap.Width <= 0 || bitmap.Height <= 0) return Fail(error, "image has no pixels");
+    for (const std::string& comment : comments) {
+        if (comment.size() > kMaxJpegCommentBytes) return Fail(error, "JPEG comment too long");
+    }
     std::vector<uint8_t> bytes;
     VectorDestination dest{};
     dest.pub.init_destination = InitDestination;
@@ -270,7 +316,7 @@ bool EncodeJpeg(const Bitmap24& bitmap, int32_t quality, std::vector<uint8_t>& o
     dest.out = &bytes;
     ErrorManager err;
     InstallErrorManager(err);
-    if (!RunEncode(bitmap, quality, dest, err)) return Fail(error, err.message);
+    if (!RunEncode(bitmap, quality, comments, dest, err)) return Fail(error, err.message);
     out = std::move(bytes);
     return true;
 }
@@ -290,6 +336,20 @@ bool DecodeJpeg(std::span<const uint8_t> bytes, Bitmap24& bitmap, std::string* e
     bitmap.Width = target.width;
     bitmap.Height = target.height;
     bitmap.Bytes = std::move(target.pixels);
+    return true;
+}
+
+}  // namespace globeforge
+
+namespace globeforge {
+
+bool ReadJpegComments(std::span<const uint8_t> bytes, std::vector<std::string>& comments,
+                      std::string* error) {
+    ErrorManager err;
+    InstallErrorManager(err);
+    std::vector<std::string> found;
+    if (!RunReadComments(bytes, found, err)) return Fail(error, err.message);
+    comments = std::move(found);
     return true;
 }
 

@@ -48,7 +48,7 @@ std::string ReadFile(const fs::path& path) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("globeforge_cli_" + std::to_string(::getpid()) + "_" +
@@ -96,11 +96,16 @@ TEST(CliOptions, ParsesValuesAndRejectsMistakes) {
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.threads, 2);
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{}, {"a.ORB", "b.ORB"}, {"a.ORB", "--size", "64"},
-          {"a.ORB", "--size", "axb"}, {"a.ORB", "--oversampling", "12"},
-          {"a.ORB", "--oversampling", "0"}, {"a.ORB", "--jpeg-quality", "101"},
-          {"a.ORB", "--seed", "12abc"}, {"a.ORB", "--bogus"}, {"a.ORB", "--out-dir"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"a.ORB", "b.ORB"},
+                                                {"a.ORB", "--size", "64"},
+                                                {"a.ORB", "--size", "axb"},
+                                                {"a.ORB", "--oversampling", "12"},
+                                                {"a.ORB", "--oversampling", "0"},
+                                                {"a.ORB", "--jpeg-quality", "101"},
+                                                {"a.ORB", "--seed", "12abc"},
+                                                {"a.ORB", "--bogus"},
+                                                {"a.ORB", "--out-dir"}}) {
         CliOptions rejected;
         EXPECT_FALSE(ParseCliOptions(bad, rejected, error)) << ::testing::PrintToString(bad);
         EXPECT_FALSE(error.empty());
@@ -126,10 +131,72 @@ TEST(CliOptions, OverridesApplyInOrderWithSettingsRules) {
     EXPECT_NE(ApplyCliOverrides(typo, model), "");
 }
 
+TEST(CliOptions, SettingsFromAMapInsteadOfAFile) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(
+        ParseCliOptions({"--settings-from", "maps/bump.png", "--out-dir", "again"}, o, error))
+        << error;
+    EXPECT_EQ(o.settingsFrom, "maps/bump.png");
+    EXPECT_TRUE(o.settingsFile.empty());
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"a.ORB", "--settings-from", "m.png"},
+          {"--settings-from"},
+          {"--settings-from="}}) {
+        CliOptions rejected;
+        EXPECT_FALSE(ParseCliOptions(bad, rejected, error)) << ::testing::PrintToString(bad);
+    }
+
+    // The preview is part of the settings, so preview maps record what they are.
+    SettingsModel model;
+    ApplyPreview(model);
+    EXPECT_EQ(model.ResX, "128");
+    EXPECT_EQ(model.NormalName, "preview_normal.png");
+    EXPECT_EQ(model.CloudTraName, "preview_cloud_transparency.png");
+    SettingsModel named;
+    named.NormalName = "n.png";
+    named.Ovsmp.SetPosition(4);
+    ApplyPreview(named);
+    EXPECT_EQ(named.Ovsmp.Position(), 1);
+    EXPECT_EQ(named.ColorName, "");  // a named map keeps the others unnamed
+}
+
+TEST_F(CliTest, SettingsFromAPngOrJpegMapMakesTheSameBytesAgain) {
+    Write("p.ORB", std::string(kSmallPlanet) +
+                       "OutputColorMap color.jpg\r\nHeightBitDepth 16\r\n"
+                       "OutputNormalMap normal.png\r\nOutputCloudBumpMap clouds.exr\r\n");
+    RunResult r = RunRender("p.ORB --quiet --jpeg-quality 60 --out-dir first", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const char* const maps[] = {"color.jpg", "bump.png", "spec.bmp", "normal.png", "clouds.exr"};
+    for (const char* from : {"first/bump.png", "first/color.jpg", "first/clouds.exr"}) {
+        fs::remove_all(dir / "again");
+        r = RunRender(std::string("--settings-from ") + from + " --quiet --out-dir again", dir);
+        ASSERT_EQ(r.status, 0) << from << "\n" << r.output;
+        for (const char* name : maps) {
+            ASSERT_TRUE(fs::exists(dir / "first" / name)) << name;
+            EXPECT_EQ(ReadFile(dir / "again" / name), ReadFile(dir / "first" / name))
+                << name << " from " << from;
+        }
+    }
+    // Overrides still apply on top of the recorded settings.
+    r = RunRender("--settings-from first/normal.png --seed 5 --quiet --out-dir other", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(ReadFile(dir / "other" / "bump.png"), ReadFile(dir / "first" / "bump.png"));
+
+    for (const char* from : {"first/spec.bmp", "missing.png", "p.ORB"}) {
+        r = RunRender(std::string("--settings-from ") + from + " --quiet", dir);
+        EXPECT_EQ(r.status, 2) << from;
+        EXPECT_NE(r.output.find(from), std::string::npos) << r.output;
+    }
+}
+
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
     RunResult r = RunRender("--help", dir);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.output.find("--out-dir"), std::string::npos);
+    for (const char* documented :
+         {"--out-dir", "--settings-from", "HeightBitDepth", "OutputNormalMap", "NormalStrength"}) {
+        EXPECT_NE(r.output.find(documented), std::string::npos) << documented;
+    }
     r = RunRender("--version", dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("1.0e-37"), std::string::npos);
@@ -204,9 +271,9 @@ TEST_F(CliTest, WriteSettingsKeepsOverridesAndPreviewNamesEveryMap) {
     Write("empty.ORB", "GroundAutoCreate True\r\nCloudAutoCreate True\r\n");
     r = RunRender("empty.ORB --preview --quiet --out-dir pv", dir);
     ASSERT_EQ(r.status, 0) << r.output;
-    for (const char* name : {"preview_color.png", "preview_bump.png", "preview_specular.png",
-                             "preview_cloud_color.png", "preview_cloud_bump.png",
-                             "preview_cloud_transparency.png"}) {
+    for (const char* name :
+         {"preview_color.png", "preview_bump.png", "preview_specular.png",
+          "preview_cloud_color.png", "preview_cloud_bump.png", "preview_cloud_transparency.png"}) {
         EXPECT_TRUE(fs::exists(dir / "pv" / name)) << name;
     }
 }

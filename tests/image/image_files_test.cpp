@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "image/color_pack.h"
+#include "image/exr_file.h"
 #include "image_test_util.h"
 
 namespace globeforge {
@@ -170,6 +172,118 @@ TEST(JpegQuality, StartsAt90KeepsTheLowByteAndGovernsEveryJpegWritten) {
     ASSERT_TRUE(SaveImageFile(noise, dir / "q95.jpg"));
     SetJpegQuality(90);
     EXPECT_LT(fs::file_size(dir / "q10.jpg") * 3, fs::file_size(dir / "q95.jpg"));
+}
+
+// Heights 0 .. 256 in R, then values beyond both ends and NaN; G and B hold something else,
+// so a height that came from them would show.
+FloatImage HeightRamp() {
+    FloatImage image = *NewImage(260, 1);
+    for (int32_t x = 0; x < 257; ++x) image.At(x, 0) = {float(x), 7.0f, 9.0f, 255.0f};
+    image.At(257, 0) = {300.0f, 0, 0, 255.0f};
+    image.At(258, 0) = {-5.0f, 0, 0, 255.0f};
+    image.At(259, 0) = {std::nanf(""), 0, 0, 255.0f};
+    return image;
+}
+
+TEST(ImageFiles, HeightMapsKeepTheirPrecision) {
+    TempDir dir;
+    const FloatImage ramp = HeightRamp();
+    ImageFileOptions height{.heightMap = true, .heightBitDepth = 16, .settingsText = ""};
+    ASSERT_TRUE(SaveImageFile(ramp, dir / "h16.png", height));
+    const std::vector<uint16_t> samples = testing::ReadGray16WithLibpng(ReadBytes(dir / "h16.png"));
+    ASSERT_EQ(samples.size(), 260u);
+    EXPECT_EQ(samples[0], 0);
+    EXPECT_EQ(samples[1], 256);      // 255.996 rounded
+    EXPECT_EQ(samples[128], 32768);  // 32767.5, half to even
+    EXPECT_EQ(samples[256], 65535);
+    EXPECT_EQ(samples[257], 65535);  // clamped
+    EXPECT_EQ(samples[258], 0);
+    EXPECT_EQ(samples[259], 0);  // NaN
+    EXPECT_TRUE(std::is_sorted(samples.begin(), samples.begin() + 257));
+    EXPECT_EQ(std::set<uint16_t>(samples.begin(), samples.end()).size(), 257u);
+
+    // Depth 8, or a map that is not a height, stays the 8-bit colour file it always was.
+    for (const ImageFileOptions& plain :
+         {ImageFileOptions{.heightMap = true, .heightBitDepth = 8, .settingsText = ""},
+          ImageFileOptions{.heightMap = false, .heightBitDepth = 16, .settingsText = ""},
+          ImageFileOptions{.heightMap = true, .heightBitDepth = 12, .settingsText = ""}}) {
+        ASSERT_TRUE(SaveImageFile(ramp, dir / "h8.png", plain));
+        ASSERT_TRUE(SaveImageFile(ramp, dir / "old.png"));
+        EXPECT_EQ(ReadBytes(dir / "h8.png"), ReadBytes(dir / "old.png"));
+    }
+
+    // OpenEXR: the height itself, unclamped; colours with 255 as 1.0.
+    ASSERT_TRUE(SaveImageFile(ramp, dir / "h.exr", height));
+    FloatRaster raster;
+    ASSERT_TRUE(DecodeExr(ReadBytes(dir / "h.exr"), raster));
+    ASSERT_EQ(raster.Channels, 1);
+    for (int32_t x = 0; x < 259; ++x) EXPECT_EQ(raster.Samples[size_t(x)], ramp.At(x, 0).R) << x;
+    EXPECT_TRUE(std::isnan(raster.Samples[259]));
+    ASSERT_TRUE(SaveImageFile(TestImage(4, 3), dir / "colour.exr"));
+    ASSERT_TRUE(DecodeExr(ReadBytes(dir / "colour.exr"), raster));
+    ASSERT_EQ(raster.Channels, 3);
+    const FloatPixel p = TestImage(4, 3).At(3, 2);
+    EXPECT_FLOAT_EQ(raster.Samples[3 * 11], p.R / 255.0f);
+    EXPECT_FLOAT_EQ(raster.Samples[3 * 11 + 1], p.G / 255.0f);
+    EXPECT_FLOAT_EQ(raster.Samples[3 * 11 + 2], p.B / 255.0f);
+    FloatImage loaded = *NewImage(1, 1);
+    EXPECT_FALSE(LoadImageFile(loaded, dir / "colour.exr"));  // written, not read as a picture
+}
+
+TEST(ImageFiles, MapsCarryTheSettingsThatMadeThem) {
+    TempDir dir;
+    const std::string settings =
+        "Version 1.0e-37\r\nOutputColorMap 地表 色.png\r\nCoastLevel 40\r\n";
+    const FloatImage image = TestImage(9, 6);
+    const ImageFileOptions options{
+        .heightMap = true, .heightBitDepth = 16, .settingsText = settings};
+    SetJpegQuality(70);
+    for (const std::string name : {"m.png", "m.jpg", "m.exr", "height.png"}) {
+        ImageFileOptions o = options;
+        o.heightMap = name == "height.png";
+        ASSERT_TRUE(SaveImageFile(image, dir / name, o)) << name;
+        MapProvenance provenance;
+        std::string error;
+        ASSERT_TRUE(ReadMapProvenance(dir / name, provenance, &error)) << name << ": " << error;
+        EXPECT_EQ(provenance.settingsText, settings) << name;
+        EXPECT_EQ(provenance.productVersion, "GlobeForge 1.0e-37") << name;
+        EXPECT_EQ(provenance.jpegQuality, std::optional<int32_t>(70)) << name;
+    }
+    // The pictures are those of files without settings.
+    ASSERT_TRUE(SaveImageFile(image, dir / "plain.png"));
+    ASSERT_TRUE(SaveImageFile(image, dir / "plain.jpg"));
+    for (const char* kind : {"png", "jpg"}) {
+        Bitmap24 with, without;
+        ASSERT_TRUE(LoadBitmapFile(with, dir / (std::string("m.") + kind)));
+        ASSERT_TRUE(LoadBitmapFile(without, dir / (std::string("plain.") + kind)));
+        EXPECT_EQ(with.Bytes, without.Bytes) << kind;
+    }
+    SetJpegQuality(90);
+
+    // Settings longer than one JPEG comment are split and joined again.
+    std::string longSettings;
+    for (int i = 0; longSettings.size() < 150000; ++i) {
+        longSettings += "LoadHeightmap 長い名前" + std::to_string(i) + "\r\n";
+    }
+    for (const char* name : {"long.jpg", "long.png"}) {
+        ASSERT_TRUE(
+            SaveImageFile(image, dir / name, ImageFileOptions{.settingsText = longSettings}));
+        MapProvenance provenance;
+        ASSERT_TRUE(ReadMapProvenance(dir / name, provenance)) << name;
+        EXPECT_EQ(provenance.settingsText, longSettings) << name;
+    }
+
+    // BMP files carry nothing and keep their bytes; files without settings say so.
+    ASSERT_TRUE(SaveImageFile(image, dir / "m.bmp", options));
+    ASSERT_TRUE(SaveImageFile(image, dir / "plain.bmp"));
+    EXPECT_EQ(ReadBytes(dir / "m.bmp"), ReadBytes(dir / "plain.bmp"));
+    for (const char* name : {"m.bmp", "plain.png", "plain.jpg", "missing.png"}) {
+        MapProvenance provenance{"unchanged", "", std::nullopt};
+        std::string error;
+        EXPECT_FALSE(ReadMapProvenance(dir / name, provenance, &error)) << name;
+        EXPECT_FALSE(error.empty()) << name;
+        EXPECT_EQ(provenance.settingsText, "unchanged") << name;
+    }
 }
 
 }  // namespace

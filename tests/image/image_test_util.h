@@ -1,13 +1,15 @@
 // Helpers shared by the image tests: a scratch folder that cleans up after itself, whole
-// files, bitmaps with known content, a check that decoders refuse files cleanly, and a
-// child process for failures that need lowered rights or limits.
+// files, bitmaps with known content, 16-bit samples read by stock libpng, a check that decoders
+// refuse files cleanly, and a child process for failures that need lowered rights or limits.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -126,6 +128,40 @@ inline std::optional<bool> RunInChild(const std::function<bool()>& check, bool d
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return std::nullopt;
     if (WEXITSTATUS(status) > 1) return std::nullopt;
     return WEXITSTATUS(status) == 0;
+}
+
+struct PngMemoryReader {
+    const std::vector<uint8_t>* file;
+    size_t at = 0;
+};
+
+inline void ReadPngFromMemory(png_structp png, png_bytep data, png_size_t length) {
+    auto* r = static_cast<PngMemoryReader*>(png_get_io_ptr(png));
+    std::memcpy(data, r->file->data() + r->at, length);
+    r->at += length;
+}
+
+// The samples of a 16-bit greyscale file as stock libpng reads them; empty for any other
+// kind of PNG file.
+inline std::vector<uint16_t> ReadGray16WithLibpng(const std::vector<uint8_t>& file) {
+    PngMemoryReader reader{&file};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_read_fn(png, &reader, ReadPngFromMemory);
+    png_read_info(png, info);
+    std::vector<uint16_t> samples;
+    if (png_get_bit_depth(png, info) == 16 &&
+        png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY) {
+        const uint32_t w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+        std::vector<uint8_t> row(w * 2);
+        for (uint32_t y = 0; y < h; ++y) {
+            png_read_row(png, row.data(), nullptr);
+            for (uint32_t x = 0; x < w; ++x)
+                samples.push_back(uint16_t(row[2 * x] << 8 | row[2 * x + 1]));
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return samples;
 }
 
 }  // namespace image_support

@@ -111,6 +111,37 @@ TEST(Jpeg, WritesJfifAtTheRequestedQualityAndReadsItBack) {
     EXPECT_FALSE(EncodeJpeg(Bitmap24{}, 90, file));
 }
 
+TEST(Jpeg, CommentsTravelWithoutTouchingThePicture) {
+    const Bitmap24 gradient = testing::GradientBitmap(20, 12);
+    std::vector<uint8_t> plain, commented;
+    ASSERT_TRUE(EncodeJpeg(gradient, 90, plain));
+    const std::vector<std::string> comments = {"GlobeForge-Settings\nVersion 1.0e-37\r\n", "",
+                                               std::string(kMaxJpegCommentBytes, 'x')};
+    ASSERT_TRUE(EncodeJpeg(gradient, 90, comments, commented));
+    EXPECT_TRUE(ReadHeader(commented).jfif);
+    Bitmap24 a, b;
+    ASSERT_TRUE(DecodeJpeg(plain, a));
+    ASSERT_TRUE(DecodeJpeg(commented, b));
+    EXPECT_EQ(a.Bytes, b.Bytes);
+
+    std::vector<std::string> found;
+    ASSERT_TRUE(ReadJpegComments(commented, found));
+    EXPECT_EQ(found, comments);
+    ASSERT_TRUE(ReadJpegComments(plain, found));
+    EXPECT_TRUE(found.empty());
+
+    // One byte more than a segment holds is refused, not cut.
+    EXPECT_FALSE(EncodeJpeg(gradient, 90, {std::string(kMaxJpegCommentBytes + 1, 'x')}, commented));
+    // A file cut inside its header, or not a JPEG at all, leaves the list alone.
+    found = {"kept"};
+    std::string error;
+    EXPECT_FALSE(ReadJpegComments(std::span(plain).first(40), found, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(ReadJpegComments(std::vector<uint8_t>{'B', 'M', 0, 0}, found));
+    EXPECT_FALSE(ReadJpegComments({}, found));
+    EXPECT_EQ(found, std::vector<std::string>{"kept"});
+}
+
 TEST(Jpeg, DecodesGreyscaleAndProgressiveFiles) {
     Bitmap24 b;
     ASSERT_TRUE(DecodeJpeg(EncodeWithLibjpeg(20, 10, JCS_GRAYSCALE), b));

@@ -84,9 +84,85 @@ TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
     EXPECT_EQ(back.Bytes, noise.Bytes);
 
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0}));
+    ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0, .Texts = {}}));
     EXPECT_GT(stored.size(), noise.Bytes.size());
-    EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10}));
+    EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10, .Texts = {}}));
+}
+
+TEST(Png, SixteenBitGreyKeepsEverySample) {
+    Gray16Raster raster{300, 3, {}};
+    for (uint32_t i = 0; i < 900; ++i) raster.Samples.push_back(uint16_t(i * 7919u));
+    raster.Samples.back() = 65535;
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(EncodePngGray16(raster, file));
+    EXPECT_EQ(testing::ReadGray16WithLibpng(file), raster.Samples);
+
+    // Read as a picture, 16-bit grey becomes 8-bit grey in all three channels.
+    Bitmap24 b;
+    ASSERT_TRUE(DecodePng(file, b));
+    EXPECT_EQ(b.Width, 300);
+    EXPECT_EQ(b.Row(2)[3 * 299], 255);
+    EXPECT_EQ(b.Row(0)[0], 0);
+    EXPECT_EQ(b.Row(0)[1], 0);
+
+    raster.Samples.pop_back();
+    EXPECT_FALSE(EncodePngGray16(raster, file));
+}
+
+TEST(Png, TextChunksAreWrittenAndFoundWhereverTheyStand) {
+    const Bitmap24 noise = testing::NoiseBitmap(5, 4);
+    const MetadataTexts texts = {
+        {"GlobeForge-Settings", "Version 1.0e-37\r\nOutputColorMap 地表.png\r\n"}, {"Empty", ""}};
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(EncodePng(noise, file, {.CompressionLevel = 6, .Texts = texts}));
+    MetadataTexts found;
+    ASSERT_TRUE(ReadPngTexts(file, found));
+    EXPECT_EQ(found, texts);
+    Bitmap24 back;
+    ASSERT_TRUE(DecodePng(file, back));
+    EXPECT_EQ(back.Bytes, noise.Bytes);
+
+    // Plain and compressed text written by stock libpng, one before and one after the data.
+    std::vector<uint8_t> other;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_infop end = png_create_info_struct(png);
+    png_set_write_fn(png, &other, AppendToVector, nullptr);
+    png_set_IHDR(png, info, 5, 4, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_text before{};
+    before.compression = PNG_TEXT_COMPRESSION_NONE;
+    before.key = const_cast<char*>("Title");
+    before.text = const_cast<char*>("first");
+    png_set_text(png, info, &before, 1);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    for (int pass = 0; pass < 7; ++pass) {
+        for (int32_t y = 0; y < 4; ++y) png_write_row(png, noise.Row(y));
+    }
+    const std::string longText(5000, 'z');
+    png_text after{};
+    after.compression = PNG_TEXT_COMPRESSION_zTXt;
+    after.key = const_cast<char*>("Comment");
+    after.text = const_cast<char*>(longText.c_str());
+    png_set_text(png, end, &after, 1);
+    png_write_end(png, end);
+    png_destroy_info_struct(png, &end);
+    png_destroy_write_struct(&png, &info);
+    ASSERT_TRUE(ReadPngTexts(other, found));
+    EXPECT_EQ(found, (MetadataTexts{{"Title", "first"}, {"Comment", longText}}));
+
+    // Keys libpng would refuse, and text it would cut short, fail before any work.
+    for (const MetadataText& bad : {MetadataText{"", "x"}, MetadataText{std::string(80, 'k'), "x"},
+                                    MetadataText{"Key", std::string("a\0b", 3)}}) {
+        EXPECT_FALSE(EncodePng(noise, file, {.CompressionLevel = 6, .Texts = {bad}}));
+    }
+    // A damaged file gives no texts and leaves the list alone.
+    std::string error;
+    EXPECT_FALSE(ReadPngTexts(std::span(other).first(other.size() / 2), found, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(found.size(), 2u);
 }
 
 TEST(Png, DecodesEveryPixelFormToEightBitBgrDroppingAlpha) {
