@@ -34,11 +34,13 @@ void StageArgs(benchmark::internal::Benchmark* b) {
 void BM_BrushRedraw(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     FloatImage brush = *NewImage(w / 2, w / 4);
-    Lcg32 rng(kSeed);
+    RenderContext ctx;
+    Configure(ctx, state, 1);
+    ctx.rng = Lcg32(kSeed);
     for (auto _ : state) {
-        DomePattern(brush, true, true, true, 0, 4.0, rng);
-        DomePattern(brush, true, true, true, 0, -4.0, rng);
-        RingPattern(brush, true, true, true, 0, 4.0, rng);
+        DomePattern(brush, true, true, true, 0, 4.0, ctx);
+        DomePattern(brush, true, true, true, 0, -4.0, ctx);
+        RingPattern(brush, true, true, true, 0, 4.0, ctx);
         benchmark::DoNotOptimize(brush.Data());
     }
     SetPixelsProcessed(state, 3 * brush.Width, brush.Height);
@@ -49,10 +51,12 @@ BENCHMARK(BM_BrushRedraw)->Apply(StageArgs);
 void BM_Carving(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     FloatImage brush = *NewImage(w / 2, w / 4);
-    Lcg32 rng(kSeed);
-    DomePattern(brush, true, true, true, 0, 4.0, rng);
+    RenderContext ctx;
+    Configure(ctx, state, 1);
+    ctx.rng = Lcg32(kSeed);
+    DomePattern(brush, true, true, true, 0, 4.0, ctx);
     for (auto _ : state) {
-        CarveRandomDomes(brush, true, true, true, 8, 4.0, rng);
+        CarveRandomDomes(brush, true, true, true, 8, 4.0, ctx);
         benchmark::DoNotOptimize(brush.Data());
     }
     SetPixelsProcessed(state, brush.Width, brush.Height);

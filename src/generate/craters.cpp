@@ -104,11 +104,11 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
     for (int32_t i = 1; i <= kSwirlStamps; ++i) {
         if (i == 1) {
-            DomePattern(pattern, true, false, false, 3, -2.0, ctx.rng);
+            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
         } else if (i == 34) {
-            RingPattern(pattern, false, true, false, 4, 2.0, ctx.rng);
+            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
         } else if (i == 67 || i == 100) {
-            RingPattern(pattern, false, false, true, 5, 2.0, ctx.rng);
+            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
         }
         // Draws: left, top, width, height.
         const int32_t left = ctx.rng.Random(swirl.Width);

@@ -33,13 +33,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& base = passes[0];
     base.count = kBaseStamps;
-    base.redrawBrush = [](int32_t i, FloatImage& brush, Lcg32& rng) {
+    base.redrawBrush = [](int32_t i, FloatImage& brush, RenderContext& ctx) {
         if (i < 1200) {
-            DomePattern(brush, true, true, true, 8, 4.0, rng);
+            DomePattern(brush, true, true, true, 8, 4.0, ctx);
         } else if (i < 2000) {
-            DomePattern(brush, true, true, true, 6, -4.0, rng);
+            DomePattern(brush, true, true, true, 6, -4.0, ctx);
         } else {
-            RingPattern(brush, true, true, true, 14, 4.0, rng);
+            RingPattern(brush, true, true, true, 14, 4.0, ctx);
         }
     };
     base.pLat = 3.0;
@@ -59,8 +59,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter1 = passes[1];
     filter1.count = kBaseStamps / 4;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, true, false, false, 16, 2.0, rng);
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, true, false, false, 16, 2.0, ctx);
     };
     filter1.pLat = 2.0;
     filter1.hemisphere = HemisphereRule::Drawn;
@@ -78,8 +78,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter2 = passes[2];
     filter2.count = kBaseStamps / 40;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, false, true, false, 16, 2.0, rng);
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, false, true, false, 16, 2.0, ctx);
     };
     filter2.pLat = 2.0;
     filter2.hemisphere = HemisphereRule::Drawn;
@@ -98,8 +98,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter3 = passes[3];
     filter3.count = kBaseStamps / 40;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, false, false, true, 16, 2.0, rng);
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, false, false, true, 16, 2.0, ctx);
     };
     filter3.pLat = 2.0;
     filter3.hemisphere = HemisphereRule::Drawn;
