@@ -106,6 +106,21 @@ RenderParams AlphaPlanet() {
     return p;
 }
 
+// No ice, a low coast and clouds baked into the ground maps with the Norm blend.
+RenderParams NormMixedPlanet() {
+    RenderParams p = DefaultPlanet(40, 24, 2);
+    p.RandomSeed = 99991;
+    p.CoastLevel = 10;
+    p.IceQuantity = 0;
+    p.NumberOfCraters = 3;
+    p.CloudMixtureMode = kMixNorm;
+    p.CloudTransparency = 0;
+    p.OutputCloudColorMap.clear();
+    p.OutputCloudBumpMap.clear();
+    p.OutputCloudTransparencyMap.clear();
+    return p;
+}
+
 struct Pinned {
     const char* name;
     RenderParams (*make)();
@@ -160,6 +175,11 @@ const Pinned kPlanets[] = {
      5313,
      {0x6927b22828f7e2eull, 0x97b46923c1c7f1b0ull, 0x8c15d4ea9ce390ceull, 0xf309e00f8e6f138full,
       0x519a451a0fcb8c00ull, 0xd3887cdf1289b7aaull}},
+    {"norm-mixed 40x24 oversampling 2",
+     NormMixedPlanet,
+     0x9fa9e5846d83943eull,
+     10775,
+     {0x9d479b5c48170ad1ull, 0x5292abdb32220ee0ull, 0x2d15a952ef84a13dull, 0, 0, 0}},
 };
 
 TEST(Determinism, PinnedMapsForAnyThreadCount) {
