@@ -153,18 +153,17 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
         ctx.failure = "not enough memory for the cloud warp filter";
         return;
     }
-    const ImageRect whole{0, 0, w, h};
     if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "雲・歪みフィルタ2作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
 
-    FillImage(*scratch, kOpaqueBlack);
+    FillImage(*scratch, kOpaqueBlack, ctx);
     if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "雲・歪みフィルタ3作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
     scratch.reset();
 
-    NormalizeImage(*warpMap);
+    NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, "雲・歪みフィルタ合成終了");
 
     std::optional<FloatImage> warped = NewImage(w, h);
@@ -200,7 +199,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
     }
     if (ctx.Aborted()) return std::nullopt;
 
-    NormalizeImage(*layer);
+    NormalizeImage(*layer, ctx);
     if (picture) {
         if (params.CloudAutoCreate) {
             FillAlpha(*layer, 255.0L - params.CloudTransparency / 100.0L * 255.0L);

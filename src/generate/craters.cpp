@@ -502,7 +502,7 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         ctx.ReportProgress(image, "地表ハイトマップ：" + name + "クレーター展開終了");
         if (ctx.Aborted()) break;
     }
-    NormalizeImage(image);
+    NormalizeImage(image, ctx);
 }
 
 }  // namespace globeforge

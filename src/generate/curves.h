@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "image/extended.h"
 
@@ -76,17 +77,18 @@ inline PowerBracket BracketAbsPower(double base, double exponent) {
     return {e * (1.0 - tolerance), e * (1.0 + tolerance), base != 0.0};
 }
 
-// A value of a chain of rounding steps that is monotonic in the power fed into it, taken
-// from the bracket when both ends give the same float, else from the exact power. The
-// result is always chain(AbsPower(base, exponent)), bit for bit: a monotonic function that
-// agrees at both ends of an interval is constant on it.
+// A value of a chain of rounding steps that is monotonic in the power fed into it (a float,
+// or an array of floats each monotonic), taken from the bracket when both ends give the
+// same bits, else from the exact power. The result is always
+// chain(AbsPower(base, exponent)), bit for bit: a monotonic function that agrees at both
+// ends of an interval is constant on it.
 template <typename Chain>
-inline float ChainedPower(double base, double exponent, Chain&& chain) {
+inline auto ChainedPower(double base, double exponent, Chain&& chain) {
     const PowerBracket b = BracketAbsPower(base, exponent);
     if (b.valid) {
-        const float lo = chain(b.lo);
-        const float hi = chain(b.hi);
-        if (std::bit_cast<uint32_t>(lo) == std::bit_cast<uint32_t>(hi)) return lo;
+        const auto lo = chain(b.lo);
+        const auto hi = chain(b.hi);
+        if (std::memcmp(&lo, &hi, sizeof lo) == 0) return lo;
     }
     return chain(AbsPower(base, exponent));
 }
@@ -148,12 +150,11 @@ class FixedCurve {
         });
     }
 
-    // The curve's t^p term for the x given: equal for every curve that shares x0, x1, x
-    // and p, whatever y0 and y1 (see Apply).
-    double PowerTerm(double x) const {
-        if (empty_) return 0.0;
-        return AbsPower(out_ ? (x1_ - (x - x0_)) - x0_ : x - x0_, p_);
-    }
+    // The base of the curve's power term for the x given, and the exponent: the same for
+    // every curve that shares x0, x1 and p, whatever y0 and y1 (see Apply).
+    double PowerBase(double x) const { return out_ ? (x1_ - (x - x0_)) - x0_ : x - x0_; }
+    double Exponent() const { return p_; }
+    double PowerTerm(double x) const { return empty_ ? 0.0 : AbsPower(PowerBase(x), p_); }
     // The curve's value from a PowerTerm of a curve with the same x0, x1 and p.
     double Apply(double powerTerm) const {
         if (empty_) return y1_;

@@ -130,8 +130,8 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
 
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
-    NormalizeImage(layer);
-    ScaleColor(layer, params.GroundContr / 100.0);
+    NormalizeImage(layer, ctx);
+    ScaleColor(layer, params.GroundContr / 100.0, ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
     // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's
@@ -149,18 +149,17 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
         ctx.failure = "not enough memory for the ground warp filter";
         return;
     }
-    const ImageRect whole{0, 0, w, h};
     if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ2作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
 
-    FillImage(*scratch, kOpaqueBlack);
+    FillImage(*scratch, kOpaqueBlack, ctx);
     if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ3作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
     scratch.reset();
 
-    NormalizeImage(*warpMap);
+    NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ合成終了");
 
     std::optional<FloatImage> warped = NewImage(w, h);
@@ -222,7 +221,7 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
-            NormalizeImage(*layer);
+            NormalizeImage(*layer, ctx);
         }
     }
     if (ctx.Aborted()) return std::nullopt;

@@ -39,6 +39,16 @@ ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
     return {draws.cx - width / 2, cy - height / 2, width, height};
 }
 
+void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx) {
+    const ImageRect whole{0, 0, dst.Width, dst.Height};
+    const StretchPlan plan(src.Width, src.Height, SourceLayout::General, whole, dst.Width,
+                           dst.Height, whole, Wrap::Off, BlendMode::AddDirect,
+                           StretchSampling::Nearest);
+    ParallelForBands(ctx, dst.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        plan.PaintBand(src, dst, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+    });
+}
+
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
                   RenderContext& ctx) {
     const ImageRect whole{0, 0, brush.Width, brush.Height};

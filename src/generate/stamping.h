@@ -58,6 +58,10 @@ struct StampDraws {
 ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
                          const StampDraws& draws);
 
+// StretchBlendNearest(src, whole, dst, whole, Wrap::Off, AddDirect) for two images of one
+// size, the way the warp filters are merged, in bands of rows.
+void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
+
 // Stamps the brush pass.count times into target (wrapping over every edge), drawing from
 // ctx.rng in the order: brush redraw (every tenth stamp), cx, r1, side (drawn rule only),
 // r2. After each stamp it reports the percentage and tests the abort flag; false when the
