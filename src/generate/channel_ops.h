@@ -7,6 +7,7 @@
 
 #include "image/extended.h"
 #include "image/float_image.h"
+#include "render/progress.h"
 
 namespace globeforge {
 
@@ -25,5 +26,14 @@ void ScaleColor(FloatImage& image, double factor);
 
 // R, G, B := 255 - value.
 void InvertColor(FloatImage& image);
+
+// The whole-image operations of the float image in bands of rows on ctx.threads threads,
+// with the same results: FillImage, CopyImage, ScaleColor and NormalizeImage (whose lowest
+// and highest values are merged band by band in row order, so even a tie between +0 and -0
+// resolves as in one pass).
+void FillImage(FloatImage& image, const FloatPixel& pixel, RenderContext& ctx);
+void CopyImage(FloatImage& dst, const FloatImage& src, RenderContext& ctx);
+void ScaleColor(FloatImage& image, double factor, RenderContext& ctx);
+void NormalizeImage(FloatImage& image, RenderContext& ctx);
 
 }  // namespace globeforge

@@ -36,13 +36,13 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& base = passes[0];
     base.count = baseCount;
-    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, Lcg32& rng) {
+    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, RenderContext& ctx) {
         if (i < baseCount * 0.5) {
-            DomePattern(brush, true, true, true, 8, -2.0, rng);
+            DomePattern(brush, true, true, true, 8, -2.0, ctx);
         } else if (i < baseCount * 0.8) {
-            DomePattern(brush, true, true, true, 6, -2.0, rng);
+            DomePattern(brush, true, true, true, 6, -2.0, ctx);
         } else {
-            RingPattern(brush, true, true, true, 24, 2.0, rng);
+            RingPattern(brush, true, true, true, 24, 2.0, ctx);
         }
     };
     base.pLat = 2.0;
@@ -64,9 +64,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     // makes its own draws.
     StampPass& filter1 = passes[1];
     filter1.count = 800;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        const double draw = rng.RandomReal();
-        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, rng);
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        const double draw = ctx.rng.RandomReal();
+        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, ctx);
     };
     filter1.pLat = 2.0;
     filter1.hemisphere = HemisphereRule::Drawn;
@@ -83,9 +83,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& filter2 = passes[2];
     filter2.count = 300;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        const double draw = rng.RandomReal();
-        DomePattern(brush, false, true, false, 12, 2 - draw, rng);
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        const double draw = ctx.rng.RandomReal();
+        DomePattern(brush, false, true, false, 12, 2 - draw, ctx);
     };
     filter2.pLat = 3.0;
     filter2.hemisphere = HemisphereRule::Drawn;
@@ -104,9 +104,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& filter3 = passes[3];
     filter3.count = 250;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        const double draw = rng.RandomReal();
-        RingPattern(brush, false, false, true, 12, 3 - draw, rng);
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        const double draw = ctx.rng.RandomReal();
+        RingPattern(brush, false, false, true, 12, 3 - draw, ctx);
     };
     filter3.pLat = 2.0;
     filter3.hemisphere = HemisphereRule::Drawn;
@@ -153,18 +153,17 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
         ctx.failure = "not enough memory for the cloud warp filter";
         return;
     }
-    const ImageRect whole{0, 0, w, h};
     if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "雲・歪みフィルタ2作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
 
-    FillImage(*scratch, kOpaqueBlack);
+    FillImage(*scratch, kOpaqueBlack, ctx);
     if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "雲・歪みフィルタ3作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
     scratch.reset();
 
-    NormalizeImage(*warpMap);
+    NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, "雲・歪みフィルタ合成終了");
 
     std::optional<FloatImage> warped = NewImage(w, h);
@@ -200,7 +199,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
     }
     if (ctx.Aborted()) return std::nullopt;
 
-    NormalizeImage(*layer);
+    NormalizeImage(*layer, ctx);
     if (picture) {
         if (params.CloudAutoCreate) {
             FillAlpha(*layer, 255.0L - params.CloudTransparency / 100.0L * 255.0L);

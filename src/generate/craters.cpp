@@ -10,6 +10,9 @@
 #include "generate/curves.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
+#include "image/scalar_image.h"
+#include "image/stretch_plan.h"
+#include "render/parallel.h"
 
 namespace globeforge {
 
@@ -37,26 +40,129 @@ bool FitsInt32(int64_t v) {
     return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
 }
 
+// The largest column offset within distance r on the row dy away from the centre, or -1.
+int64_t RowReach(int64_t r, int64_t dy) {
+    if (dy > r) return -1;
+    int64_t e = static_cast<int64_t>(std::sqrt(static_cast<double>(r * r - dy * dy)));
+    while (Distance(e + 1, dy) <= r) ++e;
+    while (e >= 0 && Distance(e, dy) > r) --e;
+    return e;
+}
+
 // The sunken bowl and the rim's outer slope, one RandomReal() per pixel within the crater
-// radius, in raster order. Bowl pixels get A = -1 so the ridges never fill them.
+// radius, in raster order. Bowl pixels get A = -1 so the ridges never fill them. The draws
+// of a row start after those of the rows above it, which are counted first, so the rows
+// can be computed in any order.
 void CarveBowlAndRim(FloatImage& stamp, const CraterShape& shape, double noise,
                      RenderContext& ctx) {
     const int32_t cx = stamp.Width / 2;
     const int32_t cy = stamp.Height / 2;
+    std::vector<uint64_t> drawsBefore(static_cast<size_t>(stamp.Height) + 1, 0);
     for (int32_t y = 0; y < stamp.Height; ++y) {
-        for (int32_t x = 0; x < stamp.Width; ++x) {
-            const double d = Distance(int64_t{x} - cx, int64_t{y} - cy);
-            FloatPixel pixel = kOpaqueBlack;
-            if (d <= shape.R) {
-                const double draw = ctx.rng.RandomReal();
-                const CraterProfilePoint point = CraterProfile(shape, d, draw, noise);
-                const float v = static_cast<float>(point.height);
-                pixel = {v, v, v, point.inBowl ? -1.0f : 255.0f};
+        const int64_t reach = RowReach(shape.R, std::abs(int64_t{y} - cy));
+        const int64_t x0 = std::max<int64_t>(0, cx - reach);
+        const int64_t x1 = std::min<int64_t>(stamp.Width - 1, cx + reach);
+        drawsBefore[y + 1] =
+            drawsBefore[y] + static_cast<uint64_t>(std::max<int64_t>(0, x1 - x0 + 1));
+    }
+    const Lcg32 start = ctx.rng;
+    ParallelRows(
+        ctx, stamp.Height, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            Lcg32 rng = start;
+            rng.Advance(drawsBefore[static_cast<size_t>(y0)]);
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                FloatPixel* row = stamp.Row(y);
+                for (int32_t x = 0; x < stamp.Width; ++x) {
+                    const double d = Distance(int64_t{x} - cx, int64_t{y} - cy);
+                    FloatPixel pixel = kOpaqueBlack;
+                    if (d <= shape.R) {
+                        const double draw = rng.RandomReal();
+                        const CraterProfilePoint point = CraterProfile(shape, d, draw, noise);
+                        const float v = static_cast<float>(point.height);
+                        pixel = {v, v, v, point.inBowl ? -1.0f : 255.0f};
+                    }
+                    row[x] = pixel;
+                }
             }
-            SetPixel(stamp, x, y, pixel, Wrap::On);
+        },
+        [&](int64_t y) {
+            ctx.rng = start;
+            ctx.rng.Advance(drawsBefore[static_cast<size_t>(y) + 1]);
+            // A one-row stamp has no y / (H - 1); SetPercent counts it as finished.
+            return ctx.StepDone(y, int64_t{stamp.Height} - 1);
+        });
+}
+
+// LerpPixel of the R and A channels of two pixels whose A is not 0 (no colour is borrowed).
+struct RedAlpha {
+    float r;
+    float a;
+};
+inline RedAlpha LerpOpaque(RedAlpha a, RedAlpha b, double t) {
+    const Extended te = t;
+    const Extended ue = 1.0L - te;
+    return {static_cast<float>(te * a.r + ue * b.r), static_cast<float>(te * a.a + ue * b.a)};
+}
+
+// MaxStamp. Only the pixels inside the image are visited (the others read transparent black
+// and drop their writes); the sample positions still advance over the whole square, and
+// each column's bilinear taps are computed once. When every pattern pixel has A = 255
+// (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
+// and G and B are never read.
+void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Extended amplitude,
+                  Extended radius, Extended cx, Extended cy) {
+    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return;
+    const Extended stepX = pattern.Width / (2 * radius);
+    const Extended stepY = pattern.Height / (2 * radius);
+    const int64_t y0 = Round(cy - radius);
+    const int64_t y1 = Round(cy + radius);
+    const int64_t x0 = Round(cx - radius);
+    const int64_t x1 = Round(cx + radius);
+    struct Column {
+        int32_t x;
+        BilinearTap tap;
+    };
+    std::vector<Column> columns;
+    Extended sx = 0;
+    for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
+        if (x < 0 || x >= image.Width) continue;
+        columns.push_back(
+            {static_cast<int32_t>(x), BilinearAxis(static_cast<double>(sx), pattern.Width)});
+    }
+    Extended sy = 0;
+    for (int64_t y = y0; y <= y1; ++y, sy += stepY) {
+        if (y < 0 || y >= image.Height || columns.empty()) continue;
+        const BilinearTap ty = BilinearAxis(static_cast<double>(sy), pattern.Height);
+        const FloatPixel* row0 = pattern.Row(ty.i0);
+        const FloatPixel* row1 = pattern.Row(ty.i1);
+        FloatPixel* out = image.Row(static_cast<int32_t>(y));
+        for (const Column& c : columns) {
+            float smpR, smpA;
+            if (opaque) {
+                const auto ra = [](const FloatPixel& p) { return RedAlpha{p.R, p.A}; };
+                const RedAlpha top = LerpOpaque(ra(row0[c.tap.i1]), ra(row0[c.tap.i0]), c.tap.frac);
+                const RedAlpha bottom =
+                    LerpOpaque(ra(row1[c.tap.i1]), ra(row1[c.tap.i0]), c.tap.frac);
+                const RedAlpha smp = LerpOpaque(bottom, top, ty.frac);
+                smpR = smp.r;
+                smpA = smp.a;
+            } else {
+                const FloatPixel top = LerpPixel(row0[c.tap.i1], row0[c.tap.i0], c.tap.frac);
+                const FloatPixel bottom = LerpPixel(row1[c.tap.i1], row1[c.tap.i0], c.tap.frac);
+                const FloatPixel smp = LerpPixel(bottom, top, ty.frac);
+                smpR = smp.R;
+                smpA = smp.A;
+            }
+            FloatPixel& cur = out[c.x];
+            const Extended v = amplitude * smpR;
+            if (v >= cur.R && cur.A >= 0) {
+                const float vf = static_cast<float>(v);
+                cur = {vf, vf, vf, smpA};
+            } else {
+                cur = {cur.R, cur.R, cur.R, cur.A};
+            }
         }
-        // A one-row stamp has no y / (H - 1); SetPercent counts it as finished.
-        if (ctx.StepDone(y, int64_t{stamp.Height} - 1)) return;
     }
 }
 
@@ -68,6 +174,8 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
     const Extended cy = stamp.Height / 2;
     const int32_t spread = Round(CurveOut(30.0, 10.0, 1.0, 0.0, sizeFraction, 1.5));
     const int32_t least = Round(CurveOut(15.0, 5.0, 1.0, 0.0, sizeFraction, 2.0));
+    const bool opaque = std::all_of(dome.Data(), dome.Data() + dome.PixelCount(),
+                                    [](const FloatPixel& p) { return p.A == 255.0f; });
     const int32_t extra = ctx.rng.Random(spread);
     const int32_t count = extra + least;
     for (int32_t i = 1; i <= count; ++i) {
@@ -92,39 +200,63 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
             const double draw = ctx.rng.RandomReal();
             const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
             const double amplitude = CurveOut(shape.rimH / 255.0, 0.0, 0.0, n, j, p);
-            MaxStamp(stamp, dome, amplitude, radius, mx, my);
+            MaxStampWith(stamp, dome, opaque, amplitude, radius, mx, my);
         }
         if (ctx.StepDone(i, count)) return;
     }
 }
 
 // The swirl map: R gathers carved domes, G and B carved ring discs, each pattern stretched
-// onto random rectangles.
+// onto random rectangles. The stamps of one pattern are planned in draw order and painted
+// band by band, each band replaying them in order.
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
-    for (int32_t i = 1; i <= kSwirlStamps; ++i) {
-        if (i == 1) {
-            DomePattern(pattern, true, false, false, 3, -2.0, ctx.rng);
-        } else if (i == 34) {
-            RingPattern(pattern, false, true, false, 4, 2.0, ctx.rng);
-        } else if (i == 67 || i == 100) {
-            RingPattern(pattern, false, false, true, 5, 2.0, ctx.rng);
+    std::vector<StretchPlan> plans;
+    std::vector<uint32_t> statesAfter;
+    for (int32_t first = 1; first <= kSwirlStamps;) {
+        if (first == 1) {
+            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+        } else if (first == 34) {
+            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+        } else if (first == 67 || first == 100) {
+            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
         }
-        // Draws: left, top, width, height.
-        const int32_t left = ctx.rng.Random(swirl.Width);
-        const int32_t top = ctx.rng.Random(swirl.Height);
-        const int32_t width = ctx.rng.Random(swirl.Width);
-        const int32_t height = ctx.rng.Random(swirl.Height);
-        StretchBlendNearest(pattern, source, swirl, {left, top, width, height}, Wrap::On,
-                            BlendMode::AddDirect);
-        if (ctx.StepDone(i, kSwirlStamps)) return;
+        const SourceLayout layout = FindSourceLayout(pattern);
+        // The stamps up to the next regeneration share the pattern.
+        const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
+        plans.clear();
+        statesAfter.clear();
+        for (int32_t i = first; i <= last; ++i) {
+            // Draws: left, top, width, height.
+            const int32_t left = ctx.rng.Random(swirl.Width);
+            const int32_t top = ctx.rng.Random(swirl.Height);
+            const int32_t width = ctx.rng.Random(swirl.Width);
+            const int32_t height = ctx.rng.Random(swirl.Height);
+            statesAfter.push_back(ctx.rng.state);
+            plans.emplace_back(pattern.Width, pattern.Height, layout, source, swirl.Width,
+                               swirl.Height, ImageRect{left, top, width, height}, Wrap::On,
+                               BlendMode::AddDirect, StretchSampling::Nearest);
+        }
+        ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            for (const StretchPlan& plan : plans) {
+                plan.PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+            }
+        });
+        for (int32_t i = first; i <= last; ++i) {
+            if (ctx.StepDone(i, kSwirlStamps)) {
+                ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
+                return;
+            }
+        }
+        first = last + 1;
     }
 }
 
-// Places the craters of one hemisphere on the polar work image.
-void ScatterCraters(const RenderParams& params, const std::vector<FloatImage>& stamps,
-                    FloatImage& work, int32_t m, RenderContext& ctx) {
-    const FloatImage& first = stamps.front();
+// Places the craters of one hemisphere on the polar work image. Each crater is one bilinear
+// stretch of a gray stamp, painted in bands of work rows.
+void ScatterCraters(const RenderParams& params, const std::vector<ScalarImage>& stamps,
+                    ScalarImage& work, int32_t m, RenderContext& ctx) {
+    const ScalarImage& first = stamps.front();
     const ImageRect source{0, 0, first.Width, first.Height};
     const int32_t hwx = work.Width / 2;
     const int32_t hwy = work.Height / 2;
@@ -150,10 +282,15 @@ void ScatterCraters(const RenderParams& params, const std::vector<FloatImage>& s
         const int64_t left = int64_t{cx} - r;
         const int64_t top = int64_t{cy} - r;
         if (FitsInt32(size) && FitsInt32(left) && FitsInt32(top)) {
-            StretchBlendBilinear(stamps[k], source, work,
-                                 {static_cast<int32_t>(left), static_cast<int32_t>(top),
-                                  static_cast<int32_t>(size), static_cast<int32_t>(size)},
-                                 Wrap::On, BlendMode::AddDirect);
+            const ScalarImage& stamp = stamps[static_cast<size_t>(k)];
+            const StretchPlan plan(stamp.Width, stamp.Height, SourceLayout::Gray, source,
+                                   work.Width, work.Height,
+                                   {static_cast<int32_t>(left), static_cast<int32_t>(top),
+                                    static_cast<int32_t>(size), static_cast<int32_t>(size)},
+                                   Wrap::On, BlendMode::AddDirect, StretchSampling::Bilinear);
+            ParallelForBands(ctx, work.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                plan.PaintBand(stamp, work, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+            });
         }
         // With a single crater there is no j / half; SetPercent counts it as finished.
         if (ctx.StepDone(j, last)) return;
@@ -161,27 +298,42 @@ void ScatterCraters(const RenderParams& params, const std::vector<FloatImage>& s
 }
 
 // Azimuthal equidistant projection of the polar work image onto the hemisphere's rows,
-// added to the heightmap: row t lies t / rows of the work radius from the pole.
-void ProjectHemisphere(const FloatImage& work, FloatImage& image, bool north, int32_t rows,
+// added to the heightmap: row t lies t / rows of the work radius from the pole. Columns are
+// independent (each writes only its own pixels) and share one angle each.
+void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, int32_t rows,
                        RenderContext& ctx) {
     const int32_t hwx = work.Width / 2;
     const int32_t hwy = work.Height / 2;
     const bool sampled = work.PixelCount() > 0;
-    for (int32_t x = 0; x < image.Width; ++x) {
-        const Extended phi = static_cast<Extended>(x) / image.Width * 360.0L;
-        for (int32_t t = 0; sampled && t <= rows; ++t) {
-            const int64_t row = north ? t : int64_t{image.Height} - t;
-            if (row < 0 || row >= image.Height) continue;  // row H in the south
-            const Extended rho =
-                rows == 0 ? 0.0L : static_cast<Extended>(t) / rows * work.Width / 2;
-            const Vector2 offset = RotateVector(rho, 0, phi);
-            const FloatPixel sample = SampleBilinear(work, static_cast<double>(hwx + offset.x),
-                                                     static_cast<double>(hwy + offset.y));
-            BlendPixelAt(image, x, static_cast<int32_t>(row), sample, Wrap::Off,
-                         BlendMode::AddDirect);
-        }
-        if (ctx.StepDone(x, image.Width)) return;
-    }
+    ParallelRows(
+        ctx, image.Width, kBandRows,
+        [&](int64_t x0, int64_t x1) {
+            for (int32_t x = static_cast<int32_t>(x0); x < x1; ++x) {
+                const Extended phi = static_cast<Extended>(x) / image.Width * 360.0L;
+                const Turn turn = TurnOf(phi);
+                for (int32_t t = 0; sampled && t <= rows; ++t) {
+                    const int64_t row = north ? t : int64_t{image.Height} - t;
+                    if (row < 0 || row >= image.Height) continue;  // row H in the south
+                    const Extended rho =
+                        rows == 0 ? 0.0L : static_cast<Extended>(t) / rows * work.Width / 2;
+                    const Vector2 offset = Rotate(rho, 0, turn);
+                    const float v = SampleBilinear(work, static_cast<double>(hwx + offset.x),
+                                                   static_cast<double>(hwy + offset.y));
+                    BlendPixelAt(image, x, static_cast<int32_t>(row), {v, v, v, 255.0f}, Wrap::Off,
+                                 BlendMode::AddDirect);
+                }
+            }
+        },
+        [&](int64_t x) { return ctx.StepDone(x, image.Width); });
+}
+
+// Shows a gray image in the progress display without keeping a full-size copy of a large
+// one.
+void ReportGray(RenderContext& ctx, const ScalarImage& image, const std::string& message) {
+    constexpr uint64_t kShownPixels = uint64_t{1} << 22;
+    std::optional<FloatImage> shown;
+    if (ctx.ProgressTargets()) shown = GrayForDisplay(image, kShownPixels);
+    ctx.ReportProgress(shown ? &*shown : nullptr, message);
 }
 
 }  // namespace
@@ -240,35 +392,9 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
 
 void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
               Extended cx, Extended cy) {
-    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return;
-    const Extended stepX = pattern.Width / (2 * radius);
-    const Extended stepY = pattern.Height / (2 * radius);
-    const int64_t y0 = Round(cy - radius);
-    const int64_t y1 = Round(cy + radius);
-    const int64_t x0 = Round(cx - radius);
-    const int64_t x1 = Round(cx + radius);
-    Extended sy = 0;
-    for (int64_t y = y0; y <= y1; ++y) {
-        Extended sx = 0;
-        for (int64_t x = x0; x <= x1; ++x) {
-            if (FitsInt32(x) && FitsInt32(y)) {
-                const int32_t xi = static_cast<int32_t>(x);
-                const int32_t yi = static_cast<int32_t>(y);
-                const FloatPixel cur = GetPixel(image, xi, yi, Wrap::Off);
-                const FloatPixel smp =
-                    SampleBilinear(pattern, static_cast<double>(sx), static_cast<double>(sy));
-                const Extended v = amplitude * smp.R;
-                if (v >= cur.R && cur.A >= 0) {
-                    const float vf = static_cast<float>(v);
-                    SetPixel(image, xi, yi, {vf, vf, vf, smp.A}, Wrap::Off);
-                } else {
-                    SetPixel(image, xi, yi, {cur.R, cur.R, cur.R, cur.A}, Wrap::Off);
-                }
-            }
-            sx += stepX;
-        }
-        sy += stepY;
-    }
+    const bool opaque = std::all_of(pattern.Data(), pattern.Data() + pattern.PixelCount(),
+                                    [](const FloatPixel& p) { return p.A == 255.0f; });
+    MaxStampWith(image, pattern, opaque, amplitude, radius, cx, cy);
 }
 
 void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
@@ -278,38 +404,50 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
     const int32_t h = dst.Height;
     const int32_t hw = w / 2;
     const int32_t hh = h / 2;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
-            const Extended theta = q.R * 0.00392156862745098L * 360.0L;
-            // An axis one pixel long has no centre to pull toward: its component stays 0.
-            double u = hw == 0 ? 0.0
-                               : static_cast<double>(static_cast<Extended>(hw - x) / hw *
-                                                     ((q.G + 1.0L) / 255.0L));
-            double v = hh == 0 ? 0.0
-                               : static_cast<double>(static_cast<Extended>(hh - y) / hh *
-                                                     ((q.B + 1.0L) / 255.0L));
-            const double d = std::sqrt(
-                static_cast<double>(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
-            if (d > 0) {
-                u = static_cast<double>(u / static_cast<Extended>(d) * strengthX * (w / 512.0L));
-                v = static_cast<double>(v / static_cast<Extended>(d) * strengthY * (h / 512.0L));
+    ParallelRows(
+        ctx, h, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                for (int32_t x = 0; x < w; ++x) {
+                    const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
+                    const Extended theta = q.R * 0.00392156862745098L * 360.0L;
+                    // An axis one pixel long has no centre to pull toward: its component
+                    // stays 0.
+                    double u = hw == 0 ? 0.0
+                                       : static_cast<double>(static_cast<Extended>(hw - x) / hw *
+                                                             ((q.G + 1.0L) / 255.0L));
+                    double v = hh == 0 ? 0.0
+                                       : static_cast<double>(static_cast<Extended>(hh - y) / hh *
+                                                             ((q.B + 1.0L) / 255.0L));
+                    const double d = std::sqrt(static_cast<double>(static_cast<Extended>(u) * u +
+                                                                   static_cast<Extended>(v) * v));
+                    if (d > 0) {
+                        u = static_cast<double>(u / static_cast<Extended>(d) * strengthX *
+                                                (w / 512.0L));
+                        v = static_cast<double>(v / static_cast<Extended>(d) * strengthY *
+                                                (h / 512.0L));
+                    }
+                    int64_t rx = 0, ry = 0;
+                    RoundedRotation(u, v, theta, rx, ry);
+                    int64_t nx = rx + x;
+                    int64_t ny = ry + y;
+                    if (nx < 1) nx = 1;
+                    if (nx > w - 2) nx = w - 2;
+                    if (ny < 1) ny = 1;
+                    if (ny > h - 2) ny = h - 2;
+                    SetPixel(
+                        dst, x, y,
+                        GetPixel(src, static_cast<int32_t>(nx), static_cast<int32_t>(ny), Wrap::On),
+                        Wrap::Off);
+                }
             }
-            const Vector2 turned = RotateVector(u, v, theta);
-            int64_t nx = int64_t{Round(turned.x)} + x;
-            int64_t ny = int64_t{Round(turned.y)} + y;
-            if (nx < 1) nx = 1;
-            if (nx > w - 2) nx = w - 2;
-            if (ny < 1) ny = 1;
-            if (ny > h - 2) ny = h - 2;
-            SetPixel(dst, x, y,
-                     GetPixel(src, static_cast<int32_t>(nx), static_cast<int32_t>(ny), Wrap::On),
-                     Wrap::Off);
-        }
-        ctx.SetPercent(y, h);
-        if (ctx.Aborted()) return;
-        ctx.ProcessPendingEvents();
-    }
+        },
+        [&](int64_t y) {
+            ctx.SetPercent(y, h);
+            if (ctx.Aborted()) return true;
+            ctx.ProcessPendingEvents();
+            return false;
+        });
 }
 
 void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& ctx) {
@@ -318,29 +456,37 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
     if (scale > 1.9) scale = 1.9;
     // A strongly negative radius makes the scale negative; the polar image is then empty.
     const int32_t side = std::max(0, Round(static_cast<Extended>(m) * scale));
-    std::optional<FloatImage> work = NewImage(side, side);
+    // The polar image and the finished stamps are gray and opaque: one float per pixel.
+    std::optional<ScalarImage> work = NewScalarImage(side, side);
     if (!work) {
         ctx.failure = "not enough memory for the crater work image";
         return;
     }
 
-    std::vector<FloatImage> stamps;
+    std::vector<ScalarImage> stamps;
     stamps.reserve(kStampCount);
     const double warp = static_cast<double>(params.CraterWarp / 10.0L);
     const double noise = static_cast<double>(params.CraterNoise / 100.0L);
+    // Each stamp is built in full colour (the bowl's A = -1 is part of what is shown).
+    std::optional<FloatImage> building = NewImage(image.Width / 4, image.Height / 4);
+    if (!building) {
+        ctx.failure = "not enough memory for the crater stamps";
+        return;
+    }
     for (int32_t k = 1; k <= kStampCount; ++k) {
-        std::optional<FloatImage> stamp = NewImage(image.Width / 4, image.Height / 4);
+        const double sizeFraction = CurveIn(0.1, 0.5, 1.0, kStampCount, k, 2.0);
+        if (!BuildCraterStamp(*building, sizeFraction, warp, noise, ctx)) return;
+        std::optional<ScalarImage> stamp = ScalarFromGray(*building);
         if (!stamp) {
             ctx.failure = "not enough memory for the crater stamps";
             return;
         }
         stamps.push_back(std::move(*stamp));
-        const double sizeFraction = CurveIn(0.1, 0.5, 1.0, kStampCount, k, 2.0);
-        if (!BuildCraterStamp(stamps.back(), sizeFraction, warp, noise, ctx)) return;
         if (ctx.Aborted()) return;
         // After the last stamp an abort lets placement run its first step of each phase.
         if (ctx.StepDone(k, kStampCount) && k < kStampCount) return;
     }
+    building.reset();
 
     const int32_t rows = Round(static_cast<Extended>(image.Height) * scale / 2);
     // Without room at the pole (m div 2 = 0) no attempt could ever fit, and an empty stamp
@@ -348,15 +494,15 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
     const bool canPlace = m / 2 > 0 && stamps.front().PixelCount() > 0 && work->PixelCount() > 0;
     for (const bool north : {true, false}) {
         const std::string name = north ? "北半球" : "南半球";
-        FillImage(*work, kOpaqueBlack);
+        FillScalarImage(*work, 0.0f);
         if (canPlace) ScatterCraters(params, stamps, *work, m, ctx);
-        ctx.ReportProgress(*work, "地表ハイトマップ・" + name + "クレーター配置終了");
-        ScaleColor(*work, static_cast<double>(params.CraterHeight / 100.0L));
+        ReportGray(ctx, *work, "地表ハイトマップ・" + name + "クレーター配置終了");
+        ScaleValues(*work, static_cast<double>(params.CraterHeight / 100.0L));
         ProjectHemisphere(*work, image, north, rows, ctx);
         ctx.ReportProgress(image, "地表ハイトマップ：" + name + "クレーター展開終了");
         if (ctx.Aborted()) break;
     }
-    NormalizeImage(image);
+    NormalizeImage(image, ctx);
 }
 
 }  // namespace globeforge

@@ -5,7 +5,10 @@
 // last bit of a stamp size can move a whole mountain range.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "image/extended.h"
 
@@ -56,5 +59,139 @@ inline double CurveBias(double y0, double y1, double x0, double x1, double x, do
     if (bias >= 0) return CurveOut(y0, y1, x0, x1, x, bias + 1);
     return CurveIn(y0, y1, x0, x1, x, std::fabs(bias) + 1);
 }
+
+// Bounds lo <= AbsPower(base, exponent) <= hi from double-precision exp and log, a few times
+// cheaper than the extended-precision power. Their relative error is below
+// (|exponent ln|base|| + 1) x 1e-15; the bounds allow a hundred times that. valid is false
+// where no such bound holds cheaply: a zero base (the power is exactly 0 then, which the
+// exact path gives), results near the ends of the double range, and non-finite values.
+struct PowerBracket {
+    double lo, hi;
+    bool valid;
+};
+inline PowerBracket BracketAbsPower(double base, double exponent) {
+    const double y = exponent * std::log(std::fabs(base));
+    if (!(std::fabs(y) < 600.0)) return {0.0, 0.0, false};
+    const double e = std::exp(y);
+    const double tolerance = (std::fabs(y) + 1.0) * 1e-13;
+    return {e * (1.0 - tolerance), e * (1.0 + tolerance), base != 0.0};
+}
+
+// A value of a chain of rounding steps that is monotonic in the power fed into it (a float,
+// or an array of floats each monotonic), taken from the bracket when both ends give the
+// same bits, else from the exact power. The result is always
+// chain(AbsPower(base, exponent)), bit for bit: a monotonic function that agrees at both
+// ends of an interval is constant on it.
+template <typename Chain>
+inline auto ChainedPower(double base, double exponent, Chain&& chain) {
+    const PowerBracket b = BracketAbsPower(base, exponent);
+    if (b.valid) {
+        const auto lo = chain(b.lo);
+        const auto hi = chain(b.hi);
+        if (std::memcmp(&lo, &hi, sizeof lo) == 0) return lo;
+    }
+    return chain(AbsPower(base, exponent));
+}
+
+// The logarithm inside AbsPower(base, exponent), for a base used with many exponents.
+inline Extended AbsPowerLog(double base) {
+    return std::log(std::fabs(static_cast<Extended>(base)));
+}
+// AbsPower(base, exponent) from AbsPowerLog(base): the same value, one logarithm fewer.
+inline double AbsPowerFromLog(double base, Extended logBase, double exponent) {
+    if (base == 0.0) return 0.0;
+    return static_cast<double>(std::exp(static_cast<Extended>(exponent) * logBase));
+}
+
+// CurveIn or CurveOut for many x with y0, y1, x0, x1 and p fixed, as the generators and map
+// builders need them per pixel: the power of the interval is computed once. The arithmetic
+// is the curve's step for step, so the results are identical.
+class FixedCurve {
+  public:
+    enum class Kind : bool { In, Out };
+    FixedCurve(Kind kind, double y0, double y1, double x0, double x1, double p)
+        : y0_(y0),
+          y1_(y1),
+          x0_(x0),
+          x1_(x1),
+          p_(p),
+          out_(kind == Kind::Out),
+          empty_(x1 - x0 == 0.0) {
+        if (!empty_) {
+            const double d = x1 - x0;
+            q_ = static_cast<double>((static_cast<Extended>(y1) - y0) / AbsPower(d, p));
+        }
+    }
+
+    double operator()(double x) const {
+        if (empty_) return y1_;
+        if (!out_) return Power(x - x0_);
+        const double t = x - x0_;
+        const double m = x1_ - t;
+        const double r = Power(m - x0_);
+        return static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r));
+    }
+
+    // The curve's value rounded to float, as a pixel stores it: the same float as
+    // static_cast<float>((*this)(x)), mostly without the extended-precision power.
+    float Float(double x) const {
+        if (empty_ || !std::isfinite(q_)) return static_cast<float>((*this)(x));
+        if (!out_) {
+            return ChainedPower(x - x0_, p_, [this](double power) {
+                return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
+            });
+        }
+        const double t = x - x0_;
+        const double m = x1_ - t;
+        return ChainedPower(m - x0_, p_, [this](double power) {
+            const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
+            return static_cast<float>(
+                static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
+        });
+    }
+
+    // The base of the curve's power term for the x given, and the exponent: the same for
+    // every curve that shares x0, x1 and p, whatever y0 and y1 (see Apply).
+    double PowerBase(double x) const { return out_ ? (x1_ - (x - x0_)) - x0_ : x - x0_; }
+    double Exponent() const { return p_; }
+    double PowerTerm(double x) const { return empty_ ? 0.0 : AbsPower(PowerBase(x), p_); }
+    // The curve's value from a PowerTerm of a curve with the same x0, x1 and p.
+    double Apply(double powerTerm) const {
+        if (empty_) return y1_;
+        const double r = static_cast<double>(static_cast<Extended>(powerTerm) * q_ + y0_);
+        if (!out_) return r;
+        return static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r));
+    }
+
+  private:
+    double Power(double t) const {
+        return static_cast<double>(static_cast<Extended>(AbsPower(t, p_)) * q_ + y0_);
+    }
+
+    double y0_, y1_, x0_, x1_, p_;
+    bool out_;
+    bool empty_;
+    double q_ = 0;  // (y1 - y0) / |x1 - x0|^p, rounded as CurveIn rounds it
+};
+
+// CurveInOut for many x with the other arguments fixed.
+class FixedInOutCurve {
+  public:
+    FixedInOutCurve(double y0, double y1, double x0, double x1, double p)
+        : xm_(Mid(x0, x1)),
+          in_(FixedCurve::Kind::In, y0, Mid(y0, y1), x0, xm_, p),
+          out_(FixedCurve::Kind::Out, Mid(y0, y1), y1, xm_, x1, p) {}
+    double operator()(double x) const { return x < xm_ ? in_(x) : out_(x); }
+    float Float(double x) const { return x < xm_ ? in_.Float(x) : out_.Float(x); }
+
+  private:
+    static double Mid(double a, double b) {
+        const double s = a + b;
+        return s / 2;
+    }
+    double xm_;
+    FixedCurve in_;
+    FixedCurve out_;
+};
 
 }  // namespace globeforge

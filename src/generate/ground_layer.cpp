@@ -33,13 +33,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& base = passes[0];
     base.count = kBaseStamps;
-    base.redrawBrush = [](int32_t i, FloatImage& brush, Lcg32& rng) {
+    base.redrawBrush = [](int32_t i, FloatImage& brush, RenderContext& ctx) {
         if (i < 1200) {
-            DomePattern(brush, true, true, true, 8, 4.0, rng);
+            DomePattern(brush, true, true, true, 8, 4.0, ctx);
         } else if (i < 2000) {
-            DomePattern(brush, true, true, true, 6, -4.0, rng);
+            DomePattern(brush, true, true, true, 6, -4.0, ctx);
         } else {
-            RingPattern(brush, true, true, true, 14, 4.0, rng);
+            RingPattern(brush, true, true, true, 14, 4.0, ctx);
         }
     };
     base.pLat = 3.0;
@@ -59,8 +59,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter1 = passes[1];
     filter1.count = kBaseStamps / 4;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, true, false, false, 16, 2.0, rng);
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, true, false, false, 16, 2.0, ctx);
     };
     filter1.pLat = 2.0;
     filter1.hemisphere = HemisphereRule::Drawn;
@@ -78,8 +78,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter2 = passes[2];
     filter2.count = kBaseStamps / 40;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, false, true, false, 16, 2.0, rng);
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, false, true, false, 16, 2.0, ctx);
     };
     filter2.pLat = 2.0;
     filter2.hemisphere = HemisphereRule::Drawn;
@@ -98,8 +98,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter3 = passes[3];
     filter3.count = kBaseStamps / 40;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, Lcg32& rng) {
-        RingPattern(brush, false, false, true, 16, 2.0, rng);
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+        RingPattern(brush, false, false, true, 16, 2.0, ctx);
     };
     filter3.pLat = 2.0;
     filter3.hemisphere = HemisphereRule::Drawn;
@@ -130,8 +130,8 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
 
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
-    NormalizeImage(layer);
-    ScaleColor(layer, params.GroundContr / 100.0);
+    NormalizeImage(layer, ctx);
+    ScaleColor(layer, params.GroundContr / 100.0, ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
     // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's
@@ -149,18 +149,17 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
         ctx.failure = "not enough memory for the ground warp filter";
         return;
     }
-    const ImageRect whole{0, 0, w, h};
     if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ2作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
 
-    FillImage(*scratch, kOpaqueBlack);
+    FillImage(*scratch, kOpaqueBlack, ctx);
     if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
     ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ3作成終了");
-    StretchBlendNearest(*scratch, whole, *warpMap, whole, Wrap::Off, BlendMode::AddDirect);
+    AddImage(*scratch, *warpMap, ctx);
     scratch.reset();
 
-    NormalizeImage(*warpMap);
+    NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ合成終了");
 
     std::optional<FloatImage> warped = NewImage(w, h);
@@ -222,7 +221,7 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
-            NormalizeImage(*layer);
+            NormalizeImage(*layer, ctx);
         }
     }
     if (ctx.Aborted()) return std::nullopt;

@@ -1,129 +1,225 @@
 #include "generate/patterns.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
+#include "render/parallel.h"
 
 namespace globeforge {
 
 namespace {
+
+// Rows per band of the pattern passes, and the smallest disc worth handing to the pool.
+constexpr int64_t kPatternBandRows = 8;
+constexpr int32_t kParallelRadius = 24;
+constexpr int64_t kDistanceBand = 2048;
 
 // Distances are the double square root of the exact integer sum of squares.
 double Distance(int64_t dx, int64_t dy) {
     return std::sqrt(static_cast<double>(dx * dx + dy * dy));
 }
 
-FloatPixel ChannelPixel(bool useR, bool useG, bool useB, double v, float alpha) {
-    const float f = static_cast<float>(v);
-    return {useR ? f : 0.0f, useG ? f : 0.0f, useB ? f : 0.0f, alpha};
+// Runs fn over bands of rows, on the context's threads when there is one and the work is
+// large enough to share.
+void ForBands(RenderContext* ctx, int64_t rows, bool large,
+              const std::function<void(int64_t, int64_t)>& fn,
+              int64_t bandRows = kPatternBandRows) {
+    if (ctx && large) {
+        ParallelForBands(*ctx, rows, bandRows, fn);
+    } else if (rows > 0) {
+        fn(0, rows);
+    }
 }
 
-// The distinct pixels inside image at offsets (+-dx, +-dy) and (+-dy, +-dx) from (cx, cy),
-// 0 <= dy <= dx: the pixels of a disc that share one distance from its centre.
-struct MirrorSet {
-    int32_t count = 0;
-    int32_t x[8];
-    int32_t y[8];
+// A disc of radius r around (cx, cy) as far as it lies in a width x height image: for every
+// row offset dy the largest column offset inside the disc, and the values of a radial
+// profile per distance class. The class (a, b), 0 <= b <= a, stands for the pixels at
+// offsets (+-a, +-b) and (+-b, +-a), which share one distance, so each value is computed
+// once for up to eight pixels. The classes are laid out row by row of b, so painting walks
+// the image row by row.
+template <typename Value>
+class DiscClasses {
+  public:
+    DiscClasses(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r)
+        : cx_(cx), cy_(cy), r_(std::max(r, 0)), width_(width), height_(height) {
+        // Only offsets that reach the image matter.
+        const int64_t dyMax =
+            std::min<int64_t>(r_, std::max<int64_t>(cy, int64_t{height} - 1 - cy));
+        const int64_t dxMax = std::min<int64_t>(r_, std::max<int64_t>(cx, int64_t{width} - 1 - cx));
+        if (width <= 0 || height <= 0 || dyMax < 0 || dxMax < 0) return;
+        extent_.resize(static_cast<size_t>(dyMax + 1));
+        int64_t x = r_;
+        for (int64_t dy = 0; dy <= dyMax; ++dy) {
+            while (x >= 0 && Distance(x, dy) > r_) --x;
+            extent_[static_cast<size_t>(dy)] = static_cast<int32_t>(x);
+        }
+        // Row b of the table holds the classes (a, b), b <= a <= last(b).
+        const int64_t aMax = std::max(dxMax, dyMax);
+        const int64_t bMax = std::min(dxMax, dyMax);
+        offset_.assign(static_cast<size_t>(bMax + 2), 0);
+        for (int64_t b = 0; b <= bMax; ++b) {
+            const int64_t last = std::min<int64_t>(Extent(b), aMax);
+            last_.push_back(static_cast<int32_t>(last));
+            offset_[static_cast<size_t>(b + 1)] =
+                offset_[static_cast<size_t>(b)] + std::max<int64_t>(last - b + 1, 0);
+        }
+        values_.resize(offset_.back());
+    }
+
+    // The values: value(d) for every class. A radial profile depends on the squared
+    // distance n = a^2 + b^2 alone, and many classes share one n, so the profile is
+    // evaluated once per distinct n (in bands of n), then handed out to the classes.
+    template <typename Profile, typename ToValue>
+    void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
+        const int64_t rows = static_cast<int64_t>(last_.size());
+        int64_t nMax = -1;
+        for (int64_t b = 0; b < rows; ++b) {
+            const int64_t a = last_[static_cast<size_t>(b)];
+            if (a >= b) nMax = std::max(nMax, a * a + b * b);
+        }
+        if (nMax < 0) return;
+        std::vector<uint8_t> used(static_cast<size_t>(nMax + 1), 0);
+        for (int64_t b = 0; b < rows; ++b) {
+            for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
+                used[static_cast<size_t>(a * a + b * b)] = 1;
+            }
+        }
+        using Profiled = decltype(profile(0.0));
+        std::vector<Profiled> byN(static_cast<size_t>(nMax + 1));
+        const bool large = r_ >= kParallelRadius;
+        ForBands(
+            ctx, nMax + 1, large,
+            [&](int64_t n0, int64_t n1) {
+                for (int64_t n = n0; n < n1; ++n) {
+                    if (used[static_cast<size_t>(n)]) {
+                        byN[static_cast<size_t>(n)] = profile(std::sqrt(static_cast<double>(n)));
+                    }
+                }
+            },
+            kDistanceBand);
+        ForBands(ctx, rows, large, [&](int64_t b0, int64_t b1) {
+            for (int64_t b = b0; b < b1; ++b) {
+                Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
+                for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
+                    row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
+                }
+            }
+        });
+    }
+
+    // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
+    // by row, left to right.
+    template <typename Pixel, typename Op>
+    void Paint(Pixel* pixels, int64_t y0, int64_t y1, Op&& op) const {
+        const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
+        const int64_t end = std::min<int64_t>(y1, int64_t{cy_} + r_ + 1);
+        for (int64_t y = first; y < end; ++y) {
+            const int64_t dy = y > cy_ ? y - cy_ : cy_ - y;
+            if (dy >= static_cast<int64_t>(extent_.size())) continue;
+            const int64_t reach = Extent(dy);
+            if (reach < 0) continue;
+            const int64_t x0 = std::max<int64_t>(0, int64_t{cx_} - reach);
+            const int64_t x1 = std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach);
+            Pixel* row = pixels + y * width_;
+            for (int64_t x = x0; x <= x1; ++x) {
+                const int64_t dx = x > cx_ ? x - cx_ : cx_ - x;
+                op(row[x], dx >= dy ? At(dx, dy) : At(dy, dx));
+            }
+        }
+    }
+
+    bool Empty() const { return extent_.empty(); }
+
+  private:
+    int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
+    const Value& At(int64_t a, int64_t b) const {
+        return values_[static_cast<size_t>(offset_[static_cast<size_t>(b)] + a - b)];
+    }
+
+    int32_t cx_, cy_, r_, width_, height_;
+    std::vector<int32_t> extent_;
+    std::vector<int32_t> last_;
+    std::vector<int64_t> offset_;
+    std::vector<Value> values_;
 };
 
-MirrorSet MirrorsInside(const FloatImage& image, int32_t cx, int32_t cy, int32_t dx, int32_t dy) {
-    MirrorSet set;
-    const auto add = [&](int64_t ox, int64_t oy) {
-        const int64_t x = int64_t{cx} + ox;
-        const int64_t y = int64_t{cy} + oy;
-        if (x < 0 || y < 0 || x >= image.Width || y >= image.Height) return;
-        set.x[set.count] = static_cast<int32_t>(x);
-        set.y[set.count] = static_cast<int32_t>(y);
-        ++set.count;
-    };
-    const auto addFour = [&](int32_t a, int32_t b) {  // (+-a, +-b) for a > 0, b > 0
-        add(a, b);
-        add(-a, b);
-        add(a, -b);
-        add(-a, -b);
-    };
-    if (dx == 0) {
-        add(0, 0);
-    } else if (dy == 0) {
-        add(dx, 0);
-        add(-dx, 0);
-        add(0, dx);
-        add(0, -dx);
-    } else if (dx == dy) {
-        addFour(dx, dx);
-    } else {
-        addFour(dx, dy);
-        addFour(dy, dx);
+// What the centred disc of a brush depends on: its profile and the brush.
+struct DiscKey {
+    bool ring;
+    uint64_t parameterBits;  // the bias or exponent
+    int32_t width, height;
+    bool useR, useG, useB;
+    friend bool operator==(const DiscKey&, const DiscKey&) = default;
+};
+
+// The last centred disc computed in a render: the brushes of a pass mostly share one, so a
+// redraw usually finds it here and only the carving remains.
+struct PatternMemo {
+    std::optional<DiscKey> key;
+    std::optional<DiscClasses<FloatPixel>> disc;
+};
+
+// Opaque black with one centred disc of radius Width div 2 whose value at distance d is
+// profile(d) (a float), laid on with the Norm blend. Every disc pixel is still opaque black when
+// its class is blended, so the blend is computed once per class.
+template <typename Profile>
+void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, Profile&& profile) {
+    const int32_t r = image.Width / 2;
+    std::optional<DiscClasses<FloatPixel>> local;
+    DiscClasses<FloatPixel>* disc = nullptr;
+    PatternMemo* memo = nullptr;
+    if (ctx) {
+        if (!ctx->patternMemo) ctx->patternMemo = std::make_shared<PatternMemo>();
+        memo = static_cast<PatternMemo*>(ctx->patternMemo.get());
+        if (memo->key == key) disc = &*memo->disc;
     }
-    return set;
+    if (!disc) {
+        auto& slot = memo ? memo->disc : local;
+        if (memo) memo->key.reset();
+        slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, r);
+        slot->Fill(
+            ctx, [&](double d) { return profile(d); },
+            [&](float f) {
+                const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f,
+                                       key.useB ? f : 0.0f, f};
+                // A pixel with alpha 0 (on the rim) is skipped by the blend: it stays black.
+                return pixel.A == 0.0f ? kOpaqueBlack
+                                       : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
+            });
+        if (memo) memo->key = key;
+        disc = &*slot;
+    }
+    ForBands(ctx, image.Height, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
+        std::fill(image.Row(static_cast<int32_t>(y0)), image.Row(static_cast<int32_t>(y1)),
+                  kOpaqueBlack);
+        disc->Paint(image.Data(), y0, y1, [](FloatPixel& p, const FloatPixel& v) { p = v; });
+    });
 }
 
-// Calls fn(mirrors, d) once per distance class of a disc of radius r around (cx, cy) that
-// has pixels inside the image. The profile of a disc depends on the distance alone, so
-// each value is computed once per octant instead of once per pixel; every pixel is still
-// visited exactly once.
-template <typename Fn>
-void ForEachDiscPixelClass(const FloatImage& image, int32_t cx, int32_t cy, int32_t r, Fn&& fn) {
-    for (int32_t dy = 0; dy <= r; ++dy) {
-        for (int32_t dx = dy; dx <= r; ++dx) {
-            const double d = Distance(dx, dy);
-            if (d > r) break;
-            const MirrorSet mirrors = MirrorsInside(image, cx, cy, dx, dy);
-            if (mirrors.count > 0) fn(mirrors, d);
+// Clips the colour channels below 0 and copies the last chosen channel into A, in the rows
+// y0 <= y < y1.
+void ClipAndCopyAlpha(FloatImage& image, bool useR, bool useG, bool useB, int64_t y0, int64_t y1) {
+    for (int64_t y = y0; y < y1; ++y) {
+        FloatPixel* p = image.Row(static_cast<int32_t>(y));
+        for (int32_t x = 0; x < image.Width; ++x) {
+            if (p[x].R < 0.0f) p[x].R = 0.0f;
+            if (p[x].G < 0.0f) p[x].G = 0.0f;
+            if (p[x].B < 0.0f) p[x].B = 0.0f;
+            if (useR) p[x].A = p[x].R;
+            if (useG) p[x].A = p[x].G;
+            if (useB) p[x].A = p[x].B;
         }
     }
 }
 
-// Opaque black with one centred disc of radius Width div 2 whose value at distance d is
-// profile(d, r), laid on with the Norm blend (so the stored colour is v * v / 256).
-template <typename Profile>
-void DrawCentredDisc(FloatImage& image, bool useR, bool useG, bool useB, Profile&& profile) {
-    FillImage(image, kOpaqueBlack);
-    const int32_t r = image.Width / 2;
-    ForEachDiscPixelClass(
-        image, image.Width / 2, image.Height / 2, r, [&](const MirrorSet& mirrors, double d) {
-            const double v = profile(d, r);
-            const FloatPixel pixel = ChannelPixel(useR, useG, useB, v, static_cast<float>(v));
-            for (int32_t k = 0; k < mirrors.count; ++k) {
-                BlendPixelAt(image, mirrors.x[k], mirrors.y[k], pixel, Wrap::On, BlendMode::Norm);
-            }
-        });
-}
-
-}  // namespace
-
-BiasCurve::BiasCurve(double y0, double y1, double x0, double x1, double bias)
-    : y0_(y0),
-      y1_(y1),
-      x0_(x0),
-      x1_(x1),
-      exponent_(bias >= 0 ? bias + 1 : std::fabs(bias) + 1),
-      out_(bias >= 0),
-      empty_(x1 - x0 == 0.0) {
-    if (!empty_) {
-        const double d = x1 - x0;
-        q_ = static_cast<double>((static_cast<Extended>(y1) - y0) / AbsPower(d, exponent_));
-    }
-}
-
-double BiasCurve::operator()(double x) const {
-    if (empty_) return y1_;
-    if (!out_) {
-        const double t = x - x0_;
-        return static_cast<double>(static_cast<Extended>(AbsPower(t, exponent_)) * q_ + y0_);
-    }
-    // The mirror form: evaluated at x1 - (x - x0) and reflected.
-    const double t = x - x0_;
-    const double m = x1_ - t;
-    const double tm = m - x0_;
-    const double r = static_cast<double>(static_cast<Extended>(AbsPower(tm, exponent_)) * q_ + y0_);
-    return static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r));
-}
-
-void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
-                      double bias, Lcg32& rng) {
+void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+           Lcg32& rng, RenderContext* ctx) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
@@ -135,60 +231,111 @@ void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_
         const int32_t r = rDrawn == 0 ? 1 : rDrawn;
         const double e = rng.RandomReal() * bias;
         // Domes are clipped at the edges, not wrapped.
+        DiscClasses<float> dome(w, h, cx, cy, r);
+        if (dome.Empty()) continue;
         const BiasCurve profile(255, 0, 0, r, e);
-        ForEachDiscPixelClass(image, cx, cy, r, [&](const MirrorSet& mirrors, double d) {
-            const double v = profile(d);
-            const FloatPixel pixel = ChannelPixel(useR, useG, useB, v, 255.0f);
-            for (int32_t k = 0; k < mirrors.count; ++k) {
-                BlendPixelAt(image, mirrors.x[k], mirrors.y[k], pixel, Wrap::Off,
-                             BlendMode::SubDirect);
-            }
+        dome.Fill(
+            ctx, [&](double d) { return profile.Float(d); }, [](float v) { return v; });
+        // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
+        // float rounds the same whether the difference is formed in extended precision
+        // first or not, and a channel that is not chosen loses +0, which keeps it.
+        ForBands(ctx, h, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
+            dome.Paint(image.Data(), y0, y1, [&](FloatPixel& p, float v) {
+                if (useR) p.R = p.R - v;
+                if (useG) p.G = p.G - v;
+                if (useB) p.B = p.B - v;
+                p.A = 255.0f;
+            });
         });
     }
-    ClipNegative(image);
-    if (!useR && !useG && !useB) return;
-    FloatPixel* p = image.Data();
-    const size_t n = image.PixelCount();
-    for (size_t k = 0; k < n; ++k) {
-        if (useR) p[k].A = p[k].R;
-        if (useG) p[k].A = p[k].G;
-        if (useB) p[k].A = p[k].B;
+    ForBands(ctx, h, true,
+             [&](int64_t y0, int64_t y1) { ClipAndCopyAlpha(image, useR, useG, useB, y0, y1); });
+}
+
+// The ring profile: five bands, each an S-curve from its inner to its outer value.
+class RingCurve {
+  public:
+    RingCurve(int32_t r, double exponent)
+        : b1_(r * 0.2L),
+          b2_(r * 0.4L),
+          b3_(r * 0.6L),
+          b4_(r * 0.8L),
+          bands_{FixedInOutCurve(255, 128, 0, static_cast<double>(b1_), exponent),
+                 FixedInOutCurve(128, 192, static_cast<double>(b1_), static_cast<double>(b2_),
+                                 exponent),
+                 FixedInOutCurve(192, 64, static_cast<double>(b2_), static_cast<double>(b3_),
+                                 exponent),
+                 FixedInOutCurve(64, 128, static_cast<double>(b3_), static_cast<double>(b4_),
+                                 exponent),
+                 FixedInOutCurve(128, 0, static_cast<double>(b4_), r, exponent)} {}
+
+    // The value at distance d rounded to float.
+    float Float(double d) const {
+        // The band bounds are extended products; a distance that equals a bound exactly
+        // belongs to the outer band.
+        const Extended de = d;
+        if (de < b1_) return bands_[0].Float(d);
+        if (de < b2_) return bands_[1].Float(d);
+        if (de < b3_) return bands_[2].Float(d);
+        if (de < b4_) return bands_[3].Float(d);
+        return bands_[4].Float(d);
     }
+
+  private:
+    Extended b1_, b2_, b3_, b4_;
+    FixedInOutCurve bands_[5];
+};
+
+uint64_t Bits(double v) {
+    return std::bit_cast<uint64_t>(v);
+}
+
+void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+          Lcg32& rng, RenderContext* ctx) {
+    const BiasCurve profile(255, 0, 0, image.Width / 2, bias);
+    DrawCentredDisc(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, ctx,
+                    [&profile](double d) { return profile.Float(d); });
+    Carve(image, useR, useG, useB, count, bias, rng, ctx);
+}
+
+void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
+          Lcg32& rng, RenderContext* ctx) {
+    const RingCurve profile(image.Width / 2, exponent);
+    DrawCentredDisc(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, ctx,
+                    [&profile](double d) { return profile.Float(d); });
+    Carve(image, useR, useG, useB, count, exponent, rng, ctx);
+}
+
+}  // namespace
+
+void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
+                      double bias, Lcg32& rng) {
+    Carve(image, useR, useG, useB, count, bias, rng, nullptr);
+}
+
+void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
+                      double bias, RenderContext& ctx) {
+    Carve(image, useR, useG, useB, count, bias, ctx.rng, &ctx);
 }
 
 void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
                  Lcg32& rng) {
-    const BiasCurve profile(255, 0, 0, image.Width / 2, bias);
-    DrawCentredDisc(image, useR, useG, useB, [&profile](double d, int32_t) { return profile(d); });
-    CarveRandomDomes(image, useR, useG, useB, count, bias, rng);
+    Dome(image, useR, useG, useB, count, bias, rng, nullptr);
+}
+
+void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+                 RenderContext& ctx) {
+    Dome(image, useR, useG, useB, count, bias, ctx.rng, &ctx);
 }
 
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  Lcg32& rng) {
-    DrawCentredDisc(image, useR, useG, useB, [exponent](double d, int32_t r) {
-        // The band bounds are extended products; a distance that equals a bound exactly
-        // belongs to the outer band.
-        const Extended b1 = r * 0.2L;
-        const Extended b2 = r * 0.4L;
-        const Extended b3 = r * 0.6L;
-        const Extended b4 = r * 0.8L;
-        const Extended de = d;
-        if (de < b1) return CurveInOut(255, 128, 0, static_cast<double>(b1), d, exponent);
-        if (de < b2) {
-            return CurveInOut(128, 192, static_cast<double>(b1), static_cast<double>(b2), d,
-                              exponent);
-        }
-        if (de < b3) {
-            return CurveInOut(192, 64, static_cast<double>(b2), static_cast<double>(b3), d,
-                              exponent);
-        }
-        if (de < b4) {
-            return CurveInOut(64, 128, static_cast<double>(b3), static_cast<double>(b4), d,
-                              exponent);
-        }
-        return CurveInOut(128, 0, static_cast<double>(b4), r, d, exponent);
-    });
-    CarveRandomDomes(image, useR, useG, useB, count, exponent, rng);
+    Ring(image, useR, useG, useB, count, exponent, rng, nullptr);
+}
+
+void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
+                 RenderContext& ctx) {
+    Ring(image, useR, useG, useB, count, exponent, ctx.rng, &ctx);
 }
 
 }  // namespace globeforge

@@ -8,10 +8,13 @@
 // of what a seed means.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
+#include "generate/curves.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
+#include "render/progress.h"
 
 namespace globeforge {
 
@@ -20,15 +23,15 @@ namespace globeforge {
 // arithmetic is CurveBias's, step for step, so the results are identical.
 class BiasCurve {
   public:
-    BiasCurve(double y0, double y1, double x0, double x1, double bias);
-    double operator()(double x) const;
+    BiasCurve(double y0, double y1, double x0, double x1, double bias)
+        : curve_(bias >= 0 ? FixedCurve::Kind::Out : FixedCurve::Kind::In, y0, y1, x0, x1,
+                 bias >= 0 ? bias + 1 : std::fabs(bias) + 1) {}
+    double operator()(double x) const { return curve_(x); }
+    // static_cast<float>((*this)(x)), mostly computed faster (see FixedCurve::Float).
+    float Float(double x) const { return curve_.Float(x); }
 
   private:
-    double y0_, y1_, x0_, x1_;
-    double exponent_;
-    bool out_;      // the CurveOut branch (bias >= 0)
-    bool empty_;    // x1 == x0: the curve gives y1
-    double q_ = 0;  // (y1 - y0) / |x1 - x0|^exponent, rounded as CurveIn rounds it
+    FixedCurve curve_;
 };
 
 // Subtracts count random domes from the chosen channels, clips below 0 and copies the last
@@ -36,15 +39,22 @@ class BiasCurve {
 // changes nothing at all; a negative count carves nothing but still clips and copies.
 void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
                       double bias, Lcg32& rng);
+void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
+                      double bias, RenderContext& ctx);
 
 // Opaque black, one centred dome of radius Width div 2 shaped by bias, then
-// CarveRandomDomes with the same bias.
+// CarveRandomDomes with the same bias. The overloads taking a render context draw from
+// ctx.rng and share the pixel work among ctx.threads threads, with the same result.
 void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
                  Lcg32& rng);
+void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+                 RenderContext& ctx);
 
 // As DomePattern with a five-band ring profile (255, 128, 192, 64, 128, 0 from centre to
 // rim); the exponent shapes each band and also serves as the carving bias.
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  Lcg32& rng);
+void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
+                 RenderContext& ctx);
 
 }  // namespace globeforge

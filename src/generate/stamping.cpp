@@ -1,6 +1,11 @@
 #include "generate/stamping.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "generate/curves.h"
+#include "image/stretch_plan.h"
+#include "render/parallel.h"
 
 namespace globeforge {
 
@@ -34,26 +39,59 @@ ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
     return {draws.cx - width / 2, cy - height / 2, width, height};
 }
 
+void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx) {
+    const ImageRect whole{0, 0, dst.Width, dst.Height};
+    const StretchPlan plan(src.Width, src.Height, SourceLayout::General, whole, dst.Width,
+                           dst.Height, whole, Wrap::Off, BlendMode::AddDirect,
+                           StretchSampling::Nearest);
+    ParallelForBands(ctx, dst.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        plan.PaintBand(src, dst, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+    });
+}
+
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
                   RenderContext& ctx) {
     const ImageRect whole{0, 0, brush.Width, brush.Height};
-    for (int32_t i = 1; i <= pass.count; ++i) {
-        if (i % 10 == 1) pass.redrawBrush(i, brush, ctx.rng);
-        StampDraws draws;
-        draws.cx = ctx.rng.Random(target.Width);
-        draws.r1 = ctx.rng.Random(10000);
-        if (pass.hemisphere == HemisphereRule::Drawn) draws.side = ctx.rng.Random(10);
-        draws.r2 = ctx.rng.Random(1000);
-        const ImageRect rect = StampRectangle(pass, i, target.Height, draws);
-        // Wrapping needs at least one pixel to wrap onto.
-        if (target.PixelCount() > 0) {
-            if (pass.sampling == StampSampling::Nearest) {
-                StretchBlendNearest(brush, whole, target, rect, Wrap::On, pass.mode(i));
-            } else {
-                StretchBlendBilinear(brush, whole, target, rect, Wrap::On, pass.mode(i));
+    const StretchSampling sampling = pass.sampling == StampSampling::Nearest
+                                         ? StretchSampling::Nearest
+                                         : StretchSampling::Bilinear;
+    // Wrapping needs at least one pixel to wrap onto.
+    const bool paint = target.PixelCount() > 0;
+    std::vector<StretchPlan> plans;
+    std::vector<uint32_t> statesAfter;
+    // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
+    // the serial order; then every band of target rows replays the stamps in order.
+    for (int32_t first = 1; first <= pass.count; first += 10) {
+        const int32_t last = std::min(pass.count, first + 9);
+        pass.redrawBrush(first, brush, ctx);
+        const SourceLayout layout = FindSourceLayout(brush);
+        plans.clear();
+        statesAfter.clear();
+        for (int32_t i = first; i <= last; ++i) {
+            StampDraws draws;
+            draws.cx = ctx.rng.Random(target.Width);
+            draws.r1 = ctx.rng.Random(10000);
+            if (pass.hemisphere == HemisphereRule::Drawn) draws.side = ctx.rng.Random(10);
+            draws.r2 = ctx.rng.Random(1000);
+            statesAfter.push_back(ctx.rng.state);
+            if (!paint) continue;
+            plans.emplace_back(brush.Width, brush.Height, layout, whole, target.Width,
+                               target.Height, StampRectangle(pass, i, target.Height, draws),
+                               Wrap::On, pass.mode(i), sampling);
+        }
+        ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            for (const StretchPlan& plan : plans) {
+                plan.PaintBand(brush, target, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+            }
+        });
+        for (int32_t i = first; i <= last; ++i) {
+            if (ctx.StepDone(i, pass.count)) {
+                // The generator ends where the serial loop would have stopped drawing; the
+                // later stamps of the epoch are painted, but an aborted layer is discarded.
+                ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
+                return false;
             }
         }
-        if (ctx.StepDone(i, pass.count)) return false;
     }
     return true;
 }

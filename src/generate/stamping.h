@@ -24,8 +24,8 @@ enum class StampSampling { Nearest, Bilinear };
 struct StampPass {
     int32_t count = 0;
     // Redraws the brush before stamps 1, 11, 21, ...; i is the stamp about to be placed.
-    // Its draws come before the stamp's own.
-    std::function<void(int32_t i, FloatImage& brush, Lcg32& rng)> redrawBrush;
+    // Its draws (from ctx.rng) come before the stamp's own.
+    std::function<void(int32_t i, FloatImage& brush, RenderContext& ctx)> redrawBrush;
     double pLat = 1;  // exponent of the latitude offset: higher crowds the equator more
     HemisphereRule hemisphere = HemisphereRule::Alternate;
     double sMax = 0, sMin = 0, pSize = 1;  // stamp size from a draw in [0, 1000)
@@ -57,6 +57,10 @@ struct StampDraws {
 // sizes in pass already depend on the target's width).
 ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
                          const StampDraws& draws);
+
+// StretchBlendNearest(src, whole, dst, whole, Wrap::Off, AddDirect) for two images of one
+// size, the way the warp filters are merged, in bands of rows.
+void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
 
 // Stamps the brush pass.count times into target (wrapping over every edge), drawing from
 // ctx.rng in the order: brush redraw (every tenth stamp), cx, r1, side (drawn rule only),

@@ -23,8 +23,28 @@ inline Extended DegToRad(Extended degrees) {
     return degrees * 0.017453292519943295L;
 }
 
-// (x, y) turned by degrees: (x cos a - y sin a, x sin a + y cos a).
-Vector2 RotateVector(Extended x, Extended y, Extended degrees);
+// The cosine and sine of an angle given in degrees, for turning many vectors by one angle.
+struct Turn {
+    Extended c;
+    Extended s;
+};
+Turn TurnOf(Extended degrees);
+
+// (x, y) turned: (x cos a - y sin a, x sin a + y cos a).
+inline Vector2 Rotate(Extended x, Extended y, const Turn& turn) {
+    return {x * turn.c - y * turn.s, x * turn.s + y * turn.c};
+}
+
+// (x, y) turned by degrees.
+inline Vector2 RotateVector(Extended x, Extended y, Extended degrees) {
+    return Rotate(x, y, TurnOf(degrees));
+}
+
+// Round of both components of RotateVector(x, y, degrees), for x and y in double: the same
+// integers, mostly without the extended-precision sine and cosine (double-precision ones
+// bracket the result, and the exact turn decides only where the bracket spans a rounding
+// boundary).
+void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t& ry);
 
 // The displaced sampling position of pixel (x, y) of a width x height image, steered by its
 // warp-map pixel q: R turns the displacement, G and B set its components (0 at 256). The

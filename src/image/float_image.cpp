@@ -16,17 +16,6 @@ std::unique_ptr<FloatPixel[]> AllocatePixels(int32_t width, int32_t height) {
                                              FloatPixel[std::max<uint64_t>(count, 1)]);
 }
 
-// Reduces a sampling coordinate's integer part modulo n without overflowing int32.
-int32_t WrapFloor(double floorValue, int32_t n) {
-    if (floorValue >= -2147483648.0 && floorValue < 2147483647.0) {
-        return WrapCoordinate(static_cast<int32_t>(floorValue), n);
-    }
-    if (!std::isfinite(floorValue)) return 0;
-    double r = std::fmod(floorValue, static_cast<double>(n));
-    if (r < 0) r += n;
-    return static_cast<int32_t>(r);
-}
-
 template <typename SampleFn>
 void StretchBlend(const ImageRect& srcRect, FloatImage& dst, const ImageRect& dstRect, Wrap wrap,
                   BlendMode mode, SampleFn&& sample) {
@@ -92,25 +81,6 @@ void FillImage(FloatImage& image, const FloatPixel& pixel) {
     std::fill_n(image.Data(), image.PixelCount(), pixel);
 }
 
-FloatPixel SampleBilinear(const FloatImage& image, double x, double y) {
-    const double fx0 = std::floor(x);
-    const double fy0 = std::floor(y);
-    // x - floor(x) is exact in double, so the fraction needs no wider type.
-    const double fx = std::isfinite(x) ? x - fx0 : 0.0;
-    const double fy = std::isfinite(y) ? y - fy0 : 0.0;
-    const int32_t x0 = WrapFloor(fx0, image.Width);
-    const int32_t y0 = WrapFloor(fy0, image.Height);
-    const int32_t x1 = x0 + 1 < image.Width ? x0 + 1 : 0;
-    const int32_t y1 = y0 + 1 < image.Height ? y0 + 1 : 0;
-    const FloatPixel p00 = image.At(x0, y0);
-    const FloatPixel p10 = image.At(x1, y0);
-    const FloatPixel p01 = image.At(x0, y1);
-    const FloatPixel p11 = image.At(x1, y1);
-    const FloatPixel top = LerpPixel(p10, p00, fx);
-    const FloatPixel bottom = LerpPixel(p11, p01, fx);
-    return LerpPixel(bottom, top, fy);
-}
-
 void StretchBlendNearest(const FloatImage& src, const ImageRect& srcRect, FloatImage& dst,
                          const ImageRect& dstRect, Wrap wrap, BlendMode mode) {
     StretchBlend(srcRect, dst, dstRect, wrap, mode,
@@ -124,8 +94,7 @@ void StretchBlendBilinear(const FloatImage& src, const ImageRect& srcRect, Float
     if (src.PixelCount() == 0) return;
     StretchBlend(srcRect, dst, dstRect, wrap, mode,
                  [&](Extended sx, Extended sy, Extended, Extended) {
-                     return SampleBilinear(src, static_cast<double>(sx),
-                                           static_cast<double>(sy));
+                     return SampleBilinear(src, static_cast<double>(sx), static_cast<double>(sy));
                  });
 }
 
@@ -137,9 +106,9 @@ void StretchBlendSmooth(const FloatImage& src, const ImageRect& srcRect, FloatIm
                      Extended r = 0, g = 0, b = 0, a = 0;
                      for (int i = 0; i < 3; ++i) {
                          for (int j = 0; j < 3; ++j) {
-                             const FloatPixel p = SampleBilinear(
-                                 src, static_cast<double>(sx + i * stepX / 3.0L),
-                                 static_cast<double>(sy + j * stepY / 3.0L));
+                             const FloatPixel p =
+                                 SampleBilinear(src, static_cast<double>(sx + i * stepX / 3.0L),
+                                                static_cast<double>(sy + j * stepY / 3.0L));
                              r += p.R;
                              g += p.G;
                              b += p.B;

@@ -39,7 +39,7 @@ enum class Wrap : bool { Off = false, On = true };
 // x + y * Width and row 0 is the top of the picture. Move-only: the destructor is the
 // release of the image, and copies are made explicitly with CopyImage.
 class FloatImage {
-public:
+  public:
     FloatImage() = default;
     FloatImage(FloatImage&&) noexcept = default;
     FloatImage& operator=(FloatImage&&) noexcept = default;
@@ -60,7 +60,7 @@ public:
     FloatPixel& At(int32_t x, int32_t y) { return Row(y)[x]; }
     const FloatPixel& At(int32_t x, int32_t y) const { return Row(y)[x]; }
 
-private:
+  private:
     friend std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     friend bool ResizeImage(FloatImage& image, int32_t width, int32_t height);
     std::unique_ptr<FloatPixel[]> pixels_;
@@ -127,8 +127,7 @@ inline FloatPixel BlendPixel(const FloatPixel& d, const FloatPixel& s, BlendMode
                     static_cast<float>(d.B - sa * s.B / 255.0L), s.A};
         case BlendMode::Norm: {
             const Extended inv = 255.0L - sa;
-            const Extended a =
-                255.0L * (1.0L - (1.0L - d.A / 255.0L) * (1.0L - sa / 255.0L));
+            const Extended a = 255.0L * (1.0L - (1.0L - d.A / 255.0L) * (1.0L - sa / 255.0L));
             return {static_cast<float>((d.R * inv + s.R * sa) / 256.0L),
                     static_cast<float>((d.G * inv + s.G * sa) / 256.0L),
                     static_cast<float>((d.B * inv + s.B * sa) / 256.0L), static_cast<float>(a)};
@@ -177,9 +176,39 @@ inline FloatPixel LerpPixel(FloatPixel a, FloatPixel b, double t) {
             static_cast<float>(te * a.B + ue * b.B), static_cast<float>(te * a.A + ue * b.A)};
 }
 
+// One axis of a bilinear sample: the two neighbouring indices after wrap-around and the
+// fraction toward the second. A position beyond int32 wraps without overflowing, and a
+// position that is not finite gives index 0 and fraction 0. n must be at least 1.
+struct BilinearTap {
+    int32_t i0, i1;
+    double frac;
+};
+inline BilinearTap BilinearAxis(double v, int32_t n) {
+    const double floorValue = std::floor(v);
+    int32_t i0 = 0;
+    if (floorValue >= -2147483648.0 && floorValue < 2147483647.0) {
+        i0 = WrapCoordinate(static_cast<int32_t>(floorValue), n);
+    } else if (std::isfinite(floorValue)) {
+        double r = std::fmod(floorValue, static_cast<double>(n));
+        if (r < 0) r += n;
+        i0 = static_cast<int32_t>(r);
+    }
+    // v - floor(v) is exact in double, so the fraction needs no wider type.
+    const double frac = std::isfinite(v) ? v - floorValue : 0.0;
+    return {i0, i0 + 1 < n ? i0 + 1 : 0, frac};
+}
+
 // Bilinear sample with wrap-around on both axes; integer coordinates are pixel centres.
 // The image must hold at least one pixel.
-FloatPixel SampleBilinear(const FloatImage& image, double x, double y);
+inline FloatPixel SampleBilinear(const FloatImage& image, double x, double y) {
+    const BilinearTap tx = BilinearAxis(x, image.Width);
+    const BilinearTap ty = BilinearAxis(y, image.Height);
+    const FloatPixel* row0 = image.Row(ty.i0);
+    const FloatPixel* row1 = image.Row(ty.i1);
+    const FloatPixel top = LerpPixel(row0[tx.i1], row0[tx.i0], tx.frac);
+    const FloatPixel bottom = LerpPixel(row1[tx.i1], row1[tx.i0], tx.frac);
+    return LerpPixel(bottom, top, ty.frac);
+}
 
 // Resample srcRect of src onto dstRect of dst and blend each pixel in with BlendPixelAt.
 // Positions start at the top-left of each footprint and accumulate in extended precision.

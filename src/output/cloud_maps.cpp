@@ -10,50 +10,70 @@ namespace globeforge {
 void BuildCloudColorMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
     const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
     // Alpha maps carry the cloud's own opacity; transparency-mapping maps one uniform value.
-    const AlphaFrom alphaFrom =
-        params.OutputTransparencyMode ? AlphaFrom::Density : AlphaFrom::Uniform;
-    std::optional<FloatImage> work = RunRows(
-        cloud.Width, cloud.Height, "cloud colour map", ctx, [](int32_t) {},
-        [&](FloatImage& w, int32_t x, int32_t y) {
-            const FloatPixel cc = CloudPixel(params, cloud.At(x, y).R, oneMinusT, alphaFrom);
-            BlendPixelAt(w, x, y, cc, Wrap::Off, BlendMode::Norm);
+    const CloudShade shade(params, oneMinusT,
+                           params.OutputTransparencyMode ? AlphaFrom::Density : AlphaFrom::Uniform);
+    std::optional<FloatImage> work =
+        RunRows(cloud.Width, cloud.Height, "cloud colour map", ctx, [&](FloatImage& w, int32_t y) {
+            const FloatPixel* density = cloud.Row(y);
+            FloatPixel* out = w.Row(y);
+            for (int32_t x = 0; x < w.Width; ++x) {
+                const FloatPixel cc = shade(density[x].R);
+                if (cc.A != 0.0f) out[x] = BlendPixel(out[x], cc, BlendMode::Norm);
+            }
         });
     if (!work) return;
-    FloatImage* result = StoreResult(params, params.CloudColorMapImage, "cloud colour map", ctx);
+    const bool direct = WorkIsResult(params, *work);
+    FloatImage* result =
+        FinishMap(params, params.CloudColorMapImage, *work, "cloud colour map", ctx);
     if (!result) return;
-    ReduceImage(*result, *work, params.OverSampling, ctx);
-    ctx.ReportProgress(*work, "雲・色テクスチャ作成完了");
+    ctx.ReportProgress(direct ? *result : *work, "雲・色テクスチャ作成完了");
 }
 
 void BuildCloudBumpMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
     FloatImage* result = StoreResult(params, params.CloudBumpMapImage, "cloud bump map", ctx);
     if (!result) return;
     ReduceImage(*result, cloud, params.OverSampling, ctx);
-    NormalizeImage(*result);
+    NormalizeImage(*result, ctx);
     ctx.ReportProgress(*result, "雲・バンプテクスチャ作成完了");
 }
 
 void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
     const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    // The exponent 10 makes even thin cloud nearly opaque.
+    const FixedCurve opacity(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0);
     std::optional<FloatImage> work = RunRows(
-        cloud.Width, cloud.Height, "cloud transparency map", ctx, [](int32_t) {},
-        [&](FloatImage& w, int32_t x, int32_t y) {
-            // The exponent 10 makes even thin cloud nearly opaque.
-            const double dens = cloud.At(x, y).R;
-            const float v = static_cast<float>(
-                static_cast<Extended>(CurveIn(255.0, 0.0, 255.0, 0.0, dens, 10.0)) * oneMinusT);
-            SetPixel(w, x, y, {v, v, v, 255.0f}, Wrap::Off);
+        cloud.Width, cloud.Height, "cloud transparency map", ctx, [&](FloatImage& w, int32_t y) {
+            const FloatPixel* density = cloud.Row(y);
+            FloatPixel* out = w.Row(y);
+            for (int32_t x = 0; x < w.Width; ++x) {
+                const double dens = density[x].R;
+                const float v = ChainedPower(opacity.PowerBase(dens), 10.0, [&](double power) {
+                    return static_cast<float>(static_cast<Extended>(opacity.Apply(power)) *
+                                              oneMinusT);
+                });
+                out[x] = {v, v, v, 255.0f};
+            }
         });
     if (!work) return;
+    // Normalising stretches the levels to 0..256, cancelling the 1 - T above unless the map
+    // is flat; the scaling brings the transparency back.
+    const auto finish = [&](FloatImage& map) {
+        NormalizeImage(map, ctx);
+        ScaleColor(map, oneMinusT, ctx);
+        if (!params.OutputTransparencyMode) InvertColor(map);
+    };
+    if (WorkIsResult(params, *work)) {
+        // The work image is what is shown; shown first, it then becomes the map itself.
+        ctx.ReportProgress(*work, "雲・透明度テクスチャ作成完了");
+        finish(*work);
+        params.CloudTransparencyMapImage = std::move(work);
+        return;
+    }
     FloatImage* result =
         StoreResult(params, params.CloudTransparencyMapImage, "cloud transparency map", ctx);
     if (!result) return;
     ReduceImage(*result, *work, params.OverSampling, ctx);
-    // Normalising stretches the levels to 0..256, cancelling the 1 - T above unless the map
-    // is flat; the scaling brings the transparency back.
-    NormalizeImage(*result);
-    ScaleColor(*result, oneMinusT);
-    if (!params.OutputTransparencyMode) InvertColor(*result);
+    finish(*result);
     ctx.ReportProgress(*work, "雲・透明度テクスチャ作成完了");
 }
 

@@ -1,10 +1,12 @@
 #include "output/ground_maps.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
+#include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "output/map_frame.h"
 
@@ -35,11 +37,6 @@ double Channel(const FloatPixel& p, int k) {
     return k == 0 ? p.R : (k == 1 ? p.G : p.B);
 }
 
-FloatPixel OpaqueColor(const double (&col)[3]) {
-    return {static_cast<float>(col[0]), static_cast<float>(col[1]), static_cast<float>(col[2]),
-            255.0f};
-}
-
 // The snow line of one row: highest on the middle row, at sea level on the top row.
 double SnowLine(const GroundLevels& g, int32_t d) {
     // A layer one row high has half = 0, where d / half has no value: that single row gets
@@ -49,51 +46,129 @@ double SnowLine(const GroundLevels& g, int32_t d) {
     return static_cast<double>(static_cast<Extended>(g.s) + (255.0L - g.s) * t);
 }
 
-// The opaque ground colour of height h on a row at distance d from the middle.
-FloatPixel GroundColor(const RenderParams& params, const GroundLevels& g, double h, int32_t d,
-                       double snowLine) {
-    double col[3];
-    if (h >= g.s) {
-        // With s = 255 the ramp is empty; CurveOut then returns its end colour,
-        // GroundColorHigh, which is the colour of the top of the ramp.
-        for (int k = 0; k < 3; ++k) {
-            col[k] = CurveOut(Channel(params.GroundColorLow, k), Channel(params.GroundColorHigh, k),
-                              g.s, 255.0, h, 3.0);
-        }
-        if (params.IceQuantity > 0 && h > snowLine) {
-            // An empty snow ramp (snow line at 255) leaves only heights above 255, which
-            // take the ramp's top colour, IceColor; CurveIn's empty-interval result would
-            // be the bare ground colour instead.
-            const bool emptyRamp = snowLine - 255.0 == 0.0;
-            for (int k = 0; k < 3; ++k) {
-                const double ice = Channel(params.IceColor, k);
-                col[k] = emptyRamp ? ice : CurveIn(ice, col[k], 255.0, snowLine, h, 7.0);
-            }
-        }
-    } else {
-        // With s = 0 only negative heights are sea; the empty ramp gives SeaColorShallow.
-        for (int k = 0; k < 3; ++k) {
-            col[k] = CurveIn(Channel(params.SeaColorDeep, k), Channel(params.SeaColorShallow, k),
-                             0.0, g.s, h, 1.0);
-        }
-        // d never exceeds half, so d > iceRow keeps the ice interval non-empty.
-        if (params.IceQuantity > 0 && d > g.iceRow) {
-            const double p = static_cast<double>(2.0L + static_cast<Extended>(h) / 64.0L);
-            for (int k = 0; k < 3; ++k) {
-                col[k] = CurveIn(Channel(params.IceColor, k), col[k], g.half, g.iceRow, d, p);
-            }
-        }
-    }
-    return OpaqueColor(col);
+// CurveIn(y0, y1, x0, x1, x, p) from the powers |x1 - x0|^p and |x - x0|^p, for curves
+// whose end value y1 changes from pixel to pixel while the powers are shared.
+double CurveInFromPowers(double y0, double y1, double intervalPower, double termPower) {
+    const double q = static_cast<double>((static_cast<Extended>(y1) - y0) / intervalPower);
+    return static_cast<double>(static_cast<Extended>(termPower) * q + y0);
 }
 
+using Rgb = std::array<float, 3>;
+
+FloatPixel Opaque(const Rgb& c) {
+    return {c[0], c[1], c[2], 255.0f};
+}
+
+// The colours of three ramps sharing one power term, rounded to float.
+auto RoundedRamp(const FixedCurve (&ramp)[3]) {
+    return [&ramp](double power) {
+        return Rgb{static_cast<float>(ramp[0].Apply(power)),
+                   static_cast<float>(ramp[1].Apply(power)),
+                   static_cast<float>(ramp[2].Apply(power))};
+    };
+}
+
+// The colour ramps of one colour map. Land and sea ramps share their input interval and
+// exponent across R, G and B, so one power serves the three channels; the snow and ice
+// curves end at the pixel's own colour, but their powers are shared too.
+class GroundPalette {
+  public:
+    GroundPalette(const RenderParams& params, const GroundLevels& g)
+        : params_(params),
+          g_(g),
+          land_{Land(0), Land(1), Land(2)},
+          sea_{Sea(0), Sea(1), Sea(2)},
+          iceIntervalLog_(AbsPowerLog(static_cast<double>(g.iceRow) - g.half)) {}
+
+    // What one row needs: its distance from the middle row, snow line and the powers and
+    // logarithms that depend on the row alone.
+    struct Row {
+        int32_t d;
+        double snowLine;
+        bool emptySnowRamp;
+        double snowIntervalPower;
+        double iceTermBase;
+        Extended iceTermLog;
+    };
+    Row RowOf(int32_t y) const {
+        Row row;
+        row.d = std::abs(y - g_.half);
+        row.snowLine = SnowLine(g_, row.d);
+        // An empty snow ramp (snow line at 255) leaves only heights above 255, which take
+        // the ramp's top colour, IceColor; CurveIn's empty-interval result would be the
+        // bare ground colour instead.
+        row.emptySnowRamp = row.snowLine - 255.0 == 0.0;
+        row.snowIntervalPower = AbsPower(row.snowLine - 255.0, 7.0);
+        row.iceTermBase = static_cast<double>(row.d) - g_.half;
+        row.iceTermLog = AbsPowerLog(row.iceTermBase);
+        return row;
+    }
+
+    // The opaque ground colour of height h.
+    FloatPixel Colour(const Row& row, double h) const {
+        const bool ice = params_.IceQuantity > 0;
+        if (h >= g_.s) {
+            const bool snow = ice && h > row.snowLine;
+            if (!snow) return Opaque(ChainedPower(land_[0].PowerBase(h), 3.0, RoundedRamp(land_)));
+            // With s = 255 the ramp is empty; the curve then gives its end colour,
+            // GroundColorHigh, which is the colour of the top of the ramp.
+            const double power = land_[0].PowerTerm(h);
+            if (row.emptySnowRamp) {
+                return Opaque({static_cast<float>(params_.IceColor.R),
+                               static_cast<float>(params_.IceColor.G),
+                               static_cast<float>(params_.IceColor.B)});
+            }
+            const double col[3] = {land_[0].Apply(power), land_[1].Apply(power),
+                                   land_[2].Apply(power)};
+            return Opaque(ChainedPower(h - 255.0, 7.0, [&](double term) {
+                Rgb c;
+                for (int k = 0; k < 3; ++k) {
+                    c[k] = static_cast<float>(CurveInFromPowers(
+                        Channel(params_.IceColor, k), col[k], row.snowIntervalPower, term));
+                }
+                return c;
+            }));
+        }
+        // With s = 0 only negative heights are sea; the empty ramp gives SeaColorShallow.
+        // d never exceeds half, so d > iceRow keeps the ice interval non-empty.
+        if (!ice || row.d <= g_.iceRow) {
+            return Opaque(ChainedPower(sea_[0].PowerBase(h), 1.0, RoundedRamp(sea_)));
+        }
+        const double power = sea_[0].PowerTerm(h);
+        const double p = static_cast<double>(2.0L + static_cast<Extended>(h) / 64.0L);
+        const double interval =
+            AbsPowerFromLog(static_cast<double>(g_.iceRow) - g_.half, iceIntervalLog_, p);
+        const double term = AbsPowerFromLog(row.iceTermBase, row.iceTermLog, p);
+        Rgb c;
+        for (int k = 0; k < 3; ++k) {
+            c[k] = static_cast<float>(CurveInFromPowers(Channel(params_.IceColor, k),
+                                                        sea_[k].Apply(power), interval, term));
+        }
+        return Opaque(c);
+    }
+
+  private:
+    FixedCurve Land(int k) const {
+        return FixedCurve(FixedCurve::Kind::Out, Channel(params_.GroundColorLow, k),
+                          Channel(params_.GroundColorHigh, k), g_.s, 255.0, 3.0);
+    }
+    FixedCurve Sea(int k) const {
+        return FixedCurve(FixedCurve::Kind::In, Channel(params_.SeaColorDeep, k),
+                          Channel(params_.SeaColorShallow, k), 0.0, g_.s, 1.0);
+    }
+    const RenderParams& params_;
+    GroundLevels g_;
+    FixedCurve land_[3];
+    FixedCurve sea_[3];
+    Extended iceIntervalLog_;
+};
+
 // Blends the cloud over one colour-map pixel.
-void MixCloudColor(const RenderParams& params, FloatImage& work, int32_t x, int32_t y, double dens,
-                   double oneMinusT) {
-    const FloatPixel cc =
-        CloudPixel(params, dens, oneMinusT,
-                   params.CloudMixtureMode == kMixNorm ? AlphaFrom::Density : AlphaFrom::Uniform);
-    BlendPixelAt(work, x, y, cc, Wrap::Off, static_cast<BlendMode>(params.CloudMixtureMode));
+void MixCloudColor(const RenderParams& params, const CloudShade& shade, FloatPixel& pixel,
+                   double dens) {
+    const FloatPixel cc = shade(dens);
+    if (cc.A == 0.0f) return;  // BlendPixelAt leaves the pixel alone
+    pixel = BlendPixel(pixel, cc, static_cast<BlendMode>(params.CloudMixtureMode));
 }
 
 }  // namespace
@@ -102,20 +177,23 @@ void BuildGroundColorMap(RenderParams& params, const FloatImage& ground, const F
                          bool mixClouds, RenderContext& ctx) {
     const bool mix = mixClouds && cloud != nullptr;
     const GroundLevels g = DeriveLevels(params, ground.Height);
-    const double oneMinusT = 1.0 - g.T;
-    double snowLine = 0.0;
+    const GroundPalette palette(params, g);
+    const CloudShade shade(
+        params, 1.0 - g.T,
+        params.CloudMixtureMode == kMixNorm ? AlphaFrom::Density : AlphaFrom::Uniform);
     std::optional<FloatImage> work = RunRows(
-        ground.Width, ground.Height, "ground colour map", ctx,
-        [&](int32_t y) { snowLine = SnowLine(g, std::abs(y - g.half)); },
-        [&](FloatImage& w, int32_t x, int32_t y) {
-            const double h = ground.At(x, y).R;
-            SetPixel(w, x, y, GroundColor(params, g, h, std::abs(y - g.half), snowLine), Wrap::Off);
-            if (mix) MixCloudColor(params, w, x, y, GetPixel(*cloud, x, y, Wrap::Off).R, oneMinusT);
+        ground.Width, ground.Height, "ground colour map", ctx, [&](FloatImage& w, int32_t y) {
+            const GroundPalette::Row row = palette.RowOf(y);
+            const FloatPixel* heights = ground.Row(y);
+            FloatPixel* out = w.Row(y);
+            for (int32_t x = 0; x < w.Width; ++x) {
+                out[x] = palette.Colour(row, heights[x].R);
+                if (mix) MixCloudColor(params, shade, out[x], GetPixel(*cloud, x, y, Wrap::Off).R);
+            }
         });
     if (!work) return;
-    FloatImage* result = StoreResult(params, params.ColorMapImage, "ground colour map", ctx);
+    FloatImage* result = FinishMap(params, params.ColorMapImage, *work, "ground colour map", ctx);
     if (!result) return;
-    ReduceImage(*result, *work, params.OverSampling, ctx);
     ctx.ReportProgress(*result, "地表・色テクスチャ作成完了");
 }
 
@@ -123,27 +201,33 @@ void BuildGroundBumpMap(RenderParams& params, const FloatImage& ground, const Fl
                         bool mixClouds, RenderContext& ctx) {
     const bool mix = mixClouds && cloud != nullptr;
     const GroundLevels g = DeriveLevels(params, ground.Height);
-    std::optional<FloatImage> work = RunRows(
-        ground.Width, ground.Height, "ground bump map", ctx, [](int32_t) {},
-        [&](FloatImage& w, int32_t x, int32_t y) {
-            const float h = ground.At(x, y).R;
-            // The sea is a flat floor at sea level.
-            const float v = h >= g.s ? h : g.s;
-            FloatPixel p{v, v, v, 255.0f};
-            if (mix) {
-                const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
-                if (cp.R >= 1.0f) {
-                    p = {static_cast<float>(static_cast<Extended>(v) + cp.R),
-                         static_cast<float>(static_cast<Extended>(v) + cp.G),
-                         static_cast<float>(static_cast<Extended>(v) + cp.B), 255.0f};
+    std::optional<FloatImage> work =
+        RunRows(ground.Width, ground.Height, "ground bump map", ctx, [&](FloatImage& w, int32_t y) {
+            for (int32_t x = 0; x < w.Width; ++x) {
+                const float h = ground.At(x, y).R;
+                // The sea is a flat floor at sea level.
+                const float v = h >= g.s ? h : g.s;
+                FloatPixel p{v, v, v, 255.0f};
+                if (mix) {
+                    const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
+                    if (cp.R >= 1.0f) {
+                        p = {static_cast<float>(static_cast<Extended>(v) + cp.R),
+                             static_cast<float>(static_cast<Extended>(v) + cp.G),
+                             static_cast<float>(static_cast<Extended>(v) + cp.B), 255.0f};
+                    }
                 }
+                w.At(x, y) = p;
             }
-            SetPixel(w, x, y, p, Wrap::Off);
         });
     if (!work) return;
+    NormalizeImage(*work, ctx);
+    if (WorkIsResult(params, *work)) {
+        params.BumpMapImage = std::move(work);
+        ctx.ReportProgress(*params.BumpMapImage, "地表・バンプテクスチャ作成完了");
+        return;
+    }
     FloatImage* result = StoreResult(params, params.BumpMapImage, "ground bump map", ctx);
     if (!result) return;
-    NormalizeImage(*work);
     ReduceImage(*result, *work, params.OverSampling, ctx);
     ctx.ReportProgress(*work, "地表・バンプテクスチャ作成完了");
 }
@@ -153,32 +237,35 @@ void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, cons
     const bool mix = mixClouds && cloud != nullptr;
     const GroundLevels g = DeriveLevels(params, ground.Height);
     std::optional<FloatImage> work = RunRows(
-        ground.Width, ground.Height, "ground specular map", ctx, [](int32_t) {},
-        [&](FloatImage& w, int32_t x, int32_t y) {
-            const float v = ground.At(x, y).R >= g.s ? 0.0f : 255.0f;
-            FloatPixel p{v, v, v, 255.0f};
-            if (mix) {
-                const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
-                if (cp.R >= 1.0f) {
-                    // Clouds dim the sea's reflection but never below black.
-                    const auto dim = [v](float c) {
-                        return static_cast<float>(std::max(0.0L, static_cast<Extended>(v) - c));
-                    };
-                    p = {dim(cp.R), dim(cp.G), dim(cp.B), 255.0f};
+        ground.Width, ground.Height, "ground specular map", ctx, [&](FloatImage& w, int32_t y) {
+            for (int32_t x = 0; x < w.Width; ++x) {
+                const float v = ground.At(x, y).R >= g.s ? 0.0f : 255.0f;
+                FloatPixel p{v, v, v, 255.0f};
+                if (mix) {
+                    const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
+                    if (cp.R >= 1.0f) {
+                        // Clouds dim the sea's reflection but never below black.
+                        const auto dim = [v](float c) {
+                            return static_cast<float>(std::max(0.0L, static_cast<Extended>(v) - c));
+                        };
+                        p = {dim(cp.R), dim(cp.G), dim(cp.B), 255.0f};
+                    }
                 }
+                w.At(x, y) = p;
             }
-            SetPixel(w, x, y, p, Wrap::Off);
         });
     if (!work) return;
-    FloatImage* result = StoreResult(params, params.SpecularMapImage, "ground specular map", ctx);
+    const bool direct = WorkIsResult(params, *work);
+    FloatImage* result =
+        FinishMap(params, params.SpecularMapImage, *work, "ground specular map", ctx);
     if (!result) return;
-    ReduceImage(*result, *work, params.OverSampling, ctx);
-    ctx.ReportProgress(*work, "地表・スペキュラーテクスチャ作成完了");
+    // The work image is shown; when it became the result they are the same pixels.
+    ctx.ReportProgress(direct ? *result : *work, "地表・スペキュラーテクスチャ作成完了");
 }
 
 void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderContext& ctx) {
     if (dst.Width == src.Width && dst.Height == src.Height) {
-        CopyImage(dst, src);
+        CopyImage(dst, src, ctx);
         return;
     }
     // A factor below 1 would average nothing; treat it as a plain copy of the overlap.
@@ -188,27 +275,36 @@ void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderC
         const float m = static_cast<float>(static_cast<Extended>(sum) / area);
         return m > 255.0f ? 255.0f : m;
     };
-    for (int32_t y = 0; y < dst.Height; ++y) {
-        for (int32_t x = 0; x < dst.Width; ++x) {
-            float r = 0.0f, g = 0.0f, b = 0.0f, a = 0.0f;
-            for (int64_t i = 0; i < f; ++i) {
-                const int64_t sy = y * f + i;
-                if (sy >= src.Height) break;  // rows below src add nothing
-                for (int64_t j = 0; j < f; ++j) {
-                    const int64_t sx = x * f + j;
-                    if (sx >= src.Width) break;
-                    const FloatPixel& p =
-                        src.At(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
-                    r += p.R;
-                    g += p.G;
-                    b += p.B;
-                    a += p.A;
+    // Each destination pixel sums its own block, rows outer, in single precision: the bands
+    // change nothing of that order.
+    ParallelRows(
+        ctx, dst.Height, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                for (int32_t x = 0; x < dst.Width; ++x) {
+                    float r = 0.0f, g = 0.0f, b = 0.0f, a = 0.0f;
+                    for (int64_t i = 0; i < f; ++i) {
+                        const int64_t sy = y * f + i;
+                        if (sy >= src.Height) break;  // rows below src add nothing
+                        for (int64_t j = 0; j < f; ++j) {
+                            const int64_t sx = x * f + j;
+                            if (sx >= src.Width) break;
+                            const FloatPixel& p =
+                                src.At(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
+                            r += p.R;
+                            g += p.G;
+                            b += p.B;
+                            a += p.A;
+                        }
+                    }
+                    dst.At(x, y) = {mean(r), mean(g), mean(b), mean(a)};
                 }
             }
-            dst.At(x, y) = {mean(r), mean(g), mean(b), mean(a)};
-        }
-        ctx.ProcessPendingEvents();
-    }
+        },
+        [&](int64_t) {
+            ctx.ProcessPendingEvents();
+            return false;
+        });
 }
 
 }  // namespace globeforge

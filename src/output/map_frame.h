@@ -3,11 +3,15 @@
 // that both the ground colour map and the cloud colour map use.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 
 #include "generate/curves.h"
 #include "image/float_image.h"
+#include "output/ground_maps.h"
+#include "render/parallel.h"
 #include "render/progress.h"
 #include "render/render_params.h"
 
@@ -42,24 +46,78 @@ inline FloatPixel CloudPixel(const RenderParams& params, double dens, double one
     return cc;
 }
 
-// Builds a width x height work image, first filled with opaque black: rowStart(y) runs before
-// each row, pixel(work, x, y) for each pixel. After every row the percentage is set, pending
-// events run and an abort ends the pass. Returns nothing after an abort, or when the image
-// cannot be allocated (ctx.failure then says so).
-template <typename RowStart, typename PixelFn>
+// CloudPixel for many densities of one map: the same pixels, with the curves' interval
+// powers taken once, the colour channels sharing one power term, and the powers bracketed
+// (ChainedPower) wherever that decides the floats.
+class CloudShade {
+  public:
+    CloudShade(const RenderParams& params, double oneMinusT, AlphaFrom alphaFrom)
+        : colour_{Ramp(params.CloudLightColor.R, params.CloudDarkColor.R),
+                  Ramp(params.CloudLightColor.G, params.CloudDarkColor.G),
+                  Ramp(params.CloudLightColor.B, params.CloudDarkColor.B)},
+          opacity_(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 4.0),
+          oneMinusT_(oneMinusT),
+          density_(alphaFrom == AlphaFrom::Density) {}
+
+    FloatPixel operator()(double dens) const {
+        const auto colour =
+            ChainedPower(colour_[0].PowerBase(dens), colour_[0].Exponent(), [this](double power) {
+                return std::array<float, 3>{static_cast<float>(colour_[0].Apply(power)),
+                                            static_cast<float>(colour_[1].Apply(power)),
+                                            static_cast<float>(colour_[2].Apply(power))};
+            });
+        float alpha = static_cast<float>(255.0L * oneMinusT_);
+        if (density_) {
+            alpha = dens == 0.0
+                        ? static_cast<float>(0.0L * oneMinusT_)
+                        : ChainedPower(opacity_.PowerBase(dens), 4.0, [this](double power) {
+                              return static_cast<float>(
+                                  static_cast<Extended>(opacity_.Apply(power)) * oneMinusT_);
+                          });
+        }
+        return {colour[0], colour[1], colour[2], alpha};
+    }
+
+  private:
+    static FixedCurve Ramp(float light, float dark) {
+        return FixedCurve(FixedCurve::Kind::Out, light, dark, 0.0, 255.0, 2.0);
+    }
+    FixedCurve colour_[3];
+    FixedCurve opacity_;
+    double oneMinusT_;
+    bool density_;
+};
+
+// Builds a width x height work image, first filled with opaque black: row(work, y) fills
+// row y and must write nothing else, since bands of rows run on ctx.threads threads. After
+// every row, in order, the percentage is set, pending events run and an abort ends the
+// pass. Returns nothing after an abort, or when the image cannot be allocated (ctx.failure
+// then says so).
+template <typename RowFn>
 std::optional<FloatImage> RunRows(int32_t width, int32_t height, const char* what,
-                                  RenderContext& ctx, RowStart&& rowStart, PixelFn&& pixel) {
-    std::optional<FloatImage> work = NewFilledImage(width, height, kOpaqueBlack);
+                                  RenderContext& ctx, RowFn&& row) {
+    std::optional<FloatImage> work = NewImage(width, height);
     if (!work) {
         ctx.failure = std::string("not enough memory for the ") + what;
         return std::nullopt;
     }
-    for (int32_t y = 0; y < height; ++y) {
-        rowStart(y);
-        for (int32_t x = 0; x < width; ++x) pixel(*work, x, y);
-        if (ctx.StepDone(y, height)) return std::nullopt;
-    }
+    const bool completed = ParallelRows(
+        ctx, height, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                std::fill_n(work->Row(y), width, kOpaqueBlack);
+                row(*work, y);
+            }
+        },
+        [&](int64_t y) { return ctx.StepDone(y, height); });
+    if (!completed) return std::nullopt;
     return work;
+}
+
+// True when the builders' work image has the result's size, so the finished work image can
+// become the result itself instead of being copied into it.
+inline bool WorkIsResult(const RenderParams& params, const FloatImage& work) {
+    return work.Width == params.OutputResolutionX && work.Height == params.OutputResolutionY;
 }
 
 // Creates the output-sized result (opaque black) in the record's field and returns it, or
@@ -74,6 +132,19 @@ inline FloatImage* StoreResult(const RenderParams& params, std::optional<FloatIm
     }
     field = std::move(image);
     return &*field;
+}
+
+// Hands the finished work image on as the result when they have one size (oversampling 1:
+// the reduction would copy it), else reduces it into a new result. Null after a failure.
+inline FloatImage* FinishMap(RenderParams& params, std::optional<FloatImage>& field,
+                             FloatImage& work, const char* what, RenderContext& ctx) {
+    if (WorkIsResult(params, work)) {
+        field = std::move(work);
+        return &*field;
+    }
+    FloatImage* result = StoreResult(params, field, what, ctx);
+    if (result) ReduceImage(*result, work, params.OverSampling, ctx);
+    return result;
 }
 
 }  // namespace globeforge

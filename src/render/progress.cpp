@@ -1,5 +1,7 @@
 #include "render/progress.h"
 
+#include <algorithm>
+
 namespace globeforge {
 
 void RenderContext::ReportProgress(const FloatImage* image, std::string_view message) {
@@ -8,6 +10,16 @@ void RenderContext::ReportProgress(const FloatImage* image, std::string_view mes
     ProgressCount.fetch_add(1, std::memory_order_relaxed);
     sink_->SetMessage(message);
     sink_->ProcessPendingEvents();
+}
+
+ThreadPool* RenderContext::Pool() {
+    const int wanted = std::clamp(threads, 1, kMaxThreads);
+    if (wanted == 1) return nullptr;
+    if (!pool_ || pool_->Workers() != wanted - 1) {
+        pool_.reset();
+        pool_ = std::make_unique<ThreadPool>(wanted - 1);
+    }
+    return pool_.get();
 }
 
 void RenderContext::SetPercent(int64_t done, int64_t total) {

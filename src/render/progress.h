@@ -5,16 +5,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "generate/lcg32.h"
 #include "image/float_image.h"
+#include "render/parallel.h"
 
 namespace globeforge {
 
 class ProgressSink {
-public:
+  public:
     virtual ~ProgressSink() = default;
     // Draw the intermediate image (scaled to the preview, whatever its size).
     virtual void DrawProgressImage(const FloatImage& image) = 0;
@@ -27,14 +29,24 @@ public:
 // The state of one render and the facility its stages report to. The flags are atomics so
 // a window thread may read the percentage and set the abort flag while a render runs.
 class RenderContext {
-public:
-    Lcg32 rng;                                   // the shared random generator
-    std::atomic<bool> AbortRequested{false};     // set by the abort command
-    std::atomic<bool> Rendering{false};          // true while RenderPlanet runs
-    std::atomic<int32_t> ProgressPercent{0};     // 0..100 of the current stage
-    std::atomic<int32_t> ProgressCount{0};       // progress reports since the render began
-    int threads = 1;                             // worker threads for per-pixel work
-    std::string failure;                         // why the last render failed, if not aborted
+  public:
+    Lcg32 rng;                                // the shared random generator
+    std::atomic<bool> AbortRequested{false};  // set by the abort command
+    std::atomic<bool> Rendering{false};       // true while RenderPlanet runs
+    std::atomic<int32_t> ProgressPercent{0};  // 0..100 of the current stage
+    std::atomic<int32_t> ProgressCount{0};    // progress reports since the render began
+    int threads = 1;                          // threads for per-pixel work, the caller's included
+    std::string failure;                      // why the last render failed, if not aborted
+
+    // The persistent workers for ParallelForBands: threads - 1 of them (at most
+    // kMaxThreads - 1), made on first use and remade when threads changes; null when the
+    // work runs on the calling thread alone.
+    ThreadPool* Pool();
+    static constexpr int kMaxThreads = 256;
+
+    // What the brush generators keep from one redraw to the next within a render: values of
+    // a pure function of their key, so keeping them never changes a result.
+    std::shared_ptr<void> patternMemo;
 
     // Where ReportProgress draws; null means nothing is drawn, counted or processed.
     void SetProgressTargets(ProgressSink* sink) { sink_ = sink; }
@@ -64,8 +76,9 @@ public:
 
     bool Aborted() const { return AbortRequested.load(std::memory_order_relaxed); }
 
-private:
+  private:
     ProgressSink* sink_ = nullptr;
+    std::unique_ptr<ThreadPool> pool_;
 };
 
 }  // namespace globeforge

@@ -95,11 +95,12 @@ TEST(CloudLayer, WorkedStampAndBrushSchedule) {
         EXPECT_EQ(table[0].count, 40 * quantity);
         FloatImage a = MakeImage(32, 16);
         FloatImage b = MakeImage(32, 16);
-        Lcg32 rngA(77);
+        RenderContext ctxA;
+        ctxA.rng = Lcg32(77);
         Lcg32 rngB(77);
-        table[pass].redrawBrush(i, a, rngA);
+        table[pass].redrawBrush(i, a, ctxA);
         pattern(b, rngB);
-        EXPECT_TRUE(SamePixels(a, b) && rngA.state == rngB.state) << pass << " stamp " << i;
+        EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
     }
 }
 

@@ -82,11 +82,12 @@ TEST(GroundLayer, BrushScheduleOfThePasses) {
     for (const auto& [pass, i, pattern] : cases) {
         FloatImage a = MakeImage(32, 16);
         FloatImage b = MakeImage(32, 16);
-        Lcg32 rngA(31);
+        RenderContext ctxA;
+        ctxA.rng = Lcg32(31);
         Lcg32 rngB(31);
-        passes[pass].redrawBrush(i, a, rngA);
+        passes[pass].redrawBrush(i, a, ctxA);
         pattern(b, rngB);
-        EXPECT_TRUE(SamePixels(a, b) && rngA.state == rngB.state) << pass << " stamp " << i;
+        EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
     }
 }
 

@@ -12,10 +12,10 @@ StampPass FixedSizePass(int32_t count, HemisphereRule rule, int32_t size,
                         std::vector<std::pair<int32_t, uint32_t>>* redraws = nullptr) {
     StampPass pass;
     pass.count = count;
-    pass.redrawBrush = [redraws](int32_t i, FloatImage& brush, Lcg32& rng) {
-        if (redraws) redraws->emplace_back(i, rng.state);
+    pass.redrawBrush = [redraws](int32_t i, FloatImage& brush, RenderContext& ctx) {
+        if (redraws) redraws->emplace_back(i, ctx.rng.state);
         FillImage(brush, {1.0f, 1.0f, 1.0f, 255.0f});
-        const int32_t unused = rng.Random(3);  // stands for the pattern's own draws
+        const int32_t unused = ctx.rng.Random(3);  // stands for the pattern's own draws
         (void)unused;
     };
     pass.hemisphere = rule;

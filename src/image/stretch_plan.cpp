@@ -1,0 +1,373 @@
+#include "image/stretch_plan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace globeforge {
+
+namespace {
+
+bool IsPositiveZero(float v) {
+    return std::bit_cast<uint32_t>(v) == 0u;
+}
+
+bool SameBits(float a, float b) {
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
+}
+
+// A channel the one-channel layouts may carry in A: the blend weights by it, so it must be
+// a real non-negative number for the other channels' terms to be exactly +0.
+bool UsableAlpha(float a) {
+    return std::isfinite(a) && a >= 0.0f;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// The destination coordinate the blend writes for position v of an axis n long, or -1 when
+// the write is dropped: the conversion to int32 and the wrap rule of BlendPixelAt.
+int32_t DestinationCoordinate(int64_t v, int32_t n, Wrap wrap) {
+    const int32_t c = static_cast<int32_t>(v);
+    if (c >= 0 && c < n) return c;
+    if (wrap == Wrap::Off) return -1;
+    return WrapCoordinate(c, n);
+}
+
+// The (value, alpha) pair of a pixel whose other channels are known: LerpPixel restricted
+// to one colour channel and A, step for step.
+struct ValueAlpha {
+    float v;
+    float a;
+};
+
+inline ValueAlpha LerpValueAlpha(ValueAlpha a, ValueAlpha b, double t) {
+    if (a.a == 0.0f) a.v = b.v;
+    if (b.a == 0.0f) b.v = a.v;
+    const Extended te = t;
+    const Extended ue = 1.0L - te;
+    return {static_cast<float>(te * a.v + ue * b.v), static_cast<float>(te * a.a + ue * b.a)};
+}
+
+// LerpValueAlpha of two pixels whose value is their alpha.
+inline ValueAlpha LerpSame(float a, float b, double t) {
+    if (a == 0.0f || b == 0.0f) return LerpValueAlpha({a, a}, {b, b}, t);
+    const Extended te = t;
+    const Extended ue = 1.0L - te;
+    const float v = static_cast<float>(te * a + ue * b);
+    return {v, v};
+}
+
+template <SourceLayout L>
+inline float ValueOf(const FloatPixel& p) {
+    if constexpr (L == SourceLayout::OnlyG) return p.G;
+    if constexpr (L == SourceLayout::OnlyB) return p.B;
+    return p.R;
+}
+
+template <SourceLayout L>
+inline float& ValueOf(FloatPixel& p) {
+    if constexpr (L == SourceLayout::OnlyG) return p.G;
+    if constexpr (L == SourceLayout::OnlyB) return p.B;
+    return p.R;
+}
+
+// The blend of a source (v, a) laid out as L onto d. For Gray every colour channel of the
+// source is v; for OnlyX the other two are +0, which leaves them as BlendPixel does:
+// d + (a * +0 / 255) and d + (+0) are d with a -0 turned into +0, d - (+0) is d itself.
+// AddDirect and SubDirect add two floats: their exact sum needs at most 64 bits unless one
+// is below 2^-38 of the other, so rounding it to extended and then to float gives the
+// float sum, and the float arithmetic here is BlendPixel's bit for bit.
+template <BlendMode M, SourceLayout L>
+inline void BlendInto(FloatPixel& d, float v, float a) {
+    if constexpr (L == SourceLayout::General) {
+        static_assert(L != SourceLayout::General, "general pixels blend with BlendPixel");
+    } else if constexpr (M == BlendMode::Norm) {
+        FloatPixel s{0.0f, 0.0f, 0.0f, a};
+        if constexpr (L == SourceLayout::Gray) {
+            s.R = s.G = s.B = v;
+        } else {
+            ValueOf<L>(s) = v;
+        }
+        d = BlendPixel(d, s, BlendMode::Norm);
+    } else if constexpr (L == SourceLayout::Gray) {
+        if constexpr (M == BlendMode::Add || M == BlendMode::Sub) {
+            const Extended term = static_cast<Extended>(a) * v / 255.0L;
+            if constexpr (M == BlendMode::Add) {
+                d.R = static_cast<float>(d.R + term);
+                d.G = static_cast<float>(d.G + term);
+                d.B = static_cast<float>(d.B + term);
+            } else {
+                d.R = static_cast<float>(d.R - term);
+                d.G = static_cast<float>(d.G - term);
+                d.B = static_cast<float>(d.B - term);
+            }
+        } else if constexpr (M == BlendMode::AddDirect) {
+            d.R = d.R + v;
+            d.G = d.G + v;
+            d.B = d.B + v;
+        } else {
+            d.R = d.R - v;
+            d.G = d.G - v;
+            d.B = d.B - v;
+        }
+        d.A = a;
+    } else {
+        float& c = ValueOf<L>(d);
+        if constexpr (M == BlendMode::Add) {
+            const Extended term = static_cast<Extended>(a) * v / 255.0L;
+            const float others = 0.0f;
+            c = static_cast<float>(c + term);
+            if constexpr (L != SourceLayout::OnlyR) d.R = d.R + others;
+            if constexpr (L != SourceLayout::OnlyG) d.G = d.G + others;
+            if constexpr (L != SourceLayout::OnlyB) d.B = d.B + others;
+        } else if constexpr (M == BlendMode::Sub) {
+            const Extended term = static_cast<Extended>(a) * v / 255.0L;
+            c = static_cast<float>(c - term);
+        } else if constexpr (M == BlendMode::AddDirect) {
+            const float others = 0.0f;
+            c = c + v;
+            if constexpr (L != SourceLayout::OnlyR) d.R = d.R + others;
+            if constexpr (L != SourceLayout::OnlyG) d.G = d.G + others;
+            if constexpr (L != SourceLayout::OnlyB) d.B = d.B + others;
+        } else {
+            c = c - v;
+        }
+        d.A = a;
+    }
+}
+
+// BlendPixel with a fixed mode; the direct modes in float as above.
+template <BlendMode M>
+inline void BlendGeneral(FloatPixel& d, const FloatPixel& s) {
+    if constexpr (M == BlendMode::AddDirect) {
+        d = {d.R + s.R, d.G + s.G, d.B + s.B, s.A};
+    } else if constexpr (M == BlendMode::SubDirect) {
+        d = {d.R - s.R, d.G - s.G, d.B - s.B, s.A};
+    } else {
+        d = BlendPixel(d, s, M);
+    }
+}
+
+}  // namespace
+
+SourceLayout FindSourceLayout(const FloatImage& image) {
+    const FloatPixel* p = image.Data();
+    const size_t n = image.PixelCount();
+    bool gray = true, onlyR = true, onlyG = true, onlyB = true;
+    for (size_t i = 0; i < n && (gray || onlyR || onlyG || onlyB); ++i) {
+        const FloatPixel& q = p[i];
+        gray = gray && SameBits(q.R, q.G) && SameBits(q.R, q.B);
+        const bool alpha = UsableAlpha(q.A);
+        onlyR = onlyR && alpha && IsPositiveZero(q.G) && IsPositiveZero(q.B) && SameBits(q.A, q.R);
+        onlyG = onlyG && alpha && IsPositiveZero(q.R) && IsPositiveZero(q.B) && SameBits(q.A, q.G);
+        onlyB = onlyB && alpha && IsPositiveZero(q.R) && IsPositiveZero(q.G) && SameBits(q.A, q.B);
+    }
+    if (onlyR) return SourceLayout::OnlyR;
+    if (onlyG) return SourceLayout::OnlyG;
+    if (onlyB) return SourceLayout::OnlyB;
+    if (gray) return SourceLayout::Gray;
+    return SourceLayout::General;
+}
+
+StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layout,
+                         const ImageRect& srcRect, int32_t dstWidth, int32_t dstHeight,
+                         const ImageRect& dstRect, Wrap wrap, BlendMode mode,
+                         StretchSampling sampling)
+    : layout_(layout), mode_(mode), sampling_(sampling), wrap_(wrap), dstHeight_(dstHeight) {
+    if (srcRect.W <= 0 || srcRect.H <= 0 || dstRect.W <= 0 || dstRect.H <= 0) return;
+    if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return;
+    const Extended stepX = static_cast<Extended>(srcRect.W) / dstRect.W;
+    const Extended stepY = static_cast<Extended>(srcRect.H) / dstRect.H;
+    const bool nearest = sampling == StretchSampling::Nearest;
+
+    Extended sx = srcRect.X;
+    for (int64_t j = 0; j < dstRect.W; ++j, sx += stepX) {
+        const int32_t dst = DestinationCoordinate(int64_t{dstRect.X} + j, dstWidth, wrap);
+        if (dst < 0) continue;
+        if (nearest) {
+            // A source position outside the source reads transparent black: no blend.
+            const int32_t s = Round(sx);
+            if (s < 0 || s >= srcWidth) continue;
+            columns_.push_back({dst, s, s, 0.0});
+        } else {
+            const BilinearTap tap = BilinearAxis(static_cast<double>(sx), srcWidth);
+            columns_.push_back({dst, tap.i0, tap.i1, tap.frac});
+        }
+    }
+    if (columns_.empty()) return;
+
+    rows_.reserve(static_cast<size_t>(dstRect.H));
+    Extended sy = srcRect.Y;
+    for (int64_t i = 0; i < dstRect.H; ++i, sy += stepY) {
+        Row row{DestinationCoordinate(int64_t{dstRect.Y} + i, dstHeight, wrap), 0, 0, 0.0};
+        if (nearest) {
+            const int32_t s = Round(sy);
+            if (s < 0 || s >= srcHeight) row.dst = -1;
+            row.src0 = row.src1 = s;
+        } else {
+            const BilinearTap tap = BilinearAxis(static_cast<double>(sy), srcHeight);
+            row.src0 = tap.i0;
+            row.src1 = tap.i1;
+            row.frac = tap.frac;
+        }
+        rows_.push_back(row);
+    }
+    firstRow_ = dstRect.Y;
+    empty_ = false;
+}
+
+template <typename Fn>
+void StretchPlan::ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const {
+    const int64_t n = static_cast<int64_t>(rows_.size());
+    const auto visit = [&](int64_t from, int64_t to) {
+        for (int64_t i = std::max<int64_t>(from, 0); i < std::min(to, n); ++i) {
+            const Row& row = rows_[static_cast<size_t>(i)];
+            if (row.dst >= y0 && row.dst < y1) fn(row);
+        }
+    };
+    if (firstRow_ + n - 1 > std::numeric_limits<int32_t>::max()) {
+        visit(0, n);  // positions beyond int32 convert modulo 2^32: no simple pattern
+        return;
+    }
+    if (wrap_ == Wrap::Off) {
+        visit(y0 - firstRow_, y1 - firstRow_);
+        return;
+    }
+    // Row i lands on (firstRow + i) mod H: the rows of the band come back every H rows.
+    const int64_t h = dstHeight_;
+    const int64_t base = y0 - firstRow_;
+    const int64_t span = int64_t{y1} - y0;
+    for (int64_t lo = base + (FloorDiv(-base - span, h) + 1) * h; lo < n; lo += h) {
+        visit(lo, lo + span);
+    }
+}
+
+namespace {
+
+template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
+void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
+              const std::vector<Column>& columns) {
+    if constexpr (S == StretchSampling::Nearest) {
+        const FloatPixel* in = src.Row(row.src0);
+        for (const Column& c : columns) {
+            const FloatPixel& p = in[c.src0];
+            if (p.A == 0.0f) continue;
+            if constexpr (L == SourceLayout::General) {
+                BlendGeneral<M>(out[c.dst], p);
+            } else {
+                BlendInto<M, L>(out[c.dst], ValueOf<L>(p), p.A);
+            }
+        }
+    } else {
+        const FloatPixel* in0 = src.Row(row.src0);
+        const FloatPixel* in1 = src.Row(row.src1);
+        for (const Column& c : columns) {
+            if constexpr (L == SourceLayout::General) {
+                const FloatPixel top = LerpPixel(in0[c.src1], in0[c.src0], c.frac);
+                const FloatPixel bottom = LerpPixel(in1[c.src1], in1[c.src0], c.frac);
+                const FloatPixel p = LerpPixel(bottom, top, row.frac);
+                if (p.A == 0.0f) continue;
+                BlendGeneral<M>(out[c.dst], p);
+            } else if constexpr (L == SourceLayout::Gray) {
+                const auto pick = [](const FloatPixel& q) { return ValueAlpha{q.R, q.A}; };
+                const ValueAlpha top = LerpValueAlpha(pick(in0[c.src1]), pick(in0[c.src0]), c.frac);
+                const ValueAlpha bottom =
+                    LerpValueAlpha(pick(in1[c.src1]), pick(in1[c.src0]), c.frac);
+                const ValueAlpha p = LerpValueAlpha(bottom, top, row.frac);
+                if (p.a == 0.0f) continue;
+                BlendInto<M, L>(out[c.dst], p.v, p.a);
+            } else {
+                // One channel that is its own alpha. Where no neighbour is transparent,
+                // LerpPixel gives the channel and A from the same numbers by the same steps,
+                // so one lerp serves both.
+                const float v00 = ValueOf<L>(in0[c.src0]);
+                const float v10 = ValueOf<L>(in0[c.src1]);
+                const float v01 = ValueOf<L>(in1[c.src0]);
+                const float v11 = ValueOf<L>(in1[c.src1]);
+                // Four transparent neighbours give alpha 0, which the blend skips.
+                if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) continue;
+                const ValueAlpha top = LerpSame(v10, v00, c.frac);
+                const ValueAlpha bottom = LerpSame(v11, v01, c.frac);
+                const ValueAlpha p = SameBits(top.v, top.a) && SameBits(bottom.v, bottom.a)
+                                         ? LerpSame(bottom.v, top.v, row.frac)
+                                         : LerpValueAlpha(bottom, top, row.frac);
+                if (p.a == 0.0f) continue;
+                BlendInto<M, L>(out[c.dst], p.v, p.a);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void StretchPlan::PaintBand(const FloatImage& src, FloatImage& dst, int32_t y0, int32_t y1) const {
+    if (empty_) return;
+    // One kernel per plan: the mode, layout and sampling are fixed for all its pixels.
+    const auto run = [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
+        ForEachRowInBand(y0, y1, [&](const Row& row) {
+            if (row.dst < 0) return;
+            PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+        });
+    };
+    const auto bySampling = [&]<BlendMode M, SourceLayout L>() {
+        if (sampling_ == StretchSampling::Nearest) {
+            run.template operator()<M, L, StretchSampling::Nearest>();
+        } else {
+            run.template operator()<M, L, StretchSampling::Bilinear>();
+        }
+    };
+    const auto byLayout = [&]<BlendMode M>() {
+        switch (layout_) {
+            case SourceLayout::Gray:
+                return bySampling.template operator()<M, SourceLayout::Gray>();
+            case SourceLayout::OnlyR:
+                return bySampling.template operator()<M, SourceLayout::OnlyR>();
+            case SourceLayout::OnlyG:
+                return bySampling.template operator()<M, SourceLayout::OnlyG>();
+            case SourceLayout::OnlyB:
+                return bySampling.template operator()<M, SourceLayout::OnlyB>();
+            case SourceLayout::General:
+                return bySampling.template operator()<M, SourceLayout::General>();
+        }
+    };
+    switch (mode_) {
+        case BlendMode::Add:
+            return byLayout.template operator()<BlendMode::Add>();
+        case BlendMode::Sub:
+            return byLayout.template operator()<BlendMode::Sub>();
+        case BlendMode::Norm:
+            return byLayout.template operator()<BlendMode::Norm>();
+        case BlendMode::AddDirect:
+            return byLayout.template operator()<BlendMode::AddDirect>();
+        case BlendMode::SubDirect:
+            return byLayout.template operator()<BlendMode::SubDirect>();
+    }
+    // Any other mode value leaves every pixel as it was.
+}
+
+void StretchPlan::PaintBand(const ScalarImage& src, ScalarImage& dst, int32_t y0,
+                            int32_t y1) const {
+    if (empty_) return;
+    ForEachRowInBand(y0, y1, [&](const Row& row) {
+        if (row.dst < 0) return;
+        const float* in0 = src.Row(row.src0);
+        const float* in1 = src.Row(row.src1);
+        float* out = dst.Row(row.dst);
+        const Extended ty1 = row.frac;
+        const Extended ty0 = 1.0L - ty1;
+        for (const Column& c : columns_) {
+            // LerpPixel of opaque gray pixels, then the AddDirect blend (see BlendInto).
+            const Extended tx1 = c.frac;
+            const Extended tx0 = 1.0L - tx1;
+            const float top = static_cast<float>(tx1 * in0[c.src1] + tx0 * in0[c.src0]);
+            const float bottom = static_cast<float>(tx1 * in1[c.src1] + tx0 * in1[c.src0]);
+            out[c.dst] = out[c.dst] + static_cast<float>(ty1 * bottom + ty0 * top);
+        }
+    });
+}
+
+}  // namespace globeforge

@@ -1,0 +1,81 @@
+// A stretch blend prepared once and painted band by band. Preparing computes every
+// destination column's and row's wrapped position and source position (accumulated by
+// repeated addition exactly as StretchBlendNearest and StretchBlendBilinear accumulate them);
+// painting a band of destination rows then replays the blend for the rows of that band only,
+// in the order the whole blend would reach them (rows top to bottom, a wrapped row again
+// each time the rectangle reaches it, columns left to right). So painting all bands, in any
+// order and on any thread, gives the very pixels the one-call blend gives.
+//
+// The pixel kernels are chosen once per plan: by blend mode, by sampling, and by the source
+// layout, since the brushes of the generators are gray (R = G = B) or carry one channel
+// (the others +0 and A equal to it), and such sources need one blend computation per pixel
+// instead of three.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/float_image.h"
+#include "image/scalar_image.h"
+
+namespace globeforge {
+
+enum class StretchSampling : uint8_t { Nearest, Bilinear };
+
+// What a source image's channels hold, found once per source by FindSourceLayout.
+enum class SourceLayout : uint8_t {
+    General,  // anything
+    Gray,     // R, G and B equal bit for bit in every pixel
+    OnlyR,    // G and B are +0, A equals R and is not negative, in every pixel
+    OnlyG,    // R and B are +0, A equals G and is not negative
+    OnlyB,    // R and G are +0, A equals B and is not negative
+};
+SourceLayout FindSourceLayout(const FloatImage& image);
+
+class StretchPlan {
+  public:
+    // Plans StretchBlendNearest or StretchBlendBilinear(src, srcRect, dst, dstRect, wrap,
+    // mode) for a source of srcWidth x srcHeight (laid out as layout says) and a destination
+    // of dstWidth x dstHeight. Planning an empty blend (a rectangle without area) gives a
+    // plan that paints nothing.
+    StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layout, const ImageRect& srcRect,
+                int32_t dstWidth, int32_t dstHeight, const ImageRect& dstRect, Wrap wrap,
+                BlendMode mode, StretchSampling sampling);
+
+    // Paints the destination rows y0 <= y < y1 of the blend. src and dst must have the sizes
+    // the plan was made for, and src the layout.
+    void PaintBand(const FloatImage& src, FloatImage& dst, int32_t y0, int32_t y1) const;
+    // The same for gray images: a bilinear AddDirect stretch from an opaque gray source.
+    void PaintBand(const ScalarImage& src, ScalarImage& dst, int32_t y0, int32_t y1) const;
+
+    bool Empty() const { return empty_; }
+
+  private:
+    struct Column {
+        int32_t dst;   // destination column after the wrap rule
+        int32_t src0;  // source column (nearest) or left bilinear tap
+        int32_t src1;  // right bilinear tap
+        double frac;   // bilinear fraction toward src1
+    };
+    struct Row {
+        int32_t dst;  // destination row after the wrap rule, or -1 when dropped
+        int32_t src0;
+        int32_t src1;
+        double frac;
+    };
+
+    template <typename Fn>
+    void ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const;
+
+    SourceLayout layout_;
+    BlendMode mode_;
+    StretchSampling sampling_;
+    Wrap wrap_;
+    bool empty_ = true;
+    int32_t dstHeight_ = 0;
+    int64_t firstRow_ = 0;         // dstRect.Y
+    std::vector<Column> columns_;  // only the columns that reach the destination
+    std::vector<Row> rows_;        // every destination row of the rectangle
+};
+
+}  // namespace globeforge
