@@ -68,6 +68,7 @@ TEST(SettingsBinding, EverySettingHasItsControl) {
                     break;
                 case SettingKind::Mixture:
                 case SettingKind::TransparencyMode:
+                case SettingKind::HeightDepth:
                     rightKind = qobject_cast<QRadioButton*>(widget);
                     break;
                 case SettingKind::Version:
