@@ -18,6 +18,7 @@
 #include <chrono>
 
 #include "app/color_panel.h"
+#include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
 #include "app/preview_area.h"
 #include "app/preview_image.h"
@@ -34,6 +35,8 @@ namespace {
 const QString kProductTitle = QString::fromUtf8(kProductName);
 const QString kInitialSettingsName = QStringLiteral("新規.ORB");
 const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
+// Maps can also be written as OpenEXR floats, which cannot be read back as pictures.
+const QString kSavePictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png *.exr)");
 const QString kSaveErrorText = QStringLiteral("`画像のセーブエラー発生。致命的かも。");
 
 }  // namespace
@@ -90,7 +93,8 @@ void MainWindow::PreviewClick() {
     // Without names every map is built; the hyphens also keep the clouds out of the ground.
     std::string* names[] = {&params_.OutputColorMap,     &params_.OutputSpeculerMap,
                             &params_.OutputBumpMap,      &params_.OutputCloudColorMap,
-                            &params_.OutputCloudBumpMap, &params_.OutputCloudTransparencyMap};
+                            &params_.OutputCloudBumpMap, &params_.OutputCloudTransparencyMap,
+                            &params_.OutputNormalMap};
     if (std::all_of(std::begin(names), std::end(names), [](auto* n) { return n->empty(); })) {
         for (std::string* n : names)
             n->assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
@@ -185,7 +189,7 @@ void MainWindow::ShowFirstMap() {
     for (const std::optional<FloatImage>* map :
          {&params_.ColorMapImage, &params_.BumpMapImage, &params_.SpecularMapImage,
           &params_.CloudColorMapImage, &params_.CloudBumpMapImage,
-          &params_.CloudTransparencyMapImage}) {
+          &params_.CloudTransparencyMapImage, &params_.NormalMapImage}) {
         if (*map) {
             ShowMapInPreview(*map);
             return;
@@ -200,6 +204,7 @@ void MainWindow::UpdatePreviewButtons() {
     ui_.PreviewCloudColor->setVisible(params_.CloudColorMapImage.has_value());
     ui_.PreviewCloudBump->setVisible(params_.CloudBumpMapImage.has_value());
     ui_.PreviewCloudTra->setVisible(params_.CloudTransparencyMapImage.has_value());
+    ui_.PreviewNormal->setVisible(params_.NormalMapImage.has_value());
 }
 
 // The record belongs to the worker while a render runs, so the buttons wait for its end.
@@ -221,6 +226,9 @@ void MainWindow::PreviewCloudBumpClick() {
 void MainWindow::PreviewCloudTraClick() {
     if (!IsRendering()) ShowMapInPreview(params_.CloudTransparencyMapImage);
 }
+void MainWindow::PreviewNormalClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.NormalMapImage);
+}
 
 // ---- Output names, caption.
 
@@ -228,7 +236,8 @@ void MainWindow::UpdateGoEnabled() {
     const MainWindowControls& c = ui_;
     ui_.Go->setEnabled(!c.ColorName->text().isEmpty() || !c.BumpName->text().isEmpty() ||
                        !c.SpecularName->text().isEmpty() || !c.CloudColorName->text().isEmpty() ||
-                       !c.CloudBumpName->text().isEmpty() || !c.CloudTraName->text().isEmpty());
+                       !c.CloudBumpName->text().isEmpty() || !c.CloudTraName->text().isEmpty() ||
+                       !c.NormalName->text().isEmpty());
 }
 
 void MainWindow::BumpNameChange() {
@@ -262,7 +271,7 @@ void MainWindow::PickPictureToSave(QLineEdit* field) {
         SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
         SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
         SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
-        SavePictureDialog1->setNameFilter(kPictureFilter);
+        SavePictureDialog1->setNameFilter(kSavePictureFilter);
         SavePictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
     }
     if (SavePictureDialog1->exec() == QDialog::Accepted &&
@@ -295,6 +304,9 @@ void MainWindow::CloudBumpRefClick() {
 }
 void MainWindow::CloudTraRefClick() {
     PickPictureToSave(ui_.CloudTraName);
+}
+void MainWindow::NormalRefClick() {
+    PickPictureToSave(ui_.NormalName);
 }
 
 // The dialog opens with the colour last chosen in it, not with the panel's.

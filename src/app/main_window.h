@@ -1,8 +1,8 @@
 // The main window: the render parameters as controls, the output file names, the 512 x 512
 // preview that doubles as the live progress display, and the commands preview, full
-// render, abort, settings files and JPEG quality. It owns the one render record; a render
-// runs on a worker thread while the window stays responsive, and the window installs the
-// results when the worker hands them back.
+// render, abort, settings files, JPEG quality and the outputs for 3D work. It owns the one render
+// record; a render runs on a worker thread while the window stays responsive, and the window
+// installs the results when the worker hands them back.
 #pragma once
 
 #include <QColor>
@@ -33,6 +33,7 @@ class QTimer;
 namespace globeforge {
 
 class ColorPanel;
+class ExtendedOutputDialog;
 class JPEGQualityForm;
 class PreviewArea;
 class ProgressGauge;
@@ -114,6 +115,14 @@ struct MainWindowControls {
     QRadioButton* forTranspareMappinng = nullptr;
     QRadioButton* forAlphaBlending = nullptr;
 
+    // Outputs for 3D work, in their own dialog (a child of the window).
+    ExtendedOutputDialog* ExtendedOutputForm = nullptr;
+    QRadioButton* HeightDepth8 = nullptr;
+    QRadioButton* HeightDepth16 = nullptr;
+    QLineEdit* NormalName = nullptr;
+    QPushButton* NormalRef = nullptr;
+    QSlider* NormalStrength = nullptr;
+
     // Preview and progress.
     PreviewArea* Preview = nullptr;
     QPushButton* PreviewColor = nullptr;
@@ -122,6 +131,7 @@ struct MainWindowControls {
     QPushButton* PreviewCloudColor = nullptr;
     QPushButton* PreviewCloudBump = nullptr;
     QPushButton* PreviewCloudTra = nullptr;
+    QPushButton* PreviewNormal = nullptr;
     QLabel* progress_msg = nullptr;
     ProgressGauge* Progress = nullptr;
     QTimer* Timer1 = nullptr;
@@ -132,6 +142,7 @@ struct MainWindowControls {
     QAction* A1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* JPEGJ1 = nullptr;
+    QAction* ExtendedOutput1 = nullptr;
 };
 
 // The preferences file of this program: beside it when that file exists and can be
@@ -198,6 +209,7 @@ class MainWindow : public QMainWindow {
     void PreviewCloudColorClick();
     void PreviewCloudBumpClick();
     void PreviewCloudTraClick();
+    void PreviewNormalClick();
 
     void DeepPartPictureRefClick();
     void SurFacePartPictureRefClick();
@@ -207,6 +219,7 @@ class MainWindow : public QMainWindow {
     void CloudColorRefClick();
     void CloudBumpRefClick();
     void CloudTraRefClick();
+    void NormalRefClick();
 
     void SetDeepColor1Click();
     void SetDeepColor2Click();
@@ -221,6 +234,7 @@ class MainWindow : public QMainWindow {
     void A1Click();
     void Exit1Click();
     void JPEGJ1Click();
+    void ExtendedOutput1Click();
 
     // Progress from the render thread, delivered through the event queue.
     void DrawProgressImage(const QImage& picture);

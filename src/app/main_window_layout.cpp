@@ -15,9 +15,11 @@
 #include <QVBoxLayout>
 
 #include "app/color_panel.h"
+#include "app/extended_output_dialog.h"
 #include "app/main_window.h"
 #include "app/preview_area.h"
 #include "app/progress_gauge.h"
+#include "app/text_field_style.h"
 
 namespace globeforge {
 
@@ -30,14 +32,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, const char* name = nu
     auto* label = new QLabel(caption, parent);
     if (name) label->setObjectName(QString::fromLatin1(name));
     return label;
-}
-
-// Text fields are black with lime-green text.
-void PaintAsTextField(QWidget* field) {
-    QPalette pal = field->palette();
-    pal.setColor(QPalette::Base, Qt::black);
-    pal.setColor(QPalette::Text, QColor(0, 255, 0));
-    field->setPalette(pal);
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text = {}) {
@@ -151,14 +145,17 @@ void MainWindow::BuildControls() {
     auto* strip = new QWidget(central);
     strip->setFixedSize(kPreviewSide, 12);
     const char* previewNames[] = {"PreviewColor",      "PreviewBump",      "PreviewSpc",
-                                  "PreviewCloudColor", "PreviewCloudBump", "PreviewCloudTra"};
-    QPushButton** previewButtons[] = {&c.PreviewColor,     &c.PreviewBump,
-                                      &c.PreviewSpc,       &c.PreviewCloudColor,
-                                      &c.PreviewCloudBump, &c.PreviewCloudTra};
-    for (int i = 0; i < 6; ++i) {
+                                  "PreviewCloudColor", "PreviewCloudBump", "PreviewCloudTra",
+                                  "PreviewNormal"};
+    QPushButton** previewButtons[] = {&c.PreviewColor,      &c.PreviewBump,      &c.PreviewSpc,
+                                      &c.PreviewCloudColor, &c.PreviewCloudBump, &c.PreviewCloudTra,
+                                      &c.PreviewNormal};
+    constexpr int kPreviewButtons = 7;
+    for (int i = 0; i < kPreviewButtons; ++i) {
         auto* button = new QPushButton(QStringLiteral("-"), strip);
         button->setObjectName(QString::fromLatin1(previewNames[i]));
-        button->setGeometry(i * kPreviewSide / 6, 0, kPreviewSide / 6 - 2, 12);
+        button->setGeometry(i * kPreviewSide / kPreviewButtons, 0,
+                            kPreviewSide / kPreviewButtons - 2, 12);
         button->setAutoDefault(false);
         button->hide();
         *previewButtons[i] = button;
@@ -403,6 +400,14 @@ void MainWindow::BuildControls() {
         outputs->addLayout(row, 4, 5, 1, 4);
     }
 
+    // The outputs for 3D work live in a dialog of their own, so this page stays as it is.
+    c.ExtendedOutputForm = new ExtendedOutputDialog(this);
+    c.HeightDepth8 = c.ExtendedOutputForm->HeightDepth8();
+    c.HeightDepth16 = c.ExtendedOutputForm->HeightDepth16();
+    c.NormalName = c.ExtendedOutputForm->NormalName();
+    c.NormalRef = c.ExtendedOutputForm->NormalRef();
+    c.NormalStrength = c.ExtendedOutputForm->NormalStrength();
+
     // ---- 7. Bottom row.
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(4);
@@ -463,11 +468,13 @@ void MainWindow::BuildMenu() {
     QMenu* options = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
     options->setObjectName(QStringLiteral("Option1"));
     ui_.JPEGJ1 = options->addAction(QStringLiteral("JPEG圧縮設定...(&J)"));
+    ui_.ExtendedOutput1 = options->addAction(QStringLiteral("拡張出力設定...(&E)"));
     ui_.O1->setObjectName(QStringLiteral("O1"));
     ui_.S1->setObjectName(QStringLiteral("S1"));
     ui_.A1->setObjectName(QStringLiteral("A1"));
     ui_.Exit1->setObjectName(QStringLiteral("Exit1"));
     ui_.JPEGJ1->setObjectName(QStringLiteral("JPEGJ1"));
+    ui_.ExtendedOutput1->setObjectName(QStringLiteral("ExtendedOutput1"));
 }
 
 void MainWindow::ConnectHandlers() {
@@ -478,7 +485,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
 
     for (QLineEdit* name : {c.ColorName, c.BumpName, c.SpecularName, c.CloudColorName,
-                            c.CloudBumpName, c.CloudTraName})
+                            c.CloudBumpName, c.CloudTraName, c.NormalName})
         connect(name, &QLineEdit::textChanged, this, &MainWindow::BumpNameChange);
 
     connect(c.PreviewColor, &QPushButton::clicked, this, &MainWindow::PreviewColorClick);
@@ -487,6 +494,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.PreviewCloudColor, &QPushButton::clicked, this, &MainWindow::PreviewCloudColorClick);
     connect(c.PreviewCloudBump, &QPushButton::clicked, this, &MainWindow::PreviewCloudBumpClick);
     connect(c.PreviewCloudTra, &QPushButton::clicked, this, &MainWindow::PreviewCloudTraClick);
+    connect(c.PreviewNormal, &QPushButton::clicked, this, &MainWindow::PreviewNormalClick);
 
     connect(c.DeepPartPictureRef, &QPushButton::clicked, this,
             &MainWindow::DeepPartPictureRefClick);
@@ -498,6 +506,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.CloudColorRef, &QPushButton::clicked, this, &MainWindow::CloudColorRefClick);
     connect(c.CloudBumpRef, &QPushButton::clicked, this, &MainWindow::CloudBumpRefClick);
     connect(c.CloudTraRef, &QPushButton::clicked, this, &MainWindow::CloudTraRefClick);
+    connect(c.NormalRef, &QPushButton::clicked, this, &MainWindow::NormalRefClick);
 
     connect(c.SetDeepColor1, &QPushButton::clicked, this, &MainWindow::SetDeepColor1Click);
     connect(c.SetDeepColor2, &QPushButton::clicked, this, &MainWindow::SetDeepColor2Click);
@@ -512,6 +521,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.A1, &QAction::triggered, this, &MainWindow::A1Click);
     connect(c.Exit1, &QAction::triggered, this, &MainWindow::Exit1Click);
     connect(c.JPEGJ1, &QAction::triggered, this, &MainWindow::JPEGJ1Click);
+    connect(c.ExtendedOutput1, &QAction::triggered, this, &MainWindow::ExtendedOutput1Click);
 }
 
 }  // namespace globeforge

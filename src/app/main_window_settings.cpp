@@ -1,5 +1,6 @@
 // The main window's side of the settings: the controls as a settings model and back,
-// settings files through the file menu, and the JPEG quality preference.
+// settings files through the file menu, the JPEG quality preference and the dialog of the
+// outputs for 3D work.
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QSpinBox>
 
 #include "app/color_panel.h"
+#include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
 #include "app/main_window.h"
 #include "image/image_files.h"
@@ -33,7 +35,8 @@ std::string ToStd(const QString& text) {
 }  // namespace
 
 // The controls are found by the names the settings table gives, so the table stays the one
-// list of what a settings file holds.
+// list of what a settings file holds. The extended output dialog is a child of the window, so
+// its controls are found the same way.
 template <class Widget>
 Widget* MainWindow::Control(std::string_view name) const {
     return findChild<Widget*>(Name(name));
@@ -43,12 +46,8 @@ SettingsModel MainWindow::ModelFromControls() const {
     SettingsModel model;
     model.VersionText = versionText_;
     for (const SettingInfo& info : SettingsTable()) {
-        // Settings without a control in this window keep their model value.
-        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
-            continue;
         switch (info.kind) {
             case SettingKind::Version:
-            case SettingKind::HeightDepth:
                 break;
             case SettingKind::Text:
                 *SettingValue<std::string>(model, info) =
@@ -80,7 +79,9 @@ SettingsModel MainWindow::ModelFromControls() const {
                     button = MixtureButton::Sub;
                 break;
             }
+            // Two-button groups: the second button stands for true.
             case SettingKind::TransparencyMode:
+            case SettingKind::HeightDepth:
                 *SettingValue<bool>(model, info) =
                     Control<QRadioButton>(info.controls[1])->isChecked();
                 break;
@@ -94,12 +95,8 @@ SettingsModel MainWindow::ModelFromControls() const {
 void MainWindow::ApplyModelToControls(const SettingsModel& model) {
     versionText_ = model.VersionText;
     for (const SettingInfo& info : SettingsTable()) {
-        // Settings without a control in this window keep their model value.
-        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
-            continue;
         switch (info.kind) {
             case SettingKind::Version:
-            case SettingKind::HeightDepth:
                 break;
             case SettingKind::Text:
                 Control<QLineEdit>(info.controls[0])
@@ -129,6 +126,7 @@ void MainWindow::ApplyModelToControls(const SettingsModel& model) {
                 break;
             }
             case SettingKind::TransparencyMode:
+            case SettingKind::HeightDepth:
                 Control<QRadioButton>(info.controls[*SettingValue<bool>(model, info) ? 1 : 0])
                     ->setChecked(true);
                 break;
@@ -216,6 +214,12 @@ void MainWindow::JPEGJ1Click() {
     const SettingsResult result =
         WriteJpegQualityPreference(ToStd(preferencesFileName_), GetJpegQuality());
     if (!result.ok) ShowErrorReport(QString::fromStdString(result.message));
+}
+
+// The dialog's controls are parameters like the window's: OK simply leaves them edited, and
+// Cancel puts back what they held (the dialog does that itself).
+void MainWindow::ExtendedOutput1Click() {
+    ui_.ExtendedOutputForm->exec();
 }
 
 QString DefaultPreferencesFileName() {

@@ -48,7 +48,7 @@ std::vector<QString> VisiblePreviewButtons(const MainWindow& w) {
     std::vector<QString> names;
     const MainWindowControls& c = w.Controls();
     for (QPushButton* b : {c.PreviewColor, c.PreviewBump, c.PreviewSpc, c.PreviewCloudColor,
-                           c.PreviewCloudBump, c.PreviewCloudTra})
+                           c.PreviewCloudBump, c.PreviewCloudTra, c.PreviewNormal})
         if (b->isVisible()) names.push_back(b->objectName());
     return names;
 }
@@ -72,7 +72,7 @@ TEST(GoEnabling, FollowsEveryOutputNameAndCountsBlanksAsText) {
     WindowUnderTest t;
     const MainWindowControls& c = t.window.Controls();
     for (QLineEdit* name : {c.ColorName, c.BumpName, c.SpecularName, c.CloudColorName,
-                            c.CloudBumpName, c.CloudTraName}) {
+                            c.CloudBumpName, c.CloudTraName, c.NormalName}) {
         QTest::keyClicks(name, QStringLiteral("a"));
         EXPECT_TRUE(c.Go->isEnabled()) << name->objectName().toStdString();
         QTest::keyClick(name, Qt::Key_Backspace);
@@ -101,10 +101,12 @@ TEST(PreviewRender, BuildsEveryMapWithoutNamesAndSavesNothing) {
     WindowUnderTest t;
     const MainWindowControls& c = t.window.Controls();
 
-    // Default settings: no cloud layer, so only the three ground maps exist.
+    // Default settings: no cloud layer, so only the three ground maps and the normal map
+    // exist.
     ASSERT_TRUE(t.Preview());
     EXPECT_EQ(VisiblePreviewButtons(t.window),
-              (std::vector<QString>{"PreviewColor", "PreviewBump", "PreviewSpc"}));
+              (std::vector<QString>{"PreviewColor", "PreviewBump", "PreviewSpc", "PreviewNormal"}));
+    ASSERT_TRUE(t.window.Params().NormalMapImage.has_value());
     ASSERT_TRUE(t.window.Params().ColorMapImage.has_value());
     EXPECT_EQ(t.window.Params().ColorMapImage->Width, 128);
     EXPECT_EQ(t.window.Params().ColorMapImage->Height, 128);
@@ -112,17 +114,20 @@ TEST(PreviewRender, BuildsEveryMapWithoutNamesAndSavesNothing) {
     EXPECT_TRUE(c.Go->isEnabled());  // enabled after a render even without names
     EXPECT_EQ(c.progress_msg->text(), QStringLiteral("作画終了"));
 
-    // With generated clouds all six maps are built; the buttons select a map directly.
+    // With generated clouds all seven maps are built; the buttons select a map directly.
     c.AirAutoCreate->setChecked(true);
     ASSERT_TRUE(t.Preview());
-    EXPECT_EQ(VisiblePreviewButtons(t.window).size(), 6u);
+    EXPECT_EQ(VisiblePreviewButtons(t.window).size(), 7u);
     const RenderParams& p = t.window.Params();
-    ASSERT_TRUE(p.ColorMapImage && p.CloudTransparencyMapImage && p.BumpMapImage);
+    ASSERT_TRUE(p.ColorMapImage && p.CloudTransparencyMapImage && p.BumpMapImage &&
+                p.NormalMapImage);
     EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *p.ColorMapImage));
     QTest::mouseClick(c.PreviewCloudTra, Qt::LeftButton);
     EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *p.CloudTransparencyMapImage));
     QTest::mouseClick(c.PreviewBump, Qt::LeftButton);
     EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *p.BumpMapImage));
+    QTest::mouseClick(c.PreviewNormal, Qt::LeftButton);
+    EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *p.NormalMapImage));
 
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     QDir::setCurrent(oldDir);
@@ -140,6 +145,20 @@ TEST(PreviewRender, OnlyTheNamedMapIsBuiltAndShown) {
     EXPECT_FALSE(t.window.Params().ColorMapImage.has_value());
     EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *t.window.Params().BumpMapImage));
     EXPECT_FALSE(QFile::exists(bump));  // a preview saves nothing
+
+    // The normal map alone: built, shown through the seventh button, and the first map shown
+    // although it comes last.
+    const QString normal = dir.filePath(QStringLiteral("normal.png"));
+    c.BumpName->clear();
+    c.NormalName->setText(normal);
+    ASSERT_TRUE(t.Preview());
+    EXPECT_EQ(VisiblePreviewButtons(t.window), (std::vector<QString>{"PreviewNormal"}));
+    const RenderParams& p = t.window.Params();
+    ASSERT_TRUE(p.NormalMapImage.has_value());
+    EXPECT_EQ(p.NormalMapImage->Width, 128);
+    EXPECT_FALSE(p.BumpMapImage || p.ColorMapImage || p.SpecularMapImage);
+    EXPECT_TRUE(BufferShows(t.window.PreviewBuffer(), *p.NormalMapImage));
+    EXPECT_FALSE(QFile::exists(normal));
 }
 
 TEST(RenderCommands, ClicksDuringARenderAreIgnored) {

@@ -3,7 +3,10 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -11,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "app/color_panel.h"
+#include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
 #include "image/image_files.h"
 #include "settings/preferences.h"
@@ -166,6 +170,124 @@ TEST(SettingsBinding, RenderReadsIntegerTextsAndTrimmedNames) {
     RunGoClick(t.window);
     EXPECT_EQ(QString::fromStdString(t.window.Params().OutputBumpMap), bump);
     EXPECT_TRUE(QFile::exists(bump));
+}
+
+struct ExtendedValues {
+    bool depth16;
+    QString normalName;
+    int strength;
+    const char* button;  // BitBtn1 (OK) or BitBtn2 (Cancel)
+};
+
+// Opens the extended output dialog from the options menu, records what it showed on
+// opening, enters `values` and leaves it with their button.
+ExtendedValues RunExtendedDialog(MainWindow& window, const ExtendedValues& values) {
+    const MainWindowControls& c = window.Controls();
+    ExtendedValues shown{};
+    ModalWatcher watcher([&](QDialog* dialog) {
+        if (dialog != c.ExtendedOutputForm || !dialog->isVisible()) return;
+        shown = {c.HeightDepth16->isChecked(), c.NormalName->text(), c.NormalStrength->value(),
+                 nullptr};
+        (values.depth16 ? c.HeightDepth16 : c.HeightDepth8)->setChecked(true);
+        c.NormalName->setText(values.normalName);
+        c.NormalStrength->setValue(values.strength);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(values.button)),
+                          Qt::LeftButton);
+    });
+    c.ExtendedOutput1->trigger();
+    return shown;
+}
+
+TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryIt) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("extended.ORB"));
+    const QString normal = dir.filePath(QStringLiteral("normal.png"));
+    SettingsModel saved;
+    {
+        WindowUnderTest t;
+        const MainWindowControls& c = t.window.Controls();
+        // Reached from the options menu, and not part of the main page.
+        QMenu* options = t.window.menuBar()->findChild<QMenu*>(QStringLiteral("Option1"));
+        ASSERT_NE(options, nullptr);
+        EXPECT_TRUE(options->actions().contains(c.ExtendedOutput1));
+        EXPECT_EQ(c.ExtendedOutput1->text(), QStringLiteral("拡張出力設定...(&E)"));
+        EXPECT_EQ(c.ExtendedOutputForm->windowTitle(), QStringLiteral("拡張出力設定"));
+        EXPECT_TRUE(c.ExtendedOutputForm->isModal());
+        EXPECT_FALSE(t.window.centralWidget()->isAncestorOf(c.NormalName));
+
+        ExtendedValues shown = RunExtendedDialog(t.window, {true, normal, 55, "BitBtn2"});
+        EXPECT_FALSE(shown.depth16);
+        EXPECT_EQ(shown.strength, 20);
+        EXPECT_TRUE(c.HeightDepth8->isChecked());
+        EXPECT_TRUE(c.NormalName->text().isEmpty());
+        EXPECT_EQ(c.NormalStrength->value(), 20);
+        EXPECT_FALSE(c.Go->isEnabled());
+        EXPECT_TRUE(t.window.ModelFromControls().NormalName.empty());
+
+        RunExtendedDialog(t.window, {true, normal, 55, "BitBtn1"});
+        EXPECT_TRUE(c.Go->isEnabled());  // the normal map's name is an output name
+        SettingsModel model = t.window.ModelFromControls();
+        EXPECT_TRUE(model.HeightDepth16);
+        EXPECT_EQ(QString::fromStdString(model.NormalName), normal);
+        EXPECT_EQ(model.NormalStrength.Position(), 55);
+
+        // Cancel goes back to what the dialog opened with, not to the defaults.
+        shown = RunExtendedDialog(t.window, {false, QString(), 1, "BitBtn2"});
+        EXPECT_TRUE(shown.depth16);
+        EXPECT_EQ(shown.normalName, normal);
+        EXPECT_TRUE(t.window.ModelFromControls() == model);
+
+        // A full render takes the dialog's values and writes the normal map.
+        RunGoClick(t.window);
+        EXPECT_EQ(t.window.Params().HeightBitDepth, 16);
+        EXPECT_EQ(t.window.Params().NormalStrength, 55);
+        ASSERT_TRUE(t.window.Params().NormalMapImage.has_value());
+        EXPECT_TRUE(QFile::exists(normal));
+
+        saved = t.window.ModelFromControls();
+        ASSERT_TRUE(t.window.SaveSettingsFileAs(file));
+    }
+    QFile written(file);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().contains("HeightBitDepth 16\r\n"));
+
+    WindowUnderTest t;
+    ASSERT_TRUE(t.window.OpenSettingsFile(file));
+    EXPECT_TRUE(t.window.ModelFromControls() == saved);
+    const MainWindowControls& c = t.window.Controls();
+    EXPECT_TRUE(c.HeightDepth16->isChecked());
+    EXPECT_EQ(c.NormalName->text(), normal);
+    EXPECT_EQ(c.NormalStrength->value(), 55);
+    EXPECT_TRUE(c.Go->isEnabled());
+}
+
+TEST(ExtendedOutputDialog, ReferenceButtonOffersExrAndCancelUndoesItsPick) {
+    QTemporaryDir dir;
+    const QString picked = dir.filePath(QStringLiteral("normal.exr"));
+    WindowUnderTest t;
+    const MainWindowControls& c = t.window.Controls();
+    QStringList filters;
+    ModalWatcher watcher([&](QDialog* dialog) {
+        auto* files = qobject_cast<QFileDialog*>(dialog);
+        if (!files || !files->isVisible()) return;
+        filters = files->nameFilters();
+        files->selectFile(picked);
+        dialog->accept();  // QFileDialog::accept, through the public base
+    });
+    // Driven without its own event loop, so the watcher only meets the file dialog.
+    c.ExtendedOutputForm->show();
+    QTest::mouseClick(c.NormalRef, Qt::LeftButton);
+    ASSERT_EQ(filters.size(), 1);
+    EXPECT_TRUE(filters.at(0).contains(QStringLiteral("*.exr")));
+    EXPECT_TRUE(filters.at(0).contains(QStringLiteral("*.png")));
+    EXPECT_EQ(c.NormalName->text(), picked);
+    EXPECT_TRUE(c.Go->isEnabled());
+
+    QTest::mouseClick(c.ExtendedOutputForm->findChild<QPushButton*>(QStringLiteral("BitBtn2")),
+                      Qt::LeftButton);
+    EXPECT_FALSE(c.ExtendedOutputForm->isVisible());
+    EXPECT_TRUE(c.NormalName->text().isEmpty());
+    EXPECT_FALSE(c.Go->isEnabled());
 }
 
 TEST(SettingsMenu, SaveWithoutDialogUsesTheCurrentName) {
