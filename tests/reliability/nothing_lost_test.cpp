@@ -6,6 +6,8 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <csignal>
 #include <cstdio>
@@ -173,6 +175,44 @@ TEST(NothingLost, FullDiskKeepsEveryFile) {
         false);
     if (!refused) GTEST_SKIP() << "cannot mount a small file system here";
     EXPECT_TRUE(*refused);
+}
+
+// A map or settings file named after a device or a pipe (say /dev/null) must not replace it.
+TEST(NothingLost, DevicesAndPipesAreNeverReplaced) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
+    // A null device of the scratch folder's own stands in for /dev/null (only root may make
+    // one; others test the pipe alone).
+    const bool device = mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    fs::create_symlink("pipe", dir.path() / "link");
+    std::vector<std::string> specials = {"pipe", "link"};
+    if (device) specials.push_back("null");
+
+    for (const std::string& name : specials) {
+        SCOPED_TRACE(name);
+        const std::string path = dir / name;
+        const std::optional<FloatImage> map = NewFilledImage(4, 2, FloatPixel{1, 2, 3, 255});
+        std::string reason;
+        EXPECT_FALSE(SaveImageFile(*map, path, &reason));
+        EXPECT_EQ(reason, "cannot replace file: not a regular file");
+        const SettingsResult settings = SaveSettings(SettingsModel{}, path);
+        EXPECT_FALSE(settings.ok);
+        EXPECT_NE(settings.message.find("not a regular file"), std::string::npos);
+        EXPECT_FALSE(WriteJpegQualityPreference(path, 50).ok);
+
+        dir.Write("p.ORB",
+                  "OutputResolutionX 4\r\nOutputResolutionY 2\r\nOutputColorMap " + name + "\r\n");
+        const testing::RunResult r = RunRender("p.ORB --quiet", dir.path());
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("not a regular file"), std::string::npos) << r.output;
+        EXPECT_EQ(RunRender("p.ORB --quiet --write-settings " + name, dir.path()).status, 1);
+    }
+    EXPECT_TRUE(fs::is_fifo(dir.path() / "pipe"));
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "link"));
+    if (device) {
+        EXPECT_TRUE(fs::is_character_file(dir.path() / "null"));
+    }
+    EXPECT_EQ(dir.Count(), specials.size() + 1) << "no temporary left";
 }
 
 // Starts globeforge-render in folder, waits for its first progress line, sends sig and
