@@ -2,6 +2,7 @@
 // RenderPlanet. Each must give either a whole render or a clear refusal before any work
 // starts: never a crash, a hang, an overflow or a half-written map.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdint>
@@ -117,6 +118,32 @@ TEST(HostileParameters, SettingsFilesAndOverridesRenderOrRefuseUpFront) {
             EXPECT_NE(r.output.find(row.outcome.refusal), std::string::npos) << r.output;
             EXPECT_EQ(dir.Count(), 1u) << "only the settings file";
         }
+    }
+}
+
+// A settings file may name anything as its heightmap or cloud picture. What cannot be read
+// as a picture counts as not given: the render is the one without a picture, and a pipe
+// is not waited on.
+TEST(HostileParameters, PicturesThatAreNoPicturesCountAsNotGiven) {
+    testing::ScratchDir dir;
+    dir.Write("p.ORB", kPlanet);
+    ASSERT_EQ(RunRender("p.ORB --quiet --out-dir plain", dir.path()).status, 0);
+    const std::string plain = dir.Read("plain/color.png");
+    ASSERT_FALSE(plain.empty());
+
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
+    fs::create_directory(dir.path() / "folder");
+    dir.Write("empty.png", "");
+    dir.Write("junk.bmp", "BM not really a bitmap");
+    dir.Write("cut.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0", 18));
+    for (const char* name : {"pipe", "folder", "empty.png", "junk.bmp", "cut.png", "/dev/zero"}) {
+        SCOPED_TRACE(name);
+        const std::string lines =
+            std::string("LoadHeightmap ") + name + "\r\nLoadCloudAlpha " + name + "\r\n";
+        dir.Write("q.ORB", std::string(kPlanet) + lines);
+        const testing::RunResult r = RunRender("q.ORB --quiet --out-dir out", dir.path());
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(dir.Read("out/color.png"), plain);
     }
 }
 
