@@ -1,6 +1,7 @@
 // globeforge-render: renders the maps a settings file names, without a window.
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,11 +28,29 @@ using namespace globeforge;
 namespace {
 
 RenderContext* interruptTarget = nullptr;
+std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) {
-    // Lock-free atomic store: safe in a signal handler. The render stops at its next row.
+    // Lock-free atomic stores: safe in a signal handler. The render stops at its next row.
+    interrupted.store(true);
     if (interruptTarget) interruptTarget->AbortRequested.store(true);
 }
+
+// Ctrl-C is an event like the window's abort button, delivered whenever the render lets
+// events run: the render clears its abort flag once it has started, and an interrupt that
+// came just before must not be lost with it.
+class InterruptibleProgress : public StderrProgress {
+  public:
+    InterruptibleProgress(RenderContext& ctx, bool quiet, bool terminal)
+        : StderrProgress(ctx, quiet, terminal), ctx_(ctx) {}
+    void ProcessPendingEvents() override {
+        if (interrupted.load()) ctx_.AbortRequested.store(true);
+        StderrProgress::ProcessPendingEvents();
+    }
+
+  private:
+    RenderContext& ctx_;
+};
 
 int Fail(int status, const std::string& message) {
     std::cerr << "globeforge-render: " << message << "\n";
@@ -120,7 +139,7 @@ int main(int argc, char** argv) {
     ctx.threads = options.threads > 0
                       ? options.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    StderrProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
+    InterruptibleProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
     ctx.SetProgressTargets(&progress);
     interruptTarget = &ctx;
     std::signal(SIGINT, OnInterrupt);
@@ -129,7 +148,8 @@ int main(int argc, char** argv) {
     const bool rendered = RenderPlanet(params, ctx);
     progress.Finish();
     interruptTarget = nullptr;
-    if (!rendered) {
+    // An interrupt after the last row the render looked at still means: write nothing.
+    if (!rendered || interrupted.load()) {
         if (!ctx.failure.empty()) return Fail(1, "render failed: " + ctx.failure);
         return Fail(1, "render aborted; no map was written");
     }

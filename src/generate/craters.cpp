@@ -31,6 +31,12 @@ constexpr int64_t kMaxCratersPerHemisphere = 100000;
 // hemisphere places no further craters, which would fare no better.
 constexpr int64_t kMaxPlacementAttempts = 1000000;
 
+// When only a sliver of the radius draws fits, every crater finds its place only after
+// thousands of attempts, and a large NumberOfCraters turns that into hours. A hemisphere
+// therefore stops after this many attempts in all; ordinary radii need a few per crater, so
+// no planet short of that is changed.
+constexpr int64_t kMaxAttemptsPerHemisphere = 4000000;
+
 // The double square root of the exact integer sum.
 double Distance(int64_t dx, int64_t dy) {
     return std::sqrt(static_cast<double>(dx * dx + dy * dy));
@@ -263,12 +269,14 @@ void ScatterCraters(const RenderParams& params, const std::vector<ScalarImage>& 
     const Extended radiusScale = (first.Width / 2.0L) * (params.CraterBasicRadius / 10.0L);
     const int64_t last =
         std::min<int64_t>(params.NumberOfCraters / 2, kMaxCratersPerHemisphere - 1);
+    int64_t attemptsLeft = kMaxAttemptsPerHemisphere;
     for (int64_t j = 0; j <= last; ++j) {
         // Even craters stay within their hemisphere, odd ones may reach past the equator.
         const int32_t limit = j % 2 == 0 ? m / 2 : work.Width / 2;
         int32_t cx = 0, cy = 0, r = 0;
         bool placed = false;
-        for (int64_t attempt = 0; attempt < kMaxPlacementAttempts && !placed; ++attempt) {
+        for (int64_t attempt = 0; attempt < kMaxPlacementAttempts && attemptsLeft > 0 && !placed;
+             ++attempt, --attemptsLeft) {
             // Draws per attempt: cx, cy, radius.
             cx = ctx.rng.Random(work.Width);
             cy = ctx.rng.Random(work.Height);

@@ -80,6 +80,14 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
                          std::string* error) {
     if (path.empty()) return Fail(error, "cannot create file", ENOENT);
     const std::string target = ResolveTarget(path);
+    // Only regular files are replaced: renaming over a device or a pipe (/dev/null, for a
+    // program run as root) would destroy it.
+    struct stat present;
+    if (stat(target.c_str(), &present) == 0 && !S_ISREG(present.st_mode) &&
+        !S_ISDIR(present.st_mode)) {
+        if (error) *error = "cannot replace file: not a regular file";
+        return false;
+    }
 
     std::string temporary;
     int fd = -1;

@@ -1,8 +1,19 @@
 #include "image/bitmap24.h"
 
+#include <unistd.h>
+
 #include <new>
 
 namespace globeforge {
+
+bool PictureFitsInMemory(int64_t width, int64_t height) {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return true;  // unknown: let the allocation decide
+    const double needed = static_cast<double>(width) * static_cast<double>(height) *
+                          static_cast<double>(3 + sizeof(FloatPixel));
+    return needed <= static_cast<double>(pages) * static_cast<double>(pageSize);
+}
 
 bool SetBitmapSize(Bitmap24& bitmap, int32_t width, int32_t height) {
     if (width < 0 || height < 0) return false;

@@ -27,6 +27,11 @@ struct Bitmap24 {
 // unchanged, for a negative size or when memory cannot be had.
 bool SetBitmapSize(Bitmap24& bitmap, int32_t width, int32_t height);
 
+// Whether a picture of this size can be read in at all: its rows and the float image they
+// become must fit in the machine's memory together. A compressed file of a few hundred
+// kilobytes can claim a picture of many gigabytes; decoders ask this before allocating it.
+bool PictureFitsInMemory(int64_t width, int64_t height);
+
 // The bitmap takes the image's size; every pixel goes through PixelToBgr. False, with the
 // bitmap unchanged, when the bitmap cannot be resized.
 bool ImageToBitmap(Bitmap24& bitmap, const FloatImage& image);

@@ -255,6 +255,9 @@ bool DecodeBmp(std::span<const uint8_t> b, Bitmap24& bitmap, std::string* error)
         return Fail(error, "BMP file is truncated");
     }
 
+    if (!PictureFitsInMemory(layout.width, layout.height)) {
+        return Fail(error, "picture needs more memory than this machine has");
+    }
     Bitmap24 decoded;
     if (!SetBitmapSize(decoded, static_cast<int32_t>(layout.width),
                        static_cast<int32_t>(layout.height))) {

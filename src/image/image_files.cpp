@@ -67,7 +67,8 @@ std::optional<ImageFormat> FormatFromContent(std::span<const uint8_t> bytes) {
 }
 
 bool ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& bytes, std::string* error) {
-    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe given as a picture is refused below instead of waited on.
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Fail(error, std::string("cannot open file: ") + std::strerror(errno));
     struct stat info;
     std::string reason;

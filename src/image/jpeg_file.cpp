@@ -166,6 +166,10 @@ bool RunDecode(DecodeTarget& target, ErrorManager& err) {
     if (cinfo.output_components != 3 || cinfo.output_width > 65535 || cinfo.output_height > 65535) {
         AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "unsupported JPEG layout");
     }
+    if (!PictureFitsInMemory(cinfo.output_width, cinfo.output_height)) {
+        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo),
+                  "picture needs more memory than this machine has");
+    }
     target.width = static_cast<int32_t>(cinfo.output_width);
     target.height = static_cast<int32_t>(cinfo.output_height);
     err.readingRows = true;

@@ -126,6 +126,9 @@ bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& r
         png_get_rowbytes(png, info) != uint64_t{width} * 3) {
         png_error(png, "unsupported layout");
     }
+    if (!PictureFitsInMemory(width, height)) {
+        png_error(png, "picture needs more memory than this machine has");
+    }
     if (!PrepareRows(decoded, rows, width, height)) png_error(png, "out of memory");
     png_read_image(png, rows.data());
     // The chunks after the image data are not needed, so a damaged tail does not matter.

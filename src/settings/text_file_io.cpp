@@ -121,6 +121,9 @@ std::string ReplaceFileAtomically(const std::string& path, const std::string& co
         if (!ec) target = resolved;
     }
     if (fs::is_directory(target, ec)) return SystemError(EISDIR);
+    // Only regular files are replaced: renaming over a device or a pipe (/dev/null, for a
+    // program run as root) would destroy it.
+    if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) return "not a regular file";
 
     // A unique name in the same folder, so the final rename never crosses file systems.
     static std::atomic<unsigned> counter{0};
