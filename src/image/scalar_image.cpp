@@ -23,13 +23,18 @@ void FillScalarImage(ScalarImage& image, float value) {
     std::fill_n(image.Data(), image.PixelCount(), value);
 }
 
+namespace {
+[[maybe_unused]] bool SameValue(float a, float b) { return a == b || (a != a && b != b); }
+}  // namespace
+
 std::optional<ScalarImage> ScalarFromGray(const FloatImage& image) {
     std::optional<ScalarImage> out = NewScalarImage(image.Width, image.Height);
     if (!out) return std::nullopt;
     const FloatPixel* p = image.Data();
     float* v = out->Data();
     for (size_t i = 0; i < image.PixelCount(); ++i) {
-        assert(p[i].G == p[i].R && p[i].B == p[i].R && p[i].A == 255.0f);
+        // Gray means R = G = B (NaN included, which hostile parameters can produce) and A = 255.
+        assert(SameValue(p[i].G, p[i].R) && SameValue(p[i].B, p[i].R) && p[i].A == 255.0f);
         v[i] = p[i].R;
     }
     return out;
