@@ -160,6 +160,11 @@ bool ParallelRows(RenderContext& ctx, int64_t rows, int64_t bandRows,
                 return;
             }
             if (done[reported].load(std::memory_order_acquire)) {
+                // A band that failed is marked done after the failure is recorded.
+                if (error.Failed()) {
+                    completed = false;
+                    return;
+                }
                 const int64_t end = std::min(rows, (reported + 1) * bandRows);
                 for (int64_t y = reported * bandRows; y < end; ++y) {
                     if (rowDone(y)) {
