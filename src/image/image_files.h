@@ -1,13 +1,17 @@
-// Image files: a FloatImage to and from BMP, JPEG and PNG files. The format follows the
-// name's extension (.jpg/.jpeg/.jpe: JPEG, .png: PNG, anything else: BMP); a loader whose
-// file does not match its name recognises the format from the first bytes. Files are
-// written to a temporary name and renamed into place, so a failed save leaves any existing
-// file untouched. Nothing here throws or prints.
+// Image files: a FloatImage to and from BMP, JPEG and PNG files, and to OpenEXR files. The
+// format follows the name's extension (.jpg/.jpeg/.jpe: JPEG, .png: PNG, .exr: OpenEXR,
+// anything else: BMP); a loader whose file does not match its name recognises the format
+// from the first bytes. Maps can carry the settings that made them (their provenance), so
+// any map found on disk can be rendered again. Files are written to a temporary name and
+// renamed into place, so a failed save leaves any existing file untouched. Nothing here
+// throws or prints.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "image/bitmap24.h"
 #include "image/float_image.h"
 
 namespace globeforge {
@@ -17,10 +21,49 @@ namespace globeforge {
 // error, when given, receives a short reason on failure.
 bool LoadImageFile(FloatImage& image, const std::string& fileName, std::string* error = nullptr);
 
+// The keys under which a map carries its provenance: a PNG text chunk (iTXt, UTF-8), a
+// JPEG comment (the key, a line feed, then the value, split over several comments when
+// long) or an OpenEXR string attribute.
+inline constexpr const char* kSettingsTextKey = "GlobeForge-Settings";
+inline constexpr const char* kProductVersionKey = "GlobeForge-Version";
+inline constexpr const char* kJpegQualityKey = "GlobeForge-JpegQuality";
+
+// How a map is written beyond what its name says.
+struct ImageFileOptions {
+    // A bump map holds heights rather than colours: under a ".png" name with heightBitDepth
+    // 16 it is written as 16-bit greyscale (0 .. 256 scaled to 0 .. 65535, clamped); under a
+    // ".exr" name as a single float channel holding the values unclamped. Heights are R.
+    bool heightMap = false;
+    int32_t heightBitDepth = 8;  // 8 or 16; anything else counts as 8
+    // When not empty, PNG, JPEG and OpenEXR files carry this settings text, the product
+    // version and the JPEG quality. BMP files carry nothing.
+    std::string settingsText;
+};
+
 // Writes the image with 8 bits per colour channel (floats clamped, rounded half to even),
-// no alpha. False on any failure.
+// no alpha; an OpenEXR file holds 32-bit floats, colours divided by 255 so that 255 is
+// 1.0. False on any failure.
 bool SaveImageFile(const FloatImage& image, const std::string& fileName,
                    std::string* error = nullptr);
+bool SaveImageFile(const FloatImage& image, const std::string& fileName,
+                   const ImageFileOptions& options, std::string* error = nullptr);
+
+// What a map file says about how it was made.
+struct MapProvenance {
+    std::string settingsText;
+    std::string productVersion;  // for example "GlobeForge 1.0e-37"; empty when absent
+    std::optional<int32_t> jpegQuality;
+};
+
+// Reads the provenance of a PNG, JPEG or OpenEXR map. False when the file cannot be read or
+// carries no settings text.
+bool ReadMapProvenance(const std::string& fileName, MapProvenance& provenance,
+                       std::string* error = nullptr);
+
+// The same for 24-bit bitmaps: the bitmap is unchanged on failure.
+bool LoadBitmapFile(Bitmap24& bitmap, const std::string& fileName, std::string* error = nullptr);
+bool SaveBitmapFile(const Bitmap24& bitmap, const std::string& fileName,
+                    std::string* error = nullptr);
 
 // The quality of every JPEG written, 90 at start; the setter keeps the low 8 bits.
 int32_t GetJpegQuality();

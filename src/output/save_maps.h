@@ -9,9 +9,11 @@
 namespace globeforge {
 
 // Writes every map whose output name is set, in the order colour, specular, bump, cloud
-// colour, cloud bump, cloud transparency; the format follows each name's extension. A map
-// that was requested but not built fails like a write error. False at the first failure,
-// with the maps before it written; failedName and reason, when given, say which and why.
+// colour, cloud bump, cloud transparency, normal; the format follows each name's extension.
+// The two bump maps are written as heights (HeightBitDepth), and every map carries the
+// settings text of the render. A map that was requested but not built fails like a write
+// error. False at the first failure, with the maps before it written; failedName and
+// reason, when given, say which and why.
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
                     std::string* reason = nullptr);
 

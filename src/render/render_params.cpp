@@ -9,6 +9,7 @@ void FreeRenderMaps(RenderParams& params) {
     params.CloudColorMapImage.reset();
     params.CloudBumpMapImage.reset();
     params.CloudTransparencyMapImage.reset();
+    params.NormalMapImage.reset();
 }
 
 bool MixCloudsIntoGround(const RenderParams& params) {

@@ -76,9 +76,18 @@ struct RenderParams {
     std::optional<FloatImage> CloudColorMapImage;
     std::optional<FloatImage> CloudBumpMapImage;
     std::optional<FloatImage> CloudTransparencyMapImage;
+
+    // Extended outputs for 3D work: the depth of PNG bump maps (8 or 16), the tangent-space
+    // normal map (empty name = not built) and its strength (1..100).
+    int32_t HeightBitDepth = 8;
+    std::string OutputNormalMap;
+    int32_t NormalStrength = 20;
+    std::optional<FloatImage> NormalMapImage;
+    // The settings-file text these parameters came from; every map written carries it.
+    std::string SettingsText;
 };
 
-// Releases the six result images.
+// Releases the result images.
 void FreeRenderMaps(RenderParams& params);
 
 // True exactly when no cloud map is requested: the clouds are then baked into the ground

@@ -9,6 +9,7 @@
 #include "generate/ground_layer.h"
 #include "output/cloud_maps.h"
 #include "output/ground_maps.h"
+#include "output/normal_map.h"
 
 namespace globeforge {
 
@@ -115,6 +116,7 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         if (!params.OutputColorMap.empty())
             BuildGroundColorMap(params, *ground, cloudPtr, mix, ctx);
         if (!params.OutputBumpMap.empty()) BuildGroundBumpMap(params, *ground, cloudPtr, mix, ctx);
+        if (!params.OutputNormalMap.empty()) BuildNormalMap(params, *ground, cloudPtr, mix, ctx);
         if (!params.OutputSpeculerMap.empty())
             BuildGroundSpecularMap(params, *ground, cloudPtr, mix, ctx);
 

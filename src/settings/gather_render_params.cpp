@@ -1,5 +1,6 @@
 #include "settings/gather_render_params.h"
 
+#include "settings/settings_file.h"
 #include "settings/tokenizer.h"
 
 namespace globeforge {
@@ -65,6 +66,11 @@ void GatherRenderParams(const SettingsModel& model, RenderParams& params) {
     params.OutputCloudColorMap = TrimBlanks(model.CloudColorName);
     params.OutputCloudBumpMap = TrimBlanks(model.CloudBumpName);
     params.OutputCloudTransparencyMap = TrimBlanks(model.CloudTraName);
+    params.HeightBitDepth = model.HeightDepth16 ? 16 : 8;
+    params.OutputNormalMap = TrimBlanks(model.NormalName);
+    params.NormalStrength = model.NormalStrength.Position();
+    // Every map written carries the settings that made it.
+    params.SettingsText = SettingsText(model);
 }
 
 RenderParams GatherRenderParams(const SettingsModel& model) {

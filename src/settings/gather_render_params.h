@@ -14,8 +14,8 @@ FloatPixel PanelColorToPixel(PanelColor color);
 // The mixture-mode value of a radio group: Add 0, Norm 2, Sub 1.
 uint8_t MixtureMode(MixtureButton button);
 
-// Sets every input field of params from the model; leaves WorkImage and the result images
-// as they were.
+// Sets every input field of params from the model, and SettingsText to the model's settings
+// file text; leaves WorkImage and the result images as they were.
 void GatherRenderParams(const SettingsModel& model, RenderParams& params);
 
 // A fresh record with the inputs of the model.

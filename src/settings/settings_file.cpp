@@ -72,6 +72,10 @@ std::string_view TransparencyModeText(bool forAlphaBlending) {
     return forAlphaBlending ? "AlphaMap" : "TransparencyMap";
 }
 
+std::string_view HeightDepthText(bool depth16) {
+    return depth16 ? "16" : "8";
+}
+
 std::string SettingsLine(std::string_view key, std::string_view value) {
     std::string line;
     line.reserve(key.size() + 1 + value.size());
@@ -97,6 +101,8 @@ std::string SettingValueText(const SettingsModel& model, const SettingInfo& info
             return std::string(MixtureText(*SettingValue<MixtureButton>(model, info)));
         case SettingKind::TransparencyMode:
             return std::string(TransparencyModeText(*SettingValue<bool>(model, info)));
+        case SettingKind::HeightDepth:
+            return std::string(HeightDepthText(*SettingValue<bool>(model, info)));
     }
     return {};
 }
@@ -129,6 +135,10 @@ bool ApplySettingValue(SettingsModel& model, const SettingInfo& info, std::strin
         }
         case SettingKind::TransparencyMode:
             *SettingValue<bool>(model, info) = value != "TransparencyMap";
+            return true;
+        case SettingKind::HeightDepth:
+            // Only 8 and 16 exist; any other depth falls back to 8.
+            *SettingValue<bool>(model, info) = SafeStrToInt(value) == 16;
             return true;
     }
     return true;

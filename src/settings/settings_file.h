@@ -26,6 +26,7 @@ std::string_view BoolText(bool value);               // "True" / "False"
 std::string ColorText(PanelColor color);             // "$" and eight lower-case hex digits
 std::string_view MixtureText(MixtureButton button);  // "Add" / "Norm" / "Sub"
 std::string_view TransparencyModeText(bool forAlphaBlending);  // "AlphaMap" / "TransparencyMap"
+std::string_view HeightDepthText(bool depth16);                // "16" / "8"
 std::string SettingsLine(std::string_view key, std::string_view value);  // key + " " + value
 
 // A setting's value as a settings file writes it ("Version" is always this program's).
@@ -34,11 +35,12 @@ std::string SettingValueText(const SettingsModel& model, const SettingInfo& info
 // Applies a (trimmed) value as the loader does: text copied; bool by ParseBool; track bars
 // and the spin field through SafeStrToInt, limited to their range; a mixture group only for
 // "Add", "Norm" or "Sub" (case-sensitive), else unchanged; the output form selects
-// forTranspareMappinng only for "TransparencyMap". False, with the model unchanged, only for
+// forTranspareMappinng only for "TransparencyMap"; the height depth is 16 when the value reads
+// as the integer 16 and 8 otherwise. False, with the model unchanged, only for
 // a colour value outside the integer syntax (the empty value included).
 bool ApplySettingValue(SettingsModel& model, const SettingInfo& info, std::string_view value);
 
-// The text of a settings file holding the model: 43 lines, each ending in CR LF.
+// The text of a settings file holding the model: 46 lines, each ending in CR LF.
 std::string SettingsText(const SettingsModel& model);
 
 // Applies one "key value" or "key=value" line. Unknown keys and empty lines change nothing

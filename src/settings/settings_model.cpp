@@ -57,6 +57,9 @@ constexpr std::array<SettingInfo, kSettingCount> kTable{{
     {"OverSampling", K::Spin, {"Ovsmp"}, &M::Ovsmp},
     {"OutputResolutionX", K::Text, {"ResX"}, &M::ResX},
     {"OutputResolutionY", K::Text, {"ResY"}, &M::ResY},
+    {"HeightBitDepth", K::HeightDepth, {"HeightDepth8", "HeightDepth16"}, &M::HeightDepth16},
+    {"OutputNormalMap", K::Text, {"NormalName"}, &M::NormalName},
+    {"NormalStrength", K::TrackBar, {"NormalStrength"}, &M::NormalStrength},
 }};
 
 }  // namespace

@@ -101,6 +101,11 @@ struct SettingsModel {
     // The output form group: forAlphaBlending checked (true) or forTranspareMappinng (false).
     bool forAlphaBlending = false;
 
+    // Extended outputs for 3D work.
+    bool HeightDepth16 = false;  // the height depth group: HeightDepth16 (true) or HeightDepth8
+    std::string NormalName;
+    TrackBar NormalStrength{1, 100, 20};
+
     friend bool operator==(const SettingsModel&, const SettingsModel&) = default;
 };
 
@@ -114,6 +119,7 @@ enum class SettingKind : uint8_t {
     Spin,              // spin field (a TrackBar limited to 1..9)
     Mixture,           // radio group of Add, Norm and Sub buttons
     TransparencyMode,  // radio group forTranspareMappinng / forAlphaBlending (a bool)
+    HeightDepth,       // radio group HeightDepth8 / HeightDepth16 (a bool), written 8 or 16
 };
 
 // The model member a setting lives in.
@@ -125,12 +131,13 @@ struct SettingInfo {
     std::string_view key;  // the settings-file key (case-sensitive)
     SettingKind kind;
     // The widget names: one for most kinds; the Add, Norm and Sub buttons of a mixture group;
-    // forTranspareMappinng and forAlphaBlending for the output form; none for the version.
+    // forTranspareMappinng and forAlphaBlending for the output form; HeightDepth8 and
+    // HeightDepth16 for the height depth; none for the version.
     std::array<std::string_view, 3> controls;
     SettingMember member;
 };
 
-inline constexpr size_t kSettingCount = 43;
+inline constexpr size_t kSettingCount = 46;
 
 // Every setting, in the order a settings file lists them.
 const std::array<SettingInfo, kSettingCount>& SettingsTable();
@@ -142,8 +149,8 @@ const SettingInfo* FindSetting(std::string_view key);
 const SettingInfo* FindSettingByControl(std::string_view controlName);
 
 // Typed access to a setting's member: nullptr when the setting is not of type T (std::string
-// for Version and Text, bool for Bool and TransparencyMode, PanelColor, TrackBar for TrackBar
-// and Spin, MixtureButton).
+// for Version and Text, bool for Bool, TransparencyMode and HeightDepth, PanelColor, TrackBar for
+// TrackBar and Spin, MixtureButton).
 template <class T>
 T* SettingValue(SettingsModel& model, const SettingInfo& info) {
     auto* member = std::get_if<T SettingsModel::*>(&info.member);

@@ -17,6 +17,7 @@
 #include "render/render_params.h"
 
 namespace globeforge {
+inline namespace generator_support {
 
 class RecordingSink : public ProgressSink {
   public:
@@ -107,4 +108,5 @@ class PictureFolder : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
+}  // namespace generator_support
 }  // namespace globeforge

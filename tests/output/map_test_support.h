@@ -13,6 +13,7 @@
 #include "render/render_params.h"
 
 namespace globeforge::testing {
+inline namespace map_support {
 
 // A layer whose R, G and B carry value(x, y), opaque.
 inline FloatImage MakeLayer(int32_t w, int32_t h, const std::function<float(int, int)>& value) {
@@ -86,4 +87,5 @@ class RecordingSink : public ProgressSink {
     int abortAtEvent_;
 };
 
+}  // namespace map_support
 }  // namespace globeforge::testing

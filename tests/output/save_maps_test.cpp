@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "image/image_files.h"
+#include "image/image_test_util.h"
 
 namespace globeforge {
 namespace {
@@ -76,6 +77,51 @@ TEST_F(SaveRenderMapsTest, WritesInOrderUntilTheFirstFailure) {
     p.OutputSpeculerMap.clear();
     EXPECT_TRUE(SaveRenderMaps(p));
     EXPECT_TRUE(fs::exists(p.OutputBumpMap));
+}
+
+TEST_F(SaveRenderMapsTest, BumpMapsAsHeightsNormalMapLastSettingsEverywhere) {
+    if (!CanWriteFiles()) GTEST_SKIP() << "no image writer yet";
+    RenderParams p;
+    p.HeightBitDepth = 16;
+    p.SettingsText = "CoastLevel 40\r\n";
+    std::string* names[] = {&p.OutputColorMap,     &p.OutputSpeculerMap,
+                            &p.OutputBumpMap,      &p.OutputCloudColorMap,
+                            &p.OutputCloudBumpMap, &p.OutputCloudTransparencyMap,
+                            &p.OutputNormalMap};
+    std::optional<FloatImage>* images[] = {
+        &p.ColorMapImage,     &p.SpecularMapImage,          &p.BumpMapImage,  &p.CloudColorMapImage,
+        &p.CloudBumpMapImage, &p.CloudTransparencyMapImage, &p.NormalMapImage};
+    for (size_t i = 0; i < 7; ++i) {
+        *names[i] = PathOf("map" + std::to_string(i) + ".png");
+        *images[i] = NewFilledImage(4, 2, {100, 150, 200, 255});
+    }
+    ASSERT_TRUE(SaveRenderMaps(p));
+    for (size_t i = 0; i < 7; ++i) {
+        const bool height = names[i] == &p.OutputBumpMap || names[i] == &p.OutputCloudBumpMap;
+        const std::vector<uint16_t> samples =
+            testing::ReadGray16WithLibpng(testing::ReadBytes(*names[i]));
+        EXPECT_EQ(samples.size(), height ? 8u : 0u) << *names[i];
+        if (height) {
+            EXPECT_EQ(samples[0], 25600);  // 100 of 256: 25599.6
+        }
+        MapProvenance provenance;
+        ASSERT_TRUE(ReadMapProvenance(*names[i], provenance)) << *names[i];
+        EXPECT_EQ(provenance.settingsText, p.SettingsText);
+    }
+
+    // The normal map comes after the six: a missing cloud map stops before it.
+    for (size_t i = 0; i < 7; ++i) fs::remove(*names[i]);
+    p.CloudColorMapImage.reset();
+    std::string failed;
+    EXPECT_FALSE(SaveRenderMaps(p, &failed));
+    EXPECT_EQ(failed, p.OutputCloudColorMap);
+    EXPECT_TRUE(fs::exists(p.OutputBumpMap));
+    EXPECT_FALSE(fs::exists(p.OutputNormalMap));
+    p.OutputCloudColorMap.clear();
+    p.NormalMapImage.reset();
+    EXPECT_FALSE(SaveRenderMaps(p, &failed));
+    EXPECT_EQ(failed, p.OutputNormalMap);
+    EXPECT_TRUE(fs::exists(p.OutputCloudTransparencyMap));
 }
 
 }  // namespace

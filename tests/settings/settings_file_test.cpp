@@ -64,6 +64,9 @@ SettingsModel EveryControlChanged() {
     m.CloudBumpName = "雲 バンプ.JPG";
     m.CloudTraName = "t.bmp";
     m.forAlphaBlending = true;
+    m.HeightDepth16 = true;
+    m.NormalName = "out/法線 map.png";
+    m.NormalStrength.SetPosition(100);
     return m;
 }
 
@@ -111,7 +114,10 @@ TEST(SettingsText, DefaultModelGivesTheFullDefaultFile) {
         "RandomSeed 65536\r\n"
         "OverSampling 1\r\n"
         "OutputResolutionX 512\r\n"
-        "OutputResolutionY 512\r\n";
+        "OutputResolutionY 512\r\n"
+        "HeightBitDepth 8\r\n"
+        "OutputNormalMap \r\n"
+        "NormalStrength 20\r\n";
     EXPECT_EQ(SettingsText(SettingsModel{}), expected);
 }
 
@@ -124,7 +130,9 @@ TEST(SettingsTable, NamesEveryWidgetOnce) {
             }
         }
     }
-    EXPECT_EQ(controls.size(), 49u);  // 38 single widgets, three groups of three, one pair
+    // 40 single widgets, three groups of three, two pairs
+    EXPECT_EQ(controls.size(), 53u);
+    EXPECT_EQ(FindSettingByControl("HeightDepth16")->key, "HeightBitDepth");
     ASSERT_NE(FindSettingByControl("AirBmpNorm"), nullptr);
     EXPECT_EQ(FindSettingByControl("AirBmpNorm")->key, "CloudAlphaMixtureMode");
     EXPECT_EQ(FindSettingByControl("forAlphaBlending")->key, "OutputTransparencyMode");
@@ -237,6 +245,33 @@ TEST(ApplySettingsText, ValueRules) {
     // A key given twice: the later line wins.
     ASSERT_TRUE(ApplySettingsText(model, "CoastLevel 10\nCoastLevel 20\n", "f").ok);
     EXPECT_EQ(model.DeepSeaThr.Position(), 20);
+}
+
+TEST(ApplySettingsText, ExtendedOutputKeys) {
+    SettingsModel model;
+    const auto depthAfter = [&model](std::string_view value) {
+        EXPECT_TRUE(
+            ApplySettingsLine(model, std::string("HeightBitDepth ") + std::string(value)).ok);
+        return model.HeightDepth16 ? 16 : 8;
+    };
+    EXPECT_EQ(depthAfter("16"), 16);
+    EXPECT_EQ(depthAfter("24"), 8);    // only 8 and 16 exist
+    EXPECT_EQ(depthAfter("$10"), 16);  // the integer syntax of every numeric key
+    EXPECT_EQ(depthAfter("16 bit"), 8);
+    EXPECT_EQ(depthAfter(""), 8);
+
+    ASSERT_TRUE(ApplySettingsText(model, "NormalStrength 0\nOutputNormalMap  n m.png \n", "f").ok);
+    EXPECT_EQ(model.NormalStrength.Position(), 1);
+    EXPECT_EQ(model.NormalName, "n m.png");
+    ASSERT_TRUE(ApplySettingsLine(model, "NormalStrength 400").ok);
+    EXPECT_EQ(model.NormalStrength.Position(), 100);
+
+    // A file from before these keys leaves their defaults.
+    SettingsModel old;
+    ASSERT_TRUE(ApplySettingsText(old, "CoastLevel 40\r\nOutputBumpMap b.png\r\n", "f").ok);
+    EXPECT_FALSE(old.HeightDepth16);
+    EXPECT_EQ(old.NormalName, "");
+    EXPECT_EQ(old.NormalStrength.Position(), 20);
 }
 
 TEST(SettingsText, AlwaysWritesThisProgramsVersion) {

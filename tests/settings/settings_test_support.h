@@ -23,6 +23,7 @@ inline void PrintTo(const SettingsModel& model, std::ostream* os) {
 }  // namespace globeforge
 
 namespace globeforge::testing {
+inline namespace settings_support {
 
 class TempDir {
   public:
@@ -63,4 +64,5 @@ inline int CountEntries(const std::filesystem::path& folder) {
     return count;
 }
 
+}  // namespace settings_support
 }  // namespace globeforge::testing

@@ -1,0 +1,355 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+
+#include "app/color_panel.h"
+#include "app/jpeg_quality_dialog.h"
+#include "app/preview_area.h"
+#include "app/preview_image.h"
+#include "app/progress_gauge.h"
+#include "app/qt_progress.h"
+#include "output/save_maps.h"
+#include "render/render_planet.h"
+#include "render/version.h"
+
+namespace globeforge {
+
+namespace {
+
+const QString kProductTitle = QString::fromUtf8(kProductName);
+const QString kInitialSettingsName = QStringLiteral("新規.ORB");
+const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
+const QString kSaveErrorText = QStringLiteral("`画像のセーブエラー発生。致命的かも。");
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent),
+      settingsFileName_(kInitialSettingsName),
+      preferencesFileName_(DefaultPreferencesFileName()) {
+    setObjectName(QStringLiteral("ORBGEN_Main_Form"));
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    font.setPixelSize(12);
+    setFont(font);
+
+    previewBuffer_ = QImage(512, 512, QImage::Format_RGB888);
+    previewBuffer_.fill(Qt::black);
+
+    BuildControls();
+    BuildMenu();
+    resize(873, 755);
+
+    ctx_.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    sink_ = new QtProgressSink(previewBuffer_.size(), this);
+    connect(sink_, &QtProgressSink::ImageReady, this, &MainWindow::DrawProgressImage,
+            Qt::QueuedConnection);
+    connect(sink_, &QtProgressSink::MessageReady, this, &MainWindow::SetProgressMessage,
+            Qt::QueuedConnection);
+
+    jpegQualityForm_ = new JPEGQualityForm(this);
+    ColorDialog1 = new QColorDialog(this);
+    ColorDialog1->setObjectName(QStringLiteral("ColorDialog1"));
+
+    ConnectHandlers();
+    ui_.Timer1->start();
+    UpdateCaption();
+}
+
+MainWindow::~MainWindow() {
+    StopRender();
+    ctx_.SetProgressTargets(nullptr);
+    FreeRenderMaps(params_);
+}
+
+// ---- Render commands.
+
+void MainWindow::PreviewClick() {
+    if (IsRendering()) return;
+    ui_.Go->setEnabled(false);
+    FreeRenderMaps(params_);
+    GatherRenderParams(params_);
+    params_.OutputResolutionX = ui_.Preview->width() / 4;
+    params_.OutputResolutionY = ui_.Preview->height() / 4;
+    params_.OverSampling = 1;
+    // Without names every map is built; the hyphens also keep the clouds out of the ground.
+    std::string* names[] = {&params_.OutputColorMap,     &params_.OutputSpeculerMap,
+                            &params_.OutputBumpMap,      &params_.OutputCloudColorMap,
+                            &params_.OutputCloudBumpMap, &params_.OutputCloudTransparencyMap};
+    if (std::all_of(std::begin(names), std::end(names), [](auto* n) { return n->empty(); })) {
+        for (std::string* n : names)
+            n->assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
+    }
+    StartRender(false);
+}
+
+void MainWindow::GoClick() {
+    if (IsRendering()) return;
+    ui_.Go->setEnabled(false);
+    FreeRenderMaps(params_);
+    GatherRenderParams(params_);
+    StartRender(true);
+}
+
+void MainWindow::RenderAbortClick() {
+    ctx_.AbortRequested = true;
+}
+
+void MainWindow::StartRender(bool fullRender) {
+    // Refuse further commands at once, before the worker gets to set the flag itself.
+    busy_ = true;
+    ctx_.Rendering = true;
+    ctx_.SetProgressTargets(sink_);
+    workerDone_ = false;
+    emit renderStarted();
+    worker_ = std::thread([this, fullRender] {
+        RenderOutcome outcome;
+        outcome.completed = RenderPlanet(params_, ctx_);
+        outcome.failure = ctx_.failure;
+        // Writing maps can take a while at large sizes: keep it off the window's thread.
+        if (fullRender && outcome.completed) {
+            outcome.saveFailed = !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason);
+        }
+        workerDone_ = true;
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { RenderEnded(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::RenderEnded(const RenderOutcome& outcome) {
+    if (worker_.joinable()) worker_.join();
+    if (closing_) return;  // the window is going away: no dialogs, nothing to show
+    if (!outcome.failure.empty()) ShowErrorReport(QString::fromStdString(outcome.failure));
+    if (outcome.saveFailed) {
+        QApplication::beep();
+        QMessageBox box(QMessageBox::Warning, kProductTitle, kSaveErrorText, QMessageBox::Ok, this);
+        box.setDetailedText(QString::fromStdString(outcome.failedName + ": " + outcome.saveReason));
+        box.exec();
+    }
+    UpdatePreviewButtons();
+    ui_.Go->setEnabled(true);
+    ShowFirstMap();
+    busy_ = false;
+    emit renderFinished(outcome.completed);
+}
+
+// Waits for a running render to end; the abort flag is raised again until the worker is
+// done, since the driver clears it once at its start.
+void MainWindow::StopRender() {
+    if (!worker_.joinable()) return;
+    while (!workerDone_) {
+        ctx_.AbortRequested = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    worker_.join();
+}
+
+void MainWindow::Timer1Timer() {
+    ui_.Progress->SetKind(ProgressGauge::KindForCount(ctx_.ProgressCount));
+    ui_.Progress->SetProgress(ctx_.ProgressPercent);
+}
+
+// ---- Progress display.
+
+void MainWindow::DrawProgressImage(const QImage& picture) {
+    QPainter p(&previewBuffer_);
+    p.drawImage(QRect(QPoint(0, 0), previewBuffer_.size()), picture);
+    ui_.Preview->update();
+}
+
+void MainWindow::SetProgressMessage(const QString& text) {
+    ui_.progress_msg->setText(text);
+}
+
+void MainWindow::ShowMapInPreview(const FloatImage* image) {
+    if (!image) return;
+    DrawProgressImage(FloatImageToQImage(*image, previewBuffer_.width(), previewBuffer_.height()));
+}
+
+void MainWindow::ShowFirstMap() {
+    for (const std::optional<FloatImage>* map :
+         {&params_.ColorMapImage, &params_.BumpMapImage, &params_.SpecularMapImage,
+          &params_.CloudColorMapImage, &params_.CloudBumpMapImage,
+          &params_.CloudTransparencyMapImage}) {
+        if (*map) {
+            ShowMapInPreview(*map);
+            return;
+        }
+    }
+}
+
+void MainWindow::UpdatePreviewButtons() {
+    ui_.PreviewColor->setVisible(params_.ColorMapImage.has_value());
+    ui_.PreviewSpc->setVisible(params_.SpecularMapImage.has_value());
+    ui_.PreviewBump->setVisible(params_.BumpMapImage.has_value());
+    ui_.PreviewCloudColor->setVisible(params_.CloudColorMapImage.has_value());
+    ui_.PreviewCloudBump->setVisible(params_.CloudBumpMapImage.has_value());
+    ui_.PreviewCloudTra->setVisible(params_.CloudTransparencyMapImage.has_value());
+}
+
+// The record belongs to the worker while a render runs, so the buttons wait for its end.
+void MainWindow::PreviewColorClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.ColorMapImage);
+}
+void MainWindow::PreviewBumpClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.BumpMapImage);
+}
+void MainWindow::PreviewSpcClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.SpecularMapImage);
+}
+void MainWindow::PreviewCloudColorClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.CloudColorMapImage);
+}
+void MainWindow::PreviewCloudBumpClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.CloudBumpMapImage);
+}
+void MainWindow::PreviewCloudTraClick() {
+    if (!IsRendering()) ShowMapInPreview(params_.CloudTransparencyMapImage);
+}
+
+// ---- Output names, caption.
+
+void MainWindow::UpdateGoEnabled() {
+    const MainWindowControls& c = ui_;
+    ui_.Go->setEnabled(!c.ColorName->text().isEmpty() || !c.BumpName->text().isEmpty() ||
+                       !c.SpecularName->text().isEmpty() || !c.CloudColorName->text().isEmpty() ||
+                       !c.CloudBumpName->text().isEmpty() || !c.CloudTraName->text().isEmpty());
+}
+
+void MainWindow::BumpNameChange() {
+    UpdateGoEnabled();
+}
+
+void MainWindow::UpdateCaption() {
+    setWindowTitle(kProductTitle + QStringLiteral(" ") + QString::fromUtf8(kVersionText) +
+                   QStringLiteral(" - ") + settingsFileName_);
+}
+
+// ---- Picture and colour dialogs.
+
+void MainWindow::PickPictureToOpen(QLineEdit* field) {
+    if (!OpenPictureDialog1) {
+        OpenPictureDialog1 = new QFileDialog(this);
+        OpenPictureDialog1->setObjectName(QStringLiteral("OpenPictureDialog1"));
+        OpenPictureDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenPictureDialog1->setFileMode(QFileDialog::ExistingFile);
+        OpenPictureDialog1->setNameFilter(kPictureFilter);
+        OpenPictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
+    }
+    if (OpenPictureDialog1->exec() == QDialog::Accepted &&
+        !OpenPictureDialog1->selectedFiles().isEmpty())
+        field->setText(OpenPictureDialog1->selectedFiles().first());
+}
+
+void MainWindow::PickPictureToSave(QLineEdit* field) {
+    if (!SavePictureDialog1) {
+        SavePictureDialog1 = new QFileDialog(this);
+        SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
+        SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
+        SavePictureDialog1->setNameFilter(kPictureFilter);
+        SavePictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
+    }
+    if (SavePictureDialog1->exec() == QDialog::Accepted &&
+        !SavePictureDialog1->selectedFiles().isEmpty()) {
+        field->setText(SavePictureDialog1->selectedFiles().first());
+        UpdateGoEnabled();
+    }
+}
+
+void MainWindow::DeepPartPictureRefClick() {
+    PickPictureToOpen(ui_.DeepPartPictureName);
+}
+void MainWindow::SurFacePartPictureRefClick() {
+    PickPictureToOpen(ui_.SurfacePartPictureName);
+}
+void MainWindow::ColorRefClick() {
+    PickPictureToSave(ui_.ColorName);
+}
+void MainWindow::BumpRefClick() {
+    PickPictureToSave(ui_.BumpName);
+}
+void MainWindow::SpecularRefClick() {
+    PickPictureToSave(ui_.SpecularName);
+}
+void MainWindow::CloudColorRefClick() {
+    PickPictureToSave(ui_.CloudColorName);
+}
+void MainWindow::CloudBumpRefClick() {
+    PickPictureToSave(ui_.CloudBumpName);
+}
+void MainWindow::CloudTraRefClick() {
+    PickPictureToSave(ui_.CloudTraName);
+}
+
+// The dialog opens with the colour last chosen in it, not with the panel's.
+void MainWindow::PickPanelColor(ColorPanel* panel) {
+    ColorDialog1->setCurrentColor(lastDialogColor_);
+    if (ColorDialog1->exec() != QDialog::Accepted) return;
+    lastDialogColor_ = ColorDialog1->selectedColor();
+    panel->SetColor(lastDialogColor_);
+}
+
+void MainWindow::SetDeepColor1Click() {
+    PickPanelColor(ui_.DeepColor1);
+}
+void MainWindow::SetDeepColor2Click() {
+    PickPanelColor(ui_.DeepColor2);
+}
+void MainWindow::SerDeepSeaColor1Click() {
+    PickPanelColor(ui_.DeepSeaColor1);
+}
+void MainWindow::SetDeepSeaColor2Click() {
+    PickPanelColor(ui_.DeepSeaColor2);
+}
+void MainWindow::SetDeepIceColorClick() {
+    PickPanelColor(ui_.DeepIceColor);
+}
+void MainWindow::SetAirColor1Click() {
+    PickPanelColor(ui_.AirColor1);
+}
+void MainWindow::SetAirColor2Click() {
+    PickPanelColor(ui_.AirColor2);
+}
+
+// ---- Window life.
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    UpdateCaption();
+    ReadPreferences();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    closing_ = true;
+    StopRender();
+    event->accept();
+}
+
+void MainWindow::Exit1Click() {
+    close();
+}
+
+void MainWindow::ShowErrorReport(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, kProductTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+}  // namespace globeforge

@@ -1,0 +1,282 @@
+// The main window: the render parameters as controls, the output file names, the 512 x 512
+// preview that doubles as the live progress display, and the commands preview, full
+// render, abort, settings files and JPEG quality. It owns the one render record; a render
+// runs on a worker thread while the window stays responsive, and the window installs the
+// results when the worker hands them back.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "render/progress.h"
+#include "render/render_params.h"
+#include "settings/settings_model.h"
+
+class QAction;
+class QCheckBox;
+class QColorDialog;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QSpinBox;
+class QTimer;
+
+namespace globeforge {
+
+class ColorPanel;
+class JPEGQualityForm;
+class PreviewArea;
+class ProgressGauge;
+class QtProgressSink;
+
+// Every control of the window, under the name it is known by (also its objectName).
+struct MainWindowControls {
+    // Bottom row.
+    QLineEdit* Seed = nullptr;
+    QSpinBox* Ovsmp = nullptr;
+    QLineEdit* ResX = nullptr;
+    QLineEdit* ResY = nullptr;
+    QPushButton* Go = nullptr;
+    QPushButton* RenderAbort = nullptr;
+
+    // Ground input and generation.
+    QLineEdit* DeepPartPictureName = nullptr;
+    QPushButton* DeepPartPictureRef = nullptr;
+    QCheckBox* DeepAutoCreate = nullptr;
+    ColorPanel* DeepColor1 = nullptr;
+    ColorPanel* DeepColor2 = nullptr;
+    QPushButton* SetDeepColor1 = nullptr;
+    QPushButton* SetDeepColor2 = nullptr;
+    QSlider* DeepContr = nullptr;
+    QSlider* DeepSizeX = nullptr;
+    QSlider* DeepSizeY = nullptr;
+    ColorPanel* DeepSeaColor1 = nullptr;
+    ColorPanel* DeepSeaColor2 = nullptr;
+    QPushButton* SerDeepSeaColor1 = nullptr;
+    QPushButton* SetDeepSeaColor2 = nullptr;
+    QSlider* DeepSeaThr = nullptr;
+    ColorPanel* DeepIceColor = nullptr;
+    QPushButton* SetDeepIceColor = nullptr;
+    QSlider* DeepIceQua = nullptr;
+    QLineEdit* NumOfCrater = nullptr;
+    QLineEdit* RadOfCrater = nullptr;
+    QSlider* CraterHeight = nullptr;
+    QSlider* CraterYuragi = nullptr;
+    QSlider* CraterNoise = nullptr;
+    QRadioButton* DeepAdd = nullptr;
+    QRadioButton* DeepNorm = nullptr;
+    QRadioButton* DeepSub = nullptr;
+    QSlider* DeepTranspare = nullptr;
+
+    // Cloud input and generation.
+    QLineEdit* SurfacePartPictureName = nullptr;
+    QPushButton* SurFacePartPictureRef = nullptr;
+    QCheckBox* SurfacePartPictureReverse = nullptr;
+    QRadioButton* AirBmpAdd = nullptr;
+    QRadioButton* AirBmpNorm = nullptr;
+    QRadioButton* AirBmpSub = nullptr;
+    QSlider* AirBmpTranspare = nullptr;
+    QCheckBox* AirAutoCreate = nullptr;
+    ColorPanel* AirColor1 = nullptr;
+    ColorPanel* AirColor2 = nullptr;
+    QPushButton* SetAirColor1 = nullptr;
+    QPushButton* SetAirColor2 = nullptr;
+    QSlider* AirContr = nullptr;
+    QSlider* AirSizeX = nullptr;
+    QSlider* AirSizeY = nullptr;
+    QRadioButton* AirAdd = nullptr;
+    QRadioButton* AirNorm = nullptr;
+    QRadioButton* AirSub = nullptr;
+    QSlider* AirTranspare = nullptr;
+
+    // Outputs.
+    QLineEdit* ColorName = nullptr;
+    QLineEdit* BumpName = nullptr;
+    QLineEdit* SpecularName = nullptr;
+    QLineEdit* CloudColorName = nullptr;
+    QLineEdit* CloudBumpName = nullptr;
+    QLineEdit* CloudTraName = nullptr;
+    QPushButton* ColorRef = nullptr;
+    QPushButton* BumpRef = nullptr;
+    QPushButton* SpecularRef = nullptr;
+    QPushButton* CloudColorRef = nullptr;
+    QPushButton* CloudBumpRef = nullptr;
+    QPushButton* CloudTraRef = nullptr;
+    QRadioButton* forTranspareMappinng = nullptr;
+    QRadioButton* forAlphaBlending = nullptr;
+
+    // Preview and progress.
+    PreviewArea* Preview = nullptr;
+    QPushButton* PreviewColor = nullptr;
+    QPushButton* PreviewBump = nullptr;
+    QPushButton* PreviewSpc = nullptr;
+    QPushButton* PreviewCloudColor = nullptr;
+    QPushButton* PreviewCloudBump = nullptr;
+    QPushButton* PreviewCloudTra = nullptr;
+    QLabel* progress_msg = nullptr;
+    ProgressGauge* Progress = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Menu.
+    QAction* O1 = nullptr;
+    QAction* S1 = nullptr;
+    QAction* A1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* JPEGJ1 = nullptr;
+};
+
+// The preferences file of this program: beside it when that file exists and can be
+// written, else in the user's configuration folder.
+QString DefaultPreferencesFileName();
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    // Stops a running render (abort, then wait for the worker) before anything is freed.
+    ~MainWindow() override;
+
+    const MainWindowControls& Controls() const { return ui_; }
+    // The record of the last render; only meaningful while no render runs.
+    const RenderParams& Params() const { return params_; }
+    RenderContext& Context() { return ctx_; }
+    // True from the start of a preview or full render until its results are installed.
+    bool IsRendering() const { return busy_ || ctx_.Rendering; }
+    const QImage& PreviewBuffer() const { return previewBuffer_; }
+    QString SettingsFileName() const { return settingsFileName_; }
+    JPEGQualityForm* JpegQualityForm() const { return jpegQualityForm_; }
+    QtProgressSink* ProgressSinkObject() const { return sink_; }
+
+    // Where the JPEG quality is kept between runs (read when the window is first shown).
+    void SetPreferencesFileName(const QString& path) { preferencesFileName_ = path; }
+    QString PreferencesFileName() const { return preferencesFileName_; }
+
+    // The file menu's commands once a name is chosen. Open takes the name as the current
+    // one even when the load fails; a failure is reported in a message box and leaves the
+    // caption as it was. False on failure.
+    bool OpenSettingsFile(const QString& fileName);
+    bool SaveSettingsFile(const QString& fileName);
+    bool SaveSettingsFileAs(const QString& fileName);
+
+    // The controls as a settings model, and a model shown in the controls.
+    SettingsModel ModelFromControls() const;
+    void ApplyModelToControls(const SettingsModel& model);
+
+  signals:
+    void renderStarted();
+    // After the results are installed (buttons, preview, any save-error message).
+    void renderFinished(bool completed);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private slots:
+    void PreviewClick();
+    void GoClick();
+    void RenderAbortClick();
+    void Timer1Timer();
+    void UpdateGoEnabled();
+    void UpdateCaption();
+    void BumpNameChange();
+    void ShowMapInPreview(const FloatImage* image);
+    void ShowFirstMap();
+    void UpdatePreviewButtons();
+
+    void PreviewColorClick();
+    void PreviewBumpClick();
+    void PreviewSpcClick();
+    void PreviewCloudColorClick();
+    void PreviewCloudBumpClick();
+    void PreviewCloudTraClick();
+
+    void DeepPartPictureRefClick();
+    void SurFacePartPictureRefClick();
+    void ColorRefClick();
+    void BumpRefClick();
+    void SpecularRefClick();
+    void CloudColorRefClick();
+    void CloudBumpRefClick();
+    void CloudTraRefClick();
+
+    void SetDeepColor1Click();
+    void SetDeepColor2Click();
+    void SerDeepSeaColor1Click();
+    void SetDeepSeaColor2Click();
+    void SetDeepIceColorClick();
+    void SetAirColor1Click();
+    void SetAirColor2Click();
+
+    void O1Click();
+    void S1Click();
+    void A1Click();
+    void Exit1Click();
+    void JPEGJ1Click();
+
+    // Progress from the render thread, delivered through the event queue.
+    void DrawProgressImage(const QImage& picture);
+    void SetProgressMessage(const QString& text);
+
+  private:
+    struct RenderOutcome {
+        bool completed = false;   // RenderPlanet ran to the end
+        std::string failure;      // why the render could not run, if it did not
+        bool saveFailed = false;  // a full render could not write a map
+        std::string failedName;
+        std::string saveReason;
+    };
+
+    // Construction, in main_window_layout.cpp.
+    void BuildControls();
+    void BuildMenu();
+    void ConnectHandlers();
+
+    template <class Widget>
+    Widget* Control(std::string_view name) const;
+    void ReadPreferences();
+    void ShowMapInPreview(const std::optional<FloatImage>& image) {
+        ShowMapInPreview(image ? &*image : nullptr);
+    }
+    void GatherRenderParams(RenderParams& params) const;
+    void StartRender(bool fullRender);
+    void RenderEnded(const RenderOutcome& outcome);
+    void StopRender();
+    void PickPictureToOpen(QLineEdit* field);
+    void PickPictureToSave(QLineEdit* field);
+    void PickPanelColor(ColorPanel* panel);
+    void ShowErrorReport(const QString& text);
+
+    MainWindowControls ui_;
+    RenderParams params_;
+    RenderContext ctx_;
+    QImage previewBuffer_;
+    QtProgressSink* sink_ = nullptr;
+    JPEGQualityForm* jpegQualityForm_ = nullptr;
+    QColorDialog* ColorDialog1 = nullptr;
+    QFileDialog* OpenPictureDialog1 = nullptr;
+    QFileDialog* SavePictureDialog1 = nullptr;
+    QFileDialog* DataOpen = nullptr;
+    QFileDialog* DataSave = nullptr;
+    QColor lastDialogColor_ = Qt::black;
+
+    QString settingsFileName_;
+    std::string versionText_{kProgramVersion};  // of the last settings file loaded
+    QString preferencesFileName_;
+    bool shownOnce_ = false;
+    bool closing_ = false;
+
+    std::thread worker_;
+    std::atomic<bool> workerDone_{true};
+    bool busy_ = false;
+};
+
+}  // namespace globeforge

@@ -1,0 +1,517 @@
+// Builds the main window's controls, their layout and the menu, and wires the handlers.
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/color_panel.h"
+#include "app/main_window.h"
+#include "app/preview_area.h"
+#include "app/progress_gauge.h"
+
+namespace globeforge {
+
+namespace {
+
+constexpr int kPreviewSide = 512;
+constexpr int kRowHeight = 19;
+
+QLabel* MakeLabel(QWidget* parent, const QString& caption, const char* name = nullptr) {
+    auto* label = new QLabel(caption, parent);
+    if (name) label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+// Text fields are black with lime-green text.
+void PaintAsTextField(QWidget* field) {
+    QPalette pal = field->palette();
+    pal.setColor(QPalette::Base, Qt::black);
+    pal.setColor(QPalette::Text, QColor(0, 255, 0));
+    field->setPalette(pal);
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text = {}) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setFixedHeight(kRowHeight + 2);
+    PaintAsTextField(edit);
+    return edit;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFixedHeight(kRowHeight + 2);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QPushButton* MakeRefButton(QWidget* parent, const char* name) {
+    QPushButton* button = MakeButton(parent, name, QStringLiteral("参照"));
+    button->setFixedWidth(40);
+    return button;
+}
+
+QSlider* MakeBar(QWidget* parent, const char* name, int min, int max, int position) {
+    auto* bar = new QSlider(Qt::Horizontal, parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(min, max);
+    bar->setValue(position);
+    bar->setFixedHeight(kRowHeight);
+    return bar;
+}
+
+ColorPanel* MakePanel(QWidget* parent, const char* name, const QColor& color) {
+    auto* panel = new ColorPanel(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->SetColor(color);
+    panel->setFixedSize(24, kRowHeight - 3);
+    return panel;
+}
+
+QRadioButton* MakeRadio(QWidget* parent, QButtonGroup* group, const char* name,
+                        const QString& caption) {
+    auto* radio = new QRadioButton(caption, parent);
+    radio->setObjectName(QString::fromLatin1(name));
+    group->addButton(radio);
+    return radio;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption) {
+    auto* check = new QCheckBox(caption, parent);
+    check->setObjectName(QString::fromLatin1(name));
+    return check;
+}
+
+// The thin black bar between two groups.
+QFrame* MakeSeparator(QWidget* parent) {
+    auto* bar = new QFrame(parent);
+    bar->setFixedHeight(2);
+    bar->setAutoFillBackground(true);
+    QPalette pal = bar->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    bar->setPalette(pal);
+    return bar;
+}
+
+// A colour panel with its button, in columns 1 and 2 of a parameter grid.
+void AddColor(QGridLayout* grid, int row, ColorPanel* panel, QPushButton* button) {
+    button->setFixedWidth(54);
+    grid->addWidget(panel, row, 1);
+    grid->addWidget(button, row, 2);
+}
+
+// A captioned control in columns 3 and 4 of a parameter grid.
+void AddControl(QGridLayout* grid, int row, QWidget* parent, const QString& caption,
+                QWidget* control) {
+    grid->addWidget(MakeLabel(parent, caption), row, 3, Qt::AlignRight);
+    grid->addWidget(control, row, 4);
+}
+
+QGridLayout* MakeParamGrid() {
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(1);
+    grid->setColumnMinimumWidth(0, 62);
+    grid->setColumnStretch(4, 1);
+    return grid;
+}
+
+}  // namespace
+
+void MainWindow::BuildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    MainWindowControls& c = ui_;
+
+    // ---- Left column: the preview and its buttons.
+    auto* label8 = MakeLabel(central,
+                             QStringLiteral("▼クリックするとプレビュー作画です。128x128, "
+                                            "オーバーサンプリング 1（なし）で作画します。"),
+                             "Label8");
+    label8->setWordWrap(true);
+    label8->setFixedWidth(kPreviewSide);
+
+    c.Preview = new PreviewArea(&previewBuffer_, central);
+    c.Preview->setObjectName(QStringLiteral("Preview"));
+    c.Preview->setFixedSize(kPreviewSide, kPreviewSide);
+
+    // Hidden buttons keep their places, so the strip is laid out by hand.
+    auto* strip = new QWidget(central);
+    strip->setFixedSize(kPreviewSide, 12);
+    const char* previewNames[] = {"PreviewColor",      "PreviewBump",      "PreviewSpc",
+                                  "PreviewCloudColor", "PreviewCloudBump", "PreviewCloudTra"};
+    QPushButton** previewButtons[] = {&c.PreviewColor,     &c.PreviewBump,
+                                      &c.PreviewSpc,       &c.PreviewCloudColor,
+                                      &c.PreviewCloudBump, &c.PreviewCloudTra};
+    for (int i = 0; i < 6; ++i) {
+        auto* button = new QPushButton(QStringLiteral("-"), strip);
+        button->setObjectName(QString::fromLatin1(previewNames[i]));
+        button->setGeometry(i * kPreviewSide / 6, 0, kPreviewSide / 6 - 2, 12);
+        button->setAutoDefault(false);
+        button->hide();
+        *previewButtons[i] = button;
+    }
+    auto* label44 = MakeLabel(central, QStringLiteral("▲プレビュー表示の切り替え"), "Label44");
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(3);
+    left->addWidget(label8);
+    left->addWidget(c.Preview);
+    left->addWidget(strip);
+    left->addWidget(label44);
+    left->addStretch(1);
+
+    // ---- Right column, groups 1 to 5.
+    auto* right = new QVBoxLayout;
+    right->setSpacing(3);
+
+    // 1. Ground input.
+    right->addWidget(MakeLabel(central, QStringLiteral("地表(バンプマップ）画像読み込み")));
+    {
+        auto* row = new QHBoxLayout;
+        c.DeepPartPictureName = MakeEdit(central, "DeepPartPictureName");
+        c.DeepPartPictureRef = MakeRefButton(central, "DeepPartPictureRef");
+        row->addWidget(c.DeepPartPictureName, 1);
+        row->addWidget(c.DeepPartPictureRef);
+        right->addLayout(row);
+    }
+    right->addWidget(MakeSeparator(central));
+
+    // 2. Ground generation.
+    c.DeepAutoCreate =
+        MakeCheck(central, "DeepAutoCreate", QStringLiteral("地表(海面を含む）の自動生成"));
+    right->addWidget(c.DeepAutoCreate);
+    {
+        QGridLayout* g = MakeParamGrid();
+        c.DeepColor1 = MakePanel(central, "DeepColor1", QColor(128, 0, 0));
+        c.DeepColor2 = MakePanel(central, "DeepColor2", QColor(255, 238, 204));
+        c.SetDeepColor1 = MakeButton(central, "SetDeepColor1", QStringLiteral("色(高）"));
+        c.SetDeepColor2 = MakeButton(central, "SetDeepColor2", QStringLiteral("色(低）"));
+        c.DeepContr = MakeBar(central, "DeepContr", 0, 100, 100);
+        c.DeepSizeX = MakeBar(central, "DeepSizeX", 1, 100, 1);
+        c.DeepSizeY = MakeBar(central, "DeepSizeY", 1, 100, 1);
+        g->addWidget(MakeLabel(central, QStringLiteral("地表")), 0, 0);
+        AddColor(g, 0, c.DeepColor1, c.SetDeepColor1);
+        AddColor(g, 1, c.DeepColor2, c.SetDeepColor2);
+        AddControl(g, 0, central, QStringLiteral("凸凹感"), c.DeepContr);
+        AddControl(g, 1, central, QStringLiteral("Ｘゆらぎ"), c.DeepSizeX);
+        AddControl(g, 2, central, QStringLiteral("Ｙゆらぎ"), c.DeepSizeY);
+
+        c.DeepSeaColor1 = MakePanel(central, "DeepSeaColor1", QColor(0, 0, 255));
+        c.DeepSeaColor2 = MakePanel(central, "DeepSeaColor2", QColor(0, 0, 128));
+        c.SerDeepSeaColor1 = MakeButton(central, "SerDeepSeaColor1", QStringLiteral("色(浅）"));
+        c.SetDeepSeaColor2 = MakeButton(central, "SetDeepSeaColor2", QStringLiteral("色(深）"));
+        c.DeepSeaThr = MakeBar(central, "DeepSeaThr", 0, 100, 0);
+        g->addWidget(MakeLabel(central, QStringLiteral("海面")), 3, 0);
+        AddColor(g, 3, c.DeepSeaColor1, c.SerDeepSeaColor1);
+        AddColor(g, 4, c.DeepSeaColor2, c.SetDeepSeaColor2);
+        AddControl(g, 3, central, QStringLiteral("海岸線"), c.DeepSeaThr);
+
+        c.DeepIceColor = MakePanel(central, "DeepIceColor", QColor(255, 255, 255));
+        c.SetDeepIceColor = MakeButton(central, "SetDeepIceColor", QStringLiteral("色"));
+        c.DeepIceQua = MakeBar(central, "DeepIceQua", 0, 100, 0);
+        g->addWidget(MakeLabel(central, QStringLiteral("氷雪")), 5, 0);
+        AddColor(g, 5, c.DeepIceColor, c.SetDeepIceColor);
+        AddControl(g, 5, central, QStringLiteral("氷の量"), c.DeepIceQua);
+
+        c.NumOfCrater = MakeEdit(central, "NumOfCrater", QStringLiteral("0"));
+        c.RadOfCrater = MakeEdit(central, "RadOfCrater", QStringLiteral("10"));
+        c.CraterHeight = MakeBar(central, "CraterHeight", 0, 100, 100);
+        c.CraterYuragi = MakeBar(central, "CraterYuragi", 0, 100, 50);
+        c.CraterNoise = MakeBar(central, "CraterNoise", 0, 100, 100);
+        g->addWidget(MakeLabel(central, QStringLiteral("クレーター")), 6, 0);
+        const auto craterField = [&](int row, const QString& caption, QLineEdit* edit) {
+            auto* cell = new QHBoxLayout;
+            cell->setSpacing(3);
+            cell->addWidget(MakeLabel(central, caption));
+            edit->setFixedWidth(36);
+            cell->addWidget(edit);
+            g->addLayout(cell, row, 1, 1, 2, Qt::AlignRight);
+        };
+        craterField(6, QStringLiteral("数"), c.NumOfCrater);
+        craterField(7, QStringLiteral("基本半径"), c.RadOfCrater);
+        AddControl(g, 6, central, QStringLiteral("高さ"), c.CraterHeight);
+        AddControl(g, 7, central, QStringLiteral("ゆらぎ"), c.CraterYuragi);
+        AddControl(g, 8, central, QStringLiteral("ノイズ"), c.CraterNoise);
+        right->addLayout(g);
+    }
+    right->addWidget(MakeSeparator(central));
+
+    // A mixture-mode group: its three buttons and its transparency bar.
+    const auto mixtureRow = [&](QRadioButton*& add, QRadioButton*& norm, QRadioButton*& sub,
+                                QSlider*& bar, const char* addName, const char* normName,
+                                const char* subName, const char* barName, bool addChecked) {
+        auto* group = new QButtonGroup(this);
+        add = MakeRadio(central, group, addName, QStringLiteral(" 加算"));
+        norm = MakeRadio(central, group, normName, QStringLiteral("通常"));
+        sub = MakeRadio(central, group, subName, QStringLiteral("減算"));
+        (addChecked ? add : norm)->setChecked(true);
+        bar = MakeBar(central, barName, 0, 100, 0);
+        auto* row = new QHBoxLayout;
+        row->setSpacing(3);
+        row->addWidget(MakeLabel(central, QStringLiteral("合成モード")));
+        row->addWidget(add);
+        row->addWidget(norm);
+        row->addWidget(sub);
+        row->addSpacing(4);
+        row->addWidget(MakeLabel(central, QStringLiteral("不透明")));
+        row->addWidget(bar, 1);
+        row->addWidget(MakeLabel(central, QStringLiteral("透明")));
+        right->addLayout(row);
+    };
+
+    // 3. Ground mixing.
+    mixtureRow(c.DeepAdd, c.DeepNorm, c.DeepSub, c.DeepTranspare, "DeepAdd", "DeepNorm", "DeepSub",
+               "DeepTranspare", true);
+    right->addWidget(MakeSeparator(central));
+
+    // 4. Cloud input.
+    right->addWidget(MakeLabel(central, QStringLiteral("雲(α,もしくはバンプマップ）画像読み込み")));
+    {
+        auto* row = new QHBoxLayout;
+        c.SurfacePartPictureName = MakeEdit(central, "SurfacePartPictureName");
+        c.SurFacePartPictureRef = MakeRefButton(central, "SurFacePartPictureRef");
+        c.SurfacePartPictureReverse =
+            MakeCheck(central, "SurfacePartPictureReverse", QStringLiteral("反転"));
+        row->addWidget(c.SurfacePartPictureName, 1);
+        row->addWidget(c.SurFacePartPictureRef);
+        row->addWidget(c.SurfacePartPictureReverse);
+        right->addLayout(row);
+    }
+    mixtureRow(c.AirBmpAdd, c.AirBmpNorm, c.AirBmpSub, c.AirBmpTranspare, "AirBmpAdd", "AirBmpNorm",
+               "AirBmpSub", "AirBmpTranspare", false);
+    right->addWidget(MakeSeparator(central));
+
+    // 5. Cloud generation.
+    c.AirAutoCreate = MakeCheck(central, "AirAutoCreate", QStringLiteral("雲の自動生成"));
+    right->addWidget(c.AirAutoCreate);
+    {
+        QGridLayout* g = MakeParamGrid();
+        c.AirColor1 = MakePanel(central, "AirColor1", QColor(255, 255, 255));
+        c.AirColor2 = MakePanel(central, "AirColor2", QColor(192, 192, 192));
+        c.SetAirColor1 = MakeButton(central, "SetAirColor1", QStringLiteral("色(濃）"));
+        c.SetAirColor2 = MakeButton(central, "SetAirColor2", QStringLiteral("色(淡）"));
+        c.AirContr = MakeBar(central, "AirContr", 1, 100, 1);
+        c.AirSizeX = MakeBar(central, "AirSizeX", 1, 100, 1);
+        c.AirSizeY = MakeBar(central, "AirSizeY", 1, 100, 1);
+        g->addWidget(MakeLabel(central, QStringLiteral("雲")), 0, 0);
+        AddColor(g, 0, c.AirColor1, c.SetAirColor1);
+        AddColor(g, 1, c.AirColor2, c.SetAirColor2);
+        AddControl(g, 0, central, QStringLiteral("雲の量"), c.AirContr);
+        AddControl(g, 1, central, QStringLiteral("Ｘゆらぎ"), c.AirSizeX);
+        AddControl(g, 2, central, QStringLiteral("Ｙゆらぎ"), c.AirSizeY);
+        right->addLayout(g);
+    }
+    mixtureRow(c.AirAdd, c.AirNorm, c.AirSub, c.AirTranspare, "AirAdd", "AirNorm", "AirSub",
+               "AirTranspare", false);
+    right->addStretch(1);
+
+    // The progress display under the cloud controls.
+    c.progress_msg = MakeLabel(central, QString(), "progress_msg");
+    c.progress_msg->setAlignment(Qt::AlignCenter);
+    {
+        QFont f = c.progress_msg->font();
+        f.setBold(true);
+        f.setItalic(true);
+        c.progress_msg->setFont(f);
+        QPalette pal = c.progress_msg->palette();
+        pal.setColor(QPalette::WindowText, Qt::red);
+        c.progress_msg->setPalette(pal);
+    }
+    right->addWidget(c.progress_msg);
+    c.Progress = new ProgressGauge(central);
+    c.Progress->setObjectName(QStringLiteral("Progress"));
+    c.Progress->setFixedSize(160, 44);
+    right->addWidget(c.Progress, 0, Qt::AlignHCenter);
+
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(8);
+    columns->addLayout(left);
+    columns->addLayout(right, 1);
+
+    // ---- 6. Outputs, along the bottom.
+    auto* outputs = new QGridLayout;
+    outputs->setHorizontalSpacing(4);
+    outputs->setVerticalSpacing(1);
+    {
+        auto* title = MakeLabel(central, QStringLiteral("画像出力"));
+        QFont bold = title->font();
+        bold.setBold(true);
+        title->setFont(bold);
+        outputs->addWidget(title, 0, 0, 1, 2);
+        outputs->addWidget(
+            MakeLabel(central, QStringLiteral("雲側の出力画像を一つも指定しない場合、地表側の"
+                                              "テクスチャーに雲のデータを合成し出力します。▼")),
+            0, 2, 1, 7, Qt::AlignRight);
+
+        const auto side = [&](int column, const QString& caption) {
+            auto* label = MakeLabel(central, caption);
+            label->setWordWrap(true);
+            label->setFixedWidth(64);
+            outputs->addWidget(label, 1, column, 3, 1, Qt::AlignTop);
+        };
+        const auto nameRow = [&](int row, int column, const QString& caption, QLineEdit*& edit,
+                                 const char* editName, QPushButton*& ref, const char* refName) {
+            edit = MakeEdit(central, editName);
+            ref = MakeRefButton(central, refName);
+            outputs->addWidget(MakeLabel(central, caption), row, column, Qt::AlignRight);
+            outputs->addWidget(edit, row, column + 1);
+            outputs->addWidget(ref, row, column + 2);
+        };
+        side(0, QStringLiteral("地表(海面を含む）"));
+        nameRow(1, 1, QStringLiteral("色（地表）"), c.ColorName, "ColorName", c.ColorRef,
+                "ColorRef");
+        nameRow(2, 1, QStringLiteral("バンプ（地表）"), c.BumpName, "BumpName", c.BumpRef,
+                "BumpRef");
+        nameRow(3, 1, QStringLiteral("スペキュラー（海面）"), c.SpecularName, "SpecularName",
+                c.SpecularRef, "SpecularRef");
+        outputs->setColumnMinimumWidth(4, 10);
+        side(5, QStringLiteral("雲"));
+        nameRow(1, 6, QStringLiteral("色（雲）"), c.CloudColorName, "CloudColorName",
+                c.CloudColorRef, "CloudColorRef");
+        nameRow(2, 6, QStringLiteral("バンプ（雲）"), c.CloudBumpName, "CloudBumpName",
+                c.CloudBumpRef, "CloudBumpRef");
+        nameRow(3, 6, QStringLiteral("透明度（雲）"), c.CloudTraName, "CloudTraName", c.CloudTraRef,
+                "CloudTraRef");
+        outputs->setColumnStretch(2, 1);
+        outputs->setColumnStretch(7, 1);
+
+        auto* group = new QButtonGroup(this);
+        c.forTranspareMappinng =
+            MakeRadio(central, group, "forTranspareMappinng", QStringLiteral("透明度マッピング用"));
+        c.forAlphaBlending =
+            MakeRadio(central, group, "forAlphaBlending", QStringLiteral("アルファー合成用"));
+        c.forTranspareMappinng->setChecked(true);
+        auto* row = new QHBoxLayout;
+        row->setSpacing(6);
+        row->addStretch(1);
+        row->addWidget(MakeLabel(central, QStringLiteral("色と透明度の出力形式")));
+        row->addWidget(c.forTranspareMappinng);
+        row->addWidget(c.forAlphaBlending);
+        outputs->addLayout(row, 4, 5, 1, 4);
+    }
+
+    // ---- 7. Bottom row.
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(4);
+    c.Seed = MakeEdit(central, "Seed", QStringLiteral("65536"));
+    c.Seed->setFixedWidth(90);
+    c.Ovsmp = new QSpinBox(central);
+    c.Ovsmp->setObjectName(QStringLiteral("Ovsmp"));
+    c.Ovsmp->setRange(1, 9);
+    c.Ovsmp->setValue(1);
+    c.Ovsmp->setFixedSize(40, kRowHeight + 2);
+    PaintAsTextField(c.Ovsmp);
+    c.ResX = MakeEdit(central, "ResX", QStringLiteral("512"));
+    c.ResY = MakeEdit(central, "ResY", QStringLiteral("512"));
+    c.ResX->setFixedWidth(56);
+    c.ResY->setFixedWidth(56);
+    c.Go = MakeButton(central, "Go", QStringLiteral("がんばって本作画"));
+    c.Go->setFixedSize(130, 26);
+    c.Go->setEnabled(false);
+    c.RenderAbort = MakeButton(central, "RenderAbort", QStringLiteral("作画中止"));
+    c.RenderAbort->setFixedSize(80, 26);
+    bottom->addWidget(MakeLabel(central, QStringLiteral("乱数のシード")));
+    bottom->addWidget(c.Seed);
+    bottom->addSpacing(12);
+    bottom->addWidget(MakeLabel(central, QStringLiteral("オーバーサンプリング")));
+    bottom->addWidget(c.Ovsmp);
+    bottom->addWidget(MakeLabel(central, QStringLiteral("倍")));
+    bottom->addSpacing(12);
+    bottom->addWidget(MakeLabel(central, QStringLiteral("出力解像度")));
+    bottom->addWidget(c.ResX);
+    bottom->addWidget(MakeLabel(central, QStringLiteral("Ｘ")));
+    bottom->addWidget(c.ResY);
+    bottom->addStretch(1);
+    bottom->addWidget(c.Go);
+    bottom->addWidget(c.RenderAbort);
+
+    auto* page = new QVBoxLayout(central);
+    page->setContentsMargins(4, 2, 4, 4);
+    page->setSpacing(3);
+    page->addLayout(columns, 1);
+    page->addWidget(MakeSeparator(central));
+    page->addLayout(outputs);
+    page->addWidget(MakeSeparator(central));
+    page->addLayout(bottom);
+
+    c.Timer1 = new QTimer(this);
+    c.Timer1->setObjectName(QStringLiteral("Timer1"));
+    c.Timer1->setInterval(100);
+}
+
+void MainWindow::BuildMenu() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    file->setObjectName(QStringLiteral("File1"));
+    ui_.O1 = file->addAction(QStringLiteral("設定を開く(&O)"));
+    ui_.S1 = file->addAction(QStringLiteral("設定を保存(&S)"));
+    ui_.A1 = file->addAction(QStringLiteral("設定に名前をつけて保存(&A)"));
+    file->addSeparator();
+    ui_.Exit1 = file->addAction(QStringLiteral("終了(&X)"));
+    QMenu* options = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
+    options->setObjectName(QStringLiteral("Option1"));
+    ui_.JPEGJ1 = options->addAction(QStringLiteral("JPEG圧縮設定...(&J)"));
+    ui_.O1->setObjectName(QStringLiteral("O1"));
+    ui_.S1->setObjectName(QStringLiteral("S1"));
+    ui_.A1->setObjectName(QStringLiteral("A1"));
+    ui_.Exit1->setObjectName(QStringLiteral("Exit1"));
+    ui_.JPEGJ1->setObjectName(QStringLiteral("JPEGJ1"));
+}
+
+void MainWindow::ConnectHandlers() {
+    MainWindowControls& c = ui_;
+    connect(c.Preview, &PreviewArea::clicked, this, &MainWindow::PreviewClick);
+    connect(c.Go, &QPushButton::clicked, this, &MainWindow::GoClick);
+    connect(c.RenderAbort, &QPushButton::clicked, this, &MainWindow::RenderAbortClick);
+    connect(c.Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
+
+    for (QLineEdit* name : {c.ColorName, c.BumpName, c.SpecularName, c.CloudColorName,
+                            c.CloudBumpName, c.CloudTraName})
+        connect(name, &QLineEdit::textChanged, this, &MainWindow::BumpNameChange);
+
+    connect(c.PreviewColor, &QPushButton::clicked, this, &MainWindow::PreviewColorClick);
+    connect(c.PreviewBump, &QPushButton::clicked, this, &MainWindow::PreviewBumpClick);
+    connect(c.PreviewSpc, &QPushButton::clicked, this, &MainWindow::PreviewSpcClick);
+    connect(c.PreviewCloudColor, &QPushButton::clicked, this, &MainWindow::PreviewCloudColorClick);
+    connect(c.PreviewCloudBump, &QPushButton::clicked, this, &MainWindow::PreviewCloudBumpClick);
+    connect(c.PreviewCloudTra, &QPushButton::clicked, this, &MainWindow::PreviewCloudTraClick);
+
+    connect(c.DeepPartPictureRef, &QPushButton::clicked, this,
+            &MainWindow::DeepPartPictureRefClick);
+    connect(c.SurFacePartPictureRef, &QPushButton::clicked, this,
+            &MainWindow::SurFacePartPictureRefClick);
+    connect(c.ColorRef, &QPushButton::clicked, this, &MainWindow::ColorRefClick);
+    connect(c.BumpRef, &QPushButton::clicked, this, &MainWindow::BumpRefClick);
+    connect(c.SpecularRef, &QPushButton::clicked, this, &MainWindow::SpecularRefClick);
+    connect(c.CloudColorRef, &QPushButton::clicked, this, &MainWindow::CloudColorRefClick);
+    connect(c.CloudBumpRef, &QPushButton::clicked, this, &MainWindow::CloudBumpRefClick);
+    connect(c.CloudTraRef, &QPushButton::clicked, this, &MainWindow::CloudTraRefClick);
+
+    connect(c.SetDeepColor1, &QPushButton::clicked, this, &MainWindow::SetDeepColor1Click);
+    connect(c.SetDeepColor2, &QPushButton::clicked, this, &MainWindow::SetDeepColor2Click);
+    connect(c.SerDeepSeaColor1, &QPushButton::clicked, this, &MainWindow::SerDeepSeaColor1Click);
+    connect(c.SetDeepSeaColor2, &QPushButton::clicked, this, &MainWindow::SetDeepSeaColor2Click);
+    connect(c.SetDeepIceColor, &QPushButton::clicked, this, &MainWindow::SetDeepIceColorClick);
+    connect(c.SetAirColor1, &QPushButton::clicked, this, &MainWindow::SetAirColor1Click);
+    connect(c.SetAirColor2, &QPushButton::clicked, this, &MainWindow::SetAirColor2Click);
+
+    connect(c.O1, &QAction::triggered, this, &MainWindow::O1Click);
+    connect(c.S1, &QAction::triggered, this, &MainWindow::S1Click);
+    connect(c.A1, &QAction::triggered, this, &MainWindow::A1Click);
+    connect(c.Exit1, &QAction::triggered, this, &MainWindow::Exit1Click);
+    connect(c.JPEGJ1, &QAction::triggered, this, &MainWindow::JPEGJ1Click);
+}
+
+}  // namespace globeforge

@@ -1,0 +1,225 @@
+// The main window's side of the settings: the controls as a settings model and back,
+// settings files through the file menu, and the JPEG quality preference.
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+
+#include "app/color_panel.h"
+#include "app/jpeg_quality_dialog.h"
+#include "app/main_window.h"
+#include "image/image_files.h"
+#include "settings/gather_render_params.h"
+#include "settings/preferences.h"
+#include "settings/settings_file.h"
+
+namespace globeforge {
+
+namespace {
+
+const QString kSettingsFilter = QStringLiteral("オルブゲンデータファイル (*.ORB)");
+
+QString Name(std::string_view name) {
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+std::string ToStd(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+}  // namespace
+
+// The controls are found by the names the settings table gives, so the table stays the one
+// list of what a settings file holds.
+template <class Widget>
+Widget* MainWindow::Control(std::string_view name) const {
+    return findChild<Widget*>(Name(name));
+}
+
+SettingsModel MainWindow::ModelFromControls() const {
+    SettingsModel model;
+    model.VersionText = versionText_;
+    for (const SettingInfo& info : SettingsTable()) {
+        // Settings without a control in this window keep their model value.
+        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
+            continue;
+        switch (info.kind) {
+            case SettingKind::Version:
+            case SettingKind::HeightDepth:
+                break;
+            case SettingKind::Text:
+                *SettingValue<std::string>(model, info) =
+                    ToStd(Control<QLineEdit>(info.controls[0])->text());
+                break;
+            case SettingKind::Bool:
+                *SettingValue<bool>(model, info) =
+                    Control<QCheckBox>(info.controls[0])->isChecked();
+                break;
+            case SettingKind::Color:
+                *SettingValue<PanelColor>(model, info) =
+                    Control<ColorPanel>(info.controls[0])->ColorValue();
+                break;
+            case SettingKind::TrackBar:
+                SettingValue<TrackBar>(model, info)
+                    ->SetPosition(Control<QSlider>(info.controls[0])->value());
+                break;
+            case SettingKind::Spin:
+                SettingValue<TrackBar>(model, info)
+                    ->SetPosition(Control<QSpinBox>(info.controls[0])->value());
+                break;
+            case SettingKind::Mixture: {
+                MixtureButton& button = *SettingValue<MixtureButton>(model, info);
+                if (Control<QRadioButton>(info.controls[0])->isChecked())
+                    button = MixtureButton::Add;
+                else if (Control<QRadioButton>(info.controls[1])->isChecked())
+                    button = MixtureButton::Norm;
+                else
+                    button = MixtureButton::Sub;
+                break;
+            }
+            case SettingKind::TransparencyMode:
+                *SettingValue<bool>(model, info) =
+                    Control<QRadioButton>(info.controls[1])->isChecked();
+                break;
+        }
+    }
+    return model;
+}
+
+// Setting a text field fires its change handler, so the full-render button follows the
+// output names of a loaded file.
+void MainWindow::ApplyModelToControls(const SettingsModel& model) {
+    versionText_ = model.VersionText;
+    for (const SettingInfo& info : SettingsTable()) {
+        // Settings without a control in this window keep their model value.
+        if (info.kind != SettingKind::Version && !findChild<QWidget*>(Name(info.controls[0])))
+            continue;
+        switch (info.kind) {
+            case SettingKind::Version:
+            case SettingKind::HeightDepth:
+                break;
+            case SettingKind::Text:
+                Control<QLineEdit>(info.controls[0])
+                    ->setText(QString::fromStdString(*SettingValue<std::string>(model, info)));
+                break;
+            case SettingKind::Bool:
+                Control<QCheckBox>(info.controls[0])->setChecked(*SettingValue<bool>(model, info));
+                break;
+            case SettingKind::Color:
+                Control<ColorPanel>(info.controls[0])
+                    ->SetColorValue(*SettingValue<PanelColor>(model, info));
+                break;
+            case SettingKind::TrackBar:
+                Control<QSlider>(info.controls[0])
+                    ->setValue(SettingValue<TrackBar>(model, info)->Position());
+                break;
+            case SettingKind::Spin:
+                Control<QSpinBox>(info.controls[0])
+                    ->setValue(SettingValue<TrackBar>(model, info)->Position());
+                break;
+            case SettingKind::Mixture: {
+                const MixtureButton button = *SettingValue<MixtureButton>(model, info);
+                const size_t index = button == MixtureButton::Add    ? 0
+                                     : button == MixtureButton::Norm ? 1
+                                                                     : 2;
+                Control<QRadioButton>(info.controls[index])->setChecked(true);
+                break;
+            }
+            case SettingKind::TransparencyMode:
+                Control<QRadioButton>(info.controls[*SettingValue<bool>(model, info) ? 1 : 0])
+                    ->setChecked(true);
+                break;
+        }
+    }
+}
+
+void MainWindow::GatherRenderParams(RenderParams& params) const {
+    globeforge::GatherRenderParams(ModelFromControls(), params);
+}
+
+// ---- Settings files.
+
+bool MainWindow::OpenSettingsFile(const QString& fileName) {
+    // The name is taken first: after a failed load the next save still goes to this file.
+    settingsFileName_ = fileName;
+    SettingsModel model = ModelFromControls();
+    const SettingsResult result = LoadSettings(model, ToStd(fileName));
+    // The lines before a bad one stay applied; a file that could not be read changed nothing.
+    ApplyModelToControls(model);
+    if (!result.ok) {
+        ShowErrorReport(QString::fromStdString(result.message));
+        return false;
+    }
+    UpdateCaption();
+    return true;
+}
+
+bool MainWindow::SaveSettingsFile(const QString& fileName) {
+    const SettingsResult result = SaveSettings(ModelFromControls(), ToStd(fileName));
+    if (!result.ok) ShowErrorReport(QString::fromStdString(result.message));
+    return result.ok;
+}
+
+bool MainWindow::SaveSettingsFileAs(const QString& fileName) {
+    settingsFileName_ = fileName;
+    if (!SaveSettingsFile(fileName)) return false;
+    UpdateCaption();
+    return true;
+}
+
+void MainWindow::O1Click() {
+    if (!DataOpen) {
+        DataOpen = new QFileDialog(this);
+        DataOpen->setObjectName(QStringLiteral("DataOpen"));
+        DataOpen->setAcceptMode(QFileDialog::AcceptOpen);
+        DataOpen->setFileMode(QFileDialog::ExistingFile);
+        DataOpen->setNameFilter(kSettingsFilter);
+        DataOpen->setDefaultSuffix(QStringLiteral("ORB"));
+    }
+    DataOpen->selectFile(settingsFileName_);
+    if (DataOpen->exec() == QDialog::Accepted && !DataOpen->selectedFiles().isEmpty())
+        OpenSettingsFile(DataOpen->selectedFiles().first());
+}
+
+// Saves under the current name without asking, also the initial one (a relative name, so
+// the file lands in the current folder).
+void MainWindow::S1Click() {
+    SaveSettingsFile(settingsFileName_);
+}
+
+void MainWindow::A1Click() {
+    if (!DataSave) {
+        DataSave = new QFileDialog(this);
+        DataSave->setObjectName(QStringLiteral("DataSave"));
+        DataSave->setAcceptMode(QFileDialog::AcceptSave);
+        DataSave->setFileMode(QFileDialog::AnyFile);
+        DataSave->setNameFilter(kSettingsFilter);
+        DataSave->setDefaultSuffix(QStringLiteral("ORB"));
+    }
+    DataSave->selectFile(settingsFileName_);
+    if (DataSave->exec() == QDialog::Accepted && !DataSave->selectedFiles().isEmpty())
+        SaveSettingsFileAs(DataSave->selectedFiles().first());
+}
+
+// ---- JPEG quality preference.
+
+void MainWindow::ReadPreferences() {
+    SetJpegQuality(ReadJpegQualityPreference(ToStd(preferencesFileName_)));
+}
+
+// Written after OK and Cancel alike, so the file exists after the first use of the dialog.
+void MainWindow::JPEGJ1Click() {
+    jpegQualityForm_->exec();
+    const SettingsResult result =
+        WriteJpegQualityPreference(ToStd(preferencesFileName_), GetJpegQuality());
+    if (!result.ok) ShowErrorReport(QString::fromStdString(result.message));
+}
+
+QString DefaultPreferencesFileName() {
+    return QString::fromStdString(PreferencesFilePath(CurrentProgramPath()));
+}
+
+}  // namespace globeforge

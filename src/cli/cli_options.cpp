@@ -1,0 +1,227 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+#include <iterator>
+
+#include "settings/gather_render_params.h"
+#include "settings/settings_file.h"
+#include "settings/tokenizer.h"
+
+namespace globeforge {
+
+namespace {
+
+bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int32_t& out) {
+    int64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty() || value < lo || value > hi) return false;
+    out = static_cast<int32_t>(value);
+    return true;
+}
+
+bool IsDecimal(const std::string& text) {
+    int32_t ignored;
+    return ParseInt(text, INT32_MIN, INT32_MAX, ignored);
+}
+
+}  // namespace
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                     std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // Options that take a value accept both "--opt VALUE" and "--opt=VALUE".
+        std::string name = arg, value;
+        bool hasInlineValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            if (const size_t eq = arg.find('='); eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+                hasInlineValue = true;
+            }
+        }
+        const auto takeValue = [&]() -> bool {
+            if (hasInlineValue) return true;
+            if (i + 1 >= args.size()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else if (name == "--preview") {
+            options.preview = true;
+        } else if (name == "--quiet" || name == "-q") {
+            options.quiet = true;
+        } else if (name == "--out-dir") {
+            if (!takeValue()) return false;
+            options.outDir = value;
+        } else if (name == "--settings-from") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--settings-from needs the name of a map";
+                return false;
+            }
+            options.settingsFrom = value;
+        } else if (name == "--write-settings") {
+            if (!takeValue()) return false;
+            options.writeSettings = value;
+        } else if (name == "--seed") {
+            if (!takeValue()) return false;
+            if (!IsDecimal(value)) {
+                error = "--seed needs an integer between -2147483648 and 2147483647, not '" +
+                        value + "'";
+                return false;
+            }
+            options.seed = value;
+        } else if (name == "--size") {
+            if (!takeValue()) return false;
+            const size_t x = value.find_first_of("xX");
+            int32_t w = 0, h = 0;
+            if (x == std::string::npos || !ParseInt(value.substr(0, x), 0, INT32_MAX, w) ||
+                !ParseInt(value.substr(x + 1), 0, INT32_MAX, h)) {
+                error = "--size needs WIDTHxHEIGHT, for example 2048x1024, not '" + value + "'";
+                return false;
+            }
+            options.size = std::make_pair(value.substr(0, x), value.substr(x + 1));
+        } else if (name == "--oversampling") {
+            if (!takeValue()) return false;
+            int32_t n = 0;
+            if (!ParseInt(value, 1, 9, n)) {
+                error = "--oversampling needs a whole number from 1 to 9, not '" + value + "'";
+                return false;
+            }
+            options.oversampling = n;
+        } else if (name == "--set") {
+            if (!takeValue()) return false;
+            options.sets.push_back(value);
+        } else if (name == "--jpeg-quality") {
+            if (!takeValue()) return false;
+            int32_t q = 0;
+            if (!ParseInt(value, 0, 100, q)) {
+                error = "--jpeg-quality needs a whole number from 0 to 100, not '" + value + "'";
+                return false;
+            }
+            options.jpegQuality = q;
+        } else if (name == "--threads") {
+            if (!takeValue()) return false;
+            int32_t n = 0;
+            if (!ParseInt(value, 1, 1024, n)) {
+                error = "--threads needs a whole number from 1 to 1024, not '" + value + "'";
+                return false;
+            }
+            options.threads = n;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return false;
+        } else if (options.settingsFile.empty()) {
+            options.settingsFile = arg;
+        } else {
+            error = "only one settings file can be given (got '" + options.settingsFile +
+                    "' and '" + arg + "')";
+            return false;
+        }
+    }
+    if (!options.settingsFile.empty() && !options.settingsFrom.empty()) {
+        error = "give a settings file or --settings-from, not both";
+        return false;
+    }
+    if (options.settingsFile.empty() && options.settingsFrom.empty() && !options.help &&
+        !options.version) {
+        error = "no settings file given";
+        return false;
+    }
+    return true;
+}
+
+std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model) {
+    if (options.seed) ApplySettingsLine(model, "RandomSeed " + *options.seed);
+    if (options.size) {
+        ApplySettingsLine(model, "OutputResolutionX " + options.size->first);
+        ApplySettingsLine(model, "OutputResolutionY " + options.size->second);
+    }
+    if (options.oversampling) {
+        ApplySettingsLine(model, "OverSampling " + std::to_string(*options.oversampling));
+    }
+    for (const std::string& line : options.sets) {
+        const size_t eq = line.find('=');
+        const std::string key = line.substr(0, eq);
+        if (eq == std::string::npos || FindSetting(key) == nullptr) {
+            return "--set needs KEY=VALUE with a settings key, not '" + line + "'";
+        }
+        const SettingsResult applied = ApplySettingsLine(model, line);
+        if (!applied.ok) return "--set " + line + ": " + applied.message;
+    }
+    return {};
+}
+
+void ApplyPreview(SettingsModel& model) {
+    model.ResX = "128";
+    model.ResY = "128";
+    model.Ovsmp.SetPosition(1);
+    std::string* const names[] = {&model.ColorName,      &model.SpecularName,  &model.BumpName,
+                                  &model.CloudColorName, &model.CloudBumpName, &model.CloudTraName,
+                                  &model.NormalName};
+    const char* const previewNames[] = {"preview_color.png",      "preview_specular.png",
+                                        "preview_bump.png",       "preview_cloud_color.png",
+                                        "preview_cloud_bump.png", "preview_cloud_transparency.png",
+                                        "preview_normal.png"};
+    for (const std::string* name : names) {
+        if (!TrimBlanks(*name).empty()) return;
+    }
+    for (size_t i = 0; i < std::size(names); ++i) *names[i] = previewNames[i];
+}
+
+std::string CliHelpText() {
+    return R"(Usage: globeforge-render SETTINGS.ORB [options]
+       globeforge-render --settings-from MAP [options]
+
+Renders the planet described by a GlobeForge settings file and writes every map it
+names (BMP, or JPEG for .jpg/.jpeg/.jpe, PNG for .png, OpenEXR for .exr). Relative
+map names resolve against the current folder, or against --out-dir.
+
+Every PNG, JPEG and OpenEXR map carries the settings that made it, so any map can
+be rendered again with --settings-from.
+
+Options:
+  --settings-from MAP    take the settings from a PNG, JPEG or OpenEXR map written by
+                         GlobeForge instead of a settings file; the maps keep the names
+                         they had, the overrides below still apply, and the JPEG
+                         quality is the one the map was made with unless given
+  --out-dir DIR          write maps with relative names into DIR (created if missing)
+  --seed N               random seed (RandomSeed)
+  --size WxH             output resolution, for example 2048x1024
+  --oversampling N       build layers N times larger and average down (1..9)
+  --set KEY=VALUE        set any settings key, as a settings-file line would;
+                         may be repeated, applied after the options above
+  --preview              the window's preview: 128x128, oversampling 1, and all seven
+                         maps as preview_*.png when the file names none
+  --jpeg-quality Q       JPEG quality 0..100 (default: the preferences file, else 90)
+  --threads N            worker threads (default: every core); the maps are the same
+  --write-settings FILE  write the settings after the overrides to FILE and exit
+  --quiet                no progress on standard error
+  --help                 this text
+  --version              print the version
+
+Settings for 3D work (for --set or a settings file):
+  HeightBitDepth 8|16    bump maps named .png: 8-bit RGB (default) or 16-bit greyscale,
+                         0..256 scaled to 0..65535. Bump maps named .exr always hold
+                         the heights as 32-bit floats, unclamped; other .exr maps are
+                         float RGB with 1.0 for 255
+  OutputNormalMap FILE   a tangent-space normal map of the ground relief (OpenGL
+                         convention: green up, as Blender and glTF expect); empty
+                         (default): none
+  NormalStrength N       relief of the normal map, 1..100 (default 20)
+
+Exit status: 0 when every named map was written; 1 when the render was aborted
+(Ctrl-C) or a map could not be written; 2 for usage errors and bad settings files.
+)";
+}
+
+}  // namespace globeforge

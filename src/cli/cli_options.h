@@ -1,0 +1,47 @@
+// The command line of globeforge-render: a settings file plus overrides.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "render/render_params.h"
+#include "render/version.h"
+#include "settings/settings_model.h"
+
+namespace globeforge {
+
+inline constexpr const char* kGlobeForgeVersion = kVersionText;
+
+struct CliOptions {
+    std::string settingsFile;
+    std::string settingsFrom;  // a map whose embedded settings replace the settings file
+    std::string outDir;
+    std::string writeSettings;
+    std::optional<std::string> seed;
+    std::optional<std::pair<std::string, std::string>> size;
+    std::optional<int32_t> oversampling;
+    std::vector<std::string> sets;  // KEY=VALUE lines, in order
+    std::optional<int32_t> jpegQuality;
+    int32_t threads = 0;  // 0: every core
+    bool preview = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+// False with a message for a usage error.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// Applies --seed, --size, --oversampling and --set to the model, in that order, so a
+// --set line can still override the others. Returns a message for a bad override.
+std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model);
+
+// The window's preview: 128 x 128, oversampling 1, every map under a default name when
+// none is named. Applied to the settings, so the maps record the preview they are.
+void ApplyPreview(SettingsModel& model);
+
+std::string CliHelpText();
+
+}  // namespace globeforge

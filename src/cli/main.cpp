@@ -1,0 +1,150 @@
+// globeforge-render: renders the maps a settings file names, without a window.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/stderr_progress.h"
+#include "image/image_files.h"
+#include "output/save_maps.h"
+#include "render/render_planet.h"
+#include "settings/gather_render_params.h"
+#include "settings/preferences.h"
+#include "settings/settings_file.h"
+#include "settings/settings_model.h"
+
+namespace fs = std::filesystem;
+using namespace globeforge;
+
+namespace {
+
+RenderContext* interruptTarget = nullptr;
+
+extern "C" void OnInterrupt(int) {
+    // Lock-free atomic store: safe in a signal handler. The render stops at its next row.
+    if (interruptTarget) interruptTarget->AbortRequested.store(true);
+}
+
+int Fail(int status, const std::string& message) {
+    std::cerr << "globeforge-render: " << message << "\n";
+    return status;
+}
+
+// Relative map names resolve against --out-dir instead of the current folder.
+void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
+    if (outDir.empty()) return;
+    for (std::string* name :
+         {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
+          &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
+          &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
+        if (!name->empty() && fs::path(*name).is_relative())
+            *name = (fs::path(outDir) / *name).string();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        return Fail(2, error + "\nTry 'globeforge-render --help'.");
+    }
+    if (options.help) {
+        std::cout << CliHelpText();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "GlobeForge " << kGlobeForgeVersion << "\n";
+        return 0;
+    }
+
+    SettingsModel model;
+    std::optional<int32_t> recordedJpegQuality;
+    if (!options.settingsFile.empty()) {
+        const SettingsResult loaded = LoadSettings(model, options.settingsFile);
+        if (!loaded.ok) return Fail(2, loaded.message);
+    } else if (!options.settingsFrom.empty()) {
+        MapProvenance provenance;
+        std::string why;
+        if (!ReadMapProvenance(options.settingsFrom, provenance, &why)) {
+            return Fail(2, "cannot take settings from " + options.settingsFrom + ": " + why);
+        }
+        const SettingsResult applied =
+            ApplySettingsText(model, provenance.settingsText, options.settingsFrom);
+        if (!applied.ok) return Fail(2, applied.message);
+        recordedJpegQuality = provenance.jpegQuality;
+    }
+    if (std::string problem = ApplyCliOverrides(options, model); !problem.empty()) {
+        return Fail(2, problem);
+    }
+
+    if (!options.writeSettings.empty()) {
+        const SettingsResult saved = SaveSettings(model, options.writeSettings);
+        if (!saved.ok) return Fail(1, saved.message);
+        if (!options.quiet) std::cerr << "settings written to " << options.writeSettings << "\n";
+        return 0;
+    }
+
+    if (options.preview) ApplyPreview(model);
+    RenderParams params = GatherRenderParams(model);
+    if (std::string problem = CheckRenderSize(params); !problem.empty()) {
+        return Fail(2, problem);
+    }
+    if (!options.outDir.empty()) {
+        std::error_code ec;
+        fs::create_directories(options.outDir, ec);
+        if (ec) return Fail(1, "cannot create folder " + options.outDir + ": " + ec.message());
+    }
+    ResolveOutputNames(params, options.outDir);
+
+    // A map made again gets the quality it was made with, so its JPEG siblings come out
+    // the same too.
+    if (options.jpegQuality) {
+        SetJpegQuality(*options.jpegQuality);
+    } else if (recordedJpegQuality) {
+        SetJpegQuality(*recordedJpegQuality);
+    } else {
+        SetJpegQuality(ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath())));
+    }
+
+    RenderContext ctx;
+    ctx.threads = options.threads > 0
+                      ? options.threads
+                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    StderrProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
+    ctx.SetProgressTargets(&progress);
+    interruptTarget = &ctx;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+
+    const bool rendered = RenderPlanet(params, ctx);
+    progress.Finish();
+    interruptTarget = nullptr;
+    if (!rendered) {
+        if (!ctx.failure.empty()) return Fail(1, "render failed: " + ctx.failure);
+        return Fail(1, "render aborted; no map was written");
+    }
+
+    std::string failedName, reason;
+    if (!SaveRenderMaps(params, &failedName, &reason)) {
+        return Fail(1, "cannot write " + failedName + ": " + reason);
+    }
+    if (!options.quiet) {
+        for (const std::string* name :
+             {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
+              &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
+              &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
+            if (!name->empty()) std::cerr << "wrote " << *name << "\n";
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,189 @@
+#include "image/exr_file.h"
+
+#include <Iex.h>
+#include <ImfChannelList.h>
+#include <ImfCompression.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfIO.h>
+#include <ImfInputFile.h>
+#include <ImfOutputFile.h>
+#include <ImfStringAttribute.h>
+
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+
+namespace globeforge {
+
+namespace {
+
+constexpr int32_t kMaxSide = 65535;
+
+class MemoryOutput final : public Imf::OStream {
+  public:
+    explicit MemoryOutput(std::vector<uint8_t>& bytes) : Imf::OStream("memory"), bytes_(bytes) {}
+
+    void write(const char c[], int n) override {
+        const size_t end = position_ + static_cast<size_t>(n);
+        if (end > bytes_.size()) bytes_.resize(end);
+        std::memcpy(bytes_.data() + position_, c, static_cast<size_t>(n));
+        position_ = end;
+    }
+    uint64_t tellp() override { return position_; }
+    void seekp(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
+
+  private:
+    std::vector<uint8_t>& bytes_;
+    size_t position_ = 0;
+};
+
+class MemoryInput final : public Imf::IStream {
+  public:
+    explicit MemoryInput(std::span<const uint8_t> bytes) : Imf::IStream("memory"), bytes_(bytes) {}
+
+    bool read(char c[], int n) override {
+        if (n < 0 || position_ > bytes_.size() || bytes_.size() - position_ < size_t(n)) {
+            throw Iex::InputExc("file is truncated");
+        }
+        std::memcpy(c, bytes_.data() + position_, static_cast<size_t>(n));
+        position_ += static_cast<size_t>(n);
+        return position_ < bytes_.size();
+    }
+    uint64_t tellg() override { return position_; }
+    void seekg(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
+
+  private:
+    std::span<const uint8_t> bytes_;
+    size_t position_ = 0;
+};
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+// Headers claiming larger pictures are refused before the library allocates for them.
+void LimitPictureSize() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Imf::Header::setMaxImageSize(kMaxSide, kMaxSide);
+        Imf::Header::setMaxTileSize(kMaxSide, kMaxSide);
+    });
+}
+
+const char* const kRgb[] = {"R", "G", "B"};
+const char* const kGrey[] = {"Y"};
+
+}  // namespace
+
+bool LooksLikeExr(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 4 && bytes[0] == 0x76 && bytes[1] == 0x2F && bytes[2] == 0x31 &&
+           bytes[3] == 0x01;
+}
+
+bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
+               std::vector<uint8_t>& out, std::string* error) {
+    if (raster.Width <= 0 || raster.Height <= 0) return Fail(error, "image has no pixels");
+    if (raster.Channels != 1 && raster.Channels != 3) return Fail(error, "unsupported channels");
+    const size_t channels = static_cast<size_t>(raster.Channels);
+    const size_t stride = static_cast<size_t>(raster.Width) * channels;
+    if (raster.Samples.size() != stride * static_cast<size_t>(raster.Height)) {
+        return Fail(error, "sample count does not match the size");
+    }
+    try {
+        Imf::Header header(raster.Width, raster.Height);
+        header.compression() = Imf::ZIP_COMPRESSION;
+        for (const MetadataText& attribute : attributes) {
+            header.insert(attribute.key, Imf::StringAttribute(attribute.value));
+        }
+        const char* const* names = raster.Channels == 3 ? kRgb : kGrey;
+        Imf::FrameBuffer frame;
+        for (size_t c = 0; c < channels; ++c) {
+            header.channels().insert(names[c], Imf::Channel(Imf::FLOAT));
+            // The library only reads through the slice when writing.
+            char* base = reinterpret_cast<char*>(const_cast<float*>(raster.Samples.data() + c));
+            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base, sizeof(float) * channels,
+                                              sizeof(float) * stride));
+        }
+        std::vector<uint8_t> bytes;
+        {
+            MemoryOutput stream(bytes);
+            // One thread: the bytes must not depend on scheduling.
+            Imf::OutputFile file(stream, header, 0);
+            file.setFrameBuffer(frame);
+            file.writePixels(raster.Height);
+        }  // the file completes its offset table when it closes
+        out = std::move(bytes);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(error, std::string("OpenEXR: ") + e.what());
+    }
+}
+
+bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string* error) {
+    if (!LooksLikeExr(bytes)) return Fail(error, "not an OpenEXR file");
+    LimitPictureSize();
+    try {
+        MemoryInput stream(bytes);
+        Imf::InputFile file(stream, 0);
+        const Imf::Header& header = file.header();
+        const Imath::Box2i window = header.dataWindow();
+        const int64_t width = int64_t{window.max.x} - window.min.x + 1;
+        const int64_t height = int64_t{window.max.y} - window.min.y + 1;
+        if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+            return Fail(error, "unsupported OpenEXR picture size");
+        }
+        const Imf::ChannelList& list = header.channels();
+        const bool rgb = list.findChannel("R") && list.findChannel("G") && list.findChannel("B");
+        if (!rgb && !list.findChannel("Y")) return Fail(error, "OpenEXR file has no R, G, B or Y");
+        FloatRaster decoded;
+        decoded.Width = static_cast<int32_t>(width);
+        decoded.Height = static_cast<int32_t>(height);
+        decoded.Channels = rgb ? 3 : 1;
+        const size_t channels = static_cast<size_t>(decoded.Channels);
+        decoded.Samples.resize(static_cast<size_t>(width * height) * channels);
+        const char* const* names = rgb ? kRgb : kGrey;
+        Imf::FrameBuffer frame;
+        for (size_t c = 0; c < channels; ++c) {
+            frame.insert(names[c], Imf::Slice::Make(Imf::FLOAT, decoded.Samples.data() + c, window,
+                                                    sizeof(float) * channels,
+                                                    sizeof(float) * channels * size_t(width)));
+        }
+        file.setFrameBuffer(frame);
+        file.readPixels(window.min.y, window.max.y);
+        raster = std::move(decoded);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(error, std::string("OpenEXR: ") + e.what());
+    }
+}
+
+bool ReadExrAttributes(std::span<const uint8_t> bytes, MetadataTexts& attributes,
+                       std::string* error) {
+    if (!LooksLikeExr(bytes)) return Fail(error, "not an OpenEXR file");
+    LimitPictureSize();
+    try {
+        MemoryInput stream(bytes);
+        Imf::InputFile file(stream, 0);
+        MetadataTexts found;
+        for (auto it = file.header().begin(); it != file.header().end(); ++it) {
+            if (const auto* text = dynamic_cast<const Imf::StringAttribute*>(&it.attribute())) {
+                found.push_back({it.name(), text->value()});
+            }
+        }
+        attributes = std::move(found);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(error, std::string("OpenEXR: ") + e.what());
+    }
+}
+
+}  // namespace globeforge

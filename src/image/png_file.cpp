@@ -1,0 +1,348 @@
+#include "image/png_file.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace globeforge {
+
+namespace {
+
+// Deflate cannot expand data by more than about 1032:1, so a file of n bytes cannot hold
+// more than this many times n bytes of raw image data.
+constexpr uint64_t kMaxInflateRatio = 1040;
+
+// libpng's error and I/O callbacks share this record with the calling function.
+struct PngSession {
+    std::jmp_buf jump;
+    char message[256];
+    std::span<const uint8_t> input;
+    size_t position = 0;
+    std::vector<uint8_t>* output = nullptr;
+};
+
+PngSession& SessionOf(png_structp png) {
+    return *static_cast<PngSession*>(png_get_error_ptr(png));
+}
+
+[[noreturn]] void ErrorFn(png_structp png, png_const_charp message) {
+    PngSession& session = SessionOf(png);
+    std::snprintf(session.message, sizeof session.message, "PNG: %s", message);
+    std::longjmp(session.jump, 1);
+}
+
+void WarningFn(png_structp, png_const_charp) {}
+
+void ReadFn(png_structp png, png_bytep data, png_size_t length) {
+    PngSession& session = *static_cast<PngSession*>(png_get_io_ptr(png));
+    if (length > session.input.size() - session.position) png_error(png, "file is truncated");
+    std::memcpy(data, session.input.data() + session.position, length);
+    session.position += length;
+}
+
+bool Append(std::vector<uint8_t>& out, const uint8_t* data, size_t length) {
+    try {
+        out.insert(out.end(), data, data + length);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void WriteFn(png_structp png, png_bytep data, png_size_t length) {
+    PngSession& session = *static_cast<PngSession*>(png_get_io_ptr(png));
+    if (!Append(*session.output, data, length)) png_error(png, "out of memory");
+}
+
+void FlushFn(png_structp) {}
+
+// The rows of the result and libpng's pointers to them; false when memory cannot be had.
+bool PrepareRows(Bitmap24& bitmap, std::vector<png_bytep>& rows, uint32_t width, uint32_t height) {
+    if (!SetBitmapSize(bitmap, static_cast<int32_t>(width), static_cast<int32_t>(height))) {
+        return false;
+    }
+    try {
+        rows.resize(height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (uint32_t y = 0; y < height; ++y) rows[y] = bitmap.Row(static_cast<int32_t>(y));
+    return true;
+}
+
+// A header may claim more image data than the file could inflate to; such a file is refused
+// before any row memory is taken.
+void RefuseImpossibleSize(png_structp png, png_infop info, const PngSession& session) {
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    const uint64_t rawRow =
+        (uint64_t{width} * png_get_channels(png, info) * png_get_bit_depth(png, info) + 7) / 8;
+    if (uint64_t{height} * (rawRow + 1) > kMaxInflateRatio * session.input.size()) {
+        png_error(png, "image data larger than the file can hold");
+    }
+}
+
+// Asks libpng for 8-bit blue, green, red whatever the file holds.
+void RequestBgr8(png_structp png, png_infop info) {
+    const int colorType = png_get_color_type(png, info);
+    const int bitDepth = png_get_bit_depth(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (bitDepth == 16) png_set_scale_16(png);
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
+    png_set_strip_alpha(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+}
+
+// Holds the setjmp: no object with a destructor may live in this frame, since the error
+// handler jumps back into it past libpng's frames.
+bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& rows) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &session, ReadFn);
+    png_set_user_limits(png, 65535, 65535);
+    png_set_chunk_malloc_max(png, 8 << 20);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    RefuseImpossibleSize(png, info, session);
+    RequestBgr8(png, info);
+    if (png_get_channels(png, info) != 3 || png_get_bit_depth(png, info) != 8 ||
+        png_get_rowbytes(png, info) != uint64_t{width} * 3) {
+        png_error(png, "unsupported layout");
+    }
+    if (!PrepareRows(decoded, rows, width, height)) png_error(png, "out of memory");
+    png_read_image(png, rows.data());
+    // The chunks after the image data are not needed, so a damaged tail does not matter.
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+// What one encoding writes: rows already in the byte order libpng takes, and the text
+// chunks in libpng's form.
+struct EncodeJob {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int bitDepth = 8;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    bool bgr = false;  // 8-bit colour rows stored blue, green, red
+    const uint8_t* pixels = nullptr;
+    size_t stride = 0;
+    png_text* texts = nullptr;
+    int textCount = 0;
+    int compressionLevel = 6;
+};
+
+// Holds the setjmp; see RunDecode.
+bool RunEncode(PngSession& session, const EncodeJob& job) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &session, WriteFn, FlushFn);
+    png_set_IHDR(png, info, job.width, job.height, job.bitDepth, job.colorType, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, job.compressionLevel);
+    if (job.textCount > 0) png_set_text(png, info, job.texts, job.textCount);
+    png_write_info(png, info);
+    if (job.bgr) png_set_bgr(png);
+    for (uint32_t y = 0; y < job.height; ++y) png_write_row(png, job.pixels + y * job.stride);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// Stores a copy of libpng's text entries; false when memory cannot be had.
+bool CollectTexts(const png_text* entries, int count, MetadataTexts& texts) noexcept {
+    try {
+        for (int i = 0; i < count; ++i) {
+            const png_text& t = entries[i];
+            // iTXt entries give their length in itxt_length, the others in text_length.
+            const size_t length =
+                t.compression >= PNG_ITXT_COMPRESSION_NONE ? t.itxt_length : t.text_length;
+            texts.push_back({t.key, std::string(t.text ? t.text : "", t.text ? length : 0)});
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool ResizeRow(std::vector<uint8_t>& row, size_t size) noexcept {
+    try {
+        row.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Holds the setjmp; see RunDecode. Text chunks may follow the image data, so the rows are
+// read (into one scratch row) to reach them.
+bool RunReadTexts(PngSession& session, MetadataTexts& texts, std::vector<uint8_t>& row) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &session, ReadFn);
+    png_set_user_limits(png, 65535, 65535);
+    png_set_chunk_malloc_max(png, 8 << 20);
+    png_read_info(png, info);
+    RefuseImpossibleSize(png, info, session);
+    const uint32_t height = png_get_image_height(png, info);
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (!ResizeRow(row, png_get_rowbytes(png, info))) png_error(png, "out of memory");
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < height; ++y) png_read_row(png, row.data(), nullptr);
+    }
+    png_read_end(png, info);
+    png_textp entries = nullptr;
+    const int count = png_get_text(png, info, &entries, nullptr);
+    if (!CollectTexts(entries, count, texts)) png_error(png, "out of memory");
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+bool Fail(std::string* error, const char* reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+// libpng's view of the texts; the strings stay owned by texts.
+std::vector<png_text> LibpngTexts(const MetadataTexts& texts) {
+    std::vector<png_text> entries(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        png_text& e = entries[i];
+        e.compression = PNG_ITXT_COMPRESSION_NONE;
+        // libpng copies the strings and never writes through these pointers.
+        e.key = const_cast<char*>(texts[i].key.c_str());
+        e.text = const_cast<char*>(texts[i].value.c_str());
+        e.lang = const_cast<char*>("");
+        e.lang_key = const_cast<char*>("");
+    }
+    return entries;
+}
+
+bool CheckOptions(const PngWriteOptions& options, std::string* error) {
+    if (options.CompressionLevel < 0 || options.CompressionLevel > 9) {
+        return Fail(error, "PNG compression level out of range");
+    }
+    for (const MetadataText& text : options.Texts) {
+        if (text.key.empty() || text.key.size() > 79) return Fail(error, "PNG text key too long");
+        // A NUL would cut the text short.
+        if (text.value.find('\0') != std::string::npos) return Fail(error, "PNG text holds NUL");
+    }
+    return true;
+}
+
+bool Encode(EncodeJob& job, const PngWriteOptions& options, std::vector<uint8_t>& out,
+            std::string* error) {
+    std::vector<png_text> entries = LibpngTexts(options.Texts);
+    job.texts = entries.data();
+    job.textCount = static_cast<int>(entries.size());
+    job.compressionLevel = options.CompressionLevel;
+    std::vector<uint8_t> bytes;
+    PngSession session;
+    session.message[0] = '\0';
+    session.output = &bytes;
+    if (!RunEncode(session, job)) return Fail(error, session.message);
+    out = std::move(bytes);
+    return true;
+}
+
+}  // namespace
+
+bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out, const PngWriteOptions& options,
+               std::string* error) {
+    if (bitmap.Width <= 0 || bitmap.Height <= 0) return Fail(error, "image has no pixels");
+    if (!CheckOptions(options, error)) return false;
+    EncodeJob job;
+    job.width = static_cast<uint32_t>(bitmap.Width);
+    job.height = static_cast<uint32_t>(bitmap.Height);
+    job.bgr = true;
+    job.pixels = bitmap.Bytes.data();
+    job.stride = bitmap.Stride();
+    return Encode(job, options, out, error);
+}
+
+bool EncodePngGray16(const Gray16Raster& raster, std::vector<uint8_t>& out,
+                     const PngWriteOptions& options, std::string* error) {
+    if (raster.Width <= 0 || raster.Height <= 0) return Fail(error, "image has no pixels");
+    const size_t count = static_cast<size_t>(raster.Width) * static_cast<size_t>(raster.Height);
+    if (raster.Samples.size() != count) return Fail(error, "sample count does not match the size");
+    if (!CheckOptions(options, error)) return false;
+    // PNG stores 16-bit samples most significant byte first.
+    std::vector<uint8_t> bigEndian(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        bigEndian[2 * i] = static_cast<uint8_t>(raster.Samples[i] >> 8);
+        bigEndian[2 * i + 1] = static_cast<uint8_t>(raster.Samples[i] & 0xFF);
+    }
+    EncodeJob job;
+    job.width = static_cast<uint32_t>(raster.Width);
+    job.height = static_cast<uint32_t>(raster.Height);
+    job.bitDepth = 16;
+    job.colorType = PNG_COLOR_TYPE_GRAY;
+    job.pixels = bigEndian.data();
+    job.stride = static_cast<size_t>(raster.Width) * 2;
+    return Encode(job, options, out, error);
+}
+
+bool ReadPngTexts(std::span<const uint8_t> bytes, MetadataTexts& texts, std::string* error) {
+    if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
+        return Fail(error, "not a PNG file");
+    }
+    PngSession session;
+    session.message[0] = '\0';
+    session.input = bytes;
+    MetadataTexts found;
+    std::vector<uint8_t> row;
+    if (!RunReadTexts(session, found, row)) return Fail(error, session.message);
+    texts = std::move(found);
+    return true;
+}
+
+bool DecodePng(std::span<const uint8_t> bytes, Bitmap24& bitmap, std::string* error) {
+    if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
+        return Fail(error, "not a PNG file");
+    }
+    PngSession session;
+    session.message[0] = '\0';
+    session.input = bytes;
+    Bitmap24 decoded;
+    std::vector<png_bytep> rows;
+    if (!RunDecode(session, decoded, rows)) return Fail(error, session.message);
+    bitmap = std::move(decoded);
+    return true;
+}
+
+}  // namespace globeforge

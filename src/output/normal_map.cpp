@@ -1,0 +1,148 @@
+#include "output/normal_map.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <numbers>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "image/extended.h"
+#include "output/ground_maps.h"
+#include "output/map_frame.h"
+
+namespace globeforge {
+
+namespace {
+
+// One pixel of the ground bump map's work image, by the bump map's own rule: the sea is a
+// flat floor at sea level, and clouds of density 1 or more stand on top of it.
+FloatPixel BumpPixel(float h, float seaLevel, const FloatImage* cloud, int32_t x, int32_t y) {
+    const float v = h >= seaLevel ? h : seaLevel;
+    if (cloud) {
+        const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
+        if (cp.R >= 1.0f) {
+            return {static_cast<float>(static_cast<Extended>(v) + cp.R),
+                    static_cast<float>(static_cast<Extended>(v) + cp.G),
+                    static_cast<float>(static_cast<Extended>(v) + cp.B), 255.0f};
+        }
+    }
+    return {v, v, v, 255.0f};
+}
+
+// A unit normal as a pixel: each component from -1 .. 1 to 0 .. 255.
+FloatPixel EncodeNormal(double nx, double ny, double nz) {
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    const auto encode = [length](double n) {
+        return static_cast<float>((n / length + 1.0) * 127.5);
+    };
+    return {encode(nx), encode(ny), encode(nz), 255.0f};
+}
+
+// The geometry of the layer the slopes are measured on, in units of one pixel's width at
+// the equator.
+struct SlopeFrame {
+    int32_t width;
+    int32_t height;
+    double heightScale;  // bump level -> relief in equator pixel widths
+    double rowSpan;      // a pixel's north-south extent
+};
+
+SlopeFrame MakeFrame(const RenderParams& params, int32_t width, int32_t height) {
+    // The settings keep the strength within 1..100; a record filled otherwise gets the same.
+    const int32_t strength = std::clamp(params.NormalStrength, 1, 100);
+    const double relief = static_cast<double>(strength) / 100.0 * kNormalReliefAtFullStrength;
+    // The equator is `width` pixels long; a full-range bump (256 levels) rises `relief` of it.
+    return {width, height, relief * width / 256.0,
+            static_cast<double>(width) / (2.0 * static_cast<double>(height))};
+}
+
+// Turns one row of heights into normals. above and below are the neighbouring rows, or
+// null at a pole, where the slope is taken one-sided instead of across the pole.
+void NormalRow(const SlopeFrame& f, int32_t y, const float* above, const float* row,
+               const float* below, FloatImage& out) {
+    const double latitude =
+        std::numbers::pi * (0.5 - (static_cast<double>(y) + 0.5) / static_cast<double>(f.height));
+    // A pixel spans cos(latitude) of the equator's width; longitude wraps around.
+    const double eastSpan = 2.0 * std::cos(latitude);
+    const double northSpan = (above && below ? 2.0 : 1.0) * f.rowSpan;
+    for (int32_t x = 0; x < f.width; ++x) {
+        const int32_t west = x == 0 ? f.width - 1 : x - 1;
+        const int32_t east = x == f.width - 1 ? 0 : x + 1;
+        const double dEast = (static_cast<double>(row[east]) - row[west]) * f.heightScale;
+        double dNorth = 0.0;
+        if (above || below) {
+            const float north = above ? above[x] : row[x];
+            const float south = below ? below[x] : row[x];
+            dNorth = (static_cast<double>(north) - south) * f.heightScale;
+        }
+        out.At(x, y) = EncodeNormal(-dEast / eastSpan, -dNorth / northSpan, 1.0);
+    }
+}
+
+// Back to unit length after the box filter has averaged neighbouring normals.
+void Renormalize(FloatImage& image) {
+    for (size_t i = 0; i < image.PixelCount(); ++i) {
+        FloatPixel& p = image.Data()[i];
+        const auto decode = [](float c) { return static_cast<double>(c) / 127.5 - 1.0; };
+        const double nx = decode(p.R), ny = decode(p.G), nz = decode(p.B);
+        if (nx * nx + ny * ny + nz * nz > 0.0) p = EncodeNormal(nx, ny, nz);
+    }
+}
+
+}  // namespace
+
+void BuildNormalMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
+                    bool mixClouds, RenderContext& ctx) {
+    const FloatImage* clouds = mixClouds ? cloud : nullptr;
+    const float seaLevel =
+        static_cast<float>(static_cast<Extended>(params.CoastLevel) / 100.0L * 255.0L);
+    const int32_t w = ground.Width;
+    const int32_t h = ground.Height;
+    std::optional<FloatImage> work = NewImage(w, h);
+    // The normals overwrite the heights row by row, so the heights of the rows above, at and
+    // below the current one are kept aside.
+    std::vector<float> above, row, below;
+    try {
+        above.resize(static_cast<size_t>(w));
+        row.resize(static_cast<size_t>(w));
+        below.resize(static_cast<size_t>(w));
+    } catch (const std::bad_alloc&) {
+        work.reset();
+    }
+    if (!work) {
+        ctx.failure = "not enough memory for the normal map";
+        return;
+    }
+    // Two passes share the gauge: the bump heights, then the normals.
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            work->At(x, y) = BumpPixel(ground.At(x, y).R, seaLevel, clouds, x, y);
+        }
+        if (ctx.StepDone(y, 2 * int64_t{h})) return;
+    }
+    NormalizeImage(*work);
+
+    const SlopeFrame frame = MakeFrame(params, w, h);
+    const auto copyHeights = [&work, w](int32_t y, std::vector<float>& to) {
+        for (int32_t x = 0; x < w; ++x) to[static_cast<size_t>(x)] = work->At(x, y).R;
+    };
+    copyHeights(0, row);
+    for (int32_t y = 0; y < h; ++y) {
+        if (y + 1 < h) copyHeights(y + 1, below);
+        NormalRow(frame, y, y > 0 ? above.data() : nullptr, row.data(),
+                  y + 1 < h ? below.data() : nullptr, *work);
+        std::swap(above, row);
+        std::swap(row, below);
+        if (ctx.StepDone(int64_t{h} + y, 2 * int64_t{h})) return;
+    }
+
+    FloatImage* result = StoreResult(params, params.NormalMapImage, "normal map", ctx);
+    if (!result) return;
+    ReduceImage(*result, *work, params.OverSampling, ctx);
+    Renormalize(*result);
+    ctx.ReportProgress(*result, "地表・法線テクスチャ作成完了");
+}
+
+}  // namespace globeforge

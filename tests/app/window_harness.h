@@ -1,0 +1,94 @@
+// Helpers for driving the real main window in tests: waiting for a render to end, and
+// answering the modal dialogs it opens so they never block a test.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/preview_area.h"
+
+namespace globeforge::testing {
+
+// Processes events until pred holds or the time runs out; true when it held.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 30000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+// Watches for modal dialogs while alive. Message boxes are recorded and closed; any other
+// dialog is handed to the answer callback (which must close it).
+class ModalWatcher {
+  public:
+    explicit ModalWatcher(std::function<void(QDialog*)> answer = {}) : answer_(std::move(answer)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+        timer_.start();
+    }
+
+    const QStringList& MessageTexts() const { return texts_; }
+
+  private:
+    void Poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal) return;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            texts_ << box->text();
+            box->done(QMessageBox::Ok);
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && answer_) {
+            answer_(dialog);
+        }
+    }
+
+    QTimer timer_;
+    QStringList texts_;
+    std::function<void(QDialog*)> answer_;
+};
+
+// A shown main window with tiny render sizes.
+class WindowUnderTest {
+  public:
+    WindowUnderTest() {
+        window.show();
+        window.Controls().ResX->setText(QStringLiteral("16"));
+        window.Controls().ResY->setText(QStringLiteral("16"));
+    }
+
+    // Clicks the preview area and waits for the render's results to be installed.
+    bool Preview() {
+        QSignalSpy finished(&window, &MainWindow::renderFinished);
+        QTest::mouseClick(window.Controls().Preview, Qt::LeftButton);
+        return WaitUntil([&] { return finished.count() > 0; });
+    }
+
+    bool Go() {
+        QSignalSpy finished(&window, &MainWindow::renderFinished);
+        QTest::mouseClick(window.Controls().Go, Qt::LeftButton);
+        return WaitUntil([&] { return finished.count() > 0; });
+    }
+
+    MainWindow window;
+};
+
+}  // namespace globeforge::testing
+
+// Readable Qt strings in assertion messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}

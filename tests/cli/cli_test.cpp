@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "settings/gather_render_params.h"
+
+namespace fs = std::filesystem;
+
+namespace globeforge {
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string output;  // standard output and error together
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+RunResult RunRender(const std::string& args, const fs::path& cwd) {
+    RunResult r;
+    const std::string command =
+        "cd " + Quote(cwd.string()) + " && " + Quote(GLOBEFORGE_RENDER_EXE) + " " + args + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("globeforge_cli_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return dir / name;
+    }
+
+    fs::path dir;
+};
+
+// A tiny planet: generated ground and clouds, three ground maps.
+const char* kSmallPlanet =
+    "GroundAutoCreate True\r\n"
+    "CloudAutoCreate True\r\n"
+    "CoastLevel 40\r\n"
+    "NumberOfCraters 4\r\n"
+    "OutputResolutionX 32\r\n"
+    "OutputResolutionY 16\r\n"
+    "OutputColorMap color.bmp\r\n"
+    "OutputBumpMap bump.png\r\n"
+    "OutputSpeculerMap spec.bmp\r\n";
+
+}  // namespace
+
+TEST(CliOptions, ParsesValuesAndRejectsMistakes) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions({"p.ORB", "--size", "64x32", "--seed=-7", "--set", "CoastLevel=40",
+                                 "--oversampling", "3", "--quiet", "--threads", "2"},
+                                o, error))
+        << error;
+    EXPECT_EQ(o.settingsFile, "p.ORB");
+    EXPECT_EQ(o.size->first, "64");
+    EXPECT_EQ(o.size->second, "32");
+    EXPECT_EQ(*o.seed, "-7");
+    EXPECT_EQ(o.sets.front(), "CoastLevel=40");
+    EXPECT_EQ(*o.oversampling, 3);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.threads, 2);
+
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"a.ORB", "b.ORB"},
+                                                {"a.ORB", "--size", "64"},
+                                                {"a.ORB", "--size", "axb"},
+                                                {"a.ORB", "--oversampling", "12"},
+                                                {"a.ORB", "--oversampling", "0"},
+                                                {"a.ORB", "--jpeg-quality", "101"},
+                                                {"a.ORB", "--seed", "12abc"},
+                                                {"a.ORB", "--bogus"},
+                                                {"a.ORB", "--out-dir"}}) {
+        CliOptions rejected;
+        EXPECT_FALSE(ParseCliOptions(bad, rejected, error)) << ::testing::PrintToString(bad);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CliOptions, OverridesApplyInOrderWithSettingsRules) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions({"p.ORB", "--size", "64x32", "--set", "OutputResolutionX=80",
+                                 "--set", "OverSampling=12", "--set", "GroundAutoCreate=TRUE"},
+                                o, error));
+    SettingsModel model;
+    EXPECT_EQ(ApplyCliOverrides(o, model), "");
+    RenderParams params = GatherRenderParams(model);
+    EXPECT_EQ(params.OutputResolutionX, 80);  // --set comes last
+    EXPECT_EQ(params.OutputResolutionY, 32);
+    EXPECT_EQ(params.OverSampling, 9);  // the spin field's limit, as in a settings file
+    EXPECT_TRUE(params.GroundAutoCreate);
+
+    CliOptions typo;
+    ASSERT_TRUE(ParseCliOptions({"p.ORB", "--set", "CostLevel=40"}, typo, error));
+    EXPECT_NE(ApplyCliOverrides(typo, model), "");
+}
+
+TEST(CliOptions, SettingsFromAMapInsteadOfAFile) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(
+        ParseCliOptions({"--settings-from", "maps/bump.png", "--out-dir", "again"}, o, error))
+        << error;
+    EXPECT_EQ(o.settingsFrom, "maps/bump.png");
+    EXPECT_TRUE(o.settingsFile.empty());
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"a.ORB", "--settings-from", "m.png"},
+          {"--settings-from"},
+          {"--settings-from="}}) {
+        CliOptions rejected;
+        EXPECT_FALSE(ParseCliOptions(bad, rejected, error)) << ::testing::PrintToString(bad);
+    }
+
+    // The preview is part of the settings, so preview maps record what they are.
+    SettingsModel model;
+    ApplyPreview(model);
+    EXPECT_EQ(model.ResX, "128");
+    EXPECT_EQ(model.NormalName, "preview_normal.png");
+    EXPECT_EQ(model.CloudTraName, "preview_cloud_transparency.png");
+    SettingsModel named;
+    named.NormalName = "n.png";
+    named.Ovsmp.SetPosition(4);
+    ApplyPreview(named);
+    EXPECT_EQ(named.Ovsmp.Position(), 1);
+    EXPECT_EQ(named.ColorName, "");  // a named map keeps the others unnamed
+}
+
+TEST_F(CliTest, SettingsFromAPngOrJpegMapMakesTheSameBytesAgain) {
+    Write("p.ORB", std::string(kSmallPlanet) +
+                       "OutputColorMap color.jpg\r\nHeightBitDepth 16\r\n"
+                       "OutputNormalMap normal.png\r\nOutputCloudBumpMap clouds.exr\r\n");
+    RunResult r = RunRender("p.ORB --quiet --jpeg-quality 60 --out-dir first", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const char* const maps[] = {"color.jpg", "bump.png", "spec.bmp", "normal.png", "clouds.exr"};
+    for (const char* from : {"first/bump.png", "first/color.jpg", "first/clouds.exr"}) {
+        fs::remove_all(dir / "again");
+        r = RunRender(std::string("--settings-from ") + from + " --quiet --out-dir again", dir);
+        ASSERT_EQ(r.status, 0) << from << "\n" << r.output;
+        for (const char* name : maps) {
+            ASSERT_TRUE(fs::exists(dir / "first" / name)) << name;
+            EXPECT_EQ(ReadFile(dir / "again" / name), ReadFile(dir / "first" / name))
+                << name << " from " << from;
+        }
+    }
+    // Overrides still apply on top of the recorded settings.
+    r = RunRender("--settings-from first/normal.png --seed 5 --quiet --out-dir other", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(ReadFile(dir / "other" / "bump.png"), ReadFile(dir / "first" / "bump.png"));
+
+    for (const char* from : {"first/spec.bmp", "missing.png", "p.ORB"}) {
+        r = RunRender(std::string("--settings-from ") + from + " --quiet", dir);
+        EXPECT_EQ(r.status, 2) << from;
+        EXPECT_NE(r.output.find(from), std::string::npos) << r.output;
+    }
+}
+
+TEST_F(CliTest, HelpVersionAndUsageErrors) {
+    RunResult r = RunRender("--help", dir);
+    EXPECT_EQ(r.status, 0);
+    for (const char* documented :
+         {"--out-dir", "--settings-from", "HeightBitDepth", "OutputNormalMap", "NormalStrength"}) {
+        EXPECT_NE(r.output.find(documented), std::string::npos) << documented;
+    }
+    r = RunRender("--version", dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("1.0e-37"), std::string::npos);
+    EXPECT_NE(r.output.find("GlobeForge"), std::string::npos);
+    r = RunRender("", dir);
+    EXPECT_EQ(r.status, 2);
+    r = RunRender("missing.ORB", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("missing.ORB"), std::string::npos) << r.output;
+}
+
+TEST_F(CliTest, BadSettingsAndSizesStopBeforeAnyWork) {
+    Write("bad.ORB",
+          "GroundAutoCreate True\r\nOutputResolutionX 8\r\nOutputResolutionY 8\r\n"
+          "OutputColorMap c.bmp\r\nGroundColorHigh $zz\r\n");
+    RunResult r = RunRender("bad.ORB", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("bad.ORB"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("5"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("$zz"), std::string::npos) << r.output;
+
+    Write("p.ORB", kSmallPlanet);
+    for (const char* args : {"p.ORB --size 0x0", "p.ORB --size 100000x100000",
+                             "p.ORB --oversampling 12", "p.ORB --size -5x10"}) {
+        r = RunRender(args, dir);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.output;
+        EXPECT_FALSE(r.output.empty());
+    }
+    EXPECT_FALSE(fs::exists(dir / "c.bmp"));
+    EXPECT_FALSE(fs::exists(dir / "color.bmp"));
+}
+
+TEST_F(CliTest, RendersTheNamedMapsIdenticallyTwice) {
+    Write("p.ORB", kSmallPlanet);
+    RunResult r = RunRender("p.ORB --quiet --out-dir first", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = RunRender("p.ORB --quiet --out-dir second --threads 1", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* name : {"color.bmp", "bump.png", "spec.bmp"}) {
+        ASSERT_TRUE(fs::exists(dir / "first" / name)) << name;
+        EXPECT_GT(fs::file_size(dir / "first" / name), 0u);
+        EXPECT_EQ(ReadFile(dir / "first" / name), ReadFile(dir / "second" / name)) << name;
+    }
+    // Without --out-dir the names resolve against the current folder.
+    r = RunRender("p.ORB --quiet", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadFile(dir / "color.bmp"), ReadFile(dir / "first" / "color.bmp"));
+}
+
+TEST_F(CliTest, CloudMapWithoutCloudsFailsAfterTheMapsBeforeIt) {
+    Write("p.ORB",
+          "GroundAutoCreate True\r\nOutputResolutionX 16\r\nOutputResolutionY 8\r\n"
+          "OutputColorMap color.bmp\r\nOutputCloudColorMap clouds.bmp\r\n"
+          "OutputCloudBumpMap cloudbump.bmp\r\n");
+    RunResult r = RunRender("p.ORB --quiet", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("clouds.bmp"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "color.bmp"));
+    EXPECT_FALSE(fs::exists(dir / "clouds.bmp"));
+    EXPECT_FALSE(fs::exists(dir / "cloudbump.bmp"));
+}
+
+TEST_F(CliTest, WriteSettingsKeepsOverridesAndPreviewNamesEveryMap) {
+    Write("p.ORB", kSmallPlanet);
+    RunResult r = RunRender("p.ORB --seed 42 --set CoastLevel=70 --write-settings out.ORB", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string written = ReadFile(dir / "out.ORB");
+    EXPECT_NE(written.find("RandomSeed 42\r\n"), std::string::npos);
+    EXPECT_NE(written.find("CoastLevel 70\r\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "color.bmp"));
+
+    Write("empty.ORB", "GroundAutoCreate True\r\nCloudAutoCreate True\r\n");
+    r = RunRender("empty.ORB --preview --quiet --out-dir pv", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* name :
+         {"preview_color.png", "preview_bump.png", "preview_specular.png",
+          "preview_cloud_color.png", "preview_cloud_bump.png", "preview_cloud_transparency.png"}) {
+        EXPECT_TRUE(fs::exists(dir / "pv" / name)) << name;
+    }
+}
+
+}  // namespace globeforge

@@ -1,0 +1,234 @@
+#include "image/png_file.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "image_test_util.h"
+
+namespace globeforge {
+namespace {
+
+// A PNG of any form, written with stock libpng from raw rows in the file's own layout.
+struct PngSpec {
+    uint32_t width = 0, height = 0;
+    int colorType = PNG_COLOR_TYPE_RGB;
+    int bitDepth = 8;
+    bool interlaced = false;
+    std::vector<png_color> palette{};
+    std::vector<png_byte> transparency{};
+    std::vector<std::vector<uint8_t>> rows{};
+};
+
+void AppendToVector(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+std::vector<uint8_t> WriteWithLibpng(const PngSpec& spec) {
+    std::vector<uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, AppendToVector, nullptr);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!spec.palette.empty()) {
+        png_set_PLTE(png, info, spec.palette.data(), int(spec.palette.size()));
+    }
+    if (!spec.transparency.empty()) {
+        png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()), nullptr);
+    }
+    png_set_gAMA(png, info, 1.0);  // must not change the samples read back
+    png_write_info(png, info);
+    std::vector<png_bytep> rows;
+    for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+void RewriteHeaderSize(std::vector<uint8_t>& file, uint32_t width, uint32_t height) {
+    for (int i = 0; i < 4; ++i) {
+        file[16 + i] = uint8_t(width >> (24 - 8 * i));
+        file[20 + i] = uint8_t(height >> (24 - 8 * i));
+    }
+    const uint32_t crc = uint32_t(crc32(0, file.data() + 12, 17));
+    for (int i = 0; i < 4; ++i) file[29 + i] = uint8_t(crc >> (24 - 8 * i));
+}
+
+TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
+    const Bitmap24 noise = testing::NoiseBitmap(37, 5);
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(EncodePng(noise, file));
+    EXPECT_EQ(file[24], 8);  // bit depth
+    EXPECT_EQ(file[25], 2);  // colour type RGB
+    EXPECT_EQ(file[28], 0);  // not interlaced
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
+    EXPECT_EQ(image.width, 37u);
+    EXPECT_EQ(image.height, 5u);
+    image.format = PNG_FORMAT_BGR;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+    EXPECT_EQ(pixels, noise.Bytes);
+
+    Bitmap24 back;
+    ASSERT_TRUE(DecodePng(file, back));
+    EXPECT_EQ(back.Width, 37);
+    EXPECT_EQ(back.Bytes, noise.Bytes);
+
+    std::vector<uint8_t> stored;
+    ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0, .Texts = {}}));
+    EXPECT_GT(stored.size(), noise.Bytes.size());
+    EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10, .Texts = {}}));
+}
+
+TEST(Png, SixteenBitGreyKeepsEverySample) {
+    Gray16Raster raster{300, 3, {}};
+    for (uint32_t i = 0; i < 900; ++i) raster.Samples.push_back(uint16_t(i * 7919u));
+    raster.Samples.back() = 65535;
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(EncodePngGray16(raster, file));
+    EXPECT_EQ(testing::ReadGray16WithLibpng(file), raster.Samples);
+
+    // Read as a picture, 16-bit grey becomes 8-bit grey in all three channels.
+    Bitmap24 b;
+    ASSERT_TRUE(DecodePng(file, b));
+    EXPECT_EQ(b.Width, 300);
+    EXPECT_EQ(b.Row(2)[3 * 299], 255);
+    EXPECT_EQ(b.Row(0)[0], 0);
+    EXPECT_EQ(b.Row(0)[1], 0);
+
+    raster.Samples.pop_back();
+    EXPECT_FALSE(EncodePngGray16(raster, file));
+}
+
+TEST(Png, TextChunksAreWrittenAndFoundWhereverTheyStand) {
+    const Bitmap24 noise = testing::NoiseBitmap(5, 4);
+    const MetadataTexts texts = {
+        {"GlobeForge-Settings", "Version 1.0e-37\r\nOutputColorMap 地表.png\r\n"}, {"Empty", ""}};
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(EncodePng(noise, file, {.CompressionLevel = 6, .Texts = texts}));
+    MetadataTexts found;
+    ASSERT_TRUE(ReadPngTexts(file, found));
+    EXPECT_EQ(found, texts);
+    Bitmap24 back;
+    ASSERT_TRUE(DecodePng(file, back));
+    EXPECT_EQ(back.Bytes, noise.Bytes);
+
+    // Plain and compressed text written by stock libpng, one before and one after the data.
+    std::vector<uint8_t> other;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_infop end = png_create_info_struct(png);
+    png_set_write_fn(png, &other, AppendToVector, nullptr);
+    png_set_IHDR(png, info, 5, 4, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_text before{};
+    before.compression = PNG_TEXT_COMPRESSION_NONE;
+    before.key = const_cast<char*>("Title");
+    before.text = const_cast<char*>("first");
+    png_set_text(png, info, &before, 1);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    for (int pass = 0; pass < 7; ++pass) {
+        for (int32_t y = 0; y < 4; ++y) png_write_row(png, noise.Row(y));
+    }
+    const std::string longText(5000, 'z');
+    png_text after{};
+    after.compression = PNG_TEXT_COMPRESSION_zTXt;
+    after.key = const_cast<char*>("Comment");
+    after.text = const_cast<char*>(longText.c_str());
+    png_set_text(png, end, &after, 1);
+    png_write_end(png, end);
+    png_destroy_info_struct(png, &end);
+    png_destroy_write_struct(&png, &info);
+    ASSERT_TRUE(ReadPngTexts(other, found));
+    EXPECT_EQ(found, (MetadataTexts{{"Title", "first"}, {"Comment", longText}}));
+
+    // Keys libpng would refuse, and text it would cut short, fail before any work.
+    for (const MetadataText& bad : {MetadataText{"", "x"}, MetadataText{std::string(80, 'k'), "x"},
+                                    MetadataText{"Key", std::string("a\0b", 3)}}) {
+        EXPECT_FALSE(EncodePng(noise, file, {.CompressionLevel = 6, .Texts = {bad}}));
+    }
+    // A damaged file gives no texts and leaves the list alone.
+    std::string error;
+    EXPECT_FALSE(ReadPngTexts(std::span(other).first(other.size() / 2), found, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(found.size(), 2u);
+}
+
+TEST(Png, DecodesEveryPixelFormToEightBitBgrDroppingAlpha) {
+    Bitmap24 b;
+    PngSpec palette{.width = 3, .height = 1, .colorType = PNG_COLOR_TYPE_PALETTE, .bitDepth = 4};
+    palette.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    palette.transparency = {0};  // index 0 fully transparent: its colour stays
+    palette.rows = {{0x01, 0x20}};
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(palette), b));
+    EXPECT_EQ(b.Bytes, (std::vector<uint8_t>{0, 0, 255, 0, 255, 0, 255, 0, 0}));
+
+    PngSpec bits{.width = 10, .height = 1, .colorType = PNG_COLOR_TYPE_GRAY, .bitDepth = 1};
+    bits.rows = {{0b10000000, 0b01000000}};
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(bits), b));
+    ASSERT_EQ(b.Width, 10);
+    EXPECT_EQ(b.Row(0)[0], 255);
+    EXPECT_EQ(b.Row(0)[3 * 8 + 1], 0);
+    EXPECT_EQ(b.Row(0)[3 * 9 + 2], 255);
+
+    PngSpec deep{.width = 4, .height = 1, .colorType = PNG_COLOR_TYPE_GRAY, .bitDepth = 16};
+    deep.rows = {{0x00, 0x00, 0x80, 0x80, 0xFF, 0xFF, 0x12, 0x34}};
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(deep), b));
+    EXPECT_EQ(b.Bytes, (std::vector<uint8_t>{0, 0, 0, 128, 128, 128, 255, 255, 255, 18, 18, 18}));
+
+    PngSpec greyAlpha{.width = 1, .height = 1, .colorType = PNG_COLOR_TYPE_GRAY_ALPHA};
+    greyAlpha.rows = {{100, 0}};
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(greyAlpha), b));
+    EXPECT_EQ(b.Bytes, (std::vector<uint8_t>{100, 100, 100}));
+
+    PngSpec rgba16{.width = 1, .height = 1, .colorType = PNG_COLOR_TYPE_RGBA, .bitDepth = 16};
+    rgba16.rows = {{0xFF, 0xFF, 0, 0, 0x80, 0x80, 0, 0}};
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(rgba16), b));
+    EXPECT_EQ(b.Bytes, (std::vector<uint8_t>{128, 0, 255}));
+
+    const Bitmap24 noise = testing::NoiseBitmap(9, 7);
+    PngSpec interlaced{.width = 9, .height = 7, .interlaced = true};
+    for (int32_t y = 0; y < 7; ++y) {
+        std::vector<uint8_t> row(noise.Row(y), noise.Row(y) + 27);
+        for (size_t x = 0; x < row.size(); x += 3) std::swap(row[x], row[x + 2]);  // to RGB
+        interlaced.rows.push_back(row);
+    }
+    ASSERT_TRUE(DecodePng(WriteWithLibpng(interlaced), b));
+    EXPECT_EQ(b.Bytes, noise.Bytes);
+}
+
+TEST(Png, RefusesTruncatedCorruptAndOversizedFiles) {
+    std::vector<uint8_t> valid;
+    ASSERT_TRUE(EncodePng(testing::NoiseBitmap(8, 8), valid));
+    testing::NamedFiles bad;
+    testing::AddPrefixes(bad, valid, valid.size() - 12);  // only the end chunk may be missing
+    std::vector<uint8_t> changed = valid;
+    changed[valid.size() - 30] ^= 0x01;  // inside the image data
+    bad.emplace_back("damaged data", changed);
+    const std::pair<uint32_t, uint32_t> sizes[] = {{65536, 1}, {0, 8}, {60000, 60000}};
+    for (const auto& [width, height] : sizes) {
+        changed = valid;
+        RewriteHeaderSize(changed, width, height);
+        bad.emplace_back(std::to_string(width) + " x " + std::to_string(height), changed);
+    }
+    testing::ExpectRefused(DecodePng, bad);
+    std::string error;
+    Bitmap24 b;
+    DecodePng(bad.back().second, b, &error);  // 10 GB of pixels from a few hundred bytes
+    EXPECT_EQ(error, "PNG: image data larger than the file can hold");
+    EXPECT_TRUE(DecodePng(std::span(valid).first(valid.size() - 12), b));
+}
+
+}  // namespace
+}  // namespace globeforge
