@@ -154,25 +154,41 @@ inline void BlendGeneral(FloatPixel& d, const FloatPixel& s) {
 
 }  // namespace
 
-SourceLayout FindSourceLayout(const FloatImage& image) {
-    const FloatPixel* p = image.Data();
-    const FloatPixel* end = p + image.PixelCount();
+uint32_t SourceLayoutsOf(const FloatPixel* pixels, size_t count) {
+    const FloatPixel* end = pixels + count;
     // One tight loop per candidate, each stopping at the first pixel that rules it out: a
     // gray brush fails the one-channel tests within its first row of the disc.
-    const auto all = [&](auto&& test) { return std::all_of(p, end, test); };
+    const auto all = [&](auto&& test) { return std::all_of(pixels, end, test); };
     const auto only = [](auto channel, auto other1, auto other2) {
         return [=](const FloatPixel& q) {
             return IsPositiveZero(q.*other1) && IsPositiveZero(q.*other2) &&
                    SameBits(q.A, q.*channel) && UsableAlpha(q.A);
         };
     };
-    if (all(only(&FloatPixel::R, &FloatPixel::G, &FloatPixel::B))) return SourceLayout::OnlyR;
-    if (all(only(&FloatPixel::G, &FloatPixel::R, &FloatPixel::B))) return SourceLayout::OnlyG;
-    if (all(only(&FloatPixel::B, &FloatPixel::R, &FloatPixel::G))) return SourceLayout::OnlyB;
+    const auto bit = [](SourceLayout layout) { return 1u << static_cast<uint32_t>(layout); };
+    uint32_t layouts = bit(SourceLayout::General);
+    if (all(only(&FloatPixel::R, &FloatPixel::G, &FloatPixel::B)))
+        layouts |= bit(SourceLayout::OnlyR);
+    if (all(only(&FloatPixel::G, &FloatPixel::R, &FloatPixel::B)))
+        layouts |= bit(SourceLayout::OnlyG);
+    if (all(only(&FloatPixel::B, &FloatPixel::R, &FloatPixel::G)))
+        layouts |= bit(SourceLayout::OnlyB);
     if (all([](const FloatPixel& q) { return SameBits(q.R, q.G) && SameBits(q.R, q.B); })) {
-        return SourceLayout::Gray;
+        layouts |= bit(SourceLayout::Gray);
+    }
+    return layouts;
+}
+
+SourceLayout PickSourceLayout(uint32_t layouts) {
+    for (const SourceLayout layout :
+         {SourceLayout::OnlyR, SourceLayout::OnlyG, SourceLayout::OnlyB, SourceLayout::Gray}) {
+        if (layouts & (1u << static_cast<uint32_t>(layout))) return layout;
     }
     return SourceLayout::General;
+}
+
+SourceLayout FindSourceLayout(const FloatImage& image) {
+    return PickSourceLayout(SourceLayoutsOf(image.Data(), image.PixelCount()));
 }
 
 StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layout,
