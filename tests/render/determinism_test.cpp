@@ -208,7 +208,11 @@ TEST(Determinism, PinnedMapsForAnyThreadCount) {
         for (size_t k = 0; k < 7; ++k) {
             EXPECT_EQ(first.maps[k], planet.maps[k]) << planet.name << ", map " << k;
         }
+        // The example-like planets with every thread count; the others with three threads,
+        // which splits the work unevenly.
+        const bool all = std::string(planet.name).starts_with("default");
         for (const int threads : {2, 3, 8}) {
+            if (!all && threads != 3) continue;
             const Outcome other = Render(planet.make(), threads);
             EXPECT_EQ(other.progress, first.progress) << planet.name << ", threads " << threads;
             EXPECT_EQ(other.events, first.events) << planet.name << ", threads " << threads;
