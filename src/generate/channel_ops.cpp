@@ -64,6 +64,13 @@ void FillImage(FloatImage& image, const FloatPixel& pixel, RenderContext& ctx) {
     ForEachBand(image, ctx, [&](FloatPixel* p, size_t n) { std::fill_n(p, n, pixel); });
 }
 
+std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const FloatPixel& fill,
+                                         RenderContext& ctx) {
+    std::optional<FloatImage> image = NewImage(width, height);
+    if (image) FillImage(*image, fill, ctx);
+    return image;
+}
+
 void CopyImage(FloatImage& dst, const FloatImage& src, RenderContext& ctx) {
     if (&dst == &src) return;
     if (!ResizeImage(dst, src.Width, src.Height)) return;

@@ -32,6 +32,8 @@ void InvertColor(FloatImage& image);
 // and highest values are merged band by band in row order, so even a tie between +0 and -0
 // resolves as in one pass).
 void FillImage(FloatImage& image, const FloatPixel& pixel, RenderContext& ctx);
+std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const FloatPixel& fill,
+                                         RenderContext& ctx);
 void CopyImage(FloatImage& dst, const FloatImage& src, RenderContext& ctx);
 void ScaleColor(FloatImage& image, double factor, RenderContext& ctx);
 void NormalizeImage(FloatImage& image, RenderContext& ctx);

@@ -140,7 +140,7 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!warpMap) {
         ctx.failure = "not enough memory for the cloud warp map";
         return;
@@ -148,7 +148,7 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
     ctx.ReportProgress(*warpMap, "雲・歪みフィルタ1作成終了");
 
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!scratch) {
         ctx.failure = "not enough memory for the cloud warp filter";
         return;
@@ -188,7 +188,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
     // No clouds wanted: nothing to build and nothing drawn.
     if (!params.CloudAutoCreate && !picture) return std::nullopt;
 
-    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!layer) {
         ctx.failure = "not enough memory for the cloud layer";
         return std::nullopt;

@@ -117,7 +117,8 @@ inline RedAlpha LerpOpaque(RedAlpha a, RedAlpha b, double t) {
 // (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
 // and G and B are never read.
 void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Extended amplitude,
-                  Extended radius, Extended cx, Extended cy) {
+                  Extended radius, Extended cx, Extended cy, int64_t rowLo = 0,
+                  int64_t rowHi = std::numeric_limits<int32_t>::max()) {
     if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return;
     const Extended stepX = pattern.Width / (2 * radius);
     const Extended stepY = pattern.Height / (2 * radius);
@@ -125,6 +126,8 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
     const int64_t y1 = Round(cy + radius);
     const int64_t x0 = Round(cx - radius);
     const int64_t x1 = Round(cx + radius);
+    // Only the rows rowLo <= y < rowHi are painted (the positions advance over all of them).
+    if (y1 < rowLo || y0 >= rowHi) return;
     struct Column {
         int32_t x;
         BilinearTap tap;
@@ -138,7 +141,7 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
     }
     Extended sy = 0;
     for (int64_t y = y0; y <= y1; ++y, sy += stepY) {
-        if (y < 0 || y >= image.Height || columns.empty()) continue;
+        if (y < 0 || y >= image.Height || y < rowLo || y >= rowHi || columns.empty()) continue;
         const BilinearTap ty = BilinearAxis(static_cast<double>(sy), pattern.Height);
         const FloatPixel* row0 = pattern.Row(ty.i0);
         const FloatPixel* row1 = pattern.Row(ty.i1);
@@ -173,7 +176,8 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
 }
 
 // Ridges running outward from the rim crest, each drawn as a row of shrinking domes from
-// its far end back to the rim.
+// its far end back to the rim. The draws and dome positions of all ridges come first, in
+// their order; then every band of stamp rows replays the domes in that order.
 void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& shape,
                 double sizeFraction, double noise, RenderContext& ctx) {
     const Extended cx = stamp.Width / 2;
@@ -184,6 +188,11 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
                                     [](const FloatPixel& p) { return p.A == 255.0f; });
     const int32_t extra = ctx.rng.Random(spread);
     const int32_t count = extra + least;
+    struct Step {
+        Extended amplitude, radius, mx, my;
+    };
+    std::vector<Step> steps;
+    std::vector<uint32_t> statesAfter;
     for (int32_t i = 1; i <= count; ++i) {
         // Draws per ridge: the angle, the width, then one per step.
         const int32_t halfAngle = ctx.rng.Random(180);
@@ -206,9 +215,22 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
             const double draw = ctx.rng.RandomReal();
             const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
             const double amplitude = CurveOut(shape.rimH / 255.0, 0.0, 0.0, n, j, p);
-            MaxStampWith(stamp, dome, opaque, amplitude, radius, mx, my);
+            steps.push_back({amplitude, radius, mx, my});
         }
-        if (ctx.StepDone(i, count)) return;
+        statesAfter.push_back(ctx.rng.state);
+    }
+    ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (const Step& step : steps) {
+            MaxStampWith(stamp, dome, opaque, step.amplitude, step.radius, step.mx, step.my, y0,
+                         y1);
+        }
+    });
+    for (int32_t i = 1; i <= count; ++i) {
+        if (ctx.StepDone(i, count)) {
+            // The generator ends where the serial loop would have stopped drawing.
+            ctx.rng.state = statesAfter[static_cast<size_t>(i - 1)];
+            return;
+        }
     }
 }
 

@@ -136,7 +136,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
 
     // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's
     // brush has that one channel, and the scratch image starts black.
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!warpMap) {
         ctx.failure = "not enough memory for the ground warp map";
         return;
@@ -144,7 +144,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
     ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ1作成終了");
 
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!scratch) {
         ctx.failure = "not enough memory for the ground warp filter";
         return;
@@ -208,7 +208,7 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
     std::optional<FloatImage> picture;
     if (!LoadLayerPicture(params.LoadHeightmap, w, h, picture, ctx)) return std::nullopt;
 
-    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack);
+    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack, ctx);
     if (!layer) {
         ctx.failure = "not enough memory for the ground layer";
         return std::nullopt;

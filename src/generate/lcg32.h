@@ -9,7 +9,7 @@
 namespace globeforge {
 
 class Lcg32 {
-public:
+  public:
     static constexpr uint32_t kMultiplier = 134775813u;  // 0x08088405
     static constexpr uint32_t kIncrement = 1u;
 
@@ -49,7 +49,7 @@ public:
 
     uint32_t state = 0;
 
-private:
+  private:
     constexpr void Next() { state = state * kMultiplier + kIncrement; }
 };
 

@@ -91,7 +91,8 @@ class DiscClasses {
             }
         }
         using Profiled = decltype(profile(0.0));
-        std::vector<Profiled> byN(static_cast<size_t>(nMax + 1));
+        // Only the entries marked used are written and read: no need to clear the block.
+        const std::unique_ptr<Profiled[]> byN(new Profiled[static_cast<size_t>(nMax + 1)]);
         const bool large = r_ >= kParallelRadius;
         ForBands(
             ctx, nMax + 1, large,
@@ -114,7 +115,8 @@ class DiscClasses {
     }
 
     // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
-    // by row, left to right.
+    // by row, left to right. Where |dx| >= dy the classes of a row lie side by side in the
+    // table; in the middle of the row (|dx| < dy) each pixel finds its own table row.
     template <typename Pixel, typename Op>
     void Paint(Pixel* pixels, int64_t y0, int64_t y1, Op&& op) const {
         const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
@@ -127,9 +129,19 @@ class DiscClasses {
             const int64_t x0 = std::max<int64_t>(0, int64_t{cx_} - reach);
             const int64_t x1 = std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach);
             Pixel* row = pixels + y * width_;
-            for (int64_t x = x0; x <= x1; ++x) {
+            // The classes (dx, dy) for dx >= dy, indexed by dx.
+            const Value* outer = dy < static_cast<int64_t>(last_.size())
+                                     ? values_.data() + offset_[static_cast<size_t>(dy)] - dy
+                                     : nullptr;
+            const int64_t leftEnd = std::min(x1, int64_t{cx_} - std::max<int64_t>(dy, 1));
+            for (int64_t x = x0; x <= leftEnd; ++x) op(row[x], outer[cx_ - x]);
+            const int64_t midEnd = std::min(x1, int64_t{cx_} + dy - 1);
+            for (int64_t x = std::max(x0, int64_t{cx_} - dy + 1); x <= midEnd; ++x) {
                 const int64_t dx = x > cx_ ? x - cx_ : cx_ - x;
-                op(row[x], dx >= dy ? At(dx, dy) : At(dy, dx));
+                op(row[x], At(dy, dx));
+            }
+            for (int64_t x = std::max(x0, int64_t{cx_} + dy); x <= x1; ++x) {
+                op(row[x], outer[x - cx_]);
             }
         }
     }
@@ -202,18 +214,46 @@ void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, 
     });
 }
 
+// Calls fn.template operator()<useR, useG, useB>() with the flags as constants, so the pixel
+// loops test no flag per pixel.
+template <typename Fn>
+void WithChannels(bool useR, bool useG, bool useB, Fn&& fn) {
+    switch ((useR ? 4 : 0) | (useG ? 2 : 0) | (useB ? 1 : 0)) {
+        case 0:
+            return fn.template operator()<false, false, false>();
+        case 1:
+            return fn.template operator()<false, false, true>();
+        case 2:
+            return fn.template operator()<false, true, false>();
+        case 3:
+            return fn.template operator()<false, true, true>();
+        case 4:
+            return fn.template operator()<true, false, false>();
+        case 5:
+            return fn.template operator()<true, false, true>();
+        case 6:
+            return fn.template operator()<true, true, false>();
+        default:
+            return fn.template operator()<true, true, true>();
+    }
+}
+
 // Clips the colour channels below 0 and copies the last chosen channel into A, in the rows
 // y0 <= y < y1.
-void ClipAndCopyAlpha(FloatImage& image, bool useR, bool useG, bool useB, int64_t y0, int64_t y1) {
-    for (int64_t y = y0; y < y1; ++y) {
-        FloatPixel* p = image.Row(static_cast<int32_t>(y));
-        for (int32_t x = 0; x < image.Width; ++x) {
-            if (p[x].R < 0.0f) p[x].R = 0.0f;
-            if (p[x].G < 0.0f) p[x].G = 0.0f;
-            if (p[x].B < 0.0f) p[x].B = 0.0f;
-            if (useR) p[x].A = p[x].R;
-            if (useG) p[x].A = p[x].G;
-            if (useB) p[x].A = p[x].B;
+template <bool kR, bool kG, bool kB>
+void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
+    FloatPixel* p = image.Row(static_cast<int32_t>(y0));
+    const size_t n = static_cast<size_t>(y1 - y0) * image.Width;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i].R < 0.0f) p[i].R = 0.0f;
+        if (p[i].G < 0.0f) p[i].G = 0.0f;
+        if (p[i].B < 0.0f) p[i].B = 0.0f;
+        if constexpr (kB) {
+            p[i].A = p[i].B;
+        } else if constexpr (kG) {
+            p[i].A = p[i].G;
+        } else if constexpr (kR) {
+            p[i].A = p[i].R;
         }
     }
 }
@@ -239,17 +279,21 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
         // float rounds the same whether the difference is formed in extended precision
         // first or not, and a channel that is not chosen loses +0, which keeps it.
-        ForBands(ctx, h, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
-            dome.Paint(image.Data(), y0, y1, [&](FloatPixel& p, float v) {
-                if (useR) p.R = p.R - v;
-                if (useG) p.G = p.G - v;
-                if (useB) p.B = p.B - v;
-                p.A = 255.0f;
+        WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
+            ForBands(ctx, h, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
+                dome.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                    if constexpr (kR) p.R = p.R - v;
+                    if constexpr (kG) p.G = p.G - v;
+                    if constexpr (kB) p.B = p.B - v;
+                    p.A = 255.0f;
+                });
             });
         });
     }
-    ForBands(ctx, h, true,
-             [&](int64_t y0, int64_t y1) { ClipAndCopyAlpha(image, useR, useG, useB, y0, y1); });
+    WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
+        ForBands(ctx, h, true,
+                 [&](int64_t y0, int64_t y1) { ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1); });
+    });
 }
 
 // The ring profile: five bands, each an S-curve from its inner to its outer value.

@@ -1,6 +1,7 @@
 #include "generate/stamping.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "generate/curves.h"
@@ -49,6 +50,23 @@ void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx) {
     });
 }
 
+namespace {
+
+// FindSourceLayout of the brush, in bands of rows.
+SourceLayout BrushLayout(const FloatImage& brush, RenderContext& ctx) {
+    const size_t bands = static_cast<size_t>((brush.Height + kBandRows - 1) / kBandRows);
+    std::vector<uint32_t> layouts(bands, ~0u);
+    ParallelForBands(ctx, brush.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        layouts[static_cast<size_t>(y0 / kBandRows)] = SourceLayoutsOf(
+            brush.Row(static_cast<int32_t>(y0)), static_cast<size_t>(y1 - y0) * brush.Width);
+    });
+    uint32_t all = ~0u;
+    for (const uint32_t band : layouts) all &= band;
+    return PickSourceLayout(all);
+}
+
+}  // namespace
+
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
                   RenderContext& ctx) {
     const ImageRect whole{0, 0, brush.Width, brush.Height};
@@ -57,15 +75,15 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
                                          : StretchSampling::Bilinear;
     // Wrapping needs at least one pixel to wrap onto.
     const bool paint = target.PixelCount() > 0;
-    std::vector<StretchPlan> plans;
+    std::vector<ImageRect> rects;
+    std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
     // the serial order; then every band of target rows replays the stamps in order.
     for (int32_t first = 1; first <= pass.count; first += 10) {
         const int32_t last = std::min(pass.count, first + 9);
         pass.redrawBrush(first, brush, ctx);
-        const SourceLayout layout = FindSourceLayout(brush);
-        plans.clear();
+        rects.clear();
         statesAfter.clear();
         for (int32_t i = first; i <= last; ++i) {
             StampDraws draws;
@@ -74,16 +92,24 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             if (pass.hemisphere == HemisphereRule::Drawn) draws.side = ctx.rng.Random(10);
             draws.r2 = ctx.rng.Random(1000);
             statesAfter.push_back(ctx.rng.state);
-            if (!paint) continue;
-            plans.emplace_back(brush.Width, brush.Height, layout, whole, target.Width,
-                               target.Height, StampRectangle(pass, i, target.Height, draws),
-                               Wrap::On, pass.mode(i), sampling);
+            rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
-        ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            for (const StretchPlan& plan : plans) {
-                plan.PaintBand(brush, target, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
-            }
-        });
+        if (paint) {
+            const SourceLayout layout = BrushLayout(brush, ctx);
+            plans.assign(rects.size(), std::nullopt);
+            ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
+                plans[static_cast<size_t>(k)].emplace(
+                    brush.Width, brush.Height, layout, whole, target.Width, target.Height,
+                    rects[static_cast<size_t>(k)], Wrap::On,
+                    pass.mode(first + static_cast<int32_t>(k)), sampling);
+            });
+            ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                for (const std::optional<StretchPlan>& plan : plans) {
+                    plan->PaintBand(brush, target, static_cast<int32_t>(y0),
+                                    static_cast<int32_t>(y1));
+                }
+            });
+        }
         for (int32_t i = first; i <= last; ++i) {
             if (ctx.StepDone(i, pass.count)) {
                 // The generator ends where the serial loop would have stopped drawing; the

@@ -154,23 +154,41 @@ inline void BlendGeneral(FloatPixel& d, const FloatPixel& s) {
 
 }  // namespace
 
-SourceLayout FindSourceLayout(const FloatImage& image) {
-    const FloatPixel* p = image.Data();
-    const size_t n = image.PixelCount();
-    bool gray = true, onlyR = true, onlyG = true, onlyB = true;
-    for (size_t i = 0; i < n && (gray || onlyR || onlyG || onlyB); ++i) {
-        const FloatPixel& q = p[i];
-        gray = gray && SameBits(q.R, q.G) && SameBits(q.R, q.B);
-        const bool alpha = UsableAlpha(q.A);
-        onlyR = onlyR && alpha && IsPositiveZero(q.G) && IsPositiveZero(q.B) && SameBits(q.A, q.R);
-        onlyG = onlyG && alpha && IsPositiveZero(q.R) && IsPositiveZero(q.B) && SameBits(q.A, q.G);
-        onlyB = onlyB && alpha && IsPositiveZero(q.R) && IsPositiveZero(q.G) && SameBits(q.A, q.B);
+uint32_t SourceLayoutsOf(const FloatPixel* pixels, size_t count) {
+    const FloatPixel* end = pixels + count;
+    // One tight loop per candidate, each stopping at the first pixel that rules it out: a
+    // gray brush fails the one-channel tests within its first row of the disc.
+    const auto all = [&](auto&& test) { return std::all_of(pixels, end, test); };
+    const auto only = [](auto channel, auto other1, auto other2) {
+        return [=](const FloatPixel& q) {
+            return IsPositiveZero(q.*other1) && IsPositiveZero(q.*other2) &&
+                   SameBits(q.A, q.*channel) && UsableAlpha(q.A);
+        };
+    };
+    const auto bit = [](SourceLayout layout) { return 1u << static_cast<uint32_t>(layout); };
+    uint32_t layouts = bit(SourceLayout::General);
+    if (all(only(&FloatPixel::R, &FloatPixel::G, &FloatPixel::B)))
+        layouts |= bit(SourceLayout::OnlyR);
+    if (all(only(&FloatPixel::G, &FloatPixel::R, &FloatPixel::B)))
+        layouts |= bit(SourceLayout::OnlyG);
+    if (all(only(&FloatPixel::B, &FloatPixel::R, &FloatPixel::G)))
+        layouts |= bit(SourceLayout::OnlyB);
+    if (all([](const FloatPixel& q) { return SameBits(q.R, q.G) && SameBits(q.R, q.B); })) {
+        layouts |= bit(SourceLayout::Gray);
     }
-    if (onlyR) return SourceLayout::OnlyR;
-    if (onlyG) return SourceLayout::OnlyG;
-    if (onlyB) return SourceLayout::OnlyB;
-    if (gray) return SourceLayout::Gray;
+    return layouts;
+}
+
+SourceLayout PickSourceLayout(uint32_t layouts) {
+    for (const SourceLayout layout :
+         {SourceLayout::OnlyR, SourceLayout::OnlyG, SourceLayout::OnlyB, SourceLayout::Gray}) {
+        if (layouts & (1u << static_cast<uint32_t>(layout))) return layout;
+    }
     return SourceLayout::General;
+}
+
+SourceLayout FindSourceLayout(const FloatImage& image) {
+    return PickSourceLayout(SourceLayoutsOf(image.Data(), image.PixelCount()));
 }
 
 StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layout,

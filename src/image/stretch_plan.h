@@ -32,6 +32,11 @@ enum class SourceLayout : uint8_t {
 };
 SourceLayout FindSourceLayout(const FloatImage& image);
 
+// The same in parts: the set of layouts count pixels satisfy (bit 1 << layout for each),
+// which the parts of an image combine with &, and the layout a combined set stands for.
+uint32_t SourceLayoutsOf(const FloatPixel* pixels, size_t count);
+SourceLayout PickSourceLayout(uint32_t layouts);
+
 class StretchPlan {
   public:
     // Plans StretchBlendNearest or StretchBlendBilinear(src, srcRect, dst, dstRect, wrap,

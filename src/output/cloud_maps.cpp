@@ -37,23 +37,28 @@ void BuildCloudBumpMap(RenderParams& params, const FloatImage& cloud, RenderCont
     ctx.ReportProgress(*result, "雲・バンプテクスチャ作成完了");
 }
 
-void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
-    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
-    // The exponent 10 makes even thin cloud nearly opaque.
-    const FixedCurve opacity(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0);
-    std::optional<FloatImage> work = RunRows(
-        cloud.Width, cloud.Height, "cloud transparency map", ctx, [&](FloatImage& w, int32_t y) {
-            const FloatPixel* density = cloud.Row(y);
-            FloatPixel* out = w.Row(y);
-            for (int32_t x = 0; x < w.Width; ++x) {
-                const double dens = density[x].R;
-                const float v = ChainedPower(opacity.PowerBase(dens), 10.0, [&](double power) {
-                    return static_cast<float>(static_cast<Extended>(opacity.Apply(power)) *
-                                              oneMinusT);
-                });
-                out[x] = {v, v, v, 255.0f};
-            }
+namespace {
+
+// The transparency of a density: 255 (1 - (|255 - dens| / 255)^10) (1 - T). The exponent 10
+// makes even thin cloud nearly opaque.
+class TransparencyPixel {
+  public:
+    explicit TransparencyPixel(double oneMinusT)
+        : opacity_(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0), oneMinusT_(oneMinusT) {}
+    FloatPixel operator()(double dens) const {
+        const float v = ChainedPower(opacity_.PowerBase(dens), 10.0, [this](double power) {
+            return static_cast<float>(static_cast<Extended>(opacity_.Apply(power)) * oneMinusT_);
         });
+        return {v, v, v, 255.0f};
+    }
+
+  private:
+    FixedCurve opacity_;
+    double oneMinusT_;
+};
+
+void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, double oneMinusT,
+                        RenderContext& ctx) {
     if (!work) return;
     // Normalising stretches the levels to 0..256, cancelling the 1 - T above unless the map
     // is flat; the scaling brings the transparency back.
@@ -75,6 +80,35 @@ void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, Re
     ReduceImage(*result, *work, params.OverSampling, ctx);
     finish(*result);
     ctx.ReportProgress(*work, "雲・透明度テクスチャ作成完了");
+}
+
+}  // namespace
+
+void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
+    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    const TransparencyPixel pixel(oneMinusT);
+    FinishTransparency(params,
+                       RunRows(cloud.Width, cloud.Height, "cloud transparency map", ctx,
+                               [&](FloatImage& w, int32_t y) {
+                                   const FloatPixel* density = cloud.Row(y);
+                                   FloatPixel* out = w.Row(y);
+                                   for (int32_t x = 0; x < w.Width; ++x)
+                                       out[x] = pixel(density[x].R);
+                               }),
+                       oneMinusT, ctx);
+}
+
+void BuildCloudTransparencyMap(RenderParams& params, FloatImage&& cloud, RenderContext& ctx) {
+    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    const TransparencyPixel pixel(oneMinusT);
+    FinishTransparency(params,
+                       RunRowsInPlace(std::move(cloud), ctx,
+                                      [&](FloatImage& w, int32_t y) {
+                                          FloatPixel* row = w.Row(y);
+                                          for (int32_t x = 0; x < w.Width; ++x)
+                                              row[x] = pixel(row[x].R);
+                                      }),
+                       oneMinusT, ctx);
 }
 
 }  // namespace globeforge

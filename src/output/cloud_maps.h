@@ -11,5 +11,8 @@ namespace globeforge {
 void BuildCloudColorMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
 void BuildCloudBumpMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
 void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx);
+// The same map from a cloud layer nothing reads afterwards: its memory becomes the map's
+// work image.
+void BuildCloudTransparencyMap(RenderParams& params, FloatImage&& cloud, RenderContext& ctx);
 
 }  // namespace globeforge

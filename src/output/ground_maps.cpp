@@ -232,28 +232,36 @@ void BuildGroundBumpMap(RenderParams& params, const FloatImage& ground, const Fl
     ctx.ReportProgress(*work, "地表・バンプテクスチャ作成完了");
 }
 
-void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
-                            bool mixClouds, RenderContext& ctx) {
-    const bool mix = mixClouds && cloud != nullptr;
-    const GroundLevels g = DeriveLevels(params, ground.Height);
-    std::optional<FloatImage> work = RunRows(
-        ground.Width, ground.Height, "ground specular map", ctx, [&](FloatImage& w, int32_t y) {
-            for (int32_t x = 0; x < w.Width; ++x) {
-                const float v = ground.At(x, y).R >= g.s ? 0.0f : 255.0f;
-                FloatPixel p{v, v, v, 255.0f};
-                if (mix) {
-                    const FloatPixel cp = GetPixel(*cloud, x, y, Wrap::Off);
-                    if (cp.R >= 1.0f) {
-                        // Clouds dim the sea's reflection but never below black.
-                        const auto dim = [v](float c) {
-                            return static_cast<float>(std::max(0.0L, static_cast<Extended>(v) - c));
-                        };
-                        p = {dim(cp.R), dim(cp.G), dim(cp.B), 255.0f};
-                    }
-                }
-                w.At(x, y) = p;
+namespace {
+
+// The specular pixel of height h (sea white, land black), dimmed by the clouds when mixed.
+class SpecularPixel {
+  public:
+    SpecularPixel(const RenderParams& params, int32_t layerHeight, const FloatImage* cloud,
+                  bool mixClouds)
+        : s_(DeriveLevels(params, layerHeight).s), cloud_(mixClouds ? cloud : nullptr) {}
+
+    FloatPixel operator()(float h, int32_t x, int32_t y) const {
+        const float v = h >= s_ ? 0.0f : 255.0f;
+        if (cloud_) {
+            const FloatPixel cp = GetPixel(*cloud_, x, y, Wrap::Off);
+            if (cp.R >= 1.0f) {
+                // Clouds dim the sea's reflection but never below black.
+                const auto dim = [v](float c) {
+                    return static_cast<float>(std::max(0.0L, static_cast<Extended>(v) - c));
+                };
+                return {dim(cp.R), dim(cp.G), dim(cp.B), 255.0f};
             }
-        });
+        }
+        return {v, v, v, 255.0f};
+    }
+
+  private:
+    float s_;
+    const FloatImage* cloud_;
+};
+
+void FinishSpecular(RenderParams& params, std::optional<FloatImage> work, RenderContext& ctx) {
     if (!work) return;
     const bool direct = WorkIsResult(params, *work);
     FloatImage* result =
@@ -261,6 +269,37 @@ void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, cons
     if (!result) return;
     // The work image is shown; when it became the result they are the same pixels.
     ctx.ReportProgress(direct ? *result : *work, "地表・スペキュラーテクスチャ作成完了");
+}
+
+}  // namespace
+
+void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
+                            bool mixClouds, RenderContext& ctx) {
+    const SpecularPixel pixel(params, ground.Height, cloud, mixClouds);
+    FinishSpecular(params,
+                   RunRows(ground.Width, ground.Height, "ground specular map", ctx,
+                           [&](FloatImage& w, int32_t y) {
+                               const FloatPixel* heights = ground.Row(y);
+                               FloatPixel* out = w.Row(y);
+                               for (int32_t x = 0; x < w.Width; ++x) {
+                                   out[x] = pixel(heights[x].R, x, y);
+                               }
+                           }),
+                   ctx);
+}
+
+void BuildGroundSpecularMap(RenderParams& params, FloatImage&& ground, const FloatImage* cloud,
+                            bool mixClouds, RenderContext& ctx) {
+    const SpecularPixel pixel(params, ground.Height, cloud, mixClouds);
+    FinishSpecular(params,
+                   RunRowsInPlace(std::move(ground), ctx,
+                                  [&](FloatImage& w, int32_t y) {
+                                      FloatPixel* row = w.Row(y);
+                                      for (int32_t x = 0; x < w.Width; ++x) {
+                                          row[x] = pixel(row[x].R, x, y);
+                                      }
+                                  }),
+                   ctx);
 }
 
 void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderContext& ctx) {

@@ -17,6 +17,10 @@ void BuildGroundBumpMap(RenderParams& params, const FloatImage& ground, const Fl
                         bool mixClouds, RenderContext& ctx);
 void BuildGroundSpecularMap(RenderParams& params, const FloatImage& ground, const FloatImage* cloud,
                             bool mixClouds, RenderContext& ctx);
+// The same map from a ground layer nothing reads afterwards: its memory becomes the map's
+// work image, so a large render needs one image fewer at its peak.
+void BuildGroundSpecularMap(RenderParams& params, FloatImage&& ground, const FloatImage* cloud,
+                            bool mixClouds, RenderContext& ctx);
 
 // Averages factor x factor blocks of src into dst (copies when the sizes agree).
 void ReduceImage(FloatImage& dst, const FloatImage& src, int32_t factor, RenderContext& ctx);

@@ -114,6 +114,23 @@ std::optional<FloatImage> RunRows(int32_t width, int32_t height, const char* wha
     return work;
 }
 
+// RunRows on an image the builder may consume (a layer no later step reads): its memory
+// becomes the work image and row(work, y) reads the layer's row y before overwriting it.
+// The rows must write every pixel, since nothing is filled first.
+template <typename RowFn>
+std::optional<FloatImage> RunRowsInPlace(FloatImage&& layer, RenderContext& ctx, RowFn&& row) {
+    std::optional<FloatImage> work(std::move(layer));
+    const int32_t height = work->Height;
+    const bool completed = ParallelRows(
+        ctx, height, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) row(*work, y);
+        },
+        [&](int64_t y) { return ctx.StepDone(y, height); });
+    if (!completed) return std::nullopt;
+    return work;
+}
+
 // True when the builders' work image has the result's size, so the finished work image can
 // become the result itself instead of being copied into it.
 inline bool WorkIsResult(const RenderParams& params, const FloatImage& work) {

@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "generate/channel_ops.h"
 #include "image/extended.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
+#include "render/parallel.h"
 
 namespace globeforge {
 
@@ -81,10 +83,12 @@ void NormalRow(const SlopeFrame& f, int32_t y, const float* above, const float* 
     }
 }
 
-// Back to unit length after the box filter has averaged neighbouring normals.
-void Renormalize(FloatImage& image) {
-    for (size_t i = 0; i < image.PixelCount(); ++i) {
-        FloatPixel& p = image.Data()[i];
+// Back to unit length after the box filter has averaged neighbouring normals, in the rows
+// y0 <= y < y1.
+void Renormalize(FloatImage& image, int64_t y0, int64_t y1) {
+    FloatPixel* pixels = image.Row(static_cast<int32_t>(y0));
+    for (size_t i = 0; i < static_cast<size_t>(y1 - y0) * image.Width; ++i) {
+        FloatPixel& p = pixels[i];
         const auto decode = [](float c) { return static_cast<double>(c) / 127.5 - 1.0; };
         const double nx = decode(p.R), ny = decode(p.G), nz = decode(p.B);
         if (nx * nx + ny * ny + nz * nz > 0.0) p = EncodeNormal(nx, ny, nz);
@@ -101,47 +105,79 @@ void BuildNormalMap(RenderParams& params, const FloatImage& ground, const FloatI
     const int32_t w = ground.Width;
     const int32_t h = ground.Height;
     std::optional<FloatImage> work = NewImage(w, h);
-    // The normals overwrite the heights row by row, so the heights of the rows above, at and
-    // below the current one are kept aside.
-    std::vector<float> above, row, below;
-    try {
-        above.resize(static_cast<size_t>(w));
-        row.resize(static_cast<size_t>(w));
-        below.resize(static_cast<size_t>(w));
-    } catch (const std::bad_alloc&) {
-        work.reset();
-    }
     if (!work) {
         ctx.failure = "not enough memory for the normal map";
         return;
     }
     // Two passes share the gauge: the bump heights, then the normals.
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            work->At(x, y) = BumpPixel(ground.At(x, y).R, seaLevel, clouds, x, y);
-        }
-        if (ctx.StepDone(y, 2 * int64_t{h})) return;
-    }
-    NormalizeImage(*work);
+    const bool heights = ParallelRows(
+        ctx, h, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                for (int32_t x = 0; x < w; ++x) {
+                    work->At(x, y) = BumpPixel(ground.At(x, y).R, seaLevel, clouds, x, y);
+                }
+            }
+        },
+        [&](int64_t y) { return ctx.StepDone(y, 2 * int64_t{h}); });
+    if (!heights) return;
+    NormalizeImage(*work, ctx);
 
+    // The normals overwrite the heights row by row; each band keeps its own rows' heights
+    // aside as it goes, and the rows just outside every band are copied before any band
+    // starts, since the neighbouring band overwrites them.
     const SlopeFrame frame = MakeFrame(params, w, h);
-    const auto copyHeights = [&work, w](int32_t y, std::vector<float>& to) {
+    const auto heightsOf = [&work, w](int32_t y, std::vector<float>& to) {
+        to.resize(static_cast<size_t>(w));
         for (int32_t x = 0; x < w; ++x) to[static_cast<size_t>(x)] = work->At(x, y).R;
     };
-    copyHeights(0, row);
-    for (int32_t y = 0; y < h; ++y) {
-        if (y + 1 < h) copyHeights(y + 1, below);
-        NormalRow(frame, y, y > 0 ? above.data() : nullptr, row.data(),
-                  y + 1 < h ? below.data() : nullptr, *work);
-        std::swap(above, row);
-        std::swap(row, below);
-        if (ctx.StepDone(int64_t{h} + y, 2 * int64_t{h})) return;
+    std::vector<std::vector<float>> edges(static_cast<size_t>(h));
+    for (int64_t y0 = 0; y0 < h; y0 += kBandRows) {
+        if (y0 > 0) heightsOf(static_cast<int32_t>(y0 - 1), edges[static_cast<size_t>(y0 - 1)]);
+        if (y0 + kBandRows < h) {
+            heightsOf(static_cast<int32_t>(y0 + kBandRows),
+                      edges[static_cast<size_t>(y0 + kBandRows)]);
+        }
     }
+    // What a band carries from one row to the next: the heights of the row above and of
+    // its current row (with one thread, ParallelRows hands a band over row by row).
+    struct BandState {
+        std::vector<float> above, row;
+    };
+    std::vector<BandState> states(static_cast<size_t>((h + kBandRows - 1) / kBandRows));
+    const bool normals = ParallelRows(
+        ctx, h, kBandRows,
+        [&](int64_t y0, int64_t y1) {
+            const int64_t bandStart = y0 / kBandRows * kBandRows;
+            const int64_t bandEnd = std::min<int64_t>(h, bandStart + kBandRows);
+            BandState& state = states[static_cast<size_t>(y0 / kBandRows)];
+            if (y0 == bandStart) {
+                if (y0 > 0) state.above = edges[static_cast<size_t>(y0 - 1)];
+                heightsOf(static_cast<int32_t>(y0), state.row);
+            }
+            std::vector<float> below;
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                if (y + 1 < h) {
+                    if (y + 1 == bandEnd) {
+                        below = edges[static_cast<size_t>(y + 1)];
+                    } else {
+                        heightsOf(y + 1, below);
+                    }
+                }
+                NormalRow(frame, y, y > 0 ? state.above.data() : nullptr, state.row.data(),
+                          y + 1 < h ? below.data() : nullptr, *work);
+                std::swap(state.above, state.row);
+                std::swap(state.row, below);
+            }
+            if (y1 == bandEnd) state = BandState{};
+        },
+        [&](int64_t y) { return ctx.StepDone(int64_t{h} + y, 2 * int64_t{h}); });
+    if (!normals) return;
 
-    FloatImage* result = StoreResult(params, params.NormalMapImage, "normal map", ctx);
+    FloatImage* result = FinishMap(params, params.NormalMapImage, *work, "normal map", ctx);
     if (!result) return;
-    ReduceImage(*result, *work, params.OverSampling, ctx);
-    Renormalize(*result);
+    ParallelForBands(ctx, result->Height, kBandRows,
+                     [&](int64_t y0, int64_t y1) { Renormalize(*result, y0, y1); });
     ctx.ReportProgress(*result, "地表・法線テクスチャ作成完了");
 }
 

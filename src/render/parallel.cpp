@@ -2,12 +2,33 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <memory>
 
 #include "render/progress.h"
 
 namespace globeforge {
+
+namespace {
+
+// How long a waiting thread polls before it sleeps: a little longer than a wake-up takes.
+constexpr auto kPollTime = std::chrono::microseconds(200);
+
+// Polls ready() (a relaxed-cost check) until it holds or the poll time is over.
+template <typename Ready>
+bool PollFor(Ready&& ready) {
+    const auto until = std::chrono::steady_clock::now() + kPollTime;
+    for (int i = 1;; ++i) {
+        if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return ready();
+    }
+}
+
+}  // namespace
 
 ThreadPool::ThreadPool(int workers) {
     threads_.reserve(static_cast<size_t>(std::max(workers, 0)));
@@ -18,6 +39,7 @@ ThreadPool::~ThreadPool() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     for (std::thread& t : threads_) t.join();
@@ -28,30 +50,37 @@ void ThreadPool::Run(const std::function<void()>& workerJob,
     {
         std::lock_guard lock(mutex_);
         job_ = &workerJob;
-        running_ = Workers();
-        ++generation_;
+        running_.store(Workers(), std::memory_order_relaxed);
+        generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     callerJob();
+    if (PollFor([this] { return running_.load(std::memory_order_acquire) == 0; })) return;
     std::unique_lock lock(mutex_);
-    finished_.wait(lock, [this] { return running_ == 0; });
-    job_ = nullptr;
+    finished_.wait(lock, [this] { return running_.load(std::memory_order_acquire) == 0; });
 }
 
 void ThreadPool::WorkerLoop() {
     uint64_t seen = 0;
     for (;;) {
+        const auto posted = [&] { return generation_.load(std::memory_order_acquire) != seen; };
         const std::function<void()>* job = nullptr;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+            if (!PollFor(posted)) {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, posted);
+            }
+            std::lock_guard lock(mutex_);
             if (stopping_) return;
-            seen = generation_;
+            seen = generation_.load(std::memory_order_relaxed);
             job = job_;
         }
         (*job)();
-        std::lock_guard lock(mutex_);
-        if (--running_ == 0) finished_.notify_one();
+        if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Under the lock, so a caller about to sleep cannot miss the news.
+            std::lock_guard lock(mutex_);
+            finished_.notify_one();
+        }
     }
 }
 
@@ -160,6 +189,11 @@ bool ParallelRows(RenderContext& ctx, int64_t rows, int64_t bandRows,
                 return;
             }
             if (done[reported].load(std::memory_order_acquire)) {
+                // A band that failed is marked done after the failure is recorded.
+                if (error.Failed()) {
+                    completed = false;
+                    return;
+                }
                 const int64_t end = std::min(rows, (reported + 1) * bandRows);
                 for (int64_t y = reported * bandRows; y < end; ++y) {
                     if (rowDone(y)) {

@@ -7,6 +7,7 @@
 // pool workers and must not touch the context's progress facility or its generator.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -22,8 +23,10 @@ class RenderContext;
 // a preview, large enough that a band is worth a hand-off.
 inline constexpr int64_t kBandRows = 16;
 
-// Worker threads that sleep until a job is posted. Run hands the same job to every worker
-// and runs the caller's part on the calling thread, returning once all have finished.
+// Worker threads that wait for a job. Run hands the same job to every worker and runs the
+// caller's part on the calling thread, returning once all have finished. A render posts
+// thousands of small jobs in quick succession, and waking a sleeping thread costs tens of
+// microseconds, so both sides first poll for a short while before they sleep.
 class ThreadPool {
   public:
     explicit ThreadPool(int workers);
@@ -43,9 +46,9 @@ class ThreadPool {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    const std::function<void()>* job_ = nullptr;
-    uint64_t generation_ = 0;
-    int running_ = 0;
+    const std::function<void()>* job_ = nullptr;  // published by generation_
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<int> running_{0};
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "generate/cloud_layer.h"
@@ -35,20 +36,63 @@ RenderFootprint EstimateRenderFootprint(const RenderParams& params) {
     RenderFootprint f;
     f.layerWidth = int64_t{params.OutputResolutionX} * params.OverSampling;
     f.layerHeight = int64_t{params.OutputResolutionY} * params.OverSampling;
-    const double layer = static_cast<double>(f.layerWidth) * static_cast<double>(f.layerHeight) *
-                         sizeof(FloatPixel);
-    // Ground layer, cloud layer, warp map, scratch and warp result live together, plus the
-    // quarter-size brush and one map's work image.
-    double bytes = layer * 6.25;
-    if (params.GroundAutoCreate && params.NumberOfCraters > 0) {
-        // 40 quarter-size stamps beside the ground layer, and the square polar work image.
-        const double m = static_cast<double>(std::max(f.layerWidth, f.layerHeight));
-        const double side = m * 1.9;
-        bytes = std::max(bytes, layer * 3.75 + side * side * sizeof(FloatPixel));
-    }
+    const double w = static_cast<double>(f.layerWidth);
+    const double h = static_cast<double>(f.layerHeight);
+    const double pixel = sizeof(FloatPixel);
+    const double layer = w * h * pixel;
+    const double brush = std::floor(w / 2) * std::floor(h / 2) * pixel;
     const double output = static_cast<double>(params.OutputResolutionX) *
-                          static_cast<double>(params.OutputResolutionY) * sizeof(FloatPixel);
-    f.peakBytes = bytes + 6 * output;
+                          static_cast<double>(params.OutputResolutionY) * pixel;
+    // The images alive at once, step by step as the driver and the stages hold them.
+    double peak = 0;
+    const auto note = [&peak](double bytes) { peak = std::max(peak, bytes); };
+
+    // Ground: the brush, a resampled picture, the layer, the warp map and the scratch image
+    // (freed before the warp result is made); then the craters' gray polar image, the 40
+    // gray quarter-size stamps and the colour images of one stamp build.
+    const double groundPicture = params.LoadHeightmap.empty() ? 0 : layer;
+    note(brush + groundPicture + layer * (params.GroundAutoCreate ? 3 : 1));
+    if (params.GroundAutoCreate && params.NumberOfCraters > 0) {
+        const double m = std::max(w, h);
+        const double scale = std::min(params.CraterBasicRadius / 10.0 / 8.0 + 1.2, 1.9);
+        const double side = std::max(0.0, std::round(m * scale));
+        const double stamp = std::floor(w / 4) * std::floor(h / 4);
+        note(brush + groundPicture + layer + side * side * sizeof(float) +
+             40 * stamp * sizeof(float) + 3 * stamp * pixel);
+    }
+    // Clouds beside the ground layer.
+    const bool clouds = params.CloudAutoCreate || !params.LoadCloudAlpha.empty();
+    const double cloudPicture = params.LoadCloudAlpha.empty() ? 0 : layer;
+    note(brush + layer + cloudPicture + layer * (params.CloudAutoCreate ? 3 : 1));
+
+    // Maps, the brush gone: each builder's work image (which becomes the map itself at
+    // oversampling 1) beside the layers and the maps already built. The specular map takes
+    // over the ground layer and the transparency map the cloud layer.
+    const bool direct = params.OverSampling == 1;
+    const double built = direct ? layer : output;  // what one finished map holds
+    double held = layer + (clouds ? layer : 0);
+    const auto workMap = [&](const std::string& name, double extra) {
+        if (name.empty()) return;
+        note(held + layer + (direct ? 0 : output) + extra);
+        held += built;
+    };
+    workMap(params.OutputColorMap, 0);
+    workMap(params.OutputBumpMap, 0);
+    workMap(params.OutputNormalMap, output);
+    if (!params.OutputSpeculerMap.empty()) {
+        note(held + (direct ? 0 : output));
+        held += built;
+    }
+    held -= layer;  // the ground layer, released or become the specular map
+    if (clouds) {
+        workMap(params.OutputCloudColorMap, 0);
+        if (!params.OutputCloudBumpMap.empty()) {
+            note(held + output);
+            held += output;
+        }
+        if (!params.OutputCloudTransparencyMap.empty()) note(held + (direct ? 0 : output));
+    }
+    f.peakBytes = peak;
     return f;
 }
 
@@ -72,7 +116,9 @@ std::string CheckRenderSize(const RenderParams& params) {
     }
     const double available = PhysicalMemoryBytes();
     if (f.peakBytes > available) {
-        const auto gib = [](double b) { return std::to_string(static_cast<int64_t>(b / (1 << 30))); };
+        const auto gib = [](double b) {
+            return std::to_string(static_cast<int64_t>(b / (1 << 30)));
+        };
         return "a " + std::to_string(f.layerWidth) + " x " + std::to_string(f.layerHeight) +
                " render needs about " + gib(f.peakBytes) + " GiB of memory, this machine has " +
                gib(available) + " GiB";
@@ -110,6 +156,10 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         // The clouds draw the same sequence whatever the ground consumed.
         ctx.rng = Lcg32(params.RandomSeed);
         std::optional<FloatImage> cloud = BuildCloudLayer(params, ctx);
+        // The brush has served both layers; the maps have no use for it. Each layer is
+        // released (or becomes the last map built from it) as soon as no later map reads
+        // it, so a large render holds as few full-size images as possible at once.
+        params.WorkImage.reset();
         const bool mix = MixCloudsIntoGround(params);
         const FloatImage* cloudPtr = cloud ? &*cloud : nullptr;
 
@@ -118,16 +168,18 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         if (!params.OutputBumpMap.empty()) BuildGroundBumpMap(params, *ground, cloudPtr, mix, ctx);
         if (!params.OutputNormalMap.empty()) BuildNormalMap(params, *ground, cloudPtr, mix, ctx);
         if (!params.OutputSpeculerMap.empty())
-            BuildGroundSpecularMap(params, *ground, cloudPtr, mix, ctx);
+            BuildGroundSpecularMap(params, std::move(*ground), cloudPtr, mix, ctx);
+        ground.reset();
 
         if (cloud) {
             if (!params.OutputCloudColorMap.empty()) BuildCloudColorMap(params, *cloud, ctx);
             if (!params.OutputCloudBumpMap.empty()) BuildCloudBumpMap(params, *cloud, ctx);
             if (!params.OutputCloudTransparencyMap.empty())
-                BuildCloudTransparencyMap(params, *cloud, ctx);
+                BuildCloudTransparencyMap(params, std::move(*cloud), ctx);
         }
     }
     params.WorkImage.reset();
+    ctx.patternMemo.reset();
 
     const bool ok = !ctx.Aborted() && ctx.failure.empty();
     ctx.ReportProgress(nullptr, ok ? "作画終了" : "作画中止");

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <random>
+
 namespace globeforge {
 
 TEST(AbsPower, ZeroBaseIsZeroForEveryExponentAndSignIsDropped) {
@@ -46,6 +50,72 @@ TEST(Curves, EndPointsAndDegenerateExponents) {
 TEST(CurveBias, ExponentIsBiasPlusOneOnEitherSide) {
     EXPECT_DOUBLE_EQ(CurveBias(0, 10, 0, 100, 30, -0.5), CurveIn(0, 10, 0, 100, 30, 1.5));
     EXPECT_DOUBLE_EQ(CurveBias(0, 10, 0, 100, 30, 0.5), CurveOut(0, 10, 0, 100, 30, 1.5));
+}
+
+TEST(FixedCurve, SameValuesAsTheCurvesAndTheirFloats) {
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> any(-400.0, 400.0);
+    std::uniform_real_distribution<double> exponent(0.0, 11.0);
+    for (int round = 0; round < 300; ++round) {
+        const double y0 = any(gen), y1 = any(gen), x0 = any(gen) / 4;
+        const double x1 = round % 17 == 0 ? x0 : any(gen);  // some empty intervals
+        const double p = round % 13 == 0 ? 1.0 : exponent(gen);
+        const FixedCurve in(FixedCurve::Kind::In, y0, y1, x0, x1, p);
+        const FixedCurve out(FixedCurve::Kind::Out, y0, y1, x0, x1, p);
+        const FixedInOutCurve inOut(y0, y1, x0, x1, p);
+        for (int k = 0; k < 40; ++k) {
+            // Points on and near the ends and the middle, and anywhere.
+            const double x = k < 3 ? (k == 0 ? x0 : k == 1 ? x1 : (x0 + x1) / 2) : any(gen);
+            ASSERT_EQ(std::bit_cast<uint64_t>(in(x)),
+                      std::bit_cast<uint64_t>(CurveIn(y0, y1, x0, x1, x, p)));
+            ASSERT_EQ(std::bit_cast<uint64_t>(out(x)),
+                      std::bit_cast<uint64_t>(CurveOut(y0, y1, x0, x1, x, p)));
+            ASSERT_EQ(std::bit_cast<uint64_t>(inOut(x)),
+                      std::bit_cast<uint64_t>(CurveInOut(y0, y1, x0, x1, x, p)));
+            ASSERT_EQ(std::bit_cast<uint32_t>(in.Float(x)),
+                      std::bit_cast<uint32_t>(static_cast<float>(in(x))));
+            ASSERT_EQ(std::bit_cast<uint32_t>(out.Float(x)),
+                      std::bit_cast<uint32_t>(static_cast<float>(out(x))));
+            ASSERT_EQ(out.Apply(out.PowerTerm(x)), out(x));
+        }
+    }
+}
+
+TEST(BracketAbsPower, HoldsTheExtendedPower) {
+    std::mt19937 gen(17);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int valid = 0;
+    for (int i = 0; i < 200000; ++i) {
+        // Bases from 1e-6 to 1e6 on both sides of 1, exponents 0 to 12.
+        const double base = (i % 2 ? -1.0 : 1.0) * std::pow(10.0, 12.0 * unit(gen) - 6.0);
+        const double p = 12.0 * unit(gen);
+        const PowerBracket b = BracketAbsPower(base, p);
+        if (!b.valid) continue;
+        ++valid;
+        const double exact = AbsPower(base, p);
+        ASSERT_LE(b.lo, exact) << base << " " << p;
+        ASSERT_GE(b.hi, exact) << base << " " << p;
+    }
+    EXPECT_GT(valid, 190000);
+    EXPECT_FALSE(BracketAbsPower(0.0, 3.0).valid);  // exactly 0: the exact path gives it
+    EXPECT_FALSE(BracketAbsPower(1e300, 3.0).valid);
+    EXPECT_FALSE(BracketAbsPower(NAN, 3.0).valid);
+}
+
+TEST(ChainedPower, DecidesFromTheBracketOnlyWhenItCannotMatter) {
+    // A chain that rounds to a coarse grid: far from a step the bracket decides, at a step
+    // the exact power must.
+    int exactCalls = 0;
+    const auto chain = [&](double power) {
+        ++exactCalls;
+        return std::floor(power * 4.0);
+    };
+    const double far = ChainedPower(3.0, 0.25, chain);  // 3^0.25 = 1.316...: far from 1.25
+    EXPECT_EQ(far, std::floor(AbsPower(3.0, 0.25) * 4.0));
+    EXPECT_EQ(exactCalls, 2);  // both ends of the bracket, no exact power
+    exactCalls = 0;
+    EXPECT_EQ(ChainedPower(4.0, 0.5, chain), 8.0);  // 4^0.5 = 2: exactly on a step
+    EXPECT_EQ(exactCalls, 3);
 }
 
 }  // namespace globeforge

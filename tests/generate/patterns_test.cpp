@@ -118,5 +118,36 @@ TEST(Patterns, DegenerateSizes) {
     EXPECT_EQ(none.state, StateAfter(4, 12));
 }
 
+TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
+    // Brushes large enough for the banded paths, drawn serially and with 1, 2 and 3 threads;
+    // each context redraws twice so the kept disc is used too.
+    for (const int threads : {1, 2, 3}) {
+        RenderContext ctx;
+        ctx.threads = threads;
+        ctx.rng = Lcg32(606);
+        Lcg32 rng(606);
+        for (int round = 0; round < 2; ++round) {
+            for (const bool ring : {false, true}) {
+                FloatImage serial = MakeImage(150, 70);
+                FloatImage banded = MakeImage(150, 70);
+                if (ring) {
+                    RingPattern(serial, true, false, true, 9, 2.5, rng);
+                    RingPattern(banded, true, false, true, 9, 2.5, ctx);
+                } else {
+                    DomePattern(serial, false, true, false, 7, -3.0, rng);
+                    DomePattern(banded, false, true, false, 7, -3.0, ctx);
+                }
+                ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
+                ASSERT_EQ(ctx.rng.state, rng.state);
+            }
+        }
+        FloatImage serial = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
+        FloatImage banded = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
+        CarveRandomDomes(serial, true, true, false, 12, 1.5, rng);
+        CarveRandomDomes(banded, true, true, false, 12, 1.5, ctx);
+        ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
+    }
+}
+
 }  // namespace
 }  // namespace globeforge

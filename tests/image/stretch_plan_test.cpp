@@ -1,0 +1,174 @@
+#include "image/stretch_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace globeforge {
+namespace {
+
+bool SameBytes(const FloatImage& a, const FloatImage& b) {
+    return a.Width == b.Width && a.Height == b.Height &&
+           std::memcmp(a.Data(), b.Data(), a.PixelCount() * sizeof(FloatPixel)) == 0;
+}
+
+FloatImage Copy(const FloatImage& image) {
+    FloatImage copy = *NewImage(0, 0);
+    CopyImage(copy, image);
+    return copy;
+}
+
+// A source of the given layout with transparent pixels, exact zeros and fractions.
+FloatImage Source(SourceLayout layout, int32_t w, int32_t h, std::mt19937& gen) {
+    std::uniform_real_distribution<float> value(0.0f, 300.0f);
+    std::bernoulli_distribution zero(0.25);
+    FloatImage image = *NewImage(w, h);
+    for (size_t i = 0; i < image.PixelCount(); ++i) {
+        FloatPixel& p = image.Data()[i];
+        const float v = zero(gen) ? 0.0f : value(gen);
+        switch (layout) {
+            case SourceLayout::General:
+                p = {value(gen) - 40.0f, zero(gen) ? -0.0f : value(gen), v,
+                     zero(gen) ? 0.0f : value(gen)};
+                break;
+            case SourceLayout::Gray:
+                p = {v, v, v, zero(gen) ? 0.0f : value(gen)};
+                break;
+            case SourceLayout::OnlyR:
+                p = {v, 0.0f, 0.0f, v};
+                break;
+            case SourceLayout::OnlyG:
+                p = {0.0f, v, 0.0f, v};
+                break;
+            case SourceLayout::OnlyB:
+                p = {0.0f, 0.0f, v, v};
+                break;
+        }
+    }
+    return image;
+}
+
+// Paints every band of rows, in a shuffled order, with bands of a random height.
+void PaintShuffled(const StretchPlan& plan, const FloatImage& src, FloatImage& dst,
+                   std::mt19937& gen) {
+    const int32_t band = std::uniform_int_distribution<int32_t>(1, 6)(gen);
+    std::vector<int32_t> starts;
+    for (int32_t y = 0; y < dst.Height; y += band) starts.push_back(y);
+    std::shuffle(starts.begin(), starts.end(), gen);
+    for (const int32_t y : starts) plan.PaintBand(src, dst, y, std::min(dst.Height, y + band));
+}
+
+TEST(StretchPlan, BandsInAnyOrderPaintWhatTheStretchBlendsPaint) {
+    std::mt19937 gen(2024);
+    std::uniform_int_distribution<int32_t> pos(-30, 40);
+    std::uniform_int_distribution<int32_t> size(0, 45);
+    const SourceLayout layouts[] = {SourceLayout::General, SourceLayout::Gray, SourceLayout::OnlyR,
+                                    SourceLayout::OnlyG, SourceLayout::OnlyB};
+    const BlendMode modes[] = {BlendMode::Add,       BlendMode::Sub,       BlendMode::Norm,
+                               BlendMode::AddDirect, BlendMode::SubDirect, BlendMode{3}};
+    // The destination holds -0, negatives and fractions, which the one-channel kernels
+    // must leave (or turn to +0) exactly as the full blends do.
+    FloatImage dst = Source(SourceLayout::General, 23, 17, gen);
+    dst.At(3, 4) = {-0.0f, -0.0f, -0.0f, 255.0f};
+    for (int round = 0; round < 600; ++round) {
+        const SourceLayout layout = layouts[round % 5];
+        ASSERT_EQ(FindSourceLayout(Source(layout, 4, 3, gen)) == layout ||
+                      layout == SourceLayout::General,
+                  true);
+        const FloatImage src = Source(layout, 9, 7, gen);
+        const ImageRect srcRect =
+            round % 3 == 0 ? ImageRect{0, 0, 9, 7}
+                           : ImageRect{pos(gen) / 5, pos(gen) / 5, size(gen) / 4, size(gen) / 4};
+        const ImageRect dstRect{pos(gen), pos(gen), size(gen), size(gen)};
+        const Wrap wrap = round % 2 == 0 ? Wrap::On : Wrap::Off;
+        const BlendMode mode = modes[(round / 2) % 6];
+        for (const StretchSampling sampling :
+             {StretchSampling::Nearest, StretchSampling::Bilinear}) {
+            FloatImage expected = Copy(dst);
+            if (sampling == StretchSampling::Nearest) {
+                StretchBlendNearest(src, srcRect, expected, dstRect, wrap, mode);
+            } else {
+                StretchBlendBilinear(src, srcRect, expected, dstRect, wrap, mode);
+            }
+            const StretchPlan plan(src.Width, src.Height, layout, srcRect, dst.Width, dst.Height,
+                                   dstRect, wrap, mode, sampling);
+            FloatImage actual = Copy(dst);
+            PaintShuffled(plan, src, actual, gen);
+            ASSERT_TRUE(SameBytes(actual, expected))
+                << "round " << round << " sampling " << static_cast<int>(sampling);
+        }
+    }
+}
+
+TEST(StretchPlan, RectanglesLargerThanTheImageWrapRepeatedly) {
+    std::mt19937 gen(7);
+    const FloatImage src = Source(SourceLayout::OnlyG, 5, 4, gen);
+    FloatImage dst = *NewFilledImage(6, 5, kOpaqueBlack);
+    const ImageRect dstRect{-13, -11, 31, 23};  // covers every pixel several times
+    FloatImage expected = Copy(dst);
+    StretchBlendBilinear(src, {0, 0, 5, 4}, expected, dstRect, Wrap::On, BlendMode::Add);
+    const StretchPlan plan(5, 4, SourceLayout::OnlyG, {0, 0, 5, 4}, 6, 5, dstRect, Wrap::On,
+                           BlendMode::Add, StretchSampling::Bilinear);
+    PaintShuffled(plan, src, dst, gen);
+    EXPECT_TRUE(SameBytes(dst, expected));
+    // Nothing to paint: empty rectangles and images.
+    EXPECT_TRUE(StretchPlan(5, 4, SourceLayout::General, {0, 0, 5, 4}, 6, 5, {0, 0, 0, 3}, Wrap::On,
+                            BlendMode::Add, StretchSampling::Nearest)
+                    .Empty());
+    EXPECT_TRUE(StretchPlan(0, 0, SourceLayout::General, {0, 0, 5, 4}, 6, 5, {0, 0, 3, 3}, Wrap::On,
+                            BlendMode::Add, StretchSampling::Bilinear)
+                    .Empty());
+}
+
+TEST(StretchPlan, GrayImagesBlendAsTheirColourForms) {
+    std::mt19937 gen(11);
+    std::uniform_real_distribution<float> value(-50.0f, 300.0f);
+    ScalarImage src = *NewScalarImage(8, 6);
+    ScalarImage dst = *NewScalarImage(13, 11);
+    FloatImage srcColour = *NewImage(8, 6);
+    FloatImage dstColour = *NewImage(13, 11);
+    for (size_t i = 0; i < src.PixelCount(); ++i) {
+        src.Data()[i] = value(gen);
+        srcColour.Data()[i] = {src.Data()[i], src.Data()[i], src.Data()[i], 255.0f};
+    }
+    for (size_t i = 0; i < dst.PixelCount(); ++i) {
+        dst.Data()[i] = value(gen);
+        dstColour.Data()[i] = {dst.Data()[i], dst.Data()[i], dst.Data()[i], 255.0f};
+    }
+    for (const ImageRect rect :
+         {ImageRect{-3, 2, 7, 7}, ImageRect{5, -4, 20, 20}, ImageRect{1, 1, 1, 1}}) {
+        StretchBlendBilinear(srcColour, {0, 0, 8, 6}, dstColour, rect, Wrap::On,
+                             BlendMode::AddDirect);
+        const StretchPlan plan(8, 6, SourceLayout::Gray, {0, 0, 8, 6}, 13, 11, rect, Wrap::On,
+                               BlendMode::AddDirect, StretchSampling::Bilinear);
+        for (int32_t y = 0; y < 11; y += 3) plan.PaintBand(src, dst, y, std::min(11, y + 3));
+        for (size_t i = 0; i < dst.PixelCount(); ++i) {
+            const FloatPixel p = dstColour.Data()[i];
+            ASSERT_EQ(p, (FloatPixel{dst.Data()[i], dst.Data()[i], dst.Data()[i], 255.0f})) << i;
+        }
+    }
+}
+
+TEST(FindSourceLayout, BitExactConditions) {
+    FloatImage image = *NewFilledImage(2, 1, {5.0f, 0.0f, 0.0f, 5.0f});
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::OnlyR);
+    image.At(1, 0).G = -0.0f;  // -0 is not a channel left alone by every blend
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
+    image.At(1, 0) = {-2.0f, 0.0f, 0.0f, -2.0f};  // a negative weight
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
+    image.At(1, 0) = {0.0f, 3.0f, 0.0f, 3.0f};
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
+    image = *NewFilledImage(2, 1, {0.0f, 0.0f, 9.0f, 9.0f});
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::OnlyB);
+    image = *NewFilledImage(2, 1, {7.0f, 7.0f, 7.0f, 1.0f});
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::Gray);
+    image.At(0, 0).B = 7.5f;
+    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
+}
+
+}  // namespace
+}  // namespace globeforge
