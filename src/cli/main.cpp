@@ -60,11 +60,11 @@ int Fail(int status, const std::string& message) {
 // Relative map names resolve against --out-dir instead of the current folder.
 void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
     if (outDir.empty()) return;
-    for (std::string* name : {&params.OutputColorMap, &params.OutputSpeculerMap,
-                              &params.OutputBumpMap, &params.OutputCloudColorMap,
-                              &params.OutputCloudBumpMap, &params.OutputCloudTransparencyMap}) {
-        if (!name->empty() && fs::path(*name).is_relative())
-            *name = (fs::path(outDir) / *name).string();
+    for (std::string* name :
+         {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
+          &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
+          &params.OutputCloudTransparencyMap}) {
+        if (!name->empty() && fs::path(*name).is_relative()) *name = (fs::path(outDir) / *name).string();
     }
 }
 
@@ -117,9 +117,8 @@ int main(int argc, char** argv) {
         ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath()))));
 
     RenderContext ctx;
-    ctx.threads = options.threads > 0
-                      ? options.threads
-                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    ctx.threads = options.threads > 0 ? options.threads
+                                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     InterruptibleProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
     ctx.SetProgressTargets(&progress);
     interruptTarget = &ctx;
