@@ -117,6 +117,9 @@ bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& r
     png_set_read_fn(png, &session, ReadFn);
     png_set_user_limits(png, 65535, 65535);
     png_set_chunk_malloc_max(png, 8 << 20);
+    // Text, profile and other metadata chunks are never used, and libpng would allocate their
+    // claimed length (up to 2 GB, whatever the file holds) before reading them: skip them.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png, info);
     const uint32_t width = png_get_image_width(png, info);
     const uint32_t height = png_get_image_height(png, info);

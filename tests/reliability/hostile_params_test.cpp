@@ -3,6 +3,7 @@
 // starts: never a crash, a hang, an overflow or a half-written map.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
@@ -100,8 +101,13 @@ TEST(HostileParameters, SettingsFilesAndOverridesRenderOrRefuseUpFront) {
         {"seed int min", "", "--seed -2147483648", Renders(16, 8)},
     };
 
+    // The 65536-pixel rows need about 231 GiB; a machine that has it would really render.
+    const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGE_SIZE);
+    const bool hugeMachine = memory > 240.0 * (1 << 30);
+
     for (const CliRow& row : rows) {
         SCOPED_TRACE(row.name);
+        if (hugeMachine && row.args.find("65536") != std::string::npos) continue;
         testing::ScratchDir dir;
         dir.Write("p.ORB", std::string(kPlanet) + row.settingsLines);
         const testing::RunResult r = RunRender("p.ORB --quiet " + row.args, dir.path());

@@ -224,6 +224,11 @@ testing::RunResult InterruptRender(const std::string& folder, const std::string&
     if (pipe(pipeFds) != 0) return r;
     std::fflush(nullptr);
     const pid_t pid = fork();
+    if (pid < 0) {  // never let a failed fork turn into kill(-1, sig)
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return r;
+    }
     if (pid == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(pipeFds[1], STDERR_FILENO);
