@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -271,7 +272,13 @@ TEST(ExtendedOutputDialog, ReferenceButtonOffersExrAndCancelUndoesItsPick) {
         auto* files = qobject_cast<QFileDialog*>(dialog);
         if (!files || !files->isVisible()) return;
         filters = files->nameFilters();
-        files->selectFile(picked);
+        // Typed into the name field: selectFile leaves the field alone while it has the
+        // focus, and whether the dialog has been activated yet depends on timing.
+        files->setDirectory(dir.path());
+        if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(QStringLiteral("normal.exr"));
+        else
+            files->selectFile(picked);
         dialog->accept();  // QFileDialog::accept, through the public base
     });
     // Driven without its own event loop, so the watcher only meets the file dialog.
