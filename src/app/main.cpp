@@ -1,20 +1,35 @@
-// The GlobeForge window program. `--screenshot FILE` shows the window, saves a picture of
-// it to FILE and quits (for documentation).
+// The GlobeForge window program.
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/main_window.h"
+#include "app/window_options.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("GlobeForge"));
-    globeforge::MainWindow window;
-    window.show();
 
-    const QStringList args = QApplication::arguments();
-    const qsizetype shot = args.indexOf(QStringLiteral("--screenshot"));
-    if (shot >= 0 && shot + 1 < args.size()) {
-        const QString file = args.at(shot + 1);
+    globeforge::WindowOptions options;
+    QString error;
+    if (!globeforge::ParseWindowOptions(QApplication::arguments().mid(1), options, error)) {
+        std::fprintf(stderr, "globeforge: %s\n%s", qPrintable(error),
+                     qPrintable(globeforge::WindowUsage()));
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(globeforge::WindowUsage()), stdout);
+        return 0;
+    }
+
+    globeforge::MainWindow window;
+    if (options.threads > 0) window.Context().threads = options.threads;
+    window.show();
+    // A settings file that cannot be read is reported by the window itself.
+    if (!options.settingsFile.isEmpty()) window.OpenSettingsFile(options.settingsFile);
+
+    if (!options.screenshotFile.isEmpty()) {
+        const QString file = options.screenshotFile;
         QTimer::singleShot(500, &window, [&window, file] {
             const bool ok = window.grab().save(file);
             QApplication::exit(ok ? 0 : 1);

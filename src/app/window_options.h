@@ -1,0 +1,24 @@
+// The window program's command line: a thread count for renders and, for documentation,
+// a screenshot to take.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace globeforge {
+
+struct WindowOptions {
+    int threads = 0;         // 0: every core
+    QString screenshotFile;  // empty: none
+    QString settingsFile;    // opened at start when given
+    bool help = false;
+};
+
+// Parses the arguments after the program name. On a mistake returns false with a message
+// for the user in error.
+bool ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& error);
+
+// The text --help prints.
+QString WindowUsage();
+
+}  // namespace globeforge
