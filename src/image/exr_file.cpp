@@ -14,6 +14,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <string>
 
 namespace globeforge {
 
@@ -73,6 +74,55 @@ void LimitPictureSize() {
     });
 }
 
+// Reads a zero-terminated name of at most maxLength characters at pos.
+bool SkipName(std::span<const uint8_t> bytes, size_t& pos, size_t maxLength, bool& empty) {
+    const size_t start = pos;
+    while (pos < bytes.size() && pos - start <= maxLength) {
+        if (bytes[pos++] == 0) {
+            empty = pos - start == 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Walks the attributes of every header and checks that each one's stated size lies within
+// the file. The library allocates an attribute's stated size before reading it, so a few
+// bytes claiming gigabytes would otherwise cost gigabytes.
+bool HeaderFitsTheFile(std::span<const uint8_t> bytes, std::string* error) {
+    if (bytes.size() < 8) return Fail(error, "OpenEXR: the header is truncated");
+    const uint32_t flags = bytes[5] | (uint32_t{bytes[6]} << 8) | (uint32_t{bytes[7]} << 16);
+    const size_t maxName = (flags & 0x400) ? 255 : 31;  // the long-names flag
+    const bool multiPart = (flags & 0x1000) != 0;
+    size_t pos = 8;
+    for (;;) {
+        bool headerEmpty = true;
+        for (;;) {
+            bool empty = false;
+            if (!SkipName(bytes, pos, maxName, empty)) {
+                return Fail(error, "OpenEXR: an attribute name is too long or truncated");
+            }
+            if (empty) break;
+            headerEmpty = false;
+            if (!SkipName(bytes, pos, maxName, empty) || empty) {
+                return Fail(error, "OpenEXR: an attribute type is missing or truncated");
+            }
+            if (bytes.size() - pos < 4) return Fail(error, "OpenEXR: the header is truncated");
+            const uint32_t size = bytes[pos] | (uint32_t{bytes[pos + 1]} << 8) |
+                                  (uint32_t{bytes[pos + 2]} << 16) |
+                                  (uint32_t{bytes[pos + 3]} << 24);
+            pos += 4;
+            if (size > bytes.size() - pos) {
+                return Fail(error, "OpenEXR: an attribute claims " + std::to_string(size) +
+                                       " bytes, more than the file holds");
+            }
+            pos += size;
+        }
+        // One header, or several ended by an empty one.
+        if (!multiPart || headerEmpty) return true;
+    }
+}
+
 const char* const kRgb[] = {"R", "G", "B"};
 const char* const kGrey[] = {"Y"};
 
@@ -126,6 +176,7 @@ bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
 
 bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string* error) {
     if (!LooksLikeExr(bytes)) return Fail(error, "not an OpenEXR file");
+    if (!HeaderFitsTheFile(bytes, error)) return false;
     LimitPictureSize();
     try {
         MemoryInput stream(bytes);
@@ -167,6 +218,7 @@ bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string*
 bool ReadExrAttributes(std::span<const uint8_t> bytes, MetadataTexts& attributes,
                        std::string* error) {
     if (!LooksLikeExr(bytes)) return Fail(error, "not an OpenEXR file");
+    if (!HeaderFitsTheFile(bytes, error)) return false;
     LimitPictureSize();
     try {
         MemoryInput stream(bytes);

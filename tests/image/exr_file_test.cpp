@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -81,6 +82,20 @@ TEST(Exr, RefusesBadRastersAndDamagedFiles) {
     EXPECT_FALSE(ReadExrAttributes(std::span(file).first(60), found));
     EXPECT_FALSE(ReadExrAttributes(testing::ReadBytes("/dev/null"), found));
     EXPECT_EQ(found.size(), 1u);
+
+    // An attribute that claims 2 GB in a file of a few hundred bytes is refused before the
+    // library allocates the claim.
+    std::vector<uint8_t> claims = file;
+    const char kName[] = "k\0string";
+    const auto at = std::search(claims.begin(), claims.end(), kName, kName + sizeof(kName));
+    ASSERT_NE(at, claims.end());
+    const size_t sizeField = static_cast<size_t>(at - claims.begin()) + sizeof(kName);
+    const uint8_t huge[] = {0xff, 0xff, 0xff, 0x7f};
+    std::copy(huge, huge + 4, claims.begin() + static_cast<std::ptrdiff_t>(sizeField));
+    error.clear();
+    EXPECT_FALSE(ReadExrAttributes(claims, found, &error));
+    EXPECT_NE(error.find("more than the file holds"), std::string::npos) << error;
+    EXPECT_FALSE(DecodeExr(claims, kept, &error));
 }
 
 }  // namespace globeforge
