@@ -2,8 +2,11 @@
 // fuzzer keeps the input that caused it.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "image/bitmap24.h"
 
@@ -37,6 +40,24 @@ inline constexpr size_t kMaxRoundTripPixels = 256 * 256;
 
 inline size_t PixelCount(const Bitmap24& bitmap) {
     return static_cast<size_t>(bitmap.Width) * static_cast<size_t>(bitmap.Height);
+}
+
+// A private folder for the targets that go through files, made once per run.
+inline const std::string& ScratchFolder() {
+    static const std::string folder = [] {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/gf-fuzz-XXXXXX";
+        FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+        return pattern;
+    }();
+    return folder;
+}
+
+inline bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool ok = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace globeforge::fuzz

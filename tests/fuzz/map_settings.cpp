@@ -1,8 +1,6 @@
 // Arbitrary bytes as a map given to --settings-from: the PNG text chunks, JPEG comments and
 // OpenEXR header are read for the settings that made the map, and whatever text they carry
 // goes through the settings loader. Nothing crashes; a failure always has a reason.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,26 +12,9 @@
 
 using namespace globeforge;
 
-namespace {
-
-const std::string& ScratchFile() {
-    static const std::string file = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/gf-fuzz-XXXXXX";
-        FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-        return pattern + "/map.png";
-    }();
-    return file;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& name = ScratchFile();
-    FILE* file = std::fopen(name.c_str(), "wb");
-    FUZZ_CHECK(file != nullptr);
-    FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
-    FUZZ_CHECK(std::fclose(file) == 0);
+    const std::string name = fuzz::ScratchFolder() + "/map.png";
+    FUZZ_CHECK(fuzz::WriteFile(name, data, size));
 
     MapProvenance provenance;
     std::string error;
