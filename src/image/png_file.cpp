@@ -323,10 +323,30 @@ bool EncodePngGray16(const Gray16Raster& raster, std::vector<uint8_t>& out,
     return Encode(job, options, out, error);
 }
 
+namespace {
+
+// libpng allocates a text chunk's stated length before reading it, so a few bytes could claim
+// gigabytes; every chunk up to IEND must lie within the file.
+bool ChunksFitTheFile(std::span<const uint8_t> bytes) {
+    size_t pos = 8;
+    while (bytes.size() - pos >= 12) {
+        const uint32_t length = (uint32_t{bytes[pos]} << 24) | (uint32_t{bytes[pos + 1]} << 16) |
+                                (uint32_t{bytes[pos + 2]} << 8) | bytes[pos + 3];
+        const bool end = std::memcmp(bytes.data() + pos + 4, "IEND", 4) == 0;
+        if (length > bytes.size() - pos - 12) return false;
+        if (end) return true;
+        pos += size_t{length} + 12;
+    }
+    return true;  // a truncated file is for libpng to report
+}
+
+}  // namespace
+
 bool ReadPngTexts(std::span<const uint8_t> bytes, MetadataTexts& texts, std::string* error) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) {
         return Fail(error, "not a PNG file");
     }
+    if (!ChunksFitTheFile(bytes)) return Fail(error, "a PNG chunk is longer than the file");
     PngSession session;
     session.message[0] = '\0';
     session.input = bytes;

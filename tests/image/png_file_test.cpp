@@ -4,6 +4,8 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <algorithm>
 #include <cstring>
 
 #include "image_test_util.h"
@@ -163,6 +165,16 @@ TEST(Png, TextChunksAreWrittenAndFoundWhereverTheyStand) {
     EXPECT_FALSE(ReadPngTexts(std::span(other).first(other.size() / 2), found, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(found.size(), 2u);
+
+    // A text chunk that claims 1.9 GB in a small file is refused before libpng allocates it.
+    std::vector<uint8_t> claims = other;
+    const char kTag[] = "zTXtComment";
+    const auto at = std::search(claims.begin(), claims.end(), kTag, kTag + sizeof(kTag) - 1);
+    ASSERT_NE(at, claims.end());
+    const uint8_t huge[] = {0x74, 0x67, 0x2e, 0x29};
+    std::copy(huge, huge + 4, at - 4);
+    EXPECT_FALSE(ReadPngTexts(claims, found, &error));
+    EXPECT_EQ(error, "a PNG chunk is longer than the file");
 }
 
 TEST(Png, DecodesEveryPixelFormToEightBitBgrDroppingAlpha) {
