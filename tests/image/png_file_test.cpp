@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <cstring>
 
 #include "image_test_util.h"
