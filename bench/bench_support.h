@@ -10,8 +10,8 @@
 
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 

@@ -26,7 +26,7 @@
 #include "app/qt_progress.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
-#include "render/version.h"
+#include "core/version.h"
 
 namespace globeforge {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 #include "settings/settings_model.h"
 
 class QAction;

@@ -9,7 +9,7 @@
 #include <QString>
 #include <functional>
 
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "render/render_params.h"
-#include "render/version.h"
+#include "core/render_params.h"
+#include "core/version.h"
 #include "settings/settings_model.h"
 
 namespace globeforge {

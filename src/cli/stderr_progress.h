@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 

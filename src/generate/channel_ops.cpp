@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 namespace globeforge {
 

@@ -7,7 +7,7 @@
 
 #include "image/extended.h"
 #include "image/float_image.h"
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 

@@ -7,8 +7,8 @@
 
 #include "generate/stamping.h"
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

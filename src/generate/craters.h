@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "core/progress.h"
+#include "core/render_params.h"
 #include "image/extended.h"
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
 
 namespace globeforge {
+
+// The number of distinct crater stamps a render builds.
+constexpr int32_t kCraterStampCount = 40;
 
 // The whole crater stage on the ground heightmap image: stamps, placement per hemisphere,
 // projection and the final normalisation. Stops early on an abort (the caller discards the

@@ -7,9 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include "core/parallel.h"
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
-#include "render/parallel.h"
+#include "generate/distance.h"
 
 namespace globeforge {
 
@@ -19,11 +20,6 @@ namespace {
 constexpr int64_t kPatternBandRows = 8;
 constexpr int32_t kParallelRadius = 24;
 constexpr int64_t kDistanceBand = 2048;
-
-// Distances are the double square root of the exact integer sum of squares.
-double Distance(int64_t dx, int64_t dy) {
-    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
-}
 
 // Runs fn over bands of rows, on the context's threads when there is one and the work is
 // large enough to share.

@@ -6,7 +6,7 @@
 
 #include "generate/curves.h"
 #include "image/stretch_plan.h"
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 namespace globeforge {
 

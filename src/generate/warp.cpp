@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "generate/curves.h"
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 namespace globeforge {
 

@@ -9,7 +9,7 @@
 #include "generate/lcg32.h"
 #include "image/extended.h"
 #include "image/float_image.h"
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 

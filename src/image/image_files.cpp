@@ -20,7 +20,7 @@
 #include "image/extended.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
-#include "render/version.h"
+#include "core/version.h"
 
 namespace globeforge {
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

@@ -11,9 +11,9 @@
 #include "generate/curves.h"
 #include "image/float_image.h"
 #include "output/ground_maps.h"
-#include "render/parallel.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/parallel.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

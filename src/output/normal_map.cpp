@@ -12,7 +12,7 @@
 #include "image/extended.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 namespace globeforge {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "render/render_params.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

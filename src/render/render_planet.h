@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

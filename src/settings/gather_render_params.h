@@ -3,7 +3,7 @@
 // names trimmed so that a name of blanks counts as no name.
 #pragma once
 
-#include "render/render_params.h"
+#include "core/render_params.h"
 #include "settings/settings_model.h"
 
 namespace globeforge {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <variant>
 
-#include "render/version.h"
+#include "core/version.h"
 
 namespace globeforge {
 

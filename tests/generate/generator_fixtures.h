@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "image/image_files.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 inline namespace generator_support {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "image/float_image.h"
-#include "render/progress.h"
-#include "render/render_params.h"
+#include "core/progress.h"
+#include "core/render_params.h"
 
 namespace globeforge::testing {
 inline namespace map_support {

@@ -1,4 +1,4 @@
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 namespace {

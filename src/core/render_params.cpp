@@ -1,4 +1,4 @@
-#include "render/render_params.h"
+#include "core/render_params.h"
 
 namespace globeforge {
 

@@ -1,4 +1,4 @@
-#include "render/progress.h"
+#include "core/progress.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,7 +6,7 @@
 #include <exception>
 #include <memory>
 
-#include "render/progress.h"
+#include "core/progress.h"
 
 namespace globeforge {
 

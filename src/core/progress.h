@@ -11,7 +11,7 @@
 
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "render/parallel.h"
+#include "core/parallel.h"
 
 namespace globeforge {
 
