@@ -16,13 +16,13 @@ namespace globeforge {
 
 ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("ExtendedOutputForm"));
-    setWindowTitle(QStringLiteral("拡張出力設定"));
+    setWindowTitle(tr("拡張出力設定"));
     setModal(true);
 
     auto* depthGroup = new QButtonGroup(this);
-    HeightDepth8_ = new QRadioButton(QStringLiteral("8ビット"), this);
+    HeightDepth8_ = new QRadioButton(tr("8ビット"), this);
     HeightDepth8_->setObjectName(QStringLiteral("HeightDepth8"));
-    HeightDepth16_ = new QRadioButton(QStringLiteral("16ビット"), this);
+    HeightDepth16_ = new QRadioButton(tr("16ビット"), this);
     HeightDepth16_->setObjectName(QStringLiteral("HeightDepth16"));
     depthGroup->addButton(HeightDepth8_);
     depthGroup->addButton(HeightDepth16_);
@@ -32,7 +32,7 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
     NormalName_->setObjectName(QStringLiteral("NormalName"));
     NormalName_->setMinimumWidth(240);
     PaintAsTextField(NormalName_);
-    NormalRef_ = new QPushButton(QStringLiteral("参照"), this);
+    NormalRef_ = new QPushButton(tr("参照"), this);
     NormalRef_->setObjectName(QStringLiteral("NormalRef"));
     NormalRef_->setFixedWidth(40);
     NormalRef_->setAutoDefault(false);
@@ -48,10 +48,10 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
     strengthText->setNum(NormalStrength_->value());
     connect(NormalStrength_, &QSlider::valueChanged, strengthText, qOverload<int>(&QLabel::setNum));
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    auto* cancel = new QPushButton(tr("キャンセル"), this);
     cancel->setObjectName(QStringLiteral("BitBtn2"));
     cancel->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -59,8 +59,7 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(6);
-    grid->addWidget(new QLabel(QStringLiteral("バンプマップ(.png)の高さの精度"), this), 0, 0,
-                    Qt::AlignRight);
+    grid->addWidget(new QLabel(tr("バンプマップ(.png)の高さの精度"), this), 0, 0, Qt::AlignRight);
     {
         auto* row = new QHBoxLayout;
         row->addWidget(HeightDepth8_);
@@ -68,14 +67,14 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
         row->addStretch(1);
         grid->addLayout(row, 0, 1);
     }
-    grid->addWidget(new QLabel(QStringLiteral("法線マップ"), this), 1, 0, Qt::AlignRight);
+    grid->addWidget(new QLabel(tr("法線マップ"), this), 1, 0, Qt::AlignRight);
     {
         auto* row = new QHBoxLayout;
         row->addWidget(NormalName_, 1);
         row->addWidget(NormalRef_);
         grid->addLayout(row, 1, 1);
     }
-    grid->addWidget(new QLabel(QStringLiteral("法線マップの強さ"), this), 2, 0, Qt::AlignRight);
+    grid->addWidget(new QLabel(tr("法線マップの強さ"), this), 2, 0, Qt::AlignRight);
     {
         auto* row = new QHBoxLayout;
         row->addWidget(NormalStrength_, 1);

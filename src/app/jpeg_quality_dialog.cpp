@@ -10,14 +10,14 @@ namespace globeforge {
 
 JPEGQualityForm::JPEGQualityForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("JPEGQualityForm"));
-    setWindowTitle(QStringLiteral("JPEG圧縮率の指定"));
+    setWindowTitle(tr("JPEG圧縮率の指定"));
     setFixedSize(343, 104);
 
-    auto* low = new QLabel(QStringLiteral("低品質高圧縮省サイズ"), this);
+    auto* low = new QLabel(tr("低品質高圧縮省サイズ"), this);
     low->setObjectName(QStringLiteral("Label1"));
     low->setGeometry(8, 6, 160, 16);
 
-    auto* high = new QLabel(QStringLiteral("高品質低圧縮大サイズ"), this);
+    auto* high = new QLabel(tr("高品質低圧縮大サイズ"), this);
     high->setObjectName(QStringLiteral("Label2"));
     high->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     high->setGeometry(175, 6, 160, 16);
@@ -25,7 +25,7 @@ JPEGQualityForm::JPEGQualityForm(QWidget* parent) : QDialog(parent) {
     Quality_ = new QScrollBar(Qt::Horizontal, this);
     Quality_->setObjectName(QStringLiteral("Quality"));
     Quality_->setRange(0, 100);
-    Quality_->setToolTip(QStringLiteral("圧縮率と品質のトレードオフを指定します。"));
+    Quality_->setToolTip(tr("圧縮率と品質のトレードオフを指定します。"));
     Quality_->setGeometry(8, 24, 327, 17);
 
     QualityText_ = new QLabel(QStringLiteral("0%"), this);
@@ -35,12 +35,12 @@ JPEGQualityForm::JPEGQualityForm(QWidget* parent) : QDialog(parent) {
     QualityText_->setFont(big);
     QualityText_->setGeometry(8, 48, 100, 24);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
     ok->setDefault(true);
     ok->setGeometry(176, 72, 75, 25);
 
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    auto* cancel = new QPushButton(tr("キャンセル"), this);
     cancel->setObjectName(QStringLiteral("BitBtn2"));
     cancel->setGeometry(260, 72, 75, 25);
 

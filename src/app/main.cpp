@@ -3,8 +3,10 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/app_language.h"
 #include "app/main_window.h"
 #include "app/window_options.h"
+#include "settings/preferences.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -21,6 +23,11 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(globeforge::WindowUsage()), stdout);
         return 0;
     }
+
+    const QString preferences = globeforge::DefaultPreferencesFileName();
+    const globeforge::LanguageChoice choice =
+        options.language.value_or(globeforge::ReadLanguagePreference(preferences.toStdString()));
+    globeforge::UseLanguage(globeforge::ResolveLanguage(choice));
 
     globeforge::MainWindow window;
     if (options.threads > 0) window.Context().threads = options.threads;

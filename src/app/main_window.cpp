@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/app_language.h"
 #include "app/color_panel.h"
 #include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
@@ -24,26 +25,30 @@
 #include "app/preview_image.h"
 #include "app/progress_gauge.h"
 #include "app/qt_progress.h"
+#include "core/version.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
-#include "core/version.h"
 
 namespace globeforge {
 
 namespace {
 
 const QString kProductTitle = QString::fromUtf8(kProductName);
-const QString kInitialSettingsName = QStringLiteral("新規.ORB");
-const QString kPictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
+// Texts of the window's own, translated where they are shown.
+const char* const kInitialSettingsName = QT_TRANSLATE_NOOP("globeforge::MainWindow", "新規.ORB");
+const char* const kPictureFilter =
+    QT_TRANSLATE_NOOP("globeforge::MainWindow", "ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png)");
 // Maps can also be written as OpenEXR floats, which cannot be read back as pictures.
-const QString kSavePictureFilter = QStringLiteral("ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png *.exr)");
-const QString kSaveErrorText = QStringLiteral("`画像のセーブエラー発生。致命的かも。");
+const char* const kSavePictureFilter =
+    QT_TRANSLATE_NOOP("globeforge::MainWindow", "ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png *.exr)");
+const char* const kSaveErrorText =
+    QT_TRANSLATE_NOOP("globeforge::MainWindow", "`画像のセーブエラー発生。致命的かも。");
 
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent),
-      settingsFileName_(kInitialSettingsName),
+      settingsFileName_(tr(kInitialSettingsName)),
       preferencesFileName_(DefaultPreferencesFileName()) {
     setObjectName(QStringLiteral("ORBGEN_Main_Form"));
     QFont font;
@@ -141,7 +146,8 @@ void MainWindow::RenderEnded(const RenderOutcome& outcome) {
     if (!outcome.failure.empty()) ShowErrorReport(QString::fromStdString(outcome.failure));
     if (outcome.saveFailed) {
         QApplication::beep();
-        QMessageBox box(QMessageBox::Warning, kProductTitle, kSaveErrorText, QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, kProductTitle, tr(kSaveErrorText), QMessageBox::Ok,
+                        this);
         box.setDetailedText(QString::fromStdString(outcome.failedName + ": " + outcome.saveReason));
         box.exec();
     }
@@ -176,8 +182,11 @@ void MainWindow::DrawProgressImage(const QImage& picture) {
     ui_.Preview->update();
 }
 
+// The stages report their Japanese messages; the window shows them in its own language.
 void MainWindow::SetProgressMessage(const QString& text) {
-    ui_.progress_msg->setText(text);
+    const std::string message = text.toStdString();
+    ui_.progress_msg->setText(
+        QString::fromStdString(std::string(LocalizedStageMessage(message, ActiveLanguage()))));
 }
 
 void MainWindow::ShowMapInPreview(const FloatImage* image) {
@@ -257,7 +266,7 @@ void MainWindow::PickPictureToOpen(QLineEdit* field) {
         OpenPictureDialog1->setObjectName(QStringLiteral("OpenPictureDialog1"));
         OpenPictureDialog1->setAcceptMode(QFileDialog::AcceptOpen);
         OpenPictureDialog1->setFileMode(QFileDialog::ExistingFile);
-        OpenPictureDialog1->setNameFilter(kPictureFilter);
+        OpenPictureDialog1->setNameFilter(tr(kPictureFilter));
         OpenPictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
     }
     if (OpenPictureDialog1->exec() == QDialog::Accepted &&
@@ -271,7 +280,7 @@ void MainWindow::PickPictureToSave(QLineEdit* field) {
         SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
         SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
         SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
-        SavePictureDialog1->setNameFilter(kSavePictureFilter);
+        SavePictureDialog1->setNameFilter(tr(kSavePictureFilter));
         SavePictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
     }
     if (SavePictureDialog1->exec() == QDialog::Accepted &&

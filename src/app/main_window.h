@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "core/language.h"
 #include "core/progress.h"
 #include "core/render_params.h"
 #include "settings/settings_model.h"
@@ -143,6 +144,10 @@ struct MainWindowControls {
     QAction* Exit1 = nullptr;
     QAction* JPEGJ1 = nullptr;
     QAction* ExtendedOutput1 = nullptr;
+    // "Language / 言語": auto, Japanese, English (a choice for the next start).
+    QAction* LanguageAuto = nullptr;
+    QAction* LanguageJapanese = nullptr;
+    QAction* LanguageEnglish = nullptr;
 };
 
 // The preferences file of this program: beside it when that file exists and can be
@@ -167,7 +172,8 @@ class MainWindow : public QMainWindow {
     JPEGQualityForm* JpegQualityForm() const { return jpegQualityForm_; }
     QtProgressSink* ProgressSinkObject() const { return sink_; }
 
-    // Where the JPEG quality is kept between runs (read when the window is first shown).
+    // Where the JPEG quality and the language choice are kept between runs (read when the window is
+    // first shown).
     void SetPreferencesFileName(const QString& path) { preferencesFileName_ = path; }
     QString PreferencesFileName() const { return preferencesFileName_; }
 
@@ -235,6 +241,7 @@ class MainWindow : public QMainWindow {
     void Exit1Click();
     void JPEGJ1Click();
     void ExtendedOutput1Click();
+    void LanguageClick(LanguageChoice choice);
 
     // Progress from the render thread, delivered through the event queue.
     void DrawProgressImage(const QImage& picture);

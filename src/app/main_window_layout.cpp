@@ -1,11 +1,13 @@
 // Builds the main window's controls, their layout and the menu, and wires the handlers.
 #include <QAction>
+#include <QActionGroup>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -51,7 +53,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
 }
 
 QPushButton* MakeRefButton(QWidget* parent, const char* name) {
-    QPushButton* button = MakeButton(parent, name, QStringLiteral("参照"));
+    QPushButton* button = MakeButton(parent, name, MainWindow::tr("参照"));
     button->setFixedWidth(40);
     return button;
 }
@@ -131,8 +133,8 @@ void MainWindow::BuildControls() {
 
     // ---- Left column: the preview and its buttons.
     auto* label8 = MakeLabel(central,
-                             QStringLiteral("▼クリックするとプレビュー作画です。128x128, "
-                                            "オーバーサンプリング 1（なし）で作画します。"),
+                             tr("▼クリックするとプレビュー作画です。128x128, "
+                                "オーバーサンプリング 1（なし）で作画します。"),
                              "Label8");
     label8->setWordWrap(true);
     label8->setFixedWidth(kPreviewSide);
@@ -160,7 +162,7 @@ void MainWindow::BuildControls() {
         button->hide();
         *previewButtons[i] = button;
     }
-    auto* label44 = MakeLabel(central, QStringLiteral("▲プレビュー表示の切り替え"), "Label44");
+    auto* label44 = MakeLabel(central, tr("▲プレビュー表示の切り替え"), "Label44");
 
     auto* left = new QVBoxLayout;
     left->setSpacing(3);
@@ -175,7 +177,7 @@ void MainWindow::BuildControls() {
     right->setSpacing(3);
 
     // 1. Ground input.
-    right->addWidget(MakeLabel(central, QStringLiteral("地表(バンプマップ）画像読み込み")));
+    right->addWidget(MakeLabel(central, tr("地表(バンプマップ）画像読み込み")));
     {
         auto* row = new QHBoxLayout;
         c.DeepPartPictureName = MakeEdit(central, "DeepPartPictureName");
@@ -187,48 +189,47 @@ void MainWindow::BuildControls() {
     right->addWidget(MakeSeparator(central));
 
     // 2. Ground generation.
-    c.DeepAutoCreate =
-        MakeCheck(central, "DeepAutoCreate", QStringLiteral("地表(海面を含む）の自動生成"));
+    c.DeepAutoCreate = MakeCheck(central, "DeepAutoCreate", tr("地表(海面を含む）の自動生成"));
     right->addWidget(c.DeepAutoCreate);
     {
         QGridLayout* g = MakeParamGrid();
         c.DeepColor1 = MakePanel(central, "DeepColor1", QColor(128, 0, 0));
         c.DeepColor2 = MakePanel(central, "DeepColor2", QColor(255, 238, 204));
-        c.SetDeepColor1 = MakeButton(central, "SetDeepColor1", QStringLiteral("色(高）"));
-        c.SetDeepColor2 = MakeButton(central, "SetDeepColor2", QStringLiteral("色(低）"));
+        c.SetDeepColor1 = MakeButton(central, "SetDeepColor1", tr("色(高）"));
+        c.SetDeepColor2 = MakeButton(central, "SetDeepColor2", tr("色(低）"));
         c.DeepContr = MakeBar(central, "DeepContr", 0, 100, 100);
         c.DeepSizeX = MakeBar(central, "DeepSizeX", 1, 100, 1);
         c.DeepSizeY = MakeBar(central, "DeepSizeY", 1, 100, 1);
-        g->addWidget(MakeLabel(central, QStringLiteral("地表")), 0, 0);
+        g->addWidget(MakeLabel(central, tr("地表")), 0, 0);
         AddColor(g, 0, c.DeepColor1, c.SetDeepColor1);
         AddColor(g, 1, c.DeepColor2, c.SetDeepColor2);
-        AddControl(g, 0, central, QStringLiteral("凸凹感"), c.DeepContr);
-        AddControl(g, 1, central, QStringLiteral("Ｘゆらぎ"), c.DeepSizeX);
-        AddControl(g, 2, central, QStringLiteral("Ｙゆらぎ"), c.DeepSizeY);
+        AddControl(g, 0, central, tr("凸凹感"), c.DeepContr);
+        AddControl(g, 1, central, tr("Ｘゆらぎ"), c.DeepSizeX);
+        AddControl(g, 2, central, tr("Ｙゆらぎ"), c.DeepSizeY);
 
         c.DeepSeaColor1 = MakePanel(central, "DeepSeaColor1", QColor(0, 0, 255));
         c.DeepSeaColor2 = MakePanel(central, "DeepSeaColor2", QColor(0, 0, 128));
-        c.SerDeepSeaColor1 = MakeButton(central, "SerDeepSeaColor1", QStringLiteral("色(浅）"));
-        c.SetDeepSeaColor2 = MakeButton(central, "SetDeepSeaColor2", QStringLiteral("色(深）"));
+        c.SerDeepSeaColor1 = MakeButton(central, "SerDeepSeaColor1", tr("色(浅）"));
+        c.SetDeepSeaColor2 = MakeButton(central, "SetDeepSeaColor2", tr("色(深）"));
         c.DeepSeaThr = MakeBar(central, "DeepSeaThr", 0, 100, 0);
-        g->addWidget(MakeLabel(central, QStringLiteral("海面")), 3, 0);
+        g->addWidget(MakeLabel(central, tr("海面")), 3, 0);
         AddColor(g, 3, c.DeepSeaColor1, c.SerDeepSeaColor1);
         AddColor(g, 4, c.DeepSeaColor2, c.SetDeepSeaColor2);
-        AddControl(g, 3, central, QStringLiteral("海岸線"), c.DeepSeaThr);
+        AddControl(g, 3, central, tr("海岸線"), c.DeepSeaThr);
 
         c.DeepIceColor = MakePanel(central, "DeepIceColor", QColor(255, 255, 255));
-        c.SetDeepIceColor = MakeButton(central, "SetDeepIceColor", QStringLiteral("色"));
+        c.SetDeepIceColor = MakeButton(central, "SetDeepIceColor", tr("色"));
         c.DeepIceQua = MakeBar(central, "DeepIceQua", 0, 100, 0);
-        g->addWidget(MakeLabel(central, QStringLiteral("氷雪")), 5, 0);
+        g->addWidget(MakeLabel(central, tr("氷雪")), 5, 0);
         AddColor(g, 5, c.DeepIceColor, c.SetDeepIceColor);
-        AddControl(g, 5, central, QStringLiteral("氷の量"), c.DeepIceQua);
+        AddControl(g, 5, central, tr("氷の量"), c.DeepIceQua);
 
         c.NumOfCrater = MakeEdit(central, "NumOfCrater", QStringLiteral("0"));
         c.RadOfCrater = MakeEdit(central, "RadOfCrater", QStringLiteral("10"));
         c.CraterHeight = MakeBar(central, "CraterHeight", 0, 100, 100);
         c.CraterYuragi = MakeBar(central, "CraterYuragi", 0, 100, 50);
         c.CraterNoise = MakeBar(central, "CraterNoise", 0, 100, 100);
-        g->addWidget(MakeLabel(central, QStringLiteral("クレーター")), 6, 0);
+        g->addWidget(MakeLabel(central, tr("クレーター")), 6, 0);
         const auto craterField = [&](int row, const QString& caption, QLineEdit* edit) {
             auto* cell = new QHBoxLayout;
             cell->setSpacing(3);
@@ -237,11 +238,11 @@ void MainWindow::BuildControls() {
             cell->addWidget(edit);
             g->addLayout(cell, row, 1, 1, 2, Qt::AlignRight);
         };
-        craterField(6, QStringLiteral("数"), c.NumOfCrater);
-        craterField(7, QStringLiteral("基本半径"), c.RadOfCrater);
-        AddControl(g, 6, central, QStringLiteral("高さ"), c.CraterHeight);
-        AddControl(g, 7, central, QStringLiteral("ゆらぎ"), c.CraterYuragi);
-        AddControl(g, 8, central, QStringLiteral("ノイズ"), c.CraterNoise);
+        craterField(6, tr("数"), c.NumOfCrater);
+        craterField(7, tr("基本半径"), c.RadOfCrater);
+        AddControl(g, 6, central, tr("高さ"), c.CraterHeight);
+        AddControl(g, 7, central, tr("ゆらぎ"), c.CraterYuragi);
+        AddControl(g, 8, central, tr("ノイズ"), c.CraterNoise);
         right->addLayout(g);
     }
     right->addWidget(MakeSeparator(central));
@@ -251,21 +252,21 @@ void MainWindow::BuildControls() {
                                 QSlider*& bar, const char* addName, const char* normName,
                                 const char* subName, const char* barName, bool addChecked) {
         auto* group = new QButtonGroup(this);
-        add = MakeRadio(central, group, addName, QStringLiteral(" 加算"));
-        norm = MakeRadio(central, group, normName, QStringLiteral("通常"));
-        sub = MakeRadio(central, group, subName, QStringLiteral("減算"));
+        add = MakeRadio(central, group, addName, tr(" 加算"));
+        norm = MakeRadio(central, group, normName, tr("通常"));
+        sub = MakeRadio(central, group, subName, tr("減算"));
         (addChecked ? add : norm)->setChecked(true);
         bar = MakeBar(central, barName, 0, 100, 0);
         auto* row = new QHBoxLayout;
         row->setSpacing(3);
-        row->addWidget(MakeLabel(central, QStringLiteral("合成モード")));
+        row->addWidget(MakeLabel(central, tr("合成モード")));
         row->addWidget(add);
         row->addWidget(norm);
         row->addWidget(sub);
         row->addSpacing(4);
-        row->addWidget(MakeLabel(central, QStringLiteral("不透明")));
+        row->addWidget(MakeLabel(central, tr("不透明")));
         row->addWidget(bar, 1);
-        row->addWidget(MakeLabel(central, QStringLiteral("透明")));
+        row->addWidget(MakeLabel(central, tr("透明")));
         right->addLayout(row);
     };
 
@@ -275,13 +276,12 @@ void MainWindow::BuildControls() {
     right->addWidget(MakeSeparator(central));
 
     // 4. Cloud input.
-    right->addWidget(MakeLabel(central, QStringLiteral("雲(α,もしくはバンプマップ）画像読み込み")));
+    right->addWidget(MakeLabel(central, tr("雲(α,もしくはバンプマップ）画像読み込み")));
     {
         auto* row = new QHBoxLayout;
         c.SurfacePartPictureName = MakeEdit(central, "SurfacePartPictureName");
         c.SurFacePartPictureRef = MakeRefButton(central, "SurFacePartPictureRef");
-        c.SurfacePartPictureReverse =
-            MakeCheck(central, "SurfacePartPictureReverse", QStringLiteral("反転"));
+        c.SurfacePartPictureReverse = MakeCheck(central, "SurfacePartPictureReverse", tr("反転"));
         row->addWidget(c.SurfacePartPictureName, 1);
         row->addWidget(c.SurFacePartPictureRef);
         row->addWidget(c.SurfacePartPictureReverse);
@@ -292,23 +292,23 @@ void MainWindow::BuildControls() {
     right->addWidget(MakeSeparator(central));
 
     // 5. Cloud generation.
-    c.AirAutoCreate = MakeCheck(central, "AirAutoCreate", QStringLiteral("雲の自動生成"));
+    c.AirAutoCreate = MakeCheck(central, "AirAutoCreate", tr("雲の自動生成"));
     right->addWidget(c.AirAutoCreate);
     {
         QGridLayout* g = MakeParamGrid();
         c.AirColor1 = MakePanel(central, "AirColor1", QColor(255, 255, 255));
         c.AirColor2 = MakePanel(central, "AirColor2", QColor(192, 192, 192));
-        c.SetAirColor1 = MakeButton(central, "SetAirColor1", QStringLiteral("色(濃）"));
-        c.SetAirColor2 = MakeButton(central, "SetAirColor2", QStringLiteral("色(淡）"));
+        c.SetAirColor1 = MakeButton(central, "SetAirColor1", tr("色(濃）"));
+        c.SetAirColor2 = MakeButton(central, "SetAirColor2", tr("色(淡）"));
         c.AirContr = MakeBar(central, "AirContr", 1, 100, 1);
         c.AirSizeX = MakeBar(central, "AirSizeX", 1, 100, 1);
         c.AirSizeY = MakeBar(central, "AirSizeY", 1, 100, 1);
-        g->addWidget(MakeLabel(central, QStringLiteral("雲")), 0, 0);
+        g->addWidget(MakeLabel(central, tr("雲")), 0, 0);
         AddColor(g, 0, c.AirColor1, c.SetAirColor1);
         AddColor(g, 1, c.AirColor2, c.SetAirColor2);
-        AddControl(g, 0, central, QStringLiteral("雲の量"), c.AirContr);
-        AddControl(g, 1, central, QStringLiteral("Ｘゆらぎ"), c.AirSizeX);
-        AddControl(g, 2, central, QStringLiteral("Ｙゆらぎ"), c.AirSizeY);
+        AddControl(g, 0, central, tr("雲の量"), c.AirContr);
+        AddControl(g, 1, central, tr("Ｘゆらぎ"), c.AirSizeX);
+        AddControl(g, 2, central, tr("Ｙゆらぎ"), c.AirSizeY);
         right->addLayout(g);
     }
     mixtureRow(c.AirAdd, c.AirNorm, c.AirSub, c.AirTranspare, "AirAdd", "AirNorm", "AirSub",
@@ -343,15 +343,14 @@ void MainWindow::BuildControls() {
     outputs->setHorizontalSpacing(4);
     outputs->setVerticalSpacing(1);
     {
-        auto* title = MakeLabel(central, QStringLiteral("画像出力"));
+        auto* title = MakeLabel(central, tr("画像出力"));
         QFont bold = title->font();
         bold.setBold(true);
         title->setFont(bold);
         outputs->addWidget(title, 0, 0, 1, 2);
-        outputs->addWidget(
-            MakeLabel(central, QStringLiteral("雲側の出力画像を一つも指定しない場合、地表側の"
-                                              "テクスチャーに雲のデータを合成し出力します。▼")),
-            0, 2, 1, 7, Qt::AlignRight);
+        outputs->addWidget(MakeLabel(central, tr("雲側の出力画像を一つも指定しない場合、地表側の"
+                                                 "テクスチャーに雲のデータを合成し出力します。▼")),
+                           0, 2, 1, 7, Qt::AlignRight);
 
         const auto side = [&](int column, const QString& caption) {
             auto* label = MakeLabel(central, caption);
@@ -367,34 +366,31 @@ void MainWindow::BuildControls() {
             outputs->addWidget(edit, row, column + 1);
             outputs->addWidget(ref, row, column + 2);
         };
-        side(0, QStringLiteral("地表(海面を含む）"));
-        nameRow(1, 1, QStringLiteral("色（地表）"), c.ColorName, "ColorName", c.ColorRef,
-                "ColorRef");
-        nameRow(2, 1, QStringLiteral("バンプ（地表）"), c.BumpName, "BumpName", c.BumpRef,
-                "BumpRef");
-        nameRow(3, 1, QStringLiteral("スペキュラー（海面）"), c.SpecularName, "SpecularName",
-                c.SpecularRef, "SpecularRef");
+        side(0, tr("地表(海面を含む）"));
+        nameRow(1, 1, tr("色（地表）"), c.ColorName, "ColorName", c.ColorRef, "ColorRef");
+        nameRow(2, 1, tr("バンプ（地表）"), c.BumpName, "BumpName", c.BumpRef, "BumpRef");
+        nameRow(3, 1, tr("スペキュラー（海面）"), c.SpecularName, "SpecularName", c.SpecularRef,
+                "SpecularRef");
         outputs->setColumnMinimumWidth(4, 10);
-        side(5, QStringLiteral("雲"));
-        nameRow(1, 6, QStringLiteral("色（雲）"), c.CloudColorName, "CloudColorName",
-                c.CloudColorRef, "CloudColorRef");
-        nameRow(2, 6, QStringLiteral("バンプ（雲）"), c.CloudBumpName, "CloudBumpName",
-                c.CloudBumpRef, "CloudBumpRef");
-        nameRow(3, 6, QStringLiteral("透明度（雲）"), c.CloudTraName, "CloudTraName", c.CloudTraRef,
+        side(5, tr("雲"));
+        nameRow(1, 6, tr("色（雲）"), c.CloudColorName, "CloudColorName", c.CloudColorRef,
+                "CloudColorRef");
+        nameRow(2, 6, tr("バンプ（雲）"), c.CloudBumpName, "CloudBumpName", c.CloudBumpRef,
+                "CloudBumpRef");
+        nameRow(3, 6, tr("透明度（雲）"), c.CloudTraName, "CloudTraName", c.CloudTraRef,
                 "CloudTraRef");
         outputs->setColumnStretch(2, 1);
         outputs->setColumnStretch(7, 1);
 
         auto* group = new QButtonGroup(this);
         c.forTranspareMappinng =
-            MakeRadio(central, group, "forTranspareMappinng", QStringLiteral("透明度マッピング用"));
-        c.forAlphaBlending =
-            MakeRadio(central, group, "forAlphaBlending", QStringLiteral("アルファー合成用"));
+            MakeRadio(central, group, "forTranspareMappinng", tr("透明度マッピング用"));
+        c.forAlphaBlending = MakeRadio(central, group, "forAlphaBlending", tr("アルファー合成用"));
         c.forTranspareMappinng->setChecked(true);
         auto* row = new QHBoxLayout;
         row->setSpacing(6);
         row->addStretch(1);
-        row->addWidget(MakeLabel(central, QStringLiteral("色と透明度の出力形式")));
+        row->addWidget(MakeLabel(central, tr("色と透明度の出力形式")));
         row->addWidget(c.forTranspareMappinng);
         row->addWidget(c.forAlphaBlending);
         outputs->addLayout(row, 4, 5, 1, 4);
@@ -423,21 +419,21 @@ void MainWindow::BuildControls() {
     c.ResY = MakeEdit(central, "ResY", QStringLiteral("512"));
     c.ResX->setFixedWidth(56);
     c.ResY->setFixedWidth(56);
-    c.Go = MakeButton(central, "Go", QStringLiteral("がんばって本作画"));
+    c.Go = MakeButton(central, "Go", tr("がんばって本作画"));
     c.Go->setFixedSize(130, 26);
     c.Go->setEnabled(false);
-    c.RenderAbort = MakeButton(central, "RenderAbort", QStringLiteral("作画中止"));
+    c.RenderAbort = MakeButton(central, "RenderAbort", tr("作画中止"));
     c.RenderAbort->setFixedSize(80, 26);
-    bottom->addWidget(MakeLabel(central, QStringLiteral("乱数のシード")));
+    bottom->addWidget(MakeLabel(central, tr("乱数のシード")));
     bottom->addWidget(c.Seed);
     bottom->addSpacing(12);
-    bottom->addWidget(MakeLabel(central, QStringLiteral("オーバーサンプリング")));
+    bottom->addWidget(MakeLabel(central, tr("オーバーサンプリング")));
     bottom->addWidget(c.Ovsmp);
-    bottom->addWidget(MakeLabel(central, QStringLiteral("倍")));
+    bottom->addWidget(MakeLabel(central, tr("倍")));
     bottom->addSpacing(12);
-    bottom->addWidget(MakeLabel(central, QStringLiteral("出力解像度")));
+    bottom->addWidget(MakeLabel(central, tr("出力解像度")));
     bottom->addWidget(c.ResX);
-    bottom->addWidget(MakeLabel(central, QStringLiteral("Ｘ")));
+    bottom->addWidget(MakeLabel(central, tr("Ｘ")));
     bottom->addWidget(c.ResY);
     bottom->addStretch(1);
     bottom->addWidget(c.Go);
@@ -458,23 +454,38 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::BuildMenu() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    QMenu* file = menuBar()->addMenu(tr("ファイル(&F)"));
     file->setObjectName(QStringLiteral("File1"));
-    ui_.O1 = file->addAction(QStringLiteral("設定を開く(&O)"));
-    ui_.S1 = file->addAction(QStringLiteral("設定を保存(&S)"));
-    ui_.A1 = file->addAction(QStringLiteral("設定に名前をつけて保存(&A)"));
+    ui_.O1 = file->addAction(tr("設定を開く(&O)"));
+    ui_.S1 = file->addAction(tr("設定を保存(&S)"));
+    ui_.A1 = file->addAction(tr("設定に名前をつけて保存(&A)"));
     file->addSeparator();
-    ui_.Exit1 = file->addAction(QStringLiteral("終了(&X)"));
-    QMenu* options = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
+    ui_.Exit1 = file->addAction(tr("終了(&X)"));
+    QMenu* options = menuBar()->addMenu(tr("オプション(&O)"));
     options->setObjectName(QStringLiteral("Option1"));
-    ui_.JPEGJ1 = options->addAction(QStringLiteral("JPEG圧縮設定...(&J)"));
-    ui_.ExtendedOutput1 = options->addAction(QStringLiteral("拡張出力設定...(&E)"));
+    ui_.JPEGJ1 = options->addAction(tr("JPEG圧縮設定...(&J)"));
+    ui_.ExtendedOutput1 = options->addAction(tr("拡張出力設定...(&E)"));
+    // Named in both languages, so it can be found whichever one the window speaks.
+    QMenu* language = options->addMenu(QStringLiteral("Language / 言語"));
+    language->setObjectName(QStringLiteral("Language1"));
+    auto* languages = new QActionGroup(this);
+    ui_.LanguageAuto = language->addAction(tr("自動"));
+    ui_.LanguageJapanese = language->addAction(QStringLiteral("日本語"));
+    ui_.LanguageEnglish = language->addAction(QStringLiteral("English"));
+    for (QAction* item : {ui_.LanguageAuto, ui_.LanguageJapanese, ui_.LanguageEnglish}) {
+        item->setCheckable(true);
+        languages->addAction(item);
+    }
+    ui_.LanguageAuto->setChecked(true);
     ui_.O1->setObjectName(QStringLiteral("O1"));
     ui_.S1->setObjectName(QStringLiteral("S1"));
     ui_.A1->setObjectName(QStringLiteral("A1"));
     ui_.Exit1->setObjectName(QStringLiteral("Exit1"));
     ui_.JPEGJ1->setObjectName(QStringLiteral("JPEGJ1"));
     ui_.ExtendedOutput1->setObjectName(QStringLiteral("ExtendedOutput1"));
+    ui_.LanguageAuto->setObjectName(QStringLiteral("LanguageAuto"));
+    ui_.LanguageJapanese->setObjectName(QStringLiteral("LanguageJapanese"));
+    ui_.LanguageEnglish->setObjectName(QStringLiteral("LanguageEnglish"));
 }
 
 void MainWindow::ConnectHandlers() {
@@ -522,6 +533,12 @@ void MainWindow::ConnectHandlers() {
     connect(c.Exit1, &QAction::triggered, this, &MainWindow::Exit1Click);
     connect(c.JPEGJ1, &QAction::triggered, this, &MainWindow::JPEGJ1Click);
     connect(c.ExtendedOutput1, &QAction::triggered, this, &MainWindow::ExtendedOutput1Click);
+    connect(c.LanguageAuto, &QAction::triggered, this,
+            [this] { LanguageClick(LanguageChoice::Auto); });
+    connect(c.LanguageJapanese, &QAction::triggered, this,
+            [this] { LanguageClick(LanguageChoice::Japanese); });
+    connect(c.LanguageEnglish, &QAction::triggered, this,
+            [this] { LanguageClick(LanguageChoice::English); });
 }
 
 }  // namespace globeforge

@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include "app/app_language.h"
 #include "app/color_panel.h"
 #include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
@@ -22,7 +23,8 @@ namespace globeforge {
 
 namespace {
 
-const QString kSettingsFilter = QStringLiteral("オルブゲンデータファイル (*.ORB)");
+const char* const kSettingsFilter =
+    QT_TRANSLATE_NOOP("globeforge::MainWindow", "オルブゲンデータファイル (*.ORB)");
 
 QString Name(std::string_view name) {
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
@@ -174,7 +176,7 @@ void MainWindow::O1Click() {
         DataOpen->setObjectName(QStringLiteral("DataOpen"));
         DataOpen->setAcceptMode(QFileDialog::AcceptOpen);
         DataOpen->setFileMode(QFileDialog::ExistingFile);
-        DataOpen->setNameFilter(kSettingsFilter);
+        DataOpen->setNameFilter(tr(kSettingsFilter));
         DataOpen->setDefaultSuffix(QStringLiteral("ORB"));
     }
     DataOpen->selectFile(settingsFileName_);
@@ -194,7 +196,7 @@ void MainWindow::A1Click() {
         DataSave->setObjectName(QStringLiteral("DataSave"));
         DataSave->setAcceptMode(QFileDialog::AcceptSave);
         DataSave->setFileMode(QFileDialog::AnyFile);
-        DataSave->setNameFilter(kSettingsFilter);
+        DataSave->setNameFilter(tr(kSettingsFilter));
         DataSave->setDefaultSuffix(QStringLiteral("ORB"));
     }
     DataSave->selectFile(settingsFileName_);
@@ -206,6 +208,17 @@ void MainWindow::A1Click() {
 
 void MainWindow::ReadPreferences() {
     SetJpegQuality(ReadJpegQualityPreference(ToStd(preferencesFileName_)));
+    switch (ReadLanguagePreference(ToStd(preferencesFileName_))) {
+        case LanguageChoice::Auto:
+            ui_.LanguageAuto->setChecked(true);
+            break;
+        case LanguageChoice::Japanese:
+            ui_.LanguageJapanese->setChecked(true);
+            break;
+        case LanguageChoice::English:
+            ui_.LanguageEnglish->setChecked(true);
+            break;
+    }
 }
 
 // Written after OK and Cancel alike, so the file exists after the first use of the dialog.
@@ -220,6 +233,20 @@ void MainWindow::JPEGJ1Click() {
 // Cancel puts back what they held (the dialog does that itself).
 void MainWindow::ExtendedOutput1Click() {
     ui_.ExtendedOutputForm->exec();
+}
+
+// The texts are set as the widgets are made, so a new language shows from the next start.
+void MainWindow::LanguageClick(LanguageChoice choice) {
+    const SettingsResult result = WriteLanguagePreference(ToStd(preferencesFileName_), choice);
+    if (!result.ok) {
+        ShowErrorReport(QString::fromStdString(result.message));
+        return;
+    }
+    if (ResolveLanguage(choice) != ActiveLanguage()) {
+        QMessageBox box(QMessageBox::Information, windowTitle(), LanguageRestartNotice(),
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
 }
 
 QString DefaultPreferencesFileName() {

@@ -26,6 +26,14 @@ bool ParseWindowOptions(const QStringList& args, WindowOptions& options, QString
                 return false;
             }
             options.threads = n;
+        } else if (arg == QStringLiteral("--lang")) {
+            QString value;
+            if (!takeValue(value)) return false;
+            options.language = ParseLanguageChoice(value.toStdString());
+            if (!options.language) {
+                error = QStringLiteral("--lang needs ja, en or auto, not '%1'").arg(value);
+                return false;
+            }
         } else if (arg == QStringLiteral("--screenshot")) {
             if (!takeValue(options.screenshotFile)) return false;
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
@@ -50,6 +58,8 @@ QString WindowUsage() {
         "Options:\n"
         "  --threads N        worker threads of a render (default: every core); the maps\n"
         "                     are the same for any count\n"
+        "  --lang ja|en|auto  the window's language (default: the choice in the\n"
+        "                     Options menu, at first auto: the locale's language)\n"
         "  --screenshot FILE  save a picture of the window to FILE and quit\n"
         "  --help             this text\n");
 }

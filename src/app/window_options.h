@@ -4,6 +4,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
+
+#include "core/language.h"
 
 namespace globeforge {
 
@@ -12,6 +15,7 @@ struct WindowOptions {
     QString screenshotFile;  // empty: none
     QString settingsFile;    // opened at start when given
     bool help = false;
+    std::optional<LanguageChoice> language;  // --lang; else the stored choice
 };
 
 // Parses the arguments after the program name. On a mistake returns false with a message

@@ -18,19 +18,19 @@ namespace {
 
 constexpr const char* kSection = "Orbgen";
 constexpr const char* kJpegQualityKey = "JPEGQuality";
+// The language choice has a section of its own, so "Orbgen" keeps exactly its one key.
+constexpr const char* kLanguageSection = "GlobeForge";
+constexpr const char* kLanguageKey = "Language";
 
-}  // namespace
-
-int ReadJpegQualityPreference(const std::string& path) {
+std::optional<std::string> ReadPreference(const std::string& path, const char* section,
+                                          const char* key) {
     const settings_io::ReadResult file = settings_io::ReadFileBytes(path);
-    if (!file.ok) return kDefaultJpegQuality;
-    const IniFile ini = IniFile::Parse(DecodeTextFileBytes(file.bytes));
-    const std::optional<std::string> value = ini.GetValue(kSection, kJpegQualityKey);
-    if (!value) return kDefaultJpegQuality;
-    return ParseInteger(*value).value_or(kDefaultJpegQuality);
+    if (!file.ok) return std::nullopt;
+    return IniFile::Parse(DecodeTextFileBytes(file.bytes)).GetValue(section, key);
 }
 
-SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) {
+SettingsResult WritePreference(const std::string& path, const char* section, const char* key,
+                               const std::string& value) {
     namespace fs = std::filesystem;
     const auto failure = [&](const std::string& reason) {
         return SettingsResult{false, Concat({"Cannot write preferences file ", path, ": ", reason}),
@@ -45,7 +45,7 @@ SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) 
         // Writing now would throw away whatever the unreadable file holds.
         return failure(file.error);
     }
-    ini.SetValue(kSection, kJpegQualityKey, std::to_string(quality));
+    ini.SetValue(section, key, value);
 
     const fs::path parent = fs::path(path).parent_path();
     if (!parent.empty()) {
@@ -56,6 +56,29 @@ SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) 
     const std::string error = settings_io::ReplaceFileAtomically(path, ini.Text());
     if (!error.empty()) return failure(error);
     return {};
+}
+
+}  // namespace
+
+int ReadJpegQualityPreference(const std::string& path) {
+    const std::optional<std::string> value = ReadPreference(path, kSection, kJpegQualityKey);
+    if (!value) return kDefaultJpegQuality;
+    return ParseInteger(*value).value_or(kDefaultJpegQuality);
+}
+
+SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) {
+    return WritePreference(path, kSection, kJpegQualityKey, std::to_string(quality));
+}
+
+LanguageChoice ReadLanguagePreference(const std::string& path) {
+    const std::optional<std::string> value = ReadPreference(path, kLanguageSection, kLanguageKey);
+    if (!value) return LanguageChoice::Auto;
+    return ParseLanguageChoice(*value).value_or(LanguageChoice::Auto);
+}
+
+SettingsResult WriteLanguagePreference(const std::string& path, LanguageChoice choice) {
+    return WritePreference(path, kLanguageSection, kLanguageKey,
+                           std::string(LanguageChoiceName(choice)));
 }
 
 std::string PreferencesFilePath(const std::string& programPath) {

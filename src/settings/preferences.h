@@ -1,10 +1,12 @@
-// The preferences file: the one setting that outlives a run, the JPEG quality, kept as
-// "JPEGQuality" in section "Orbgen" of a small INI file. The file lies beside the program
+// The preferences file: the settings that outlive a run, the JPEG quality, kept as
+// "JPEGQuality" in section "Orbgen" of a small INI file, and the window's language, kept as
+// "Language" in section "GlobeForge". The file lies beside the program
 // when it can be written there, else in the user's configuration folder.
 #pragma once
 
 #include <string>
 
+#include "core/language.h"
 #include "settings/settings_file.h"
 
 namespace globeforge {
@@ -18,6 +20,13 @@ int ReadJpegQualityPreference(const std::string& path);
 // Stores the quality, keeping every other section, key and comment of the file, creating
 // the file and its folder as needed and replacing the file only once it is complete.
 SettingsResult WriteJpegQualityPreference(const std::string& path, int quality);
+
+// The stored language choice; Auto when the file, the section or the key is missing or
+// the value is not "auto", "ja" or "en".
+LanguageChoice ReadLanguagePreference(const std::string& path);
+
+// Stores the choice the same way as the quality, touching no other key.
+SettingsResult WriteLanguagePreference(const std::string& path, LanguageChoice choice);
 
 // The preferences file for a program file: beside it (the program's name with a short
 // extension replaced by ".INI") when that file exists and may be written; otherwise
