@@ -109,6 +109,13 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 return false;
             }
             options.jpegQuality = q;
+        } else if (name == "--lang") {
+            if (!takeValue()) return false;
+            options.language = ParseLanguageChoice(value);
+            if (!options.language) {
+                error = "--lang needs ja, en or auto, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--threads") {
             if (!takeValue()) return false;
             int32_t n = 0;
@@ -206,6 +213,9 @@ Options:
   --threads N            worker threads (default: every core); the maps are the same
   --write-settings FILE  write the settings after the overrides to FILE and exit
   --quiet                no progress on standard error
+  --lang ja|en|auto      language of the progress messages; auto (default) takes
+                         Japanese for a Japanese locale or none (C, POSIX, unset),
+                         English for any other
   --help                 this text
   --version              print the version
 

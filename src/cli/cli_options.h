@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/language.h"
 #include "core/render_params.h"
 #include "core/version.h"
 #include "settings/settings_model.h"
@@ -29,6 +30,7 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    std::optional<LanguageChoice> language;  // --lang; else the locale decides
 };
 
 // False with a message for a usage error.

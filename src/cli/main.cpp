@@ -41,8 +41,8 @@ extern "C" void OnInterrupt(int) {
 // came just before must not be lost with it.
 class InterruptibleProgress : public StderrProgress {
   public:
-    InterruptibleProgress(RenderContext& ctx, bool quiet, bool terminal)
-        : StderrProgress(ctx, quiet, terminal), ctx_(ctx) {}
+    InterruptibleProgress(RenderContext& ctx, bool quiet, bool terminal, Language language)
+        : StderrProgress(ctx, quiet, terminal, language), ctx_(ctx) {}
     void ProcessPendingEvents() override {
         if (interrupted.load()) ctx_.AbortRequested.store(true);
         StderrProgress::ProcessPendingEvents();
@@ -139,7 +139,9 @@ int main(int argc, char** argv) {
     ctx.threads = options.threads > 0
                       ? options.threads
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    InterruptibleProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
+    InterruptibleProgress progress(
+        ctx, options.quiet, isatty(STDERR_FILENO) != 0,
+        ResolveLanguage(options.language.value_or(LanguageChoice::Auto)));
     ctx.SetProgressTargets(&progress);
     interruptTarget = &ctx;
     std::signal(SIGINT, OnInterrupt);

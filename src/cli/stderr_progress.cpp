@@ -5,11 +5,11 @@
 
 namespace globeforge {
 
-StderrProgress::StderrProgress(RenderContext& ctx, bool quiet, bool terminal)
-    : ctx_(ctx), quiet_(quiet), terminal_(terminal) {}
+StderrProgress::StderrProgress(RenderContext& ctx, bool quiet, bool terminal, Language language)
+    : ctx_(ctx), quiet_(quiet), terminal_(terminal), language_(language) {}
 
 void StderrProgress::SetMessage(std::string_view message) {
-    message_ = message;
+    message_ = LocalizedStageMessage(message, language_);
     if (quiet_) return;
     if (terminal_) {
         Draw();

@@ -5,25 +5,29 @@
 #include <chrono>
 #include <string>
 
+#include "core/language.h"
 #include "core/progress.h"
 
 namespace globeforge {
 
 class StderrProgress : public ProgressSink {
-public:
-    StderrProgress(RenderContext& ctx, bool quiet, bool terminal);
+  public:
+    // Messages are shown in the given language.
+    StderrProgress(RenderContext& ctx, bool quiet, bool terminal,
+                   Language language = Language::Japanese);
     void DrawProgressImage(const FloatImage&) override {}
     void SetMessage(std::string_view message) override;
     void ProcessPendingEvents() override;
     // Ends the bar's line on a terminal.
     void Finish();
 
-private:
+  private:
     void Draw();
 
     RenderContext& ctx_;
     bool quiet_;
     bool terminal_;
+    Language language_;
     bool barShown_ = false;
     std::string message_;
     std::chrono::steady_clock::time_point lastDraw_{};

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
+#include "core/language.h"
 #include "settings/gather_render_params.h"
 
 namespace fs = std::filesystem;
@@ -26,10 +27,12 @@ std::string Quote(const std::string& s) {
     return q + "'";
 }
 
-RunResult RunRender(const std::string& args, const fs::path& cwd) {
+// `environment`: variables for the run, as "env" takes them (NAME=VALUE or -u NAME).
+RunResult RunRender(const std::string& args, const fs::path& cwd,
+                    const std::string& environment = {}) {
     RunResult r;
-    const std::string command =
-        "cd " + Quote(cwd.string()) + " && " + Quote(GLOBEFORGE_RENDER_EXE) + " " + args + " 2>&1";
+    const std::string command = "cd " + Quote(cwd.string()) + " && env " + environment + " " +
+                                Quote(GLOBEFORGE_RENDER_EXE) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
     char buffer[4096];
@@ -276,6 +279,59 @@ TEST_F(CliTest, WriteSettingsKeepsOverridesAndPreviewNamesEveryMap) {
           "preview_cloud_color.png", "preview_cloud_bump.png", "preview_cloud_transparency.png"}) {
         EXPECT_TRUE(fs::exists(dir / "pv" / name)) << name;
     }
+}
+
+}  // namespace globeforge
+
+namespace globeforge {
+namespace {
+
+bool HasNonAscii(const std::string& text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return true;
+    return false;
+}
+
+}  // namespace
+
+// The progress lines speak the locale's language unless --lang says otherwise; a Japanese
+// locale or none keeps the Japanese messages.
+TEST_F(CliTest, ProgressLanguageFollowsLangOptionAndLocale) {
+    EXPECT_EQ(LanguageFromLocale(nullptr, nullptr, nullptr, nullptr), Language::Japanese);
+    EXPECT_EQ(LanguageFromLocale(nullptr, "C.UTF-8", nullptr, "en_US.UTF-8"), Language::Japanese);
+    EXPECT_EQ(LanguageFromLocale("ja:en", nullptr, nullptr, "en_GB"), Language::Japanese);
+    EXPECT_EQ(LanguageFromLocale("", "", "de_DE.UTF-8", "ja_JP.UTF-8"), Language::English);
+    EXPECT_EQ(LanguageFromLocale(nullptr, nullptr, nullptr, "POSIX"), Language::Japanese);
+
+    Write("p.ORB", kSmallPlanet);
+    const std::string noLocale = "-u LANGUAGE -u LC_ALL -u LC_MESSAGES -u LANG";
+    const RunResult today = RunRender("p.ORB", dir, noLocale);
+    ASSERT_EQ(today.status, 0) << today.output;
+    EXPECT_NE(today.output.find("作画開始..\n"), std::string::npos) << today.output;
+    EXPECT_NE(today.output.find("作画終了\n"), std::string::npos) << today.output;
+    for (const char* env : {"LANG=C", "LANG=POSIX", "LANG=ja_JP.UTF-8", "LC_ALL=ja_JP.UTF-8"}) {
+        EXPECT_EQ(RunRender("p.ORB", dir, noLocale + " " + env).output, today.output) << env;
+    }
+    EXPECT_EQ(RunRender("p.ORB --lang ja", dir, noLocale + " LANG=en_US.UTF-8").output,
+              today.output);
+
+    const RunResult english = RunRender("p.ORB", dir, noLocale + " LANG=en_US.UTF-8");
+    ASSERT_EQ(english.status, 0) << english.output;
+    EXPECT_FALSE(HasNonAscii(english.output)) << english.output;
+    EXPECT_NE(english.output.find("Rendering...\n"), std::string::npos) << english.output;
+    EXPECT_NE(english.output.find("Render finished.\n"), std::string::npos) << english.output;
+    EXPECT_EQ(RunRender("p.ORB --lang en", dir, noLocale + " LANG=C").output, english.output);
+    EXPECT_EQ(RunRender("p.ORB", dir, noLocale + " LANGUAGE=en LANG=ja_JP.UTF-8").output,
+              english.output);
+
+    // Help and errors were English all along; they read the same in either language.
+    const RunResult help = RunRender("--help", dir, noLocale);
+    EXPECT_NE(help.output.find("--lang"), std::string::npos);
+    EXPECT_EQ(RunRender("--help", dir, noLocale + " LANG=en_US.UTF-8").output, help.output);
+    EXPECT_FALSE(HasNonAscii(help.output));
+    const RunResult bad = RunRender("p.ORB --lang fr", dir, noLocale);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.output.find("--lang"), std::string::npos) << bad.output;
 }
 
 }  // namespace globeforge

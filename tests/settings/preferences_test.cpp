@@ -81,6 +81,29 @@ TEST(WriteJpegQualityPreference, CreatesOrUpdatesTheFile) {
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
+// The language has a section of its own: the quality's section and every other line stay
+// byte for byte, and a missing or unknown value means auto.
+TEST(LanguagePreference, OwnSectionLeavesOrbgenAndOtherKeysAlone) {
+    TempDir dir;
+    const std::string file = dir.File("globeforge.INI");
+    EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
+    const std::string before = "; mine\r\n[Orbgen]\r\nJPEGQuality=201\r\nOther=x\r\n";
+    WriteBytes(file, before);
+    EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
+    ASSERT_TRUE(WriteLanguagePreference(file, LanguageChoice::English).ok);
+    EXPECT_EQ(ReadBytes(file), before + "\r\n[GlobeForge]\r\nLanguage=en\r\n");
+    EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::English);
+    EXPECT_EQ(ReadJpegQualityPreference(file), 201);
+    ASSERT_TRUE(WriteLanguagePreference(file, LanguageChoice::Japanese).ok);
+    ASSERT_TRUE(WriteJpegQualityPreference(file, 75).ok);
+    EXPECT_EQ(
+        ReadBytes(file),
+        "; mine\r\n[Orbgen]\r\nJPEGQuality=75\r\nOther=x\r\n\r\n[GlobeForge]\r\nLanguage=ja\r\n");
+    EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Japanese);
+    WriteBytes(file, "[GlobeForge]\r\nLanguage=fr\r\n");
+    EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
+}
+
 TEST(PreferencesFilePath, BesideTheProgramElseInTheConfigFolder) {
     TempDir dir;
     const std::string program = dir.File("gen.exe");
