@@ -6,7 +6,6 @@
 #include "app/app_language.h"
 #include "app/main_window.h"
 #include "app/window_options.h"
-#include "settings/preferences.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -24,10 +23,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    const QString preferences = globeforge::DefaultPreferencesFileName();
-    const globeforge::LanguageChoice choice =
-        options.language.value_or(globeforge::ReadLanguagePreference(preferences.toStdString()));
-    globeforge::UseLanguage(globeforge::ResolveLanguage(choice));
+    // Before the window exists: its texts are translated as its widgets are made.
+    globeforge::UseLanguage(
+        globeforge::StartLanguage(options, globeforge::DefaultPreferencesFileName()));
 
     globeforge::MainWindow window;
     if (options.threads > 0) window.Context().threads = options.threads;

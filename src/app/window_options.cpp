@@ -1,5 +1,7 @@
 #include "app/window_options.h"
 
+#include "settings/preferences.h"
+
 namespace globeforge {
 
 bool ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& error) {
@@ -47,6 +49,11 @@ bool ParseWindowOptions(const QStringList& args, WindowOptions& options, QString
         }
     }
     return true;
+}
+
+Language StartLanguage(const WindowOptions& options, const QString& preferencesFile) {
+    return ResolveLanguage(
+        options.language.value_or(ReadLanguagePreference(preferencesFile.toStdString())));
 }
 
 QString WindowUsage() {

@@ -22,6 +22,10 @@ struct WindowOptions {
 // for the user in error.
 bool ParseWindowOptions(const QStringList& args, WindowOptions& options, QString& error);
 
+// The window's language at start: --lang when given, else the choice stored in the
+// preferences file; auto follows the locale.
+Language StartLanguage(const WindowOptions& options, const QString& preferencesFile);
+
 // The text --help prints.
 QString WindowUsage();
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include "settings/preferences.h"
+
 namespace globeforge {
 namespace {
 
@@ -34,6 +38,43 @@ TEST(WindowOptions, ThreadsSettingsFileAndMistakes) {
     ASSERT_TRUE(ParseWindowOptions({QStringLiteral("--help")}, help, error));
     EXPECT_TRUE(help.help);
     EXPECT_TRUE(WindowUsage().contains(QStringLiteral("--threads N")));
+}
+
+// --lang wins over the stored choice, which wins over the locale.
+TEST(WindowOptions, LanguageFromOptionPreferenceOrLocale) {
+    const char* names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    QByteArray saved[4];
+    for (int i = 0; i < 4; ++i) {
+        saved[i] = qgetenv(names[i]);
+        qunsetenv(names[i]);
+    }
+    QTemporaryDir dir;
+    const QString prefs = dir.filePath(QStringLiteral("globeforge.INI"));
+    QString error;
+    WindowOptions none, en, ja;
+    ASSERT_TRUE(ParseWindowOptions({QStringLiteral("--lang"), QStringLiteral("en")}, en, error));
+    ASSERT_TRUE(ParseWindowOptions({QStringLiteral("--lang"), QStringLiteral("ja")}, ja, error));
+    EXPECT_FALSE(ParseWindowOptions({QStringLiteral("--lang"), QStringLiteral("de")}, none, error));
+    EXPECT_TRUE(WindowUsage().contains(QStringLiteral("--lang")));
+
+    EXPECT_EQ(StartLanguage(none, prefs), Language::Japanese);  // no locale at all
+    EXPECT_EQ(StartLanguage(en, prefs), Language::English);
+    qputenv("LANG", "C");
+    EXPECT_EQ(StartLanguage(none, prefs), Language::Japanese);
+    qputenv("LANG", "ja_JP.UTF-8");
+    EXPECT_EQ(StartLanguage(none, prefs), Language::Japanese);
+    qputenv("LANG", "en_US.UTF-8");
+    EXPECT_EQ(StartLanguage(none, prefs), Language::English);
+    EXPECT_EQ(StartLanguage(ja, prefs), Language::Japanese);
+    ASSERT_TRUE(WriteLanguagePreference(prefs.toStdString(), LanguageChoice::Japanese).ok);
+    EXPECT_EQ(StartLanguage(none, prefs), Language::Japanese);
+    EXPECT_EQ(StartLanguage(en, prefs), Language::English);
+
+    for (int i = 0; i < 4; ++i)
+        if (saved[i].isNull())
+            qunsetenv(names[i]);
+        else
+            qputenv(names[i], saved[i]);
 }
 
 }  // namespace
