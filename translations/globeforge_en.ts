@@ -87,7 +87,7 @@
     </message>
     <message>
         <source>地表(海面を含む）の自動生成</source>
-        <translation>Generate the ground (with the sea)</translation>
+        <translation>Generate the ground and sea</translation>
     </message>
     <message>
         <source>色(高）</source>
@@ -227,7 +227,7 @@
     </message>
     <message>
         <source>地表(海面を含む）</source>
-        <translation>Ground (with the sea)</translation>
+        <translation>Ground and sea</translation>
     </message>
     <message>
         <source>色（地表）</source>
@@ -283,7 +283,7 @@
     </message>
     <message>
         <source>倍</source>
-        <translation>times</translation>
+        <translation>x</translation>
     </message>
     <message>
         <source>出力解像度</source>
