@@ -10,7 +10,7 @@
 namespace globeforge {
 
 class StderrProgress : public ProgressSink {
-  public:
+public:
     StderrProgress(RenderContext& ctx, bool quiet, bool terminal);
     void DrawProgressImage(const FloatImage&) override {}
     void SetMessage(std::string_view message) override;
@@ -18,7 +18,7 @@ class StderrProgress : public ProgressSink {
     // Ends the bar's line on a terminal.
     void Finish();
 
-  private:
+private:
     void Draw();
 
     RenderContext& ctx_;
