@@ -133,7 +133,8 @@ TEST(Globe, NoSeamWhereLongitudeZeroCrossesTheView) {
     // half a turn in the map and seen from the other side, so its edge lies behind the
     // planet. A large map seen small reads the coarse levels, where a wrong wrap shows most.
     const auto color = [](double lon, double lat) {
-        return static_cast<float>(128 + 90 * std::cos(lon) * std::cos(lat));
+        return static_cast<float>(128 + 60 * std::cos(lon) * std::cos(lat) +
+                                  60 * std::sin(37 * lon));
     };
     const auto height = [](double lon, double) {
         return static_cast<float>(128 + 100 * std::sin(3 * lon));
