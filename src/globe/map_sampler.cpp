@@ -186,21 +186,26 @@ FloatPixel MapSampler::Sample(double lon, double lat, double footprint) const {
 
 FloatPixel MapSampler::SampleUV(double u, double v, double footprint) const {
     v = std::clamp(v, 0.0, 1.0);
+    return SampleUV(u, v, footprint, std::sin(kPi * std::min(v, 1.0 - v)));
+}
+
+FloatPixel MapSampler::SampleUV(double u, double v, double footprint, double cosLat) const {
+    v = std::clamp(v, 0.0, 1.0);
     const double w0 = Width();
     const double h0 = Height();
     // The footprint in level-0 pixels across the rows and along them; a row at latitude
     // lat spans cos(lat) of the equator's length.
-    const double cosLat = std::max(std::sin(kPi * std::min(v, 1.0 - v)), 1e-6);
+    cosLat = std::max(cosLat, 1e-6);
     const double f = std::max(footprint, 0.0);
     const double across = f / kPi * h0;
     const double along = f / (2 * kPi * cosLat) * w0;
     int taps = 1;
     double size = std::max(across, along);
     double tapStep = 0;
-    if (along > across && across > 0) {
+    if (along >= 1.5 * across && across > 0) {
         // Average taps along the row rather than blurring the rows together.
         const double ratio = along / across;
-        taps = static_cast<int>(std::min<double>(kMaxRowTaps, std::ceil(ratio - 1e-9)));
+        taps = static_cast<int>(std::min<double>(kMaxRowTaps, std::nearbyint(ratio)));
         size = std::max(across, along / kMaxRowTaps);
         tapStep = f / (2 * kPi * cosLat) / taps;
     }

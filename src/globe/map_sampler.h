@@ -59,6 +59,8 @@ class MapSampler {
     // The same from map coordinates: u = longitude / 2 pi (any real, wrapped), v = 0 at the
     // north pole .. 1 at the south pole (clamped).
     FloatPixel SampleUV(double u, double v, double footprint) const;
+    // The same when the caller knows cos(latitude) at v already.
+    FloatPixel SampleUV(double u, double v, double footprint, double cosLat) const;
 
     int32_t Width() const { return Level(0).Width; }
     int32_t Height() const { return Level(0).Height; }
