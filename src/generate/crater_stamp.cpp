@@ -175,14 +175,19 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         const double far = CurveIn(stamp.Width / 2.0, shape.R, 1.0, count, i, 3.0);
         const Vector2 rim = RotateVector(shape.innerR, 0, theta);
         const Vector2 end = RotateVector(far, 0, theta);
-        const Extended p1x = cx + rim.x;
-        const Extended p1y = cy + rim.y;
-        const Extended dx = (cx + end.x) - p1x;
-        const Extended dy = (cy + end.y) - p1y;
+        // The ends are points, stored as doubles; their difference and the steps between
+        // them are extended. Where |P2 - P1| lies near a half, keeping the ends wider would
+        // round n the other way.
+        const double p1x = static_cast<double>(cx + rim.x);
+        const double p1y = static_cast<double>(cy + rim.y);
+        const double p2x = static_cast<double>(cx + end.x);
+        const double p2y = static_cast<double>(cy + end.y);
+        const Extended dx = static_cast<Extended>(p2x) - p1x;
+        const Extended dy = static_cast<Extended>(p2y) - p1y;
         const int32_t n = Round(std::sqrt(dx * dx + dy * dy));
         for (int32_t j = n; n > 0 && j >= 0; --j) {
-            const Extended mx = p1x + dx * j / n;
-            const Extended my = p1y + dy * j / n;
+            const Extended mx = static_cast<Extended>(p1x) + dx * j / n;
+            const Extended my = static_cast<Extended>(p1y) + dy * j / n;
             const double radius = CurveOut(shape.R * q, 0.0, 0.0, n, j, 3.0);
             const double draw = ctx.rng.RandomReal();
             const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
