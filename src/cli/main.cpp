@@ -17,6 +17,7 @@
 #include "image/image_files.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
+#include "render/stage_dump.h"
 #include "settings/gather_render_params.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
@@ -124,6 +125,13 @@ int main(int argc, char** argv) {
         if (ec) return Fail(1, "cannot create folder " + options.outDir + ": " + ec.message());
     }
     ResolveOutputNames(params, options.outDir);
+    if (!options.dumpStages.empty()) {
+        std::error_code ec;
+        fs::create_directories(options.dumpStages, ec);
+        if (ec) {
+            return Fail(1, "cannot create folder " + options.dumpStages + ": " + ec.message());
+        }
+    }
 
     // A map made again gets the quality it was made with, so its JPEG siblings come out
     // the same too.
@@ -141,6 +149,11 @@ int main(int argc, char** argv) {
                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     InterruptibleProgress progress(ctx, options.quiet, isatty(STDERR_FILENO) != 0);
     ctx.SetProgressTargets(&progress);
+    std::optional<StageDumper> dumper;
+    if (!options.dumpStages.empty()) {
+        dumper.emplace(options.dumpStages);
+        ctx.SetStageObserver(&*dumper);
+    }
     interruptTarget = &ctx;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);

@@ -116,15 +116,6 @@ void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, i
         [&](int64_t x) { return ctx.StepDone(x, image.Width); });
 }
 
-// Shows a gray image in the progress display without keeping a full-size copy of a large
-// one.
-void ReportGray(RenderContext& ctx, const ScalarImage& image, const std::string& message) {
-    constexpr uint64_t kShownPixels = uint64_t{1} << 22;
-    std::optional<FloatImage> shown;
-    if (ctx.ProgressTargets()) shown = GrayForDisplay(image, kShownPixels);
-    ctx.ReportProgress(shown ? &*shown : nullptr, message);
-}
-
 }  // namespace
 
 void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& ctx) {
@@ -173,7 +164,7 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         const std::string name = north ? "北半球" : "南半球";
         FillScalarImage(*work, 0.0f);
         if (canPlace) ScatterCraters(params, stamps, *work, m, ctx);
-        ReportGray(ctx, *work, "地表ハイトマップ・" + name + "クレーター配置終了");
+        ctx.ReportProgress(*work, "地表ハイトマップ・" + name + "クレーター配置終了");
         ScaleValues(*work, static_cast<double>(params.CraterHeight / 100.0L));
         ProjectHemisphere(*work, image, north, rows, ctx);
         ctx.ReportProgress(image, "地表ハイトマップ：" + name + "クレーター展開終了");
