@@ -30,16 +30,16 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     const int32_t baseCount = BaseStampCount(params);
     // Base stamps are drawn from half their size times this: raising CloudXWarp widens
     // them and flattens them at once.
-    const double ratio = (2.0 * yWarp) / (xWarp / 2.0);
+    const double ratio = static_cast<double>((2.0L * yWarp) / (xWarp / 2.0L));
     const double w = layerWidth;
     std::array<StampPass, 4> passes;
 
     StampPass& base = passes[0];
     base.count = baseCount;
     base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, RenderContext& ctx) {
-        if (i < baseCount * 0.5) {
+        if (i < baseCount * 0.5L) {
             DomePattern(brush, true, true, true, 8, -2.0, ctx);
-        } else if (i < baseCount * 0.8) {
+        } else if (i < baseCount * 0.8L) {
             DomePattern(brush, true, true, true, 6, -2.0, ctx);
         } else {
             RingPattern(brush, true, true, true, 24, 2.0, ctx);

@@ -136,7 +136,7 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
                 smpA = smp.A;
             }
             FloatPixel& cur = out[c.x];
-            const Extended v = amplitude * smpR;
+            const double v = static_cast<double>(amplitude * smpR);
             if (v >= cur.R && cur.A >= 0) {
                 const float vf = static_cast<float>(v);
                 cur = {vf, vf, vf, smpA};
@@ -191,7 +191,8 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
             const double radius = CurveOut(shape.R * q, 0.0, 0.0, n, j, 3.0);
             const double draw = ctx.rng.RandomReal();
             const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
-            const double amplitude = CurveOut(shape.rimH / 255.0, 0.0, 0.0, n, j, p);
+            const double amplitude =
+                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
             steps.push_back({amplitude, radius, mx, my});
         }
         statesAfter.push_back(ctx.rng.state);
@@ -331,7 +332,7 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 for (int32_t x = 0; x < w; ++x) {
                     const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
-                    const Extended theta = q.R * 0.00392156862745098L * 360.0L;
+                    const double theta = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);
                     // An axis one pixel long has no centre to pull toward: its component
                     // stays 0.
                     double u = hw == 0 ? 0.0
@@ -340,8 +341,9 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
                     double v = hh == 0 ? 0.0
                                        : static_cast<double>(static_cast<Extended>(hh - y) / hh *
                                                              ((q.B + 1.0L) / 255.0L));
-                    const double d = std::sqrt(static_cast<double>(static_cast<Extended>(u) * u +
-                                                                   static_cast<Extended>(v) * v));
+                    // The root of the extended sum, then stored.
+                    const double d = static_cast<double>(
+                        std::sqrt(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
                     if (d > 0) {
                         u = static_cast<double>(u / static_cast<Extended>(d) * strengthX *
                                                 (w / 512.0L));
