@@ -171,8 +171,9 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
         ctx.failure = "not enough memory for the warped clouds";
         return;
     }
-    WarpImage(layer, *warpMap, *warped, ClampSetting(params.CloudXWarp) / 10.0,
-              ClampSetting(params.CloudYWarp) / 20.0, ctx);
+    WarpImage(layer, *warpMap, *warped,
+              static_cast<double>(ClampSetting(params.CloudXWarp) / 10.0L),
+              static_cast<double>(ClampSetting(params.CloudYWarp) / 20.0L), ctx);
     ctx.ReportProgress(*warped, "雲・基本画像作成終了");
     if (!ctx.Aborted()) layer = std::move(*warped);
 }
