@@ -78,6 +78,13 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         } else if (name == "--out-dir") {
             if (!takeValue()) return false;
             options.outDir = value;
+        } else if (name == "--dump-stages") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--dump-stages needs the name of a folder";
+                return false;
+            }
+            options.dumpStages = value;
         } else if (name == "--settings-from") {
             if (!takeValue()) return false;
             if (value.empty()) {
@@ -279,6 +286,11 @@ Options:
                          they had, the overrides below still apply, and the JPEG
                          quality is the one the map was made with unless given
   --out-dir DIR          write maps with relative names into DIR (created if missing)
+  --dump-stages DIR      also write every image the stages report while building the
+                         planet into DIR (created if missing), in order, as 32-bit
+                         float OpenEXR files with R, G, B and A at full layer or stamp
+                         size: 001-ground-base.exr, 002-ground-warp-1.exr, ...; the
+                         stage's message is in the string attribute "stageMessage"
   --seed N               random seed (RandomSeed)
   --size WxH             output resolution, for example 2048x1024
   --oversampling N       build layers N times larger and average down (1..9)

@@ -19,6 +19,7 @@ struct CliOptions {
     std::string settingsFile;
     std::string settingsFrom;  // a map whose embedded settings replace the settings file
     std::string outDir;
+    std::string dumpStages;  // folder for every stage image; empty: none
     std::string writeSettings;
     std::optional<std::string> seed;
     std::optional<std::pair<std::string, std::string>> size;

@@ -19,6 +19,7 @@
 #include "image/image_files.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
+#include "render/stage_dump.h"
 #include "settings/gather_render_params.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
@@ -195,6 +196,13 @@ int main(int argc, char** argv) {
                 *name = (fs::path(options.outDir) / *name).string();
         }
     }
+    if (!options.dumpStages.empty()) {
+        std::error_code ec;
+        fs::create_directories(options.dumpStages, ec);
+        if (ec) {
+            return Fail(1, "cannot create folder " + options.dumpStages + ": " + ec.message());
+        }
+    }
 
     // A map made again gets the quality it was made with, so its JPEG siblings come out
     // the same too.
@@ -214,6 +222,11 @@ int main(int argc, char** argv) {
         ctx, options.quiet, isatty(STDERR_FILENO) != 0,
         ResolveLanguage(options.language.value_or(LanguageChoice::Auto)));
     ctx.SetProgressTargets(&progress);
+    std::optional<StageDumper> dumper;
+    if (!options.dumpStages.empty()) {
+        dumper.emplace(options.dumpStages);
+        ctx.SetStageObserver(&*dumper);
+    }
     interruptTarget = &ctx;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);

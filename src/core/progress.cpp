@@ -1,10 +1,38 @@
 #include "core/progress.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace globeforge {
 
 void RenderContext::ReportProgress(const FloatImage* image, std::string_view message) {
+    if (observer_ && image) Observe(*image, message);
+    Show(image, message);
+}
+
+void RenderContext::ReportProgress(const ScalarImage& image, std::string_view message) {
+    if (observer_) Observe(image, message);
+    if (!sink_) return;
+    // The display needs no more than this; a full-size copy of a large polar image would
+    // cost as much as the image itself.
+    constexpr uint64_t kShownPixels = uint64_t{1} << 22;
+    const std::optional<FloatImage> shown = GrayForDisplay(image, kShownPixels);
+    Show(shown ? &*shown : nullptr, message);
+}
+
+// After a failure (the observer's own included) nothing more is observed: the stages are
+// winding down and their images are not what was asked for.
+template <class Image>
+void RenderContext::Observe(const Image& image, std::string_view message) {
+    if (image.PixelCount() == 0 || !failure.empty()) return;
+    std::string error;
+    if (!observer_->ObserveStage(image, message, error)) {
+        failure = error.empty() ? std::string("a stage image could not be kept") : error;
+        AbortRequested.store(true, std::memory_order_relaxed);
+    }
+}
+
+void RenderContext::Show(const FloatImage* image, std::string_view message) {
     if (!sink_) return;
     if (image && image->PixelCount() > 0) sink_->DrawProgressImage(*image);
     ProgressCount.fetch_add(1, std::memory_order_relaxed);

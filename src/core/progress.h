@@ -9,9 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/parallel.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "core/parallel.h"
+#include "image/scalar_image.h"
 
 namespace globeforge {
 
@@ -24,6 +25,18 @@ class ProgressSink {
     virtual void SetMessage(std::string_view message) = 0;
     // Let pending user events run (repaints, timer ticks, the abort button).
     virtual void ProcessPendingEvents() = 0;
+};
+
+// Receives every image a stage reports, at full size and before any reduction for display,
+// with the stage's message. A false result, with a reason, stops the render as a failure.
+class StageObserver {
+  public:
+    virtual ~StageObserver() = default;
+    virtual bool ObserveStage(const FloatImage& image, std::string_view message,
+                              std::string& error) = 0;
+    // A gray image: the FloatImage (v, v, v, 255) it stands for.
+    virtual bool ObserveStage(const ScalarImage& image, std::string_view message,
+                              std::string& error) = 0;
 };
 
 // The state of one render and the facility its stages report to. The flags are atomics so
@@ -52,11 +65,17 @@ class RenderContext {
     void SetProgressTargets(ProgressSink* sink) { sink_ = sink; }
     ProgressSink* ProgressTargets() const { return sink_; }
 
+    // Who sees each reported image in full; null (the default) costs nothing.
+    void SetStageObserver(StageObserver* observer) { observer_ = observer; }
+
     // End of a sub-step: show the image (if any) and the message, count, process events.
     void ReportProgress(const FloatImage* image, std::string_view message);
     void ReportProgress(const FloatImage& image, std::string_view message) {
         ReportProgress(&image, message);
     }
+    // The same for a gray image; the display gets a reduced copy of a large one, the
+    // observer the image itself.
+    void ReportProgress(const ScalarImage& image, std::string_view message);
 
     // Lets the window handle pending events (a no-op without targets).
     void ProcessPendingEvents() {
@@ -77,7 +96,12 @@ class RenderContext {
     bool Aborted() const { return AbortRequested.load(std::memory_order_relaxed); }
 
   private:
+    template <class Image>
+    void Observe(const Image& image, std::string_view message);
+    void Show(const FloatImage* image, std::string_view message);
+
     ProgressSink* sink_ = nullptr;
+    StageObserver* observer_ = nullptr;
     std::unique_ptr<ThreadPool> pool_;
 };
 

@@ -30,16 +30,16 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     const int32_t baseCount = BaseStampCount(params);
     // Base stamps are drawn from half their size times this: raising CloudXWarp widens
     // them and flattens them at once.
-    const double ratio = (2.0 * yWarp) / (xWarp / 2.0);
+    const double ratio = static_cast<double>((2.0L * yWarp) / (xWarp / 2.0L));
     const double w = layerWidth;
     std::array<StampPass, 4> passes;
 
     StampPass& base = passes[0];
     base.count = baseCount;
     base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, RenderContext& ctx) {
-        if (i < baseCount * 0.5) {
+        if (i < baseCount * 0.5L) {
             DomePattern(brush, true, true, true, 8, -2.0, ctx);
-        } else if (i < baseCount * 0.8) {
+        } else if (i < baseCount * 0.8L) {
             DomePattern(brush, true, true, true, 6, -2.0, ctx);
         } else {
             RingPattern(brush, true, true, true, 24, 2.0, ctx);
@@ -171,8 +171,9 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
         ctx.failure = "not enough memory for the warped clouds";
         return;
     }
-    WarpImage(layer, *warpMap, *warped, ClampSetting(params.CloudXWarp) / 10.0,
-              ClampSetting(params.CloudYWarp) / 20.0, ctx);
+    WarpImage(layer, *warpMap, *warped,
+              static_cast<double>(ClampSetting(params.CloudXWarp) / 10.0L),
+              static_cast<double>(ClampSetting(params.CloudYWarp) / 20.0L), ctx);
     ctx.ReportProgress(*warped, "雲・基本画像作成終了");
     if (!ctx.Aborted()) layer = std::move(*warped);
 }

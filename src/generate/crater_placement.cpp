@@ -47,7 +47,8 @@ void ScatterCraters(const RenderParams& params, const std::vector<ScalarImage>& 
     const ImageRect source{0, 0, first.Width, first.Height};
     const int32_t hwx = work.Width / 2;
     const int32_t hwy = work.Height / 2;
-    const Extended radiusScale = (first.Width / 2.0L) * (params.CraterBasicRadius / 10.0L);
+    const Extended halfWidth = first.Width / 2.0L;
+    const Extended radiusFactor = params.CraterBasicRadius / 10.0L;
     const int64_t last =
         std::min<int64_t>(params.NumberOfCraters / 2, kMaxCratersPerHemisphere - 1);
     int64_t attemptsLeft = kMaxAttemptsPerHemisphere;
@@ -62,7 +63,8 @@ void ScatterCraters(const RenderParams& params, const std::vector<ScalarImage>& 
             cx = ctx.rng.Random(work.Width);
             cy = ctx.rng.Random(work.Height);
             const double u = ctx.rng.RandomReal();
-            r = Round(static_cast<Extended>(u) * radiusScale);
+            // Left to right: the draw times the half width, then times the factor.
+            r = Round(static_cast<Extended>(u) * halfWidth * radiusFactor);
             placed = Distance(int64_t{cx} - hwx, int64_t{cy} - hwy) + r < limit;
         }
         if (!placed) return;
@@ -98,13 +100,17 @@ void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, i
         ctx, image.Width, kBandRows,
         [&](int64_t x0, int64_t x1) {
             for (int32_t x = static_cast<int32_t>(x0); x < x1; ++x) {
-                const Extended phi = static_cast<Extended>(x) / image.Width * 360.0L;
+                // The angle and the distance are stored values: doubles.
+                const double phi =
+                    static_cast<double>(static_cast<Extended>(x) / image.Width * 360.0L);
                 const Turn turn = TurnOf(phi);
                 for (int32_t t = 0; sampled && t <= rows; ++t) {
                     const int64_t row = north ? t : int64_t{image.Height} - t;
                     if (row < 0 || row >= image.Height) continue;  // row H in the south
-                    const Extended rho =
-                        rows == 0 ? 0.0L : static_cast<Extended>(t) / rows * work.Width / 2;
+                    const double rho =
+                        rows == 0
+                            ? 0.0
+                            : static_cast<double>(static_cast<Extended>(t) / rows * work.Width / 2);
                     const Vector2 offset = Rotate(rho, 0, turn);
                     const float v = SampleBilinear(work, static_cast<double>(hwx + offset.x),
                                                    static_cast<double>(hwy + offset.y));
@@ -114,15 +120,6 @@ void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, i
             }
         },
         [&](int64_t x) { return ctx.StepDone(x, image.Width); });
-}
-
-// Shows a gray image in the progress display without keeping a full-size copy of a large
-// one.
-void ReportGray(RenderContext& ctx, const ScalarImage& image, const std::string& message) {
-    constexpr uint64_t kShownPixels = uint64_t{1} << 22;
-    std::optional<FloatImage> shown;
-    if (ctx.ProgressTargets()) shown = GrayForDisplay(image, kShownPixels);
-    ctx.ReportProgress(shown ? &*shown : nullptr, message);
 }
 
 }  // namespace
@@ -173,7 +170,7 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         const std::string name = north ? "北半球" : "南半球";
         FillScalarImage(*work, 0.0f);
         if (canPlace) ScatterCraters(params, stamps, *work, m, ctx);
-        ReportGray(ctx, *work, "地表ハイトマップ・" + name + "クレーター配置終了");
+        ctx.ReportProgress(*work, "地表ハイトマップ・" + name + "クレーター配置終了");
         ScaleValues(*work, static_cast<double>(params.CraterHeight / 100.0L));
         ProjectHemisphere(*work, image, north, rows, ctx);
         ctx.ReportProgress(image, "地表ハイトマップ：" + name + "クレーター展開終了");

@@ -136,7 +136,7 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
                 smpA = smp.A;
             }
             FloatPixel& cur = out[c.x];
-            const Extended v = amplitude * smpR;
+            const double v = static_cast<double>(amplitude * smpR);
             if (v >= cur.R && cur.A >= 0) {
                 const float vf = static_cast<float>(v);
                 cur = {vf, vf, vf, smpA};
@@ -175,18 +175,24 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         const double far = CurveIn(stamp.Width / 2.0, shape.R, 1.0, count, i, 3.0);
         const Vector2 rim = RotateVector(shape.innerR, 0, theta);
         const Vector2 end = RotateVector(far, 0, theta);
-        const Extended p1x = cx + rim.x;
-        const Extended p1y = cy + rim.y;
-        const Extended dx = (cx + end.x) - p1x;
-        const Extended dy = (cy + end.y) - p1y;
+        // The ends are points, stored as doubles; their difference and the steps between
+        // them are extended. Where |P2 - P1| lies near a half, keeping the ends wider would
+        // round n the other way.
+        const double p1x = static_cast<double>(cx + rim.x);
+        const double p1y = static_cast<double>(cy + rim.y);
+        const double p2x = static_cast<double>(cx + end.x);
+        const double p2y = static_cast<double>(cy + end.y);
+        const Extended dx = static_cast<Extended>(p2x) - p1x;
+        const Extended dy = static_cast<Extended>(p2y) - p1y;
         const int32_t n = Round(std::sqrt(dx * dx + dy * dy));
         for (int32_t j = n; n > 0 && j >= 0; --j) {
-            const Extended mx = p1x + dx * j / n;
-            const Extended my = p1y + dy * j / n;
+            const Extended mx = static_cast<Extended>(p1x) + dx * j / n;
+            const Extended my = static_cast<Extended>(p1y) + dy * j / n;
             const double radius = CurveOut(shape.R * q, 0.0, 0.0, n, j, 3.0);
             const double draw = ctx.rng.RandomReal();
             const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
-            const double amplitude = CurveOut(shape.rimH / 255.0, 0.0, 0.0, n, j, p);
+            const double amplitude =
+                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
             steps.push_back({amplitude, radius, mx, my});
         }
         statesAfter.push_back(ctx.rng.state);
@@ -326,7 +332,7 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 for (int32_t x = 0; x < w; ++x) {
                     const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
-                    const Extended theta = q.R * 0.00392156862745098L * 360.0L;
+                    const double theta = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);
                     // An axis one pixel long has no centre to pull toward: its component
                     // stays 0.
                     double u = hw == 0 ? 0.0
@@ -335,8 +341,9 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
                     double v = hh == 0 ? 0.0
                                        : static_cast<double>(static_cast<Extended>(hh - y) / hh *
                                                              ((q.B + 1.0L) / 255.0L));
-                    const double d = std::sqrt(static_cast<double>(static_cast<Extended>(u) * u +
-                                                                   static_cast<Extended>(v) * v));
+                    // The root of the extended sum, then stored.
+                    const double d = static_cast<double>(
+                        std::sqrt(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
                     if (d > 0) {
                         u = static_cast<double>(u / static_cast<Extended>(d) * strengthX *
                                                 (w / 512.0L));

@@ -131,7 +131,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
 
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
     NormalizeImage(layer, ctx);
-    ScaleColor(layer, params.GroundContr / 100.0, ctx);
+    ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
     // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's

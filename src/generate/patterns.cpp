@@ -265,7 +265,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         const int32_t cy = rng.Random(h);
         const int32_t rDrawn = rng.Random(w / 2);
         const int32_t r = rDrawn == 0 ? 1 : rDrawn;
-        const double e = rng.RandomReal() * bias;
+        const double e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
         // Domes are clipped at the edges, not wrapped.
         DiscClasses<float> dome(w, h, cx, cy, r);
         if (dome.Empty()) continue;

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "generate/curves.h"
 #include "core/parallel.h"
+#include "generate/curves.h"
 
 namespace globeforge {
 
@@ -74,8 +74,11 @@ Vector2 Offset(const FloatPixel& q, int32_t width, int32_t height, Extended stre
     const double draw = rng.RandomReal();  // the only draw; made even when q.B cancels it
     const double p = static_cast<double>(draw * q.B / 1280.0L + (q.G / 64.0L + 2.0L));
     const double theta = TurnAngle(q.R, p);
-    const Extended gx = (q.G * 0.001953125L - 0.5L) * strengthX * (width / 512.0L);
-    const Extended gy = (q.B * 0.001953125L - 0.5L) * strengthY * (height / 512.0L);
+    // Stored values: doubles.
+    const double gx =
+        static_cast<double>((q.G * 0.001953125L - 0.5L) * strengthX * (width / 512.0L));
+    const double gy =
+        static_cast<double>((q.B * 0.001953125L - 0.5L) * strengthY * (height / 512.0L));
     const Vector2 rotated = RotateVector(gx, gy, theta);
     const Extended nx = x + rotated.x * latitude;
     const Extended ny = y + rotated.y;

@@ -146,6 +146,43 @@ bool LooksLikeExr(std::span<const uint8_t> bytes) {
            bytes[3] == 0x01;
 }
 
+bool EncodeExrChannels(int32_t width, int32_t height, std::span<const ExrChannelSource> channels,
+                       const MetadataTexts& attributes, std::vector<uint8_t>& out,
+                       std::string* error) {
+    if (width <= 0 || height <= 0) return Fail(error, "image has no pixels");
+    if (channels.empty()) return Fail(error, "unsupported channels");
+    try {
+        Imf::Header header(width, height);
+        header.compression() = Imf::ZIP_COMPRESSION;
+        for (const MetadataText& attribute : attributes) {
+            header.insert(attribute.key, Imf::StringAttribute(attribute.value));
+        }
+        Imf::FrameBuffer frame;
+        for (const ExrChannelSource& channel : channels) {
+            if (channel.xStride == 0) return Fail(error, "unsupported channels");
+            header.channels().insert(channel.name, Imf::Channel(Imf::FLOAT));
+            // The library only reads through the slice when writing.
+            char* base = reinterpret_cast<char*>(const_cast<float*>(channel.base));
+            frame.insert(channel.name, Imf::Slice(Imf::FLOAT, base, sizeof(float) * channel.xStride,
+                                                  sizeof(float) * channel.yStride));
+        }
+        std::vector<uint8_t> bytes;
+        {
+            MemoryOutput stream(bytes);
+            // One thread: the bytes must not depend on scheduling.
+            Imf::OutputFile file(stream, header, 0);
+            file.setFrameBuffer(frame);
+            file.writePixels(height);
+        }  // the file completes its offset table when it closes
+        out = std::move(bytes);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(error, std::string("OpenEXR: ") + e.what());
+    }
+}
+
 bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
                std::vector<uint8_t>& out, std::string* error) {
     if (raster.Width <= 0 || raster.Height <= 0) return Fail(error, "image has no pixels");
@@ -155,36 +192,13 @@ bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
     if (raster.Samples.size() != stride * static_cast<size_t>(raster.Height)) {
         return Fail(error, "sample count does not match the size");
     }
-    try {
-        Imf::Header header(raster.Width, raster.Height);
-        header.compression() = Imf::ZIP_COMPRESSION;
-        for (const MetadataText& attribute : attributes) {
-            header.insert(attribute.key, Imf::StringAttribute(attribute.value));
-        }
-        const char* const* names = raster.Channels == 3 ? kRgb : kGrey;
-        Imf::FrameBuffer frame;
-        for (size_t c = 0; c < channels; ++c) {
-            header.channels().insert(names[c], Imf::Channel(Imf::FLOAT));
-            // The library only reads through the slice when writing.
-            char* base = reinterpret_cast<char*>(const_cast<float*>(raster.Samples.data() + c));
-            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base, sizeof(float) * channels,
-                                              sizeof(float) * stride));
-        }
-        std::vector<uint8_t> bytes;
-        {
-            MemoryOutput stream(bytes);
-            // One thread: the bytes must not depend on scheduling.
-            Imf::OutputFile file(stream, header, 0);
-            file.setFrameBuffer(frame);
-            file.writePixels(raster.Height);
-        }  // the file completes its offset table when it closes
-        out = std::move(bytes);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return Fail(error, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(error, std::string("OpenEXR: ") + e.what());
+    const char* const* names = raster.Channels == 3 ? kRgb : kGrey;
+    ExrChannelSource sources[3];
+    for (size_t c = 0; c < channels; ++c) {
+        sources[c] = {names[c], raster.Samples.data() + c, channels, stride};
     }
+    return EncodeExrChannels(raster.Width, raster.Height, std::span(sources, channels), attributes,
+                             out, error);
 }
 
 bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string* error) {

@@ -3,6 +3,7 @@
 // attributes. Nothing here throws: the library's exceptions become false and a reason.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -24,6 +25,20 @@ struct FloatRaster {
 // format itself uses ("channels", "compression", ...).
 bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
                std::vector<uint8_t>& out, std::string* error = nullptr);
+
+// One channel to write, read in place from the caller's samples: the sample of pixel (x, y)
+// is base[x * xStride + y * yStride]. A yStride of 0 repeats one row; xStride must not be 0.
+struct ExrChannelSource {
+    const char* name;
+    const float* base;
+    size_t xStride;  // in floats
+    size_t yStride;  // in floats
+};
+
+// Like EncodeExr, for channels that stay where they are (no interleaved copy is made).
+bool EncodeExrChannels(int32_t width, int32_t height, std::span<const ExrChannelSource> channels,
+                       const MetadataTexts& attributes, std::vector<uint8_t>& out,
+                       std::string* error = nullptr);
 
 // Reads the R, G and B channels, or else the Y channel, of a scanline or tiled file as
 // floats, whatever their stored type. False, with raster unchanged, for anything else or

@@ -8,7 +8,7 @@
 namespace globeforge {
 
 void BuildCloudColorMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
-    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    const Extended oneMinusT = CloudOpacityFactor(params);
     // Alpha maps carry the cloud's own opacity; transparency-mapping maps one uniform value.
     const CloudShade shade(params, oneMinusT,
                            params.OutputTransparencyMode ? AlphaFrom::Density : AlphaFrom::Uniform);
@@ -43,7 +43,7 @@ namespace {
 // makes even thin cloud nearly opaque.
 class TransparencyPixel {
   public:
-    explicit TransparencyPixel(double oneMinusT)
+    explicit TransparencyPixel(Extended oneMinusT)
         : opacity_(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0), oneMinusT_(oneMinusT) {}
     FloatPixel operator()(double dens) const {
         const float v = ChainedPower(opacity_.PowerBase(dens), 10.0, [this](double power) {
@@ -54,17 +54,17 @@ class TransparencyPixel {
 
   private:
     FixedCurve opacity_;
-    double oneMinusT_;
+    Extended oneMinusT_;
 };
 
-void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, double oneMinusT,
+void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, Extended oneMinusT,
                         RenderContext& ctx) {
     if (!work) return;
     // Normalising stretches the levels to 0..256, cancelling the 1 - T above unless the map
     // is flat; the scaling brings the transparency back.
     const auto finish = [&](FloatImage& map) {
         NormalizeImage(map, ctx);
-        ScaleColor(map, oneMinusT, ctx);
+        ScaleColor(map, static_cast<double>(oneMinusT), ctx);
         if (!params.OutputTransparencyMode) InvertColor(map);
     };
     if (WorkIsResult(params, *work)) {
@@ -85,7 +85,7 @@ void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, do
 }  // namespace
 
 void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, RenderContext& ctx) {
-    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    const Extended oneMinusT = CloudOpacityFactor(params);
     const TransparencyPixel pixel(oneMinusT);
     FinishTransparency(params,
                        RunRows(cloud.Width, cloud.Height, "cloud transparency map", ctx,
@@ -99,7 +99,7 @@ void BuildCloudTransparencyMap(RenderParams& params, const FloatImage& cloud, Re
 }
 
 void BuildCloudTransparencyMap(RenderParams& params, FloatImage&& cloud, RenderContext& ctx) {
-    const double oneMinusT = 1.0 - CloudTransparencyFraction(params);
+    const Extended oneMinusT = CloudOpacityFactor(params);
     const TransparencyPixel pixel(oneMinusT);
     FinishTransparency(params,
                        RunRowsInPlace(std::move(cloud), ctx,

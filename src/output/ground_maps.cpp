@@ -179,7 +179,7 @@ void BuildGroundColorMap(RenderParams& params, const FloatImage& ground, const F
     const GroundLevels g = DeriveLevels(params, ground.Height);
     const GroundPalette palette(params, g);
     const CloudShade shade(
-        params, 1.0 - g.T,
+        params, 1.0L - g.T,
         params.CloudMixtureMode == kMixNorm ? AlphaFrom::Density : AlphaFrom::Uniform);
     std::optional<FloatImage> work = RunRows(
         ground.Width, ground.Height, "ground colour map", ctx, [&](FloatImage& w, int32_t y) {

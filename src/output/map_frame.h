@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
-#include "generate/curves.h"
-#include "image/float_image.h"
-#include "output/ground_maps.h"
 #include "core/parallel.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "generate/curves.h"
+#include "image/float_image.h"
+#include "output/ground_maps.h"
 
 namespace globeforge {
 
@@ -25,9 +25,14 @@ inline double CloudTransparencyFraction(const RenderParams& params) {
 // Where a cloud pixel's alpha comes from: its own density, or one value for the whole map.
 enum class AlphaFrom { Density, Uniform };
 
+// 1 - T, an intermediate of the alpha products: extended, where it is exact.
+inline Extended CloudOpacityFactor(const RenderParams& params) {
+    return 1.0L - CloudTransparencyFraction(params);
+}
+
 // The cloud colour of a density: CloudLightColor at 0, CloudDarkColor at 255. The alpha is
 // scaled by 1 - T either way.
-inline FloatPixel CloudPixel(const RenderParams& params, double dens, double oneMinusT,
+inline FloatPixel CloudPixel(const RenderParams& params, double dens, Extended oneMinusT,
                              AlphaFrom alphaFrom) {
     const FloatPixel& light = params.CloudLightColor;
     const FloatPixel& dark = params.CloudDarkColor;
@@ -51,7 +56,7 @@ inline FloatPixel CloudPixel(const RenderParams& params, double dens, double one
 // (ChainedPower) wherever that decides the floats.
 class CloudShade {
   public:
-    CloudShade(const RenderParams& params, double oneMinusT, AlphaFrom alphaFrom)
+    CloudShade(const RenderParams& params, Extended oneMinusT, AlphaFrom alphaFrom)
         : colour_{Ramp(params.CloudLightColor.R, params.CloudDarkColor.R),
                   Ramp(params.CloudLightColor.G, params.CloudDarkColor.G),
                   Ramp(params.CloudLightColor.B, params.CloudDarkColor.B)},
@@ -84,7 +89,7 @@ class CloudShade {
     }
     FixedCurve colour_[3];
     FixedCurve opacity_;
-    double oneMinusT_;
+    Extended oneMinusT_;
     bool density_;
 };
 

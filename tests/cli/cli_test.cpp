@@ -2,14 +2,18 @@
 #include <sys/wait.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
 #include "cli/cli_options.h"
 #include "core/language.h"
+#include "image/exr_file.h"
+#include "render/stage_dump.h"
 #include "settings/gather_render_params.h"
 
 namespace fs = std::filesystem;
@@ -338,6 +342,62 @@ TEST_F(CliTest, RendersTheNamedMapsIdenticallyTwice) {
     r = RunRender("p.ORB --quiet", dir);
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(ReadFile(dir / "color.bmp"), ReadFile(dir / "first" / "color.bmp"));
+}
+
+TEST_F(CliTest, DumpStagesWritesEveryReportedImageInOrder) {
+    Write("p.ORB",
+          "GroundAutoCreate True\r\nCloudAutoCreate True\r\nNumberOfCraters 4\r\n"
+          "OutputResolutionX 32\r\nOutputResolutionY 16\r\n"
+          "OutputColorMap c.bmp\r\nOutputBumpMap b.bmp\r\nOutputSpeculerMap s.bmp\r\n"
+          "OutputCloudColorMap cc.bmp\r\nOutputCloudBumpMap cb.bmp\r\n"
+          "OutputCloudTransparencyMap ct.bmp\r\n");
+    RunResult r = RunRender("p.ORB --quiet --out-dir plain", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = RunRender("p.ORB --quiet --out-dir dumped --dump-stages stages", dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / "stages")) {
+        names.insert(entry.path().filename().string());
+    }
+    // The ground: pattern, three warp filters, their sum, the warped surface; 40 stamps of
+    // four images each; placed and projected per hemisphere; the finished heightmap. The
+    // clouds likewise (no craters), then the six maps.
+    const size_t ground = 6 + 40 * 4 + 2 * 2 + 1;
+    const size_t clouds = 6 + 1;
+    ASSERT_EQ(names.size(), ground + clouds + 6);
+    EXPECT_EQ(*names.begin(), "001-ground-base.exr");
+    EXPECT_EQ(*names.rbegin(), "184-map-cloud-transparency.exr");
+    for (const std::string& name : names) {
+        EXPECT_EQ(name.find("-stage.exr"), std::string::npos) << "a message without a name";
+    }
+
+    // The polar image at its full size, Round(32 x 1.325) square, with the message.
+    const std::string placed = ReadFile(dir / "stages" / "167-craters-north-placed.exr");
+    const std::span bytes(reinterpret_cast<const uint8_t*>(placed.data()), placed.size());
+    FloatRaster raster;
+    ASSERT_TRUE(DecodeExr(bytes, raster));
+    EXPECT_EQ(raster.Width, 42);
+    EXPECT_EQ(raster.Height, 42);
+    MetadataTexts attributes;
+    ASSERT_TRUE(ReadExrAttributes(bytes, attributes));
+    EXPECT_NE(std::find(attributes.begin(), attributes.end(),
+                        MetadataText{kStageMessageAttribute,
+                                     "地表ハイトマップ・北半球クレーター配置終了"}),
+              attributes.end());
+
+    // Watching changes nothing.
+    for (const char* name : {"c.bmp", "b.bmp", "s.bmp", "cc.bmp", "cb.bmp", "ct.bmp"}) {
+        EXPECT_EQ(ReadFile(dir / "plain" / name), ReadFile(dir / "dumped" / name)) << name;
+    }
+
+    // A stage file that cannot be written stops the render: no map, a message that names it.
+    fs::create_directories(dir / "blocked" / "005-ground-warp-combined.exr");
+    r = RunRender("p.ORB --quiet --out-dir failed --dump-stages blocked", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("005-ground-warp-combined.exr"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "blocked" / "004-ground-warp-3.exr"));
+    EXPECT_FALSE(fs::exists(dir / "blocked" / "006-ground-surface.exr"));
+    EXPECT_FALSE(fs::exists(dir / "failed" / "c.bmp"));
 }
 
 TEST_F(CliTest, CloudMapWithoutCloudsFailsAfterTheMapsBeforeIt) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "generate/curves.h"
+#include "render/render_planet.h"
 
 namespace globeforge {
 namespace {
@@ -334,6 +335,48 @@ TEST(PlaceCraters, DegenerateSizesAndParametersFinish) {
     RenderContext ctx;
     PlaceCraters(CraterParams(3), wide, ctx);
     EXPECT_NE(ctx.failure.find("not enough memory"), std::string::npos);
+}
+
+// The ridge ends P1 and P2 are doubles; only their difference and the step positions are
+// extended. On this 75 x 37 stamp (the tenth of a 300 x 150 planet, seed 1) a ridge length
+// lies so close to a half that the wider ends round it to the other n: one draw more or
+// less, and every later stamp and crater moves.
+TEST(CraterStamp, RidgeEndsAreDoublesOnAnOddStamp) {
+    class TenthStamp : public ProgressSink {
+      public:
+        explicit TenthStamp(RenderContext& c) : ctx(c) {}
+        void DrawProgressImage(const FloatImage& image) override {
+            if (ridges == 9) CopyImage(stamp, image);
+        }
+        void SetMessage(std::string_view message) override {
+            if (message != kRidgesDone || ++ridges != 10) return;
+            state = ctx.rng.state;
+            ctx.AbortRequested = true;
+        }
+        void ProcessPendingEvents() override {}
+        RenderContext& ctx;
+        int ridges = 0;
+        uint32_t state = 0;
+        FloatImage stamp;
+    };
+    RenderParams params;  // the window's defaults otherwise
+    params.OutputResolutionX = 300;
+    params.OutputResolutionY = 150;
+    params.RandomSeed = 1;
+    params.GroundAutoCreate = true;
+    params.NumberOfCraters = 12;
+    RenderContext ctx;
+    TenthStamp sink(ctx);
+    ctx.SetProgressTargets(&sink);
+    RenderPlanet(params, ctx);
+    ASSERT_EQ(sink.ridges, 10);
+    ASSERT_EQ(sink.stamp.Width, 75);
+    ASSERT_EQ(sink.stamp.Height, 37);
+    EXPECT_EQ(sink.state, 1576037587u);
+    EXPECT_EQ(sink.stamp.At(32, 16).R, 1.32242417f);
+    EXPECT_EQ(sink.stamp.At(36, 25).R, 46.2647057f);
+    EXPECT_EQ(sink.stamp.At(30, 12).R, 45.4067726f);
+    EXPECT_EQ(sink.stamp.At(37, 18).A, -1.0f) << "the bowl";
 }
 
 }  // namespace
