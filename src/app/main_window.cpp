@@ -127,7 +127,8 @@ void MainWindow::StartRender(bool fullRender) {
         outcome.failure = ctx_.failure;
         // Writing maps can take a while at large sizes: keep it off the window's thread.
         if (fullRender && outcome.completed) {
-            outcome.saveFailed = !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason);
+            outcome.saveFailed =
+                !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason, &ctx_);
         }
         workerDone_ = true;
         QMetaObject::invokeMethod(

@@ -122,6 +122,7 @@ struct MainWindowControls {
     QLineEdit* NormalName = nullptr;
     QPushButton* NormalRef = nullptr;
     QSlider* NormalStrength = nullptr;
+    QCheckBox* CubeMapFaces = nullptr;
 
     // Preview and progress.
     PreviewArea* Preview = nullptr;

@@ -407,6 +407,7 @@ void MainWindow::BuildControls() {
     c.NormalName = c.ExtendedOutputForm->NormalName();
     c.NormalRef = c.ExtendedOutputForm->NormalRef();
     c.NormalStrength = c.ExtendedOutputForm->NormalStrength();
+    c.CubeMapFaces = c.ExtendedOutputForm->CubeMapFaces();
 
     // ---- 7. Bottom row.
     auto* bottom = new QHBoxLayout;
