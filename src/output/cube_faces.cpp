@@ -6,30 +6,15 @@
 
 #include "core/parallel.h"
 #include "core/progress.h"
+#include "globe/map_sampler.h"
 
 namespace globeforge {
 
 namespace {
 
-// The map seen along a direction: bilinear, wrapping across longitude 0/360 and clamped at
-// the poles. Column x covers longitudes x .. x + 1 times 360 / width, row y latitudes from
-// the north pole down, so pixel centres sit at half-integer positions.
-FloatPixel SampleMap(const FloatImage& map, const CubeDirection& d) {
-    const double lon = std::atan2(d.x, d.z);  // 0 at +Z, +pi/2 at +X (east)
-    const double lat = std::atan2(d.y, std::hypot(d.x, d.z));
-    const double u = lon / (2.0 * std::numbers::pi);
-    const double x = (u - std::floor(u)) * map.Width - 0.5;
-    const double y = (0.5 - lat / std::numbers::pi) * map.Height - 0.5;
-    const BilinearTap tx = BilinearAxis(x, map.Width);
-    const double yc = std::clamp(y, 0.0, static_cast<double>(map.Height - 1));
-    const int32_t y0 = static_cast<int32_t>(yc);
-    const int32_t y1 = std::min(y0 + 1, map.Height - 1);
-    const double fy = yc - y0;
-    const FloatPixel* row0 = map.Row(y0);
-    const FloatPixel* row1 = map.Row(y1);
-    const FloatPixel top = LerpPixel(row0[tx.i1], row0[tx.i0], tx.frac);
-    const FloatPixel bottom = LerpPixel(row1[tx.i1], row1[tx.i0], tx.frac);
-    return LerpPixel(bottom, top, fy);
+// The GL frame (+Y north, +Z longitude 0, +X longitude 90 east) turned into the sampler's.
+SphereDirection PlanetDirection(const CubeDirection& d) {
+    return {d.z, d.x, d.y};
 }
 
 }  // namespace
@@ -90,25 +75,26 @@ CubeDirection CubeFaceDirection(CubeFace face, int32_t size, double column, doub
     return {0.0, 0.0, 1.0};
 }
 
-std::optional<FloatImage> BuildCubeFace(const FloatImage& map, CubeFace face, int32_t size,
-                                        RenderContext* ctx) {
+std::optional<FloatImage> BuildCubeFace(const MapSampler& map, CubeFace face, int32_t size,
+                                        RenderContext& ctx) {
     std::optional<FloatImage> made = NewImage(size, size);
-    if (!made || map.Width < 1 || map.Height < 1) return std::nullopt;
+    if (!made) return std::nullopt;
     FloatImage& out = *made;
-    const auto rows = [&](int64_t y0, int64_t y1) {
+    const double pixel = 2.0 / size;  // a pixel's side on the face plane at distance 1
+    ParallelForBands(ctx, size, kBandRows, [&](int64_t y0, int64_t y1) {
         for (int64_t y = y0; y < y1; ++y) {
             FloatPixel* dst = out.Row(static_cast<int32_t>(y));
             for (int32_t x = 0; x < size; ++x) {
-                dst[x] = SampleMap(
-                    map, CubeFaceDirection(face, size, x + 0.5, static_cast<double>(y) + 0.5));
+                const CubeDirection d =
+                    CubeFaceDirection(face, size, x + 0.5, static_cast<double>(y) + 0.5);
+                // The pixel's solid angle is pixel^2 / r^3 (r its distance from the centre);
+                // the footprint is the side of a square of that area.
+                const double r2 = d.x * d.x + d.y * d.y + d.z * d.z;
+                const double footprint = pixel / std::pow(r2, 0.75);
+                dst[x] = map.Sample(PlanetDirection(d), footprint);
             }
         }
-    };
-    if (ctx) {
-        ParallelForBands(*ctx, size, kBandRows, rows);
-    } else {
-        rows(0, size);
-    }
+    });
     return made;
 }
 

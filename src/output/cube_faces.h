@@ -19,6 +19,7 @@
 
 namespace globeforge {
 
+class MapSampler;
 class RenderContext;
 
 // In the order of the GL face targets.
@@ -47,11 +48,11 @@ struct CubeDirection {
 // from the image's left and top edges, so (c + 0.5, r + 0.5) is the centre of pixel (c, r).
 CubeDirection CubeFaceDirection(CubeFace face, int32_t size, double column, double row);
 
-// One face of the map, size x size, each pixel the map seen along its centre's direction,
-// filtered over the part of the map the pixel covers. Rows are computed in fixed bands on the
-// context's threads (one thread without a context); the result does not depend on the count.
-// nullopt when the face's memory cannot be had.
-std::optional<FloatImage> BuildCubeFace(const FloatImage& map, CubeFace face, int32_t size,
-                                        RenderContext* ctx = nullptr);
+// One face of the map, size x size: each pixel the map seen along its centre's direction,
+// filtered over the patch of sphere the pixel covers (so the poles, where a face pixel spans
+// many map columns, do not alias). Rows are computed in fixed bands on the context's threads;
+// the result does not depend on their number. nullopt when the face's memory cannot be had.
+std::optional<FloatImage> BuildCubeFace(const MapSampler& map, CubeFace face, int32_t size,
+                                        RenderContext& ctx);
 
 }  // namespace globeforge

@@ -1,5 +1,7 @@
 #include "output/save_maps.h"
 
+#include "core/progress.h"
+#include "globe/map_sampler.h"
 #include "image/image_files.h"
 #include "output/cube_faces.h"
 
@@ -18,10 +20,17 @@ struct MapToSave {
 bool SaveCubeFaces(const FloatImage& map, const std::string& mapName,
                    const ImageFileOptions& options, RenderContext* ctx, std::string& failedName,
                    std::string& why) {
+    RenderContext oneThread;
+    RenderContext& context = ctx ? *ctx : oneThread;
+    const std::optional<MapSampler> sampler = MapSampler::Build(map, context, &why);
+    if (!sampler) {
+        failedName = CubeFaceFileName(mapName, kCubeFaces[0]);
+        return false;
+    }
     const int32_t size = CubeFaceSize(map.Width);
     for (const CubeFace face : kCubeFaces) {
         failedName = CubeFaceFileName(mapName, face);
-        const std::optional<FloatImage> image = BuildCubeFace(map, face, size, ctx);
+        const std::optional<FloatImage> image = BuildCubeFace(*sampler, face, size, context);
         if (!image) {
             why = "not enough memory for a cube face";
             return false;

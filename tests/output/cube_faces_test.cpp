@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "core/progress.h"
+#include "globe/map_sampler.h"
 #include "image/image_files.h"
 #include "image/image_test_util.h"
 #include "output/save_maps.h"
@@ -59,8 +60,11 @@ FacePoint SelectFace(double x, double y, double z) {
 }
 
 std::vector<FloatImage> AllFaces(const FloatImage& map, int32_t size) {
+    RenderContext ctx;
+    const std::optional<MapSampler> sampler = MapSampler::Build(map, ctx);
     std::vector<FloatImage> faces;
-    for (const CubeFace face : kCubeFaces) faces.push_back(*BuildCubeFace(map, face, size));
+    for (const CubeFace face : kCubeFaces)
+        faces.push_back(*BuildCubeFace(*sampler, face, size, ctx));
     return faces;
 }
 
