@@ -16,6 +16,7 @@
 
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "globe/globe.h"
 #include "settings/settings_model.h"
 
 class QAction;
@@ -34,6 +35,7 @@ namespace globeforge {
 
 class ColorPanel;
 class ExtendedOutputDialog;
+class GlobeWindow;
 class JPEGQualityForm;
 class PreviewArea;
 class ProgressGauge;
@@ -144,6 +146,7 @@ struct MainWindowControls {
     QAction* Exit1 = nullptr;
     QAction* JPEGJ1 = nullptr;
     QAction* ExtendedOutput1 = nullptr;
+    QAction* GlobeView1 = nullptr;
 };
 
 // The preferences file of this program: beside it when that file exists and can be
@@ -167,6 +170,8 @@ class MainWindow : public QMainWindow {
     QString SettingsFileName() const { return settingsFileName_; }
     JPEGQualityForm* JpegQualityForm() const { return jpegQualityForm_; }
     QtProgressSink* ProgressSinkObject() const { return sink_; }
+    // The globe view, once the view menu has opened it.
+    GlobeWindow* GlobeForm() const { return globeForm_; }
 
     // Where the JPEG quality is kept between runs (read when the window is first shown).
     void SetPreferencesFileName(const QString& path) { preferencesFileName_ = path; }
@@ -236,6 +241,7 @@ class MainWindow : public QMainWindow {
     void Exit1Click();
     void JPEGJ1Click();
     void ExtendedOutput1Click();
+    void GlobeView1Click();
 
     // Progress from the render thread, delivered through the event queue.
     void DrawProgressImage(const QImage& picture);
@@ -248,6 +254,7 @@ class MainWindow : public QMainWindow {
         bool saveFailed = false;  // a full render could not write a map
         std::string failedName;
         std::string saveReason;
+        std::optional<GlobeScene> globe;  // the maps prepared for the globe view
     };
 
     // Construction, in main_window_layout.cpp.
@@ -276,6 +283,10 @@ class MainWindow : public QMainWindow {
     QImage previewBuffer_;
     QtProgressSink* sink_ = nullptr;
     JPEGQualityForm* jpegQualityForm_ = nullptr;
+    GlobeWindow* globeForm_ = nullptr;
+    // The globe of the last render that ran to its end, and the settings it was made from.
+    std::optional<GlobeScene> globeScene_;
+    std::string globeSettings_;
     QColorDialog* ColorDialog1 = nullptr;
     QFileDialog* OpenPictureDialog1 = nullptr;
     QFileDialog* SavePictureDialog1 = nullptr;

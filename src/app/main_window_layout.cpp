@@ -466,6 +466,10 @@ void MainWindow::BuildMenu() {
     ui_.A1 = file->addAction(QStringLiteral("設定に名前をつけて保存(&A)"));
     file->addSeparator();
     ui_.Exit1 = file->addAction(QStringLiteral("終了(&X)"));
+    QMenu* view = menuBar()->addMenu(tr("表示(&V)"));
+    view->setObjectName(QStringLiteral("View1"));
+    ui_.GlobeView1 = view->addAction(tr("地球儀ビュー(&G)"));
+    ui_.GlobeView1->setObjectName(QStringLiteral("GlobeView1"));
     QMenu* options = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
     options->setObjectName(QStringLiteral("Option1"));
     ui_.JPEGJ1 = options->addAction(QStringLiteral("JPEG圧縮設定...(&J)"));
@@ -523,6 +527,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.Exit1, &QAction::triggered, this, &MainWindow::Exit1Click);
     connect(c.JPEGJ1, &QAction::triggered, this, &MainWindow::JPEGJ1Click);
     connect(c.ExtendedOutput1, &QAction::triggered, this, &MainWindow::ExtendedOutput1Click);
+    connect(c.GlobeView1, &QAction::triggered, this, &MainWindow::GlobeView1Click);
 }
 
 }  // namespace globeforge
