@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -215,9 +216,11 @@ bool GlobeWindow::SaveViewAs(const QString& fileName) {
 }
 
 void GlobeWindow::SaveClick() {
-    const QString name = QFileDialog::getSaveFileName(
-        this, tr("地球儀の画像を保存"), QStringLiteral("globe.png"), tr("PNG画像 (*.png)"));
-    if (!name.isEmpty()) SaveViewAs(name);
+    QString name = QFileDialog::getSaveFileName(this, tr("地球儀の画像を保存"),
+                                                QStringLiteral("globe.png"), tr("PNG画像 (*.png)"));
+    if (name.isEmpty()) return;
+    if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".png");
+    SaveViewAs(name);
 }
 
 }  // namespace globeforge
