@@ -272,13 +272,18 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
         data->specular = specular != nullptr;
 
         if (!Empty(maps.bump) || !Empty(maps.normal)) {
-            std::optional<FloatImage> slopes = SlopeImage(maps, ctx);
-            if (!slopes) return fail("not enough memory for the globe");
-            std::optional<FloatImage> packed =
-                PackMap(*slopes, ctx, [&slopes](int32_t x, int32_t y) { return slopes->At(x, y); });
-            slopes.reset();
+            // Reduced first, so a very large map never needs a slope image of its own size;
+            // slopes are measured on the sphere and come out alike at any size.
+            const FloatImage& heights = Empty(maps.bump) ? *maps.normal : *maps.bump;
+            std::optional<FloatImage> packed = PackMap(
+                heights, ctx, [&heights](int32_t x, int32_t y) { return heights.At(x, y); });
             if (!packed) return fail("not enough memory for the globe");
-            data->relief = MapSampler::Build(std::move(*packed), ctx, error);
+            GlobeMaps reduced;
+            (Empty(maps.bump) ? reduced.normal : reduced.bump) = &*packed;
+            std::optional<FloatImage> slopes = SlopeImage(reduced, ctx);
+            packed.reset();
+            if (!slopes) return fail("not enough memory for the globe");
+            data->relief = MapSampler::Build(std::move(*slopes), ctx, error);
             if (!data->relief) return std::nullopt;
         }
 
