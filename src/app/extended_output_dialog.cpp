@@ -1,6 +1,7 @@
 #include "app/extended_output_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -48,6 +49,9 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
     strengthText->setNum(NormalStrength_->value());
     connect(NormalStrength_, &QSlider::valueChanged, strengthText, qOverload<int>(&QLabel::setNum));
 
+    CubeMapFaces_ = new QCheckBox(tr("各マップをキューブマップの6面としても出力する"), this);
+    CubeMapFaces_->setObjectName(QStringLiteral("CubeMapFaces"));
+
     auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("BitBtn1"));
     ok->setDefault(true);
@@ -81,6 +85,7 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
         row->addWidget(strengthText);
         grid->addLayout(row, 2, 1);
     }
+    grid->addWidget(CubeMapFaces_, 3, 1);
     grid->setColumnStretch(1, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -93,18 +98,20 @@ ExtendedOutputDialog::ExtendedOutputDialog(QWidget* parent) : QDialog(parent) {
     page->addStretch(1);
     page->addLayout(buttons);
 
-    opened_ = {false, QString(), NormalStrength_->value()};
+    opened_ = {false, QString(), NormalStrength_->value(), false};
 }
 
 void ExtendedOutputDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    opened_ = {HeightDepth16_->isChecked(), NormalName_->text(), NormalStrength_->value()};
+    opened_ = {HeightDepth16_->isChecked(), NormalName_->text(), NormalStrength_->value(),
+               CubeMapFaces_->isChecked()};
 }
 
 void ExtendedOutputDialog::reject() {
     (opened_.depth16 ? HeightDepth16_ : HeightDepth8_)->setChecked(true);
     NormalName_->setText(opened_.normalName);
     NormalStrength_->setValue(opened_.strength);
+    CubeMapFaces_->setChecked(opened_.cubeFaces);
     QDialog::reject();
 }
 

@@ -1,5 +1,6 @@
 // The modal dialog holding the outputs for 3D work: the precision of PNG bump maps, the name
-// of the normal map and the strength of its relief. Its controls are parameters like those of
+// of the normal map, the strength of its relief and whether maps are also written as cube
+// faces. Its controls are parameters like those of
 // the main window (saved in settings files, gathered for a render); the dialog only decides
 // whether an edit is kept (OK) or undone (Cancel).
 #pragma once
@@ -7,6 +8,7 @@
 #include <QDialog>
 #include <QString>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -24,6 +26,7 @@ class ExtendedOutputDialog : public QDialog {
     QLineEdit* NormalName() const { return NormalName_; }
     QPushButton* NormalRef() const { return NormalRef_; }
     QSlider* NormalStrength() const { return NormalStrength_; }
+    QCheckBox* CubeMapFaces() const { return CubeMapFaces_; }
 
     // Cancel (also Escape and closing the window) puts back what the controls held when the
     // dialog came up.
@@ -38,11 +41,13 @@ class ExtendedOutputDialog : public QDialog {
     QLineEdit* NormalName_;
     QPushButton* NormalRef_;
     QSlider* NormalStrength_;
+    QCheckBox* CubeMapFaces_;
 
     struct Values {
         bool depth16 = false;
         QString normalName;
         int strength = 0;
+        bool cubeFaces = false;
     };
     Values opened_;
 };

@@ -20,12 +20,14 @@
 #include "app/app_language.h"
 #include "app/color_panel.h"
 #include "app/extended_output_dialog.h"
+#include "app/globe_window.h"
 #include "app/jpeg_quality_dialog.h"
 #include "app/preview_area.h"
 #include "app/preview_image.h"
 #include "app/progress_gauge.h"
 #include "app/qt_progress.h"
 #include "core/version.h"
+#include "globe/globe_output.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
 
@@ -43,6 +45,12 @@ const char* const kSavePictureFilter =
     QT_TRANSLATE_NOOP("globeforge::MainWindow", "ﾋﾞｯﾄﾏｯﾌﾟ (*.bmp *.jpg *.jpeg *.png *.exr)");
 const char* const kSaveErrorText =
     QT_TRANSLATE_NOOP("globeforge::MainWindow", "`画像のセーブエラー発生。致命的かも。");
+
+// The record also holds maps built only for the globe view; the preview offers the requested
+// ones.
+bool Shown(const std::string& name, const std::optional<FloatImage>& map) {
+    return !name.empty() && map.has_value();
+}
 
 }  // namespace
 
@@ -92,6 +100,7 @@ void MainWindow::PreviewClick() {
     ui_.Go->setEnabled(false);
     FreeRenderMaps(params_);
     GatherRenderParams(params_);
+    params_.BuildGlobeMaps = true;
     params_.OutputResolutionX = ui_.Preview->width() / 4;
     params_.OutputResolutionY = ui_.Preview->height() / 4;
     params_.OverSampling = 1;
@@ -112,6 +121,7 @@ void MainWindow::GoClick() {
     ui_.Go->setEnabled(false);
     FreeRenderMaps(params_);
     GatherRenderParams(params_);
+    params_.BuildGlobeMaps = true;
     StartRender(true);
 }
 
@@ -132,7 +142,14 @@ void MainWindow::StartRender(bool fullRender) {
         outcome.failure = ctx_.failure;
         // Writing maps can take a while at large sizes: keep it off the window's thread.
         if (fullRender && outcome.completed) {
-            outcome.saveFailed = !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason);
+            outcome.saveFailed =
+                !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason, &ctx_);
+        }
+        // The globe's pyramids take a moment at large sizes: build them here, not on the
+        // window's thread.
+        if (outcome.completed) {
+            const GlobeMaps maps = GlobeMapsOf(params_);
+            if (maps.color) outcome.globe = GlobeScene::Prepare(maps, ctx_);
         }
         workerDone_ = true;
         QMetaObject::invokeMethod(
@@ -154,6 +171,11 @@ void MainWindow::RenderEnded(const RenderOutcome& outcome) {
     UpdatePreviewButtons();
     ui_.Go->setEnabled(true);
     ShowFirstMap();
+    if (outcome.globe) {
+        globeScene_ = outcome.globe;
+        globeSettings_ = params_.SettingsText;
+        if (globeForm_) globeForm_->SetScene(globeScene_, globeSettings_);
+    }
     busy_ = false;
     emit renderFinished(outcome.completed);
 }
@@ -195,11 +217,17 @@ void MainWindow::ShowMapInPreview(const FloatImage* image) {
 }
 
 void MainWindow::ShowFirstMap() {
-    for (const std::optional<FloatImage>* map :
-         {&params_.ColorMapImage, &params_.BumpMapImage, &params_.SpecularMapImage,
-          &params_.CloudColorMapImage, &params_.CloudBumpMapImage,
-          &params_.CloudTransparencyMapImage, &params_.NormalMapImage}) {
-        if (*map) {
+    const RenderParams& p = params_;
+    const std::pair<const std::string*, const std::optional<FloatImage>*> maps[] = {
+        {&p.OutputColorMap, &p.ColorMapImage},
+        {&p.OutputBumpMap, &p.BumpMapImage},
+        {&p.OutputSpeculerMap, &p.SpecularMapImage},
+        {&p.OutputCloudColorMap, &p.CloudColorMapImage},
+        {&p.OutputCloudBumpMap, &p.CloudBumpMapImage},
+        {&p.OutputCloudTransparencyMap, &p.CloudTransparencyMapImage},
+        {&p.OutputNormalMap, &p.NormalMapImage}};
+    for (const auto& [name, map] : maps) {
+        if (Shown(*name, *map)) {
             ShowMapInPreview(*map);
             return;
         }
@@ -207,13 +235,15 @@ void MainWindow::ShowFirstMap() {
 }
 
 void MainWindow::UpdatePreviewButtons() {
-    ui_.PreviewColor->setVisible(params_.ColorMapImage.has_value());
-    ui_.PreviewSpc->setVisible(params_.SpecularMapImage.has_value());
-    ui_.PreviewBump->setVisible(params_.BumpMapImage.has_value());
-    ui_.PreviewCloudColor->setVisible(params_.CloudColorMapImage.has_value());
-    ui_.PreviewCloudBump->setVisible(params_.CloudBumpMapImage.has_value());
-    ui_.PreviewCloudTra->setVisible(params_.CloudTransparencyMapImage.has_value());
-    ui_.PreviewNormal->setVisible(params_.NormalMapImage.has_value());
+    const RenderParams& p = params_;
+    ui_.PreviewColor->setVisible(Shown(p.OutputColorMap, p.ColorMapImage));
+    ui_.PreviewSpc->setVisible(Shown(p.OutputSpeculerMap, p.SpecularMapImage));
+    ui_.PreviewBump->setVisible(Shown(p.OutputBumpMap, p.BumpMapImage));
+    ui_.PreviewCloudColor->setVisible(Shown(p.OutputCloudColorMap, p.CloudColorMapImage));
+    ui_.PreviewCloudBump->setVisible(Shown(p.OutputCloudBumpMap, p.CloudBumpMapImage));
+    ui_.PreviewCloudTra->setVisible(
+        Shown(p.OutputCloudTransparencyMap, p.CloudTransparencyMapImage));
+    ui_.PreviewNormal->setVisible(Shown(p.OutputNormalMap, p.NormalMapImage));
 }
 
 // The record belongs to the worker while a render runs, so the buttons wait for its end.
@@ -346,6 +376,19 @@ void MainWindow::SetAirColor1Click() {
 }
 void MainWindow::SetAirColor2Click() {
     PickPanelColor(ui_.AirColor2);
+}
+
+// ---- Globe view.
+
+// A window of its own, made on first use; it stays open beside the main window.
+void MainWindow::GlobeView1Click() {
+    if (!globeForm_) {
+        globeForm_ = new GlobeWindow(this);
+        globeForm_->SetScene(globeScene_, globeSettings_);
+    }
+    globeForm_->show();
+    globeForm_->raise();
+    globeForm_->activateWindow();
 }
 
 // ---- Window life.

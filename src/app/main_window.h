@@ -17,6 +17,7 @@
 #include "core/language.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "globe/globe.h"
 #include "settings/settings_model.h"
 
 class QAction;
@@ -35,6 +36,7 @@ namespace globeforge {
 
 class ColorPanel;
 class ExtendedOutputDialog;
+class GlobeWindow;
 class JPEGQualityForm;
 class PreviewArea;
 class ProgressGauge;
@@ -123,6 +125,7 @@ struct MainWindowControls {
     QLineEdit* NormalName = nullptr;
     QPushButton* NormalRef = nullptr;
     QSlider* NormalStrength = nullptr;
+    QCheckBox* CubeMapFaces = nullptr;
 
     // Preview and progress.
     PreviewArea* Preview = nullptr;
@@ -148,6 +151,7 @@ struct MainWindowControls {
     QAction* LanguageAuto = nullptr;
     QAction* LanguageJapanese = nullptr;
     QAction* LanguageEnglish = nullptr;
+    QAction* GlobeView1 = nullptr;
 };
 
 // The preferences file of this program: beside it when that file exists and can be
@@ -171,6 +175,8 @@ class MainWindow : public QMainWindow {
     QString SettingsFileName() const { return settingsFileName_; }
     JPEGQualityForm* JpegQualityForm() const { return jpegQualityForm_; }
     QtProgressSink* ProgressSinkObject() const { return sink_; }
+    // The globe view, once the view menu has opened it.
+    GlobeWindow* GlobeForm() const { return globeForm_; }
 
     // Where the JPEG quality and the language choice are kept between runs (read when the window is
     // first shown).
@@ -242,6 +248,7 @@ class MainWindow : public QMainWindow {
     void JPEGJ1Click();
     void ExtendedOutput1Click();
     void LanguageClick(LanguageChoice choice);
+    void GlobeView1Click();
 
     // Progress from the render thread, delivered through the event queue.
     void DrawProgressImage(const QImage& picture);
@@ -254,6 +261,7 @@ class MainWindow : public QMainWindow {
         bool saveFailed = false;  // a full render could not write a map
         std::string failedName;
         std::string saveReason;
+        std::optional<GlobeScene> globe;  // the maps prepared for the globe view
     };
 
     // Construction, in main_window_layout.cpp.
@@ -282,6 +290,10 @@ class MainWindow : public QMainWindow {
     QImage previewBuffer_;
     QtProgressSink* sink_ = nullptr;
     JPEGQualityForm* jpegQualityForm_ = nullptr;
+    GlobeWindow* globeForm_ = nullptr;
+    // The globe of the last render that ran to its end, and the settings it was made from.
+    std::optional<GlobeScene> globeScene_;
+    std::string globeSettings_;
     QColorDialog* ColorDialog1 = nullptr;
     QFileDialog* OpenPictureDialog1 = nullptr;
     QFileDialog* SavePictureDialog1 = nullptr;

@@ -403,6 +403,7 @@ void MainWindow::BuildControls() {
     c.NormalName = c.ExtendedOutputForm->NormalName();
     c.NormalRef = c.ExtendedOutputForm->NormalRef();
     c.NormalStrength = c.ExtendedOutputForm->NormalStrength();
+    c.CubeMapFaces = c.ExtendedOutputForm->CubeMapFaces();
 
     // ---- 7. Bottom row.
     auto* bottom = new QHBoxLayout;
@@ -461,6 +462,10 @@ void MainWindow::BuildMenu() {
     ui_.A1 = file->addAction(tr("設定に名前をつけて保存(&A)"));
     file->addSeparator();
     ui_.Exit1 = file->addAction(tr("終了(&X)"));
+    QMenu* view = menuBar()->addMenu(tr("表示(&V)"));
+    view->setObjectName(QStringLiteral("View1"));
+    ui_.GlobeView1 = view->addAction(tr("地球儀ビュー(&G)"));
+    ui_.GlobeView1->setObjectName(QStringLiteral("GlobeView1"));
     QMenu* options = menuBar()->addMenu(tr("オプション(&O)"));
     options->setObjectName(QStringLiteral("Option1"));
     ui_.JPEGJ1 = options->addAction(tr("JPEG圧縮設定...(&J)"));
@@ -539,6 +544,7 @@ void MainWindow::ConnectHandlers() {
             [this] { LanguageClick(LanguageChoice::Japanese); });
     connect(c.LanguageEnglish, &QAction::triggered, this,
             [this] { LanguageClick(LanguageChoice::English); });
+    connect(c.GlobeView1, &QAction::triggered, this, &MainWindow::GlobeView1Click);
 }
 
 }  // namespace globeforge

@@ -331,6 +331,9 @@ Settings for 3D work (for --set or a settings file):
                          convention: green up, as Blender and glTF expect); empty
                          (default): none
   NormalStrength N       relief of the normal map, 1..100 (default 20)
+  CubeMapFaces True      every named map also as six cube faces NAME_px, _nx, _py,
+                         _ny, _pz, _nz (OpenGL cube-map order, +Y north, longitude 0
+                         on +Z), each a quarter of the map's width square
 
 Exit status: 0 when every named map (and globe picture) was written; 1 when the render
 was aborted (Ctrl-C) or a file could not be written; 2 for usage errors and bad

@@ -83,6 +83,8 @@ struct RenderParams {
     std::string OutputNormalMap;
     int32_t NormalStrength = 20;
     std::optional<FloatImage> NormalMapImage;
+    // Every named map is also written as the six faces of a cube map.
+    bool CubeMapFaces = false;
     // The settings-file text these parameters came from; every map written carries it.
     std::string SettingsText;
     // Also build, in memory, the maps a globe is drawn from (colour, bump, specular, and the

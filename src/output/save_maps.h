@@ -8,13 +8,17 @@
 
 namespace globeforge {
 
+class RenderContext;
+
 // Writes every map whose output name is set, in the order colour, specular, bump, cloud
 // colour, cloud bump, cloud transparency, normal; the format follows each name's extension.
 // The two bump maps are written as heights (HeightBitDepth), and every map carries the
-// settings text of the render. A map that was requested but not built fails like a write
-// error. False at the first failure, with the maps before it written; failedName and
+// settings text of the render. With CubeMapFaces each map is followed by its six cube faces
+// (cube_faces.h), in the map's format and with its provenance, resampled on the context's
+// threads (one without a context). A map that was requested but not built fails like a write
+// error. False at the first failure, with the files before it written; failedName and
 // reason, when given, say which and why.
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
-                    std::string* reason = nullptr);
+                    std::string* reason = nullptr, RenderContext* ctx = nullptr);
 
 }  // namespace globeforge

@@ -69,6 +69,7 @@ void GatherRenderParams(const SettingsModel& model, RenderParams& params) {
     params.HeightBitDepth = model.HeightDepth16 ? 16 : 8;
     params.OutputNormalMap = TrimBlanks(model.NormalName);
     params.NormalStrength = model.NormalStrength.Position();
+    params.CubeMapFaces = model.CubeMapFaces;
     // Every map written carries the settings that made it.
     params.SettingsText = SettingsText(model);
 }

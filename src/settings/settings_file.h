@@ -40,7 +40,7 @@ std::string SettingValueText(const SettingsModel& model, const SettingInfo& info
 // a colour value outside the integer syntax (the empty value included).
 bool ApplySettingValue(SettingsModel& model, const SettingInfo& info, std::string_view value);
 
-// The text of a settings file holding the model: 46 lines, each ending in CR LF.
+// The text of a settings file holding the model: 47 lines, each ending in CR LF.
 std::string SettingsText(const SettingsModel& model);
 
 // Applies one "key value" or "key=value" line. Unknown keys and empty lines change nothing

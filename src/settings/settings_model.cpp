@@ -60,6 +60,7 @@ constexpr std::array<SettingInfo, kSettingCount> kTable{{
     {"HeightBitDepth", K::HeightDepth, {"HeightDepth8", "HeightDepth16"}, &M::HeightDepth16},
     {"OutputNormalMap", K::Text, {"NormalName"}, &M::NormalName},
     {"NormalStrength", K::TrackBar, {"NormalStrength"}, &M::NormalStrength},
+    {"CubeMapFaces", K::Bool, {"CubeMapFaces"}, &M::CubeMapFaces},
 }};
 
 }  // namespace

@@ -105,6 +105,7 @@ struct SettingsModel {
     bool HeightDepth16 = false;  // the height depth group: HeightDepth16 (true) or HeightDepth8
     std::string NormalName;
     TrackBar NormalStrength{1, 100, 20};
+    bool CubeMapFaces = false;  // every named map also as six cube faces
 
     friend bool operator==(const SettingsModel&, const SettingsModel&) = default;
 };
@@ -137,7 +138,7 @@ struct SettingInfo {
     SettingMember member;
 };
 
-inline constexpr size_t kSettingCount = 46;
+inline constexpr size_t kSettingCount = 47;
 
 // Every setting, in the order a settings file lists them.
 const std::array<SettingInfo, kSettingCount>& SettingsTable();

@@ -177,6 +177,7 @@ struct ExtendedValues {
     bool depth16;
     QString normalName;
     int strength;
+    bool cubeFaces;
     const char* button;  // BitBtn1 (OK) or BitBtn2 (Cancel)
 };
 
@@ -188,10 +189,11 @@ ExtendedValues RunExtendedDialog(MainWindow& window, const ExtendedValues& value
     ModalWatcher watcher([&](QDialog* dialog) {
         if (dialog != c.ExtendedOutputForm || !dialog->isVisible()) return;
         shown = {c.HeightDepth16->isChecked(), c.NormalName->text(), c.NormalStrength->value(),
-                 nullptr};
+                 c.CubeMapFaces->isChecked(), nullptr};
         (values.depth16 ? c.HeightDepth16 : c.HeightDepth8)->setChecked(true);
         c.NormalName->setText(values.normalName);
         c.NormalStrength->setValue(values.strength);
+        c.CubeMapFaces->setChecked(values.cubeFaces);
         QTest::mouseClick(dialog->findChild<QPushButton*>(QString::fromLatin1(values.button)),
                           Qt::LeftButton);
     });
@@ -216,24 +218,26 @@ TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryI
         EXPECT_TRUE(c.ExtendedOutputForm->isModal());
         EXPECT_FALSE(t.window.centralWidget()->isAncestorOf(c.NormalName));
 
-        ExtendedValues shown = RunExtendedDialog(t.window, {true, normal, 55, "BitBtn2"});
+        ExtendedValues shown = RunExtendedDialog(t.window, {true, normal, 55, true, "BitBtn2"});
         EXPECT_FALSE(shown.depth16);
         EXPECT_EQ(shown.strength, 20);
         EXPECT_TRUE(c.HeightDepth8->isChecked());
         EXPECT_TRUE(c.NormalName->text().isEmpty());
         EXPECT_EQ(c.NormalStrength->value(), 20);
+        EXPECT_FALSE(c.CubeMapFaces->isChecked());
         EXPECT_FALSE(c.Go->isEnabled());
         EXPECT_TRUE(t.window.ModelFromControls().NormalName.empty());
 
-        RunExtendedDialog(t.window, {true, normal, 55, "BitBtn1"});
+        RunExtendedDialog(t.window, {true, normal, 55, true, "BitBtn1"});
         EXPECT_TRUE(c.Go->isEnabled());  // the normal map's name is an output name
         SettingsModel model = t.window.ModelFromControls();
         EXPECT_TRUE(model.HeightDepth16);
         EXPECT_EQ(QString::fromStdString(model.NormalName), normal);
         EXPECT_EQ(model.NormalStrength.Position(), 55);
+        EXPECT_TRUE(model.CubeMapFaces);
 
         // Cancel goes back to what the dialog opened with, not to the defaults.
-        shown = RunExtendedDialog(t.window, {false, QString(), 1, "BitBtn2"});
+        shown = RunExtendedDialog(t.window, {false, QString(), 1, false, "BitBtn2"});
         EXPECT_TRUE(shown.depth16);
         EXPECT_EQ(shown.normalName, normal);
         EXPECT_TRUE(t.window.ModelFromControls() == model);
@@ -242,6 +246,7 @@ TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryI
         RunGoClick(t.window);
         EXPECT_EQ(t.window.Params().HeightBitDepth, 16);
         EXPECT_EQ(t.window.Params().NormalStrength, 55);
+        EXPECT_TRUE(t.window.Params().CubeMapFaces);
         ASSERT_TRUE(t.window.Params().NormalMapImage.has_value());
         EXPECT_TRUE(QFile::exists(normal));
 
@@ -250,7 +255,9 @@ TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryI
     }
     QFile written(file);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(written.readAll().contains("HeightBitDepth 16\r\n"));
+    const QByteArray text = written.readAll();
+    EXPECT_TRUE(text.contains("HeightBitDepth 16\r\n"));
+    EXPECT_TRUE(text.contains("CubeMapFaces True\r\n"));
 
     WindowUnderTest t;
     ASSERT_TRUE(t.window.OpenSettingsFile(file));
@@ -259,6 +266,7 @@ TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryI
     EXPECT_TRUE(c.HeightDepth16->isChecked());
     EXPECT_EQ(c.NormalName->text(), normal);
     EXPECT_EQ(c.NormalStrength->value(), 55);
+    EXPECT_TRUE(c.CubeMapFaces->isChecked());
     EXPECT_TRUE(c.Go->isEnabled());
 }
 

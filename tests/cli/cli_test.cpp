@@ -291,8 +291,8 @@ TEST_F(CliTest, SettingsFromAPngOrJpegMapMakesTheSameBytesAgain) {
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
     RunResult r = RunRender("--help", dir);
     EXPECT_EQ(r.status, 0);
-    for (const char* documented :
-         {"--out-dir", "--settings-from", "HeightBitDepth", "OutputNormalMap", "NormalStrength"}) {
+    for (const char* documented : {"--out-dir", "--settings-from", "HeightBitDepth",
+                                   "OutputNormalMap", "NormalStrength", "CubeMapFaces"}) {
         EXPECT_NE(r.output.find(documented), std::string::npos) << documented;
     }
     r = RunRender("--version", dir);
@@ -398,6 +398,18 @@ TEST_F(CliTest, DumpStagesWritesEveryReportedImageInOrder) {
     EXPECT_TRUE(fs::exists(dir / "blocked" / "004-ground-warp-3.exr"));
     EXPECT_FALSE(fs::exists(dir / "blocked" / "006-ground-surface.exr"));
     EXPECT_FALSE(fs::exists(dir / "failed" / "c.bmp"));
+}
+
+TEST_F(CliTest, CubeMapFacesFromSetAreTheSameForAnyThreadCount) {
+    Write("p.ORB", kSmallPlanet);
+    for (const char* run : {"--threads 1 --out-dir one", "--threads 3 --out-dir three"}) {
+        RunResult r = RunRender(std::string("p.ORB --quiet --set CubeMapFaces=True ") + run, dir);
+        ASSERT_EQ(r.status, 0) << r.output;
+    }
+    for (const char* name : {"color_px.bmp", "color_nz.bmp", "bump_py.png", "spec_ny.bmp"}) {
+        ASSERT_TRUE(fs::exists(dir / "one" / name)) << name;
+        EXPECT_EQ(ReadFile(dir / "one" / name), ReadFile(dir / "three" / name)) << name;
+    }
 }
 
 TEST_F(CliTest, CloudMapWithoutCloudsFailsAfterTheMapsBeforeIt) {

@@ -49,10 +49,13 @@ void ExpectPinnedMaps(const std::string& settings, const std::vector<PinnedMap>&
     SettingsModel model;
     ASSERT_TRUE(ApplySettingsText(model, settings, "pinned").ok);
     RenderParams params = GatherRenderParams(model);
+    size_t named = 0;
     for (std::string* name : {&params.OutputColorMap, &params.OutputSpeculerMap,
                               &params.OutputBumpMap, &params.OutputCloudColorMap,
                               &params.OutputCloudBumpMap, &params.OutputCloudTransparencyMap}) {
-        if (!name->empty()) *name = dir / *name;
+        if (name->empty()) continue;
+        *name = dir / *name;
+        ++named;
     }
     SetJpegQuality(90);
     RenderContext ctx;
@@ -60,6 +63,7 @@ void ExpectPinnedMaps(const std::string& settings, const std::vector<PinnedMap>&
     ASSERT_TRUE(RenderPlanet(params, ctx)) << ctx.failure;
     std::string failed, reason;
     ASSERT_TRUE(SaveRenderMaps(params, &failed, &reason)) << failed << ": " << reason;
+    EXPECT_EQ(dir.Count(), named);  // no cube faces unless asked for
     for (const PinnedMap& pin : pins) {
         EXPECT_EQ(MapHash(dir / pin.name), pin.hash)
             << pin.name << " now hashes to 0x" << std::hex << MapHash(dir / pin.name);

@@ -117,7 +117,8 @@ TEST(SettingsText, DefaultModelGivesTheFullDefaultFile) {
         "OutputResolutionY 512\r\n"
         "HeightBitDepth 8\r\n"
         "OutputNormalMap \r\n"
-        "NormalStrength 20\r\n";
+        "NormalStrength 20\r\n"
+        "CubeMapFaces False\r\n";
     EXPECT_EQ(SettingsText(SettingsModel{}), expected);
 }
 
@@ -130,8 +131,8 @@ TEST(SettingsTable, NamesEveryWidgetOnce) {
             }
         }
     }
-    // 40 single widgets, three groups of three, two pairs
-    EXPECT_EQ(controls.size(), 53u);
+    // 41 single widgets, three groups of three, two pairs
+    EXPECT_EQ(controls.size(), 54u);
     EXPECT_EQ(FindSettingByControl("HeightDepth16")->key, "HeightBitDepth");
     ASSERT_NE(FindSettingByControl("AirBmpNorm"), nullptr);
     EXPECT_EQ(FindSettingByControl("AirBmpNorm")->key, "CloudAlphaMixtureMode");
