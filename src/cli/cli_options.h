@@ -29,6 +29,12 @@ struct CliOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    // A batch of planets: a table (or a range of seeds) applied over the settings file.
+    std::string batchTable;
+    std::string seedRange;
+    std::string shard;  // "K/N"
+    int32_t jobs = 1;
+    bool IsBatch() const { return !batchTable.empty() || !seedRange.empty(); }
 };
 
 // False with a message for a usage error.
