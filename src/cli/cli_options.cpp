@@ -123,8 +123,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 error = "option " + name + " needs a value";
                 return false;
             }
-            (name == "--batch" ? options.batchTable
-                               : name == "--seeds" ? options.seedRange : options.shard) = value;
+            (name == "--batch"   ? options.batchTable
+             : name == "--seeds" ? options.seedRange
+                                 : options.shard) = value;
         } else if (name == "--jobs") {
             if (!takeValue()) return false;
             if (!ParseInt(value, 1, 256, options.jobs)) {
