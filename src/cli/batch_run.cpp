@@ -209,16 +209,20 @@ void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
     std::error_code ec;
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
     fs::remove(ThumbnailPath(outDir, planet), ec);
+    // Only files, and folders only when empty: whatever else stands there is the user's.
+    const auto removeFolder = [&](const fs::path& path) {
+        if (fs::is_directory(fs::symlink_status(path, ec))) fs::remove(path, ec);
+    };
     for (const auto& [key, name] : PlanetMaps(planet.settings)) {
         fs::path path = folder / name;
-        fs::remove(path, ec);
+        if (fs::is_regular_file(fs::symlink_status(path, ec))) fs::remove(path, ec);
         // Folders inside the planet's folder that a map name made, innermost first.
         for (path = path.parent_path(); path != folder && path.has_relative_path();
              path = path.parent_path()) {
-            fs::remove(path, ec);  // only succeeds when empty
+            removeFolder(path);
         }
     }
-    fs::remove(folder, ec);
+    removeFolder(folder);
 }
 
 enum class PlanetEnd { Rendered, Skipped, Failed, Stopped };
