@@ -75,7 +75,12 @@ class ProgressBoard {
         std::string bar(filled, '#');
         bar.append(kWidth - filled, '-');
         std::string stage = stage_;
-        if (stage.size() > 60) stage = stage.substr(0, 57) + "...";
+        if (stage.size() > 60) {
+            // Cut on a character boundary: the stage messages are Japanese.
+            size_t end = 57;
+            while (end > 0 && (static_cast<unsigned char>(stage[end]) & 0xC0) == 0x80) --end;
+            stage = stage.substr(0, end) + "...";
+        }
         std::fprintf(stderr, "\r[%s] %zu/%zu  %s\033[K", bar.c_str(), ended_, total_,
                      stage.c_str());
         std::fflush(stderr);
