@@ -294,14 +294,12 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     if (!SaveRenderMaps(params, &failedName, &reason)) {
         return fail("cannot write " + failedName + ": " + reason);
     }
+    // The thumbnail, and then the maps can go.
     std::string why;
-    const std::optional<FloatImage> thumbnail = MakePlanetThumbnail(params, threads, &why);
-    FreeRenderMaps(params);
-    if (!thumbnail) return fail("cannot make the thumbnail: " + why);
     const fs::path thumbnailPath = ThumbnailPath(outDir, planet);
-    if (!SaveImageFile(*thumbnail, thumbnailPath.string(), &why)) {
-        return fail("cannot write " + thumbnailPath.string() + ": " + why);
-    }
+    const bool thumbnailWritten = WritePlanetThumbnail(params, thumbnailPath.string(), ctx, &why);
+    FreeRenderMaps(params);
+    if (!thumbnailWritten) return fail("cannot write " + thumbnailPath.string() + ": " + why);
     const SettingsResult saved =
         SaveSettings(planet.settings, (folder / PlanetSettingsFileName(planet.name)).string());
     if (!saved.ok) return fail(saved.message);

@@ -1,14 +1,17 @@
 #include "cli/batch_thumbnail.h"
 
 #include <algorithm>
+#include <optional>
+
+#include "image/image_files.h"
 
 namespace globeforge {
 
-std::optional<FloatImage> MakePlanetThumbnail(const RenderParams& params, int /*threads*/,
-                                              std::string* why) {
+bool WritePlanetThumbnail(const RenderParams& params, const std::string& path,
+                          RenderContext& /*ctx*/, std::string* why) {
     if (!params.ColorMapImage) {
         if (why) *why = "no colour map was built";
-        return std::nullopt;
+        return false;
     }
     // The flat colour map, averaged down into the middle of the square.
     const FloatImage& map = *params.ColorMapImage;
@@ -16,7 +19,7 @@ std::optional<FloatImage> MakePlanetThumbnail(const RenderParams& params, int /*
     std::optional<FloatImage> out = NewFilledImage(w, kThumbnailSize, {0, 0, 0, 255});
     if (!out) {
         if (why) *why = "out of memory";
-        return std::nullopt;
+        return false;
     }
     for (int32_t y = 0; y < h; ++y) {
         const int32_t y0 = static_cast<int32_t>(int64_t{y} * map.Height / h);
@@ -39,7 +42,7 @@ std::optional<FloatImage> MakePlanetThumbnail(const RenderParams& params, int /*
                                      static_cast<float>(b / n), 255.0f};
         }
     }
-    return out;
+    return SaveImageFile(*out, path, why);
 }
 
 }  // namespace globeforge

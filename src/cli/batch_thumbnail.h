@@ -1,20 +1,19 @@
 // The picture of a planet in the batch gallery, made from the maps of a finished render.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "core/progress.h"
 #include "core/render_params.h"
-#include "image/float_image.h"
 
 namespace globeforge {
 
 // The gallery's thumbnails are square, this many pixels wide.
 inline constexpr int32_t kThumbnailSize = 160;
 
-// The thumbnail of a render whose colour map was built (the other maps are used when
-// present). Empty, with a reason in why, when it cannot be made.
-std::optional<FloatImage> MakePlanetThumbnail(const RenderParams& params, int threads,
-                                              std::string* why);
+// Writes the thumbnail of a render whose colour map was built (the other maps are used when
+// present) as a PNG file at path. False, with a reason in why, when it cannot.
+bool WritePlanetThumbnail(const RenderParams& params, const std::string& path, RenderContext& ctx,
+                          std::string* why);
 
 }  // namespace globeforge
