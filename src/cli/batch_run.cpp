@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -398,7 +399,29 @@ BatchOutcome RunBatch(const std::vector<BatchPlanet>& planets, const BatchOption
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int total = options.threads > 0 ? options.threads : cores;
-    const int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(mine.size())));
+    int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(mine.size())));
+    // The planets rendered at once must fit in memory together: fewer at once rather than a
+    // machine that swaps or kills.
+    if (jobs > 1) {
+        std::vector<double> peaks;
+        for (const BatchPlanet* planet : mine) {
+            peaks.push_back(
+                EstimateRenderFootprint(GatherRenderParams(planet->settings)).peakBytes);
+        }
+        std::sort(peaks.begin(), peaks.end(), std::greater<>());
+        const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+                              static_cast<double>(sysconf(_SC_PAGE_SIZE));
+        const int asked = jobs;
+        while (jobs > 1 && std::accumulate(peaks.begin(), peaks.begin() + jobs, 0.0) > memory) {
+            --jobs;
+        }
+        if (jobs < asked) {
+            std::fprintf(stderr,
+                         "globeforge-render: %d planets at once would not fit in memory; "
+                         "rendering %d at once\n",
+                         asked, jobs);
+        }
+    }
     const int threadsEach = std::max(1, total / jobs);
 
     ProgressBoard board(mine.size(), options.terminal && !options.quiet);
