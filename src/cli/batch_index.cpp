@@ -14,11 +14,21 @@ std::string Seconds(double seconds) {
     return buffer;
 }
 
-// The label of a map link: the settings key without "Output" and "Map".
+// The label of a map link: the settings key without "Output" and "Map", in words.
 std::string MapLabel(std::string_view key) {
     if (key.rfind("Output", 0) == 0) key.remove_prefix(6);
     if (key.size() > 3 && key.substr(key.size() - 3) == "Map") key.remove_suffix(3);
-    return std::string(key == "Speculer" ? "Specular" : key);
+    if (key == "Speculer") return "specular";
+    std::string label;
+    for (const char ch : key) {
+        if (ch >= 'A' && ch <= 'Z') {
+            if (!label.empty()) label += ' ';
+            label += static_cast<char>(ch - 'A' + 'a');
+        } else {
+            label += ch;
+        }
+    }
+    return label;
 }
 
 void JsonPairs(std::string& out, const std::vector<std::pair<std::string, std::string>>& pairs,

@@ -273,9 +273,9 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
             return fail("cannot create folder " + fs::path(*name).parent_path().string() + ": " +
                         ec.message());
     }
-    // The thumbnail needs a colour map, named or not; an unnamed one is only kept in memory.
-    const bool colorOnlyForThumbnail = params.OutputColorMap.empty();
-    if (colorOnlyForThumbnail) params.OutputColorMap = (folder / "thumbnail-source").string();
+    // The thumbnail's globe needs the maps whether the settings name them or not; the
+    // unnamed ones are kept in memory only.
+    params.BuildGlobeMaps = true;
 
     RenderContext ctx;
     ctx.threads = threads;
@@ -290,7 +290,6 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     }
 
     // From here on the planet is finished rather than abandoned: its maps are whole.
-    if (colorOnlyForThumbnail) params.OutputColorMap.clear();
     std::string failedName, reason;
     if (!SaveRenderMaps(params, &failedName, &reason)) {
         return fail("cannot write " + failedName + ": " + reason);

@@ -11,8 +11,9 @@ namespace globeforge {
 // The gallery's thumbnails are square, this many pixels wide.
 inline constexpr int32_t kThumbnailSize = 160;
 
-// Writes the thumbnail of a render whose colour map was built (the other maps are used when
-// present) as a PNG file at path. False, with a reason in why, when it cannot.
+// Writes the globe of a finished render as a PNG file at path: the planet lit, with its
+// relief, gloss and clouds when those maps were built (render with BuildGlobeMaps set). False,
+// with a reason in why, when it cannot.
 bool WritePlanetThumbnail(const RenderParams& params, const std::string& path, RenderContext& ctx,
                           std::string* why);
 

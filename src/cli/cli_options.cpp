@@ -1,8 +1,12 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <cmath>
 #include <iterator>
+#include <limits>
 
+#include "globe/globe.h"
+#include "globe/turntable.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 #include "settings/tokenizer.h"
@@ -18,6 +22,18 @@ bool ParseInt(const std::string& text, int64_t lo, int64_t hi, int32_t& out) {
     if (ec != std::errc() || ptr != end || text.empty() || value < lo || value > hi) return false;
     out = static_cast<int32_t>(value);
     return true;
+}
+
+// "A,B" as two finite decimal numbers.
+bool ParsePair(const std::string& text, std::pair<double, double>& out) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    const auto number = [](const std::string& part, double& v) {
+        const char* end = part.data() + part.size();
+        auto [ptr, ec] = std::from_chars(part.data(), end, v);
+        return !part.empty() && ec == std::errc() && ptr == end && std::isfinite(v);
+    };
+    return number(text.substr(0, comma), out.first) && number(text.substr(comma + 1), out.second);
 }
 
 bool IsDecimal(const std::string& text) {
@@ -132,6 +148,53 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 error = "--jobs needs a whole number from 1 to 256, not '" + value + "'";
                 return false;
             }
+        } else if (name == "--globe" || name == "--turntable") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = name + " needs a file name";
+                return false;
+            }
+            (name == "--globe" ? options.globe : options.turntable) = value;
+        } else if (name == "--globe-size") {
+            if (!takeValue()) return false;
+            int32_t n = 0;
+            if (!ParseInt(value, 16, kMaxGlobeSide, n)) {
+                error = "--globe-size needs a whole number of pixels from 16 to " +
+                        std::to_string(kMaxGlobeSide) + ", not '" + value + "'";
+                return false;
+            }
+            options.globeSize = n;
+        } else if (name == "--globe-view") {
+            if (!takeValue()) return false;
+            std::pair<double, double> view;
+            if (!ParsePair(value, view) || view.second < -90 || view.second > 90) {
+                error =
+                    "--globe-view needs LONGITUDE,LATITUDE in degrees, the latitude from -90 "
+                    "to 90, for example 30,-15, not '" +
+                    value + "'";
+                return false;
+            }
+            options.globeView = view;
+        } else if (name == "--globe-sun") {
+            if (!takeValue()) return false;
+            std::pair<double, double> sun;
+            if (!ParsePair(value, sun) || sun.second < -90 || sun.second > 90) {
+                error =
+                    "--globe-sun needs AZIMUTH,ELEVATION in degrees relative to the camera, "
+                    "the elevation from -90 to 90, for example 40,20, not '" +
+                    value + "'";
+                return false;
+            }
+            options.globeSun = sun;
+        } else if (name == "--frames") {
+            if (!takeValue()) return false;
+            int32_t n = 0;
+            if (!ParseInt(value, 1, kMaxTurntableFrames, n)) {
+                error = "--frames needs a whole number from 1 to " +
+                        std::to_string(kMaxTurntableFrames) + ", not '" + value + "'";
+                return false;
+            }
+            options.frames = n;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -157,6 +220,24 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     }
     if (!options.IsBatch() && (!options.shard.empty() || options.jobs != 1)) {
         error = "--shard and --jobs go with --batch or --seeds";
+        return false;
+    }
+    const bool globeWanted = !options.globe.empty() || !options.turntable.empty();
+    if (globeWanted && options.IsBatch()) {
+        error = "--globe and --turntable make one planet's pictures; a batch has its gallery";
+        return false;
+    }
+    if (!globeWanted && (options.globeSize || options.globeView || options.globeSun)) {
+        error = "--globe-size, --globe-view and --globe-sun need --globe or --turntable";
+        return false;
+    }
+    if (options.frames && options.turntable.empty()) {
+        error = "--frames needs --turntable";
+        return false;
+    }
+    // libwebp takes frames of at most 16383 pixels a side.
+    if (!options.turntable.empty() && options.globeSize && *options.globeSize > 16383) {
+        error = "--turntable frames can be at most 16383 pixels a side";
         return false;
     }
     if (options.settingsFile.empty() && options.settingsFrom.empty() && !options.help &&
@@ -233,6 +314,20 @@ Options:
   --jpeg-quality Q       JPEG quality 0..100 (default: the preferences file, else 90)
   --threads N            worker threads (default: every core); the maps are the same
   --write-settings FILE  write the settings after the overrides to FILE and exit
+
+Globe pictures (the maps a globe needs are made in memory even when the settings
+name none; only named maps are saved):
+  --globe FILE.png       a lit 3-D view of the planet, PNG with a transparent
+                         background, carrying the settings like the maps
+  --turntable FILE.webp  an animated WebP of one full eastward turn, looping
+  --globe-size N         side in pixels, 16..16384 (default 1024 for --globe,
+                         512 for --turntable frames)
+  --globe-view LON,LAT   the longitude and latitude at the centre of the view in
+                         degrees (default 0,0; a turntable starts there)
+  --globe-sun AZ,EL      the sun's azimuth and elevation relative to the camera in
+                         degrees: 0,0 lights the disc from the front, 90,0 from the
+                         right, 0,90 from above (default 40,20)
+  --frames N             frames of the turntable, 1..3600 (default 60, 0.1 s each)
   --quiet                no progress on standard error
   --help                 this text
   --version              print the version
@@ -259,9 +354,10 @@ Settings for 3D work (for --set or a settings file):
                          (default): none
   NormalStrength N       relief of the normal map, 1..100 (default 20)
 
-Exit status: 0 when every named map was written; 1 when the render was aborted
-(Ctrl-C) or a map could not be written; 2 for usage errors and bad settings files.
-A batch exits with 0 only when every planet of its shard is done, 2 for a bad table.
+Exit status: 0 when every named map (and globe picture) was written; 1 when the render
+was aborted (Ctrl-C) or a file could not be written; 2 for usage errors and bad
+settings files. A batch exits with 0 only when every planet of its shard is done, 2 for
+a bad table.
 )";
 }
 

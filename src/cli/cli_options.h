@@ -25,6 +25,13 @@ struct CliOptions {
     std::vector<std::string> sets;  // KEY=VALUE lines, in order
     std::optional<int32_t> jpegQuality;
     int32_t threads = 0;  // 0: every core
+    // Globe pictures of the render: --globe, --turntable and their settings.
+    std::string globe;
+    std::string turntable;
+    std::optional<int32_t> globeSize;
+    std::optional<std::pair<double, double>> globeView;  // longitude, latitude in degrees
+    std::optional<std::pair<double, double>> globeSun;   // azimuth, elevation in degrees
+    std::optional<int32_t> frames;
     bool preview = false;
     bool quiet = false;
     bool help = false;
@@ -47,6 +54,10 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model);
 // The window's preview: 128 x 128, oversampling 1, every map under a default name when
 // none is named. Applied to the settings, so the maps record the preview they are.
 void ApplyPreview(SettingsModel& model);
+
+// The side of --globe pictures and of --turntable frames when --globe-size is not given.
+inline constexpr int32_t kDefaultGlobeSize = 1024;
+inline constexpr int32_t kDefaultTurntableSize = 512;
 
 std::string CliHelpText();
 

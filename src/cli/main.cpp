@@ -15,6 +15,8 @@
 #include "cli/batch_command.h"
 #include "cli/cli_options.h"
 #include "cli/stderr_progress.h"
+#include "globe/globe_output.h"
+#include "globe/turntable.h"
 #include "image/image_files.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
@@ -68,6 +70,54 @@ void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
         if (!name->empty() && fs::path(*name).is_relative())
             *name = (fs::path(outDir) / *name).string();
     }
+}
+
+// The globe settings of the command line; size is the side when --globe-size is absent.
+struct GlobeRequest {
+    GlobeCamera camera;
+    GlobeSun sun;
+    GlobeOptions options;
+};
+
+GlobeRequest MakeGlobeRequest(const CliOptions& options, int32_t defaultSize) {
+    GlobeRequest r;
+    if (options.globeView) {
+        r.camera.longitude = options.globeView->first;
+        r.camera.latitude = options.globeView->second;
+    }
+    if (options.globeSun) {
+        r.sun.azimuth = options.globeSun->first;
+        r.sun.elevation = options.globeSun->second;
+    }
+    r.options.width = r.options.height = options.globeSize.value_or(defaultSize);
+    return r;
+}
+
+// Writes --globe and --turntable from the maps of a finished render; 0 or an exit status.
+int WriteGlobes(const CliOptions& options, const RenderParams& params, RenderContext& ctx) {
+    std::string error;
+    std::optional<GlobeScene> scene = GlobeScene::Prepare(GlobeMapsOf(params), ctx, &error);
+    if (!scene) return Fail(1, "cannot draw the globe: " + error);
+    if (!options.globe.empty()) {
+        GlobeRequest r = MakeGlobeRequest(options, kDefaultGlobeSize);
+        r.options.transparentBackground = true;
+        if (!WriteGlobePng(*scene, r.camera, r.sun, r.options, params.SettingsText, options.globe,
+                           ctx, &error)) {
+            return Fail(1, "cannot write " + options.globe + ": " + error);
+        }
+        if (!options.quiet) std::cerr << "wrote " << options.globe << "\n";
+    }
+    if (!options.turntable.empty()) {
+        const GlobeRequest r = MakeGlobeRequest(options, kDefaultTurntableSize);
+        TurntableOptions turntable;
+        turntable.frames = options.frames.value_or(turntable.frames);
+        if (!WriteTurntableWebp(*scene, r.camera, r.sun, r.options, turntable, options.turntable,
+                                ctx, &error)) {
+            return Fail(1, "cannot write " + options.turntable + ": " + error);
+        }
+        if (!options.quiet) std::cerr << "wrote " << options.turntable << "\n";
+    }
+    return 0;
 }
 
 }  // namespace
@@ -134,6 +184,27 @@ int main(int argc, char** argv) {
         if (ec) return Fail(1, "cannot create folder " + options.outDir + ": " + ec.message());
     }
     ResolveOutputNames(params, options.outDir);
+    const bool globes = !options.globe.empty() || !options.turntable.empty();
+    if (globes) {
+        // Refused now rather than after a long render.
+        for (int32_t side : {kDefaultGlobeSize, kDefaultTurntableSize}) {
+            const GlobeRequest r = MakeGlobeRequest(options, side);
+            if (std::string problem = CheckGlobeOptions(r.camera, r.sun, r.options);
+                !problem.empty()) {
+                return Fail(2, problem);
+            }
+        }
+        TurntableOptions turntable;
+        turntable.frames = options.frames.value_or(turntable.frames);
+        if (std::string problem = CheckTurntableOptions(turntable); !problem.empty()) {
+            return Fail(2, problem);
+        }
+        params.BuildGlobeMaps = true;
+        for (std::string* name : {&options.globe, &options.turntable}) {
+            if (!name->empty() && !options.outDir.empty() && fs::path(*name).is_relative())
+                *name = (fs::path(options.outDir) / *name).string();
+        }
+    }
 
     // A map made again gets the quality it was made with, so its JPEG siblings come out
     // the same too.
@@ -175,6 +246,14 @@ int main(int argc, char** argv) {
               &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
             if (!name->empty()) std::cerr << "wrote " << *name << "\n";
         }
+    }
+    if (globes) {
+        // Ctrl-C stops a turntable between frames.
+        ctx.SetProgressTargets(nullptr);
+        interruptTarget = &ctx;
+        const int status = WriteGlobes(options, params, ctx);
+        interruptTarget = nullptr;
+        return status;
     }
     return 0;
 }

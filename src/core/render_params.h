@@ -85,6 +85,10 @@ struct RenderParams {
     std::optional<FloatImage> NormalMapImage;
     // The settings-file text these parameters came from; every map written carries it.
     std::string SettingsText;
+    // Also build, in memory, the maps a globe is drawn from (colour, bump, specular, and the
+    // cloud colour and transparency maps when the clouds are not baked into the ground) even
+    // when no output name asks for them. Only named maps are ever saved.
+    bool BuildGlobeMaps = false;
 };
 
 // Releases the result images.

@@ -301,6 +301,19 @@ bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out, const PngWrite
     return Encode(job, options, out, error);
 }
 
+bool EncodePngRgba(const uint8_t* rgba, int32_t width, int32_t height, std::vector<uint8_t>& out,
+                   const PngWriteOptions& options, std::string* error) {
+    if (width <= 0 || height <= 0 || !rgba) return Fail(error, "image has no pixels");
+    if (!CheckOptions(options, error)) return false;
+    EncodeJob job;
+    job.width = static_cast<uint32_t>(width);
+    job.height = static_cast<uint32_t>(height);
+    job.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+    job.pixels = rgba;
+    job.stride = static_cast<size_t>(width) * 4;
+    return Encode(job, options, out, error);
+}
+
 bool EncodePngGray16(const Gray16Raster& raster, std::vector<uint8_t>& out,
                      const PngWriteOptions& options, std::string* error) {
     if (raster.Width <= 0 || raster.Height <= 0) return Fail(error, "image has no pixels");

@@ -34,6 +34,9 @@ struct Gray16Raster {
 bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out,
                const PngWriteOptions& options = {}, std::string* error = nullptr);
 
+// 8-bit RGBA with straight alpha: width x height pixels of 4 bytes, rows top first.
+bool EncodePngRgba(const uint8_t* rgba, int32_t width, int32_t height, std::vector<uint8_t>& out,
+                   const PngWriteOptions& options = {}, std::string* error = nullptr);
 // 16-bit greyscale.
 bool EncodePngGray16(const Gray16Raster& raster, std::vector<uint8_t>& out,
                      const PngWriteOptions& options = {}, std::string* error = nullptr);

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/parallel.h"
 #include "generate/channel_ops.h"
 #include "image/extended.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
-#include "core/parallel.h"
 
 namespace globeforge {
 
@@ -42,45 +42,13 @@ FloatPixel EncodeNormal(double nx, double ny, double nz) {
     return {encode(nx), encode(ny), encode(nz), 255.0f};
 }
 
-// The geometry of the layer the slopes are measured on, in units of one pixel's width at
-// the equator.
-struct SlopeFrame {
-    int32_t width;
-    int32_t height;
-    double heightScale;  // bump level -> relief in equator pixel widths
-    double rowSpan;      // a pixel's north-south extent
-};
-
-SlopeFrame MakeFrame(const RenderParams& params, int32_t width, int32_t height) {
-    // The settings keep the strength within 1..100; a record filled otherwise gets the same.
-    const int32_t strength = std::clamp(params.NormalStrength, 1, 100);
-    const double relief = static_cast<double>(strength) / 100.0 * kNormalReliefAtFullStrength;
-    // The equator is `width` pixels long; a full-range bump (256 levels) rises `relief` of it.
-    return {width, height, relief * width / 256.0,
-            static_cast<double>(width) / (2.0 * static_cast<double>(height))};
-}
-
 // Turns one row of heights into normals. above and below are the neighbouring rows, or
-// null at a pole, where the slope is taken one-sided instead of across the pole.
+// null at a pole.
 void NormalRow(const SlopeFrame& f, int32_t y, const float* above, const float* row,
                const float* below, FloatImage& out) {
-    const double latitude =
-        std::numbers::pi * (0.5 - (static_cast<double>(y) + 0.5) / static_cast<double>(f.height));
-    // A pixel spans cos(latitude) of the equator's width; longitude wraps around.
-    const double eastSpan = 2.0 * std::cos(latitude);
-    const double northSpan = (above && below ? 2.0 : 1.0) * f.rowSpan;
-    for (int32_t x = 0; x < f.width; ++x) {
-        const int32_t west = x == 0 ? f.width - 1 : x - 1;
-        const int32_t east = x == f.width - 1 ? 0 : x + 1;
-        const double dEast = (static_cast<double>(row[east]) - row[west]) * f.heightScale;
-        double dNorth = 0.0;
-        if (above || below) {
-            const float north = above ? above[x] : row[x];
-            const float south = below ? below[x] : row[x];
-            dNorth = (static_cast<double>(north) - south) * f.heightScale;
-        }
-        out.At(x, y) = EncodeNormal(-dEast / eastSpan, -dNorth / northSpan, 1.0);
-    }
+    ForEachRowSlope(f, y, above, row, below, [&](int32_t x, double east, double north) {
+        out.At(x, y) = EncodeNormal(-east, -north, 1.0);
+    });
 }
 
 // Back to unit length after the box filter has averaged neighbouring normals, in the rows
@@ -126,7 +94,10 @@ void BuildNormalMap(RenderParams& params, const FloatImage& ground, const FloatI
     // The normals overwrite the heights row by row; each band keeps its own rows' heights
     // aside as it goes, and the rows just outside every band are copied before any band
     // starts, since the neighbouring band overwrites them.
-    const SlopeFrame frame = MakeFrame(params, w, h);
+    // The settings keep the strength within 1..100; a record filled otherwise gets the same.
+    const int32_t strength = std::clamp(params.NormalStrength, 1, 100);
+    const SlopeFrame frame =
+        MakeSlopeFrame(static_cast<double>(strength) / 100.0 * kNormalReliefAtFullStrength, w, h);
     const auto heightsOf = [&work, w](int32_t y, std::vector<float>& to) {
         to.resize(static_cast<size_t>(w));
         for (int32_t x = 0; x < w; ++x) to[static_cast<size_t>(x)] = work->At(x, y).R;

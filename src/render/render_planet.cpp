@@ -30,6 +30,11 @@ struct RenderingScope {
     RenderContext& ctx;
 };
 
+// A ground map is built when its name is set or a globe will be drawn from it.
+bool Builds(const RenderParams& params, const std::string& name) {
+    return !name.empty() || params.BuildGlobeMaps;
+}
+
 }  // namespace
 
 RenderFootprint EstimateRenderFootprint(const RenderParams& params) {
@@ -71,26 +76,29 @@ RenderFootprint EstimateRenderFootprint(const RenderParams& params) {
     const bool direct = params.OverSampling == 1;
     const double built = direct ? layer : output;  // what one finished map holds
     double held = layer + (clouds ? layer : 0);
-    const auto workMap = [&](const std::string& name, double extra) {
-        if (name.empty()) return;
+    const bool globe = params.BuildGlobeMaps;
+    const auto workMap = [&](bool builds, double extra) {
+        if (!builds) return;
         note(held + layer + (direct ? 0 : output) + extra);
         held += built;
     };
-    workMap(params.OutputColorMap, 0);
-    workMap(params.OutputBumpMap, 0);
-    workMap(params.OutputNormalMap, output);
-    if (!params.OutputSpeculerMap.empty()) {
+    workMap(Builds(params, params.OutputColorMap), 0);
+    workMap(Builds(params, params.OutputBumpMap), 0);
+    workMap(!params.OutputNormalMap.empty(), output);
+    if (!params.OutputSpeculerMap.empty() || globe) {
         note(held + (direct ? 0 : output));
         held += built;
     }
     held -= layer;  // the ground layer, released or become the specular map
     if (clouds) {
-        workMap(params.OutputCloudColorMap, 0);
+        const bool globeClouds = globe && !MixCloudsIntoGround(params);
+        workMap(!params.OutputCloudColorMap.empty() || globeClouds, 0);
         if (!params.OutputCloudBumpMap.empty()) {
             note(held + output);
             held += output;
         }
-        if (!params.OutputCloudTransparencyMap.empty()) note(held + (direct ? 0 : output));
+        if (!params.OutputCloudTransparencyMap.empty() || globeClouds)
+            note(held + (direct ? 0 : output));
     }
     f.peakBytes = peak;
     return f;
@@ -163,18 +171,22 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         const bool mix = MixCloudsIntoGround(params);
         const FloatImage* cloudPtr = cloud ? &*cloud : nullptr;
 
-        if (!params.OutputColorMap.empty())
+        if (Builds(params, params.OutputColorMap))
             BuildGroundColorMap(params, *ground, cloudPtr, mix, ctx);
-        if (!params.OutputBumpMap.empty()) BuildGroundBumpMap(params, *ground, cloudPtr, mix, ctx);
+        if (Builds(params, params.OutputBumpMap))
+            BuildGroundBumpMap(params, *ground, cloudPtr, mix, ctx);
         if (!params.OutputNormalMap.empty()) BuildNormalMap(params, *ground, cloudPtr, mix, ctx);
-        if (!params.OutputSpeculerMap.empty())
+        if (Builds(params, params.OutputSpeculerMap))
             BuildGroundSpecularMap(params, std::move(*ground), cloudPtr, mix, ctx);
         ground.reset();
 
         if (cloud) {
-            if (!params.OutputCloudColorMap.empty()) BuildCloudColorMap(params, *cloud, ctx);
+            // Baked-in clouds are already part of the ground colour a globe shows.
+            const bool globeClouds = params.BuildGlobeMaps && !mix;
+            if (!params.OutputCloudColorMap.empty() || globeClouds)
+                BuildCloudColorMap(params, *cloud, ctx);
             if (!params.OutputCloudBumpMap.empty()) BuildCloudBumpMap(params, *cloud, ctx);
-            if (!params.OutputCloudTransparencyMap.empty())
+            if (!params.OutputCloudTransparencyMap.empty() || globeClouds)
                 BuildCloudTransparencyMap(params, std::move(*cloud), ctx);
         }
     }

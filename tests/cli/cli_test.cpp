@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <webp/demux.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -77,6 +78,96 @@ const char* kSmallPlanet =
     "OutputColorMap color.bmp\r\n"
     "OutputBumpMap bump.png\r\n"
     "OutputSpeculerMap spec.bmp\r\n";
+
+// The width, height and colour type of a PNG file, from its header.
+struct PngHeader {
+    uint32_t width = 0, height = 0;
+    int colorType = -1;
+};
+PngHeader ReadPngHeader(const std::string& bytes) {
+    PngHeader h;
+    if (bytes.size() < 26) return h;
+    const auto be32 = [&](size_t at) {
+        return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+               (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint32_t(uint8_t(bytes[at + 3]));
+    };
+    h.width = be32(16);
+    h.height = be32(20);
+    h.colorType = uint8_t(bytes[25]);
+    return h;
+}
+
+TEST_F(CliTest, GlobeAndTurntableFromMapsNoSettingNames) {
+    // Only the colour map is named; the globe still shows relief, gloss and clouds, and only
+    // the named map is saved beside the pictures.
+    Write("p.ORB",
+          "GroundAutoCreate True\r\nCloudAutoCreate True\r\nCoastLevel 40\r\n"
+          "OutputResolutionX 32\r\nOutputResolutionY 16\r\n"
+          "OutputColorMap color.png\r\n");
+    RunResult r = RunRender(
+        "p.ORB --quiet --out-dir o --globe g.png --globe-size 48 --globe-view 30,-20 "
+        "--globe-sun 10,5 --turntable t.webp --frames 5",
+        dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "o")) ++files;
+    EXPECT_EQ(files, 3u);
+    const PngHeader globe = ReadPngHeader(ReadFile(dir / "o/g.png"));
+    EXPECT_EQ(globe.width, 48u);
+    EXPECT_EQ(globe.height, 48u);
+    EXPECT_EQ(globe.colorType, 6);  // RGBA
+
+    const std::string webp = ReadFile(dir / "o/t.webp");
+    WebPData data{reinterpret_cast<const uint8_t*>(webp.data()), webp.size()};
+    WebPAnimDecoderOptions decoderOptions;
+    ASSERT_TRUE(WebPAnimDecoderOptionsInit(&decoderOptions));
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &decoderOptions);
+    ASSERT_NE(decoder, nullptr);
+    WebPAnimInfo info;
+    ASSERT_TRUE(WebPAnimDecoderGetInfo(decoder, &info));
+    EXPECT_EQ(info.frame_count, 5u);
+    EXPECT_EQ(info.canvas_width, 48u);
+    EXPECT_EQ(info.canvas_height, 48u);
+    int decoded = 0;
+    while (WebPAnimDecoderHasMoreFrames(decoder)) {
+        uint8_t* pixels = nullptr;
+        int timestamp = 0;
+        ASSERT_TRUE(WebPAnimDecoderGetNext(decoder, &pixels, &timestamp));
+        ++decoded;
+    }
+    WebPAnimDecoderDelete(decoder);
+    EXPECT_EQ(decoded, 5);
+
+    // The globe carries the settings, so it can be shown again from them alone.
+    r = RunRender(
+        "--settings-from o/g.png --quiet --out-dir again --globe g2.png --globe-size 48 "
+        "--globe-view 30,-20 --globe-sun 10,5",
+        dir);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadFile(dir / "again/g2.png"), ReadFile(dir / "o/g.png"));
+}
+
+TEST_F(CliTest, BadGlobeRequestsStopBeforeTheRender) {
+    Write("p.ORB", kSmallPlanet);
+    for (const char* args :
+         {"p.ORB --globe g.png --globe-size 0", "p.ORB --globe g.png --globe-size 99999",
+          "p.ORB --globe g.png --globe-view 10,95", "p.ORB --globe g.png --globe-view east",
+          "p.ORB --globe g.png --globe-sun 10", "p.ORB --turntable t.webp --frames 0",
+          "p.ORB --turntable t.webp --frames 5000", "p.ORB --frames 10", "p.ORB --globe-size 64"}) {
+        const RunResult r = RunRender(args, dir);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.output;
+        EXPECT_NE(r.output.find("--"), std::string::npos) << args << "\n" << r.output;
+    }
+    EXPECT_FALSE(fs::exists(dir / "color.bmp"));
+    EXPECT_FALSE(fs::exists(dir / "g.png"));
+
+    // A map that cannot give settings says which and why.
+    Write("plain.png", "not a png");
+    const RunResult r = RunRender("--settings-from plain.png --globe g.png", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("plain.png"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("PNG"), std::string::npos) << r.output;
+}
 
 }  // namespace
 

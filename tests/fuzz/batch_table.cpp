@@ -25,6 +25,19 @@ bool Inside(const fs::path& root, const fs::path& path) {
     return normal.size() > root.string().size() + 1 && normal.rfind(root.string() + "/", 0) == 0;
 }
 
+std::string PercentDecoded(std::string_view url) {
+    std::string out;
+    for (size_t i = 0; i < url.size(); ++i) {
+        if (url[i] == '%' && i + 2 < url.size()) {
+            out += static_cast<char>(std::stoi(std::string(url.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += url[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string html = HtmlEscape(record.name);
         for (const char ch : json) FUZZ_CHECK(static_cast<unsigned char>(ch) >= 0x20 && ch != '<');
         FUZZ_CHECK(html.find_first_of("<>\"'") == std::string::npos);
-        FUZZ_CHECK(UrlPath(record.name).find_first_of("#?% \"<>&'") == std::string::npos);
+        const std::string url = UrlPath(record.name);
+        FUZZ_CHECK(url.find_first_of("#?/ \"<>&'") == std::string::npos);
+        FUZZ_CHECK(PercentDecoded(url) == record.name);
     }
     (void)IndexJson(records);
     (void)IndexHtml(records);

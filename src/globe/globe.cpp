@@ -1,0 +1,587 @@
+#include "globe/globe.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <new>
+#include <numbers>
+#include <utility>
+
+#include "core/parallel.h"
+#include "globe/map_sampler.h"
+#include "output/normal_map.h"
+
+namespace globeforge {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kDegree = kPi / 180.0;
+
+// The look of the globe. Heights: the cloud shell above the ground and the atmosphere's
+// thickness, in planet radii.
+constexpr double kCloudHeight = 0.008;
+constexpr double kAtmosphereThickness = 0.035;
+// The width of the soft terminator, as a cosine of the sun's angle.
+constexpr float kTerminator = 0.06f;
+// Relief 1 makes a full-range bump rise this fraction of the equator, like a normal map at
+// strength 20.
+constexpr double kBaseRelief = 0.2 * kNormalReliefAtFullStrength;
+// The highlight: strength and Blinn exponent (a power of two, taken by squaring).
+constexpr float kSpecularStrength = 0.6f;
+constexpr int kSpecularSquarings = 6;  // exponent 64
+// How much light a fully opaque cloud keeps from the ground below it, and how blurred the
+// shadow is (an angular footprint added to the sample).
+constexpr float kShadowDepth = 0.75f;
+constexpr double kShadowBlur = 0.006;
+// Every map larger than this is box-reduced first: a globe never shows more detail, and the
+// packed copies stay small.
+constexpr int32_t kMaxSceneWidth = 4096;
+
+// sRGB decoding of a 0..255 channel, by table with linear interpolation between entries.
+class SrgbDecoder {
+  public:
+    SrgbDecoder() {
+        for (int i = 0; i <= kSteps; ++i) {
+            const double c = static_cast<double>(i) / kSteps;
+            table_[static_cast<size_t>(i)] =
+                static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+    }
+    float operator()(float v255) const {
+        const float t = std::clamp(v255, 0.0f, 255.0f) * (kSteps / 255.0f);
+        const int i = std::min(static_cast<int>(t), kSteps - 1);
+        const float f = t - static_cast<float>(i);
+        return table_[static_cast<size_t>(i)] +
+               (table_[static_cast<size_t>(i) + 1] - table_[static_cast<size_t>(i)]) * f;
+    }
+
+  private:
+    static constexpr int kSteps = 1024;
+    std::array<float, kSteps + 1> table_;
+};
+
+// Linear light 0..1 to an sRGB byte, by a table fine enough that the step between entries
+// is below a third of a byte everywhere.
+class SrgbEncoder {
+  public:
+    SrgbEncoder() {
+        for (int i = 0; i <= kSteps; ++i) {
+            // Entries are taken on a square-root scale, which crowds them where sRGB is steep.
+            const double s = static_cast<double>(i) / kSteps;
+            const double c = s * s;
+            const double e = c <= 0.0031308 ? c * 12.92 : 1.055 * std::pow(c, 1.0 / 2.4) - 0.055;
+            table_[static_cast<size_t>(i)] =
+                static_cast<uint8_t>(std::clamp(std::nearbyint(e * 255.0), 0.0, 255.0));
+        }
+    }
+    uint8_t operator()(float linear) const {
+        if (!(linear > 0.0f)) return 0;
+        if (linear >= 1.0f) return 255;
+        return table_[static_cast<size_t>(std::sqrt(linear) * kSteps + 0.5f)];
+    }
+
+  private:
+    static constexpr int kSteps = 8192;
+    std::array<uint8_t, kSteps + 1> table_;
+};
+
+const SrgbDecoder& Decoder() {
+    static const SrgbDecoder decoder;
+    return decoder;
+}
+const SrgbEncoder& Encoder() {
+    static const SrgbEncoder encoder;
+    return encoder;
+}
+
+struct Vec3 {
+    double x, y, z;
+};
+inline Vec3 operator+(Vec3 a, Vec3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(Vec3 a, Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(Vec3 a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+inline double Dot(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+inline Vec3 Normalized(Vec3 a) {
+    return a * (1.0 / std::sqrt(Dot(a, a)));
+}
+
+// A C1 ramp that equals c above kTerminator and fades to 0 at -kTerminator.
+inline float SoftCosine(float c) {
+    if (c >= kTerminator) return c;
+    if (c <= -kTerminator) return 0.0f;
+    const float t = c + kTerminator;
+    return t * t / (4.0f * kTerminator);
+}
+// 0 on the night side, 1 on the day side, smooth across the terminator band.
+inline float DaySide(float c) {
+    const float t = std::clamp((c + kTerminator) / (2.0f * kTerminator), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
+}
+
+// Resizes a map to at most kMaxSceneWidth wide by whole-pixel box averaging, applying fn to
+// each source pixel first; the result is what the scene samples.
+template <class Fn>
+std::optional<FloatImage> PackMap(const FloatImage& map, RenderContext& ctx, Fn&& fn) {
+    int32_t factor = 1;
+    while (map.Width / factor > kMaxSceneWidth) factor *= 2;
+    const int32_t w = std::max(1, map.Width / factor);
+    const int32_t h = std::max(1, map.Height / factor);
+    std::optional<FloatImage> out = NewImage(w, h);
+    if (!out) return std::nullopt;
+    ParallelForBands(ctx, h, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                FloatPixel sum{0, 0, 0, 0};
+                int32_t n = 0;
+                for (int32_t j = 0; j < factor; ++j) {
+                    const int32_t sy = y * factor + j;
+                    if (sy >= map.Height) break;
+                    for (int32_t i = 0; i < factor; ++i) {
+                        const int32_t sx = x * factor + i;
+                        if (sx >= map.Width) break;
+                        const FloatPixel p = fn(sx, sy);
+                        sum.R += p.R;
+                        sum.G += p.G;
+                        sum.B += p.B;
+                        sum.A += p.A;
+                        ++n;
+                    }
+                }
+                const float inv = 1.0f / static_cast<float>(n);
+                out->At(x, y) = {sum.R * inv, sum.G * inv, sum.B * inv, sum.A * inv};
+            }
+        }
+    });
+    return out;
+}
+
+// Reads a map at the position another map's pixel (x, y) stands for, so maps of different
+// sizes line up.
+inline FloatPixel ReadAligned(const FloatImage* map, const FloatImage& reference, int32_t x,
+                              int32_t y) {
+    if (map->Width == reference.Width && map->Height == reference.Height) return map->At(x, y);
+    const int32_t mx = static_cast<int32_t>(int64_t{x} * map->Width / reference.Width);
+    const int32_t my = static_cast<int32_t>(int64_t{y} * map->Height / reference.Height);
+    return map->At(mx, my);
+}
+
+// East and north slopes (rise per run, at relief 1) of a height map, or of a tangent-space
+// normal map, as R and G of an image of the same size.
+std::optional<FloatImage> SlopeImage(const GlobeMaps& maps, RenderContext& ctx) {
+    if (maps.bump) {
+        const FloatImage& bump = *maps.bump;
+        std::optional<FloatImage> out = NewImage(bump.Width, bump.Height);
+        if (!out) return std::nullopt;
+        const SlopeFrame frame = MakeSlopeFrame(kBaseRelief, bump.Width, bump.Height);
+        ParallelForBands(ctx, bump.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            std::vector<float> above, row, below;
+            const auto heights = [&bump](int32_t y, std::vector<float>& to) {
+                to.resize(static_cast<size_t>(bump.Width));
+                for (int32_t x = 0; x < bump.Width; ++x)
+                    to[static_cast<size_t>(x)] = bump.At(x, y).R;
+            };
+            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                if (y > 0) heights(y - 1, above);
+                heights(y, row);
+                if (y + 1 < bump.Height) heights(y + 1, below);
+                ForEachRowSlope(frame, y, y > 0 ? above.data() : nullptr, row.data(),
+                                y + 1 < bump.Height ? below.data() : nullptr,
+                                [&](int32_t x, double east, double north) {
+                                    out->At(x, y) = {static_cast<float>(east),
+                                                     static_cast<float>(north), 0.0f, 0.0f};
+                                });
+            }
+        });
+        return out;
+    }
+    const FloatImage& normal = *maps.normal;
+    std::optional<FloatImage> out = NewImage(normal.Width, normal.Height);
+    if (!out) return std::nullopt;
+    ParallelForBands(ctx, normal.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            for (int32_t x = 0; x < normal.Width; ++x) {
+                const FloatPixel p = normal.At(x, y);
+                const float nx = p.R / 127.5f - 1.0f;
+                const float ny = p.G / 127.5f - 1.0f;
+                const float nz = std::max(p.B / 127.5f - 1.0f, 0.05f);
+                out->At(x, y) = {-nx / nz, -ny / nz, 0.0f, 0.0f};
+            }
+        }
+    });
+    return out;
+}
+
+bool Empty(const FloatImage* map) {
+    return !map || map->Width < 1 || map->Height < 1;
+}
+
+}  // namespace
+
+struct GlobeScene::Data {
+    std::optional<MapSampler> surface;  // linear albedo in RGB, gloss 0..1 in A
+    std::optional<MapSampler> relief;   // slopes east (R) and north (G) at relief 1
+    std::optional<MapSampler> clouds;   // linear cloud colour (not premultiplied), opacity in A
+    bool specular = false;
+};
+
+bool GlobeScene::HasClouds() const {
+    return data_->clouds.has_value();
+}
+bool GlobeScene::HasRelief() const {
+    return data_->relief.has_value();
+}
+bool GlobeScene::HasSpecular() const {
+    return data_->specular;
+}
+
+std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderContext& ctx,
+                                              std::string* error) {
+    const auto fail = [error](const char* why) {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    if (Empty(maps.color)) return fail("the globe needs a colour map");
+    for (const FloatImage* map :
+         {maps.bump, maps.normal, maps.specular, maps.cloudColor, maps.cloudTransparency}) {
+        if (map && Empty(map)) return fail("a map of the globe is empty");
+    }
+    try {
+        auto data = std::make_shared<Data>();
+        const SrgbDecoder& decode = Decoder();
+        const FloatImage& color = *maps.color;
+        const FloatImage* specular = maps.specular;
+        std::optional<FloatImage> surface = PackMap(color, ctx, [&](int32_t x, int32_t y) {
+            const FloatPixel c = color.At(x, y);
+            const float gloss =
+                specular ? std::clamp(ReadAligned(specular, color, x, y).R / 255.0f, 0.0f, 1.0f)
+                         : 0.0f;
+            return FloatPixel{decode(c.R), decode(c.G), decode(c.B), gloss};
+        });
+        if (!surface) return fail("not enough memory for the globe");
+        data->surface = MapSampler::Build(std::move(*surface), ctx, error);
+        if (!data->surface) return std::nullopt;
+        data->specular = specular != nullptr;
+
+        if (!Empty(maps.bump) || !Empty(maps.normal)) {
+            std::optional<FloatImage> slopes = SlopeImage(maps, ctx);
+            if (!slopes) return fail("not enough memory for the globe");
+            std::optional<FloatImage> packed =
+                PackMap(*slopes, ctx, [&slopes](int32_t x, int32_t y) { return slopes->At(x, y); });
+            slopes.reset();
+            if (!packed) return fail("not enough memory for the globe");
+            data->relief = MapSampler::Build(std::move(*packed), ctx, error);
+            if (!data->relief) return std::nullopt;
+        }
+
+        if (maps.cloudColor && maps.cloudTransparency) {
+            const FloatImage& cc = *maps.cloudColor;
+            const FloatImage* ct = maps.cloudTransparency;
+            const bool alphaMaps = maps.cloudAlphaMaps;
+            std::optional<FloatImage> clouds = PackMap(cc, ctx, [&](int32_t x, int32_t y) {
+                const float t = std::clamp(ReadAligned(ct, cc, x, y).R / 255.0f, 0.0f, 1.0f);
+                const float opacity = alphaMaps ? t : 1.0f - t;
+                const FloatPixel c = cc.At(x, y);
+                // Premultiplied colour: the alpha maps' colour already is, the transparency
+                // maps' colour is the cloud's own; the pyramid averages premultiplied values.
+                const float k = alphaMaps ? 1.0f : opacity;
+                return FloatPixel{decode(c.R) * k, decode(c.G) * k, decode(c.B) * k, opacity};
+            });
+            if (!clouds) return fail("not enough memory for the globe");
+            data->clouds = MapSampler::Build(std::move(*clouds), ctx, error);
+            if (!data->clouds) return std::nullopt;
+        }
+        GlobeScene scene;
+        scene.data_ = std::move(data);
+        return scene;
+    } catch (const std::bad_alloc&) {
+        return fail("not enough memory for the globe");
+    }
+}
+
+std::string CheckGlobeOptions(const GlobeCamera& camera, const GlobeSun& sun,
+                              const GlobeOptions& options) {
+    const auto side = [](const char* what, int32_t v) {
+        return std::string("the globe ") + what + " must be 1 to " + std::to_string(kMaxGlobeSide) +
+               " pixels (got " + std::to_string(v) + ")";
+    };
+    if (options.width < 1 || options.width > kMaxGlobeSide) return side("width", options.width);
+    if (options.height < 1 || options.height > kMaxGlobeSide) return side("height", options.height);
+    if (!std::isfinite(camera.longitude)) return "the view longitude must be a number";
+    if (!(camera.latitude >= -90 && camera.latitude <= 90))
+        return "the view latitude must be -90 to 90 degrees";
+    if (!(camera.distance == 0 || (camera.distance > 1.01 && std::isfinite(camera.distance))))
+        return "the camera distance must be 0 (far away) or above 1.01 planet radii";
+    if (!(camera.zoom > 0.001 && camera.zoom <= 1000))
+        return "the zoom must be above 0.001 and at most 1000";
+    if (!std::isfinite(sun.azimuth)) return "the sun azimuth must be a number";
+    if (!(sun.elevation >= -90 && sun.elevation <= 90))
+        return "the sun elevation must be -90 to 90 degrees";
+    if (!(options.relief >= 0 && options.relief <= 100)) return "the relief must be 0 to 100";
+    if (!(options.atmosphere >= 0 && options.atmosphere <= 100))
+        return "the atmosphere strength must be 0 to 100";
+    return {};
+}
+
+namespace {
+
+// Everything a frame computes once: the camera's axes in the planet's frame, the sun, the
+// projection.
+struct Frame {
+    Vec3 right, up, back;  // camera x, y and z (toward the viewer) in planet coordinates
+    Vec3 sun;              // toward the sun, planet coordinates
+    Vec3 sunCamera;        // toward the sun, camera coordinates
+    bool perspective;
+    double distance;    // of the camera, planet radii (perspective only)
+    double scale;       // image-plane units per pixel
+    double cx, cy;      // the image centre in pixels
+    double pixelAngle;  // orthographic: planet radii per pixel; perspective: radians per pixel
+    double coverScale;  // impact parameter difference -> pixels, for the limb's coverage
+    float relief;
+    std::array<float, 3> glow;  // linear atmosphere colour times strength
+    bool clouds;
+    bool transparent;
+};
+
+Frame MakeFrame(const GlobeCamera& camera, const GlobeSun& sun, const GlobeOptions& options,
+                bool clouds) {
+    Frame f;
+    const double lon = camera.longitude * kDegree;
+    const double lat = camera.latitude * kDegree;
+    f.back = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+    f.right = {-std::sin(lon), std::cos(lon), 0.0};
+    f.up = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
+    const double az = sun.azimuth * kDegree;
+    const double el = sun.elevation * kDegree;
+    f.sunCamera = {std::cos(el) * std::sin(az), std::sin(el), std::cos(el) * std::cos(az)};
+    f.sun = f.right * f.sunCamera.x + f.up * f.sunCamera.y + f.back * f.sunCamera.z;
+    const double shorter = std::min(options.width, options.height);
+    f.cx = options.width / 2.0;
+    f.cy = options.height / 2.0;
+    f.perspective = camera.distance > 0;
+    f.distance = camera.distance;
+    if (f.perspective) {
+        // The planet's apparent radius, as the tangent of its angle, fills zoom of the half side.
+        const double apparent = std::tan(std::asin(1.0 / camera.distance));
+        f.scale = apparent / (camera.zoom * shorter / 2.0);
+        f.pixelAngle = f.scale;
+        // Near the limb one pixel moves the impact parameter by about distance x scale.
+        f.coverScale = 1.0 / (camera.distance * f.scale);
+    } else {
+        f.scale = 1.0 / (camera.zoom * shorter / 2.0);
+        f.pixelAngle = f.scale;
+        f.coverScale = 1.0 / f.scale;
+    }
+    f.relief = static_cast<float>(options.relief);
+    const SrgbDecoder& decode = Decoder();
+    const auto strength = static_cast<float>(options.atmosphere);
+    f.glow = {decode(options.atmosphereColor.r) * strength,
+              decode(options.atmosphereColor.g) * strength,
+              decode(options.atmosphereColor.b) * strength};
+    f.clouds = clouds;
+    f.transparent = options.transparentBackground;
+    return f;
+}
+
+struct Rgb {
+    float r, g, b;
+};
+
+// One pixel: linear colour (premultiplied by coverage) and alpha.
+struct Shade {
+    Rgb c;
+    float alpha;
+};
+
+Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, double py) {
+    // The viewing ray in camera coordinates: origin o, unit direction d (toward the planet).
+    const double sx = (px + 0.5 - f.cx) * f.scale;
+    const double sy = (f.cy - py - 0.5) * f.scale;
+    Vec3 o, d;
+    if (f.perspective) {
+        o = {0.0, 0.0, f.distance};
+        d = Normalized({sx, sy, -1.0});
+    } else {
+        o = {sx, sy, 4.0};
+        d = {0.0, 0.0, -1.0};
+    }
+    // The ray's closest approach to the centre: the impact parameter b.
+    const double along = -Dot(o, d);
+    const Vec3 closest = o + d * along;
+    const double b = std::sqrt(Dot(closest, closest));
+
+    Rgb out{0, 0, 0};
+    float alpha = 0;
+
+    // Atmosphere: a glow that rises toward the limb from inside and fades within a thin
+    // shell outside, brighter where the sun lights the limb.
+    if (f.glow[0] + f.glow[1] + f.glow[2] > 0.0f && b < 1.0 + kAtmosphereThickness) {
+        double g;
+        if (b >= 1.0) {
+            const double t = 1.0 - (b - 1.0) / kAtmosphereThickness;
+            g = t * t;
+        } else {
+            const double cosView = std::sqrt(1.0 - b * b);
+            g = std::pow(1.0 - cosView, 4.0) * 0.9 + 0.02;
+            g = std::min(g, 1.0);
+        }
+        // Where on the limb this pixel lies, toward the sun or away.
+        Vec3 limb = b > 1e-9 ? closest * (1.0 / b) : Vec3{0, 0, 1};
+        const double lit = Dot(limb, f.sunCamera);
+        const float day = DaySide(static_cast<float>(lit * 0.5 + 0.15));
+        const float k = static_cast<float>(g) * day;
+        out = {f.glow[0] * k, f.glow[1] * k, f.glow[2] * k};
+        alpha = std::min(1.0f, std::max({out.r, out.g, out.b}));
+    }
+
+    // Coverage of the ground disc, from the distance to its edge in pixels.
+    const double edge = (1.0 - b) * f.coverScale;
+    const float cover = static_cast<float>(std::clamp(edge + 0.5, 0.0, 1.0));
+    if (cover <= 0.0f) return {out, alpha};
+
+    // The surface point, taken just inside the limb for pixels the edge crosses.
+    const double bb = std::min(b, 1.0 - 1e-7);
+    const Vec3 inward = b > 1e-12 ? closest * (bb / b) : closest;
+    const Vec3 pc = inward - d * std::sqrt(1.0 - bb * bb);  // camera coordinates
+    const Vec3 n = f.right * pc.x + f.up * pc.y + f.back * pc.z;
+
+    const double horizontal = std::sqrt(n.x * n.x + n.y * n.y);
+    const double lon = std::atan2(n.y, n.x);
+    const double lat = std::atan2(n.z, horizontal);
+    const double u = lon / (2 * kPi);
+    const double v = 0.5 - lat / kPi;
+    // The patch of sphere a pixel covers: its size on the image plane at the point, spread
+    // by the slant (geometric mean of the two axes).
+    const double viewCos = std::max(-Dot(pc, d), 1e-3);
+    const double distanceToPoint = f.perspective ? (along - std::sqrt(1.0 - bb * bb)) : 1.0;
+    const double footprint = f.pixelAngle * distanceToPoint / std::sqrt(viewCos);
+
+    const FloatPixel s = scene.surface->SampleUV(u, v, footprint);
+    // The normal: the sphere's, tilted by the relief slopes along east and north.
+    const double cosLon = horizontal > 1e-12 ? n.x / horizontal : 1.0;
+    const double sinLon = horizontal > 1e-12 ? n.y / horizontal : 0.0;
+    Vec3 normal = n;
+    if (scene.relief && f.relief > 0.0f) {
+        const FloatPixel slope = scene.relief->SampleUV(u, v, footprint);
+        const Vec3 east{-sinLon, cosLon, 0.0};
+        const Vec3 north{-n.z * cosLon, -n.z * sinLon, horizontal};
+        normal = Normalized(n - east * (slope.R * f.relief) - north * (slope.G * f.relief));
+    }
+    const float sunCos = static_cast<float>(Dot(n, f.sun));
+    const float day = DaySide(sunCos);
+    const float diffuse = SoftCosine(static_cast<float>(Dot(normal, f.sun))) * day;
+
+    // Cloud shadow: the cloud cover where the sun's ray from this point crosses the shell.
+    float light = 1.0f;
+    FloatPixel cloud{0, 0, 0, 0};
+    if (f.clouds) {
+        const double ps = Dot(n, f.sun);
+        const double shell = 1.0 + kCloudHeight;
+        const double t = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
+        const Vec3 q = n + f.sun * t;
+        const LonLat ql = LonLatOf({q.x, q.y, q.z});
+        const FloatPixel shadow = scene.clouds->Sample(ql.lon, ql.lat, footprint + kShadowBlur);
+        light = 1.0f - kShadowDepth * std::clamp(shadow.A, 0.0f, 1.0f);
+        // The cloud seen along the view ray, on the shell above the ground point.
+        const double ds = Dot(pc, d);
+        const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
+        const Vec3 cc = pc + d * tc;
+        const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
+        const LonLat cl = LonLatOf({cw.x, cw.y, cw.z});
+        cloud = scene.clouds->Sample(cl.lon, cl.lat, footprint);
+    }
+
+    const float lit = diffuse * light;
+    Rgb ground{s.R * lit, s.G * lit, s.B * lit};
+    if (scene.specular && s.A > 0.0f) {
+        // Blinn highlight toward the viewer.
+        const Vec3 view = f.right * (-d.x) + f.up * (-d.y) + f.back * (-d.z);
+        const Vec3 half = Normalized(f.sun + view);
+        float h = static_cast<float>(std::max(0.0, Dot(normal, half)));
+        for (int i = 0; i < kSpecularSquarings; ++i) h *= h;
+        const float spec = kSpecularStrength * s.A * h * day * light;
+        ground.r += spec;
+        ground.g += spec;
+        ground.b += spec;
+    }
+    if (f.clouds) {
+        const float a = std::clamp(cloud.A, 0.0f, 1.0f);
+        const float cloudLit = SoftCosine(sunCos) * day;
+        ground = {ground.r * (1.0f - a) + cloud.R * cloudLit,
+                  ground.g * (1.0f - a) + cloud.G * cloudLit,
+                  ground.b * (1.0f - a) + cloud.B * cloudLit};
+    }
+    // The disc over the glow: the glow stays visible as a rim light on top of the ground.
+    out = {ground.r * cover + out.r, ground.g * cover + out.g, ground.b * cover + out.b};
+    alpha = cover + (1.0f - cover) * alpha;
+    return {out, alpha};
+}
+
+}  // namespace
+
+std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera& camera,
+                                      const GlobeSun& sun, const GlobeOptions& options,
+                                      RenderContext& ctx, std::string* error) {
+    if (std::string problem = CheckGlobeOptions(camera, sun, options); !problem.empty()) {
+        if (error) *error = std::move(problem);
+        return std::nullopt;
+    }
+    GlobeImage image;
+    try {
+        image.rgba.resize(static_cast<size_t>(options.width) * options.height * 4);
+    } catch (const std::bad_alloc&) {
+        if (error) *error = "not enough memory for the globe picture";
+        return std::nullopt;
+    }
+    image.width = options.width;
+    image.height = options.height;
+    const GlobeScene::Data& data = scene.data();
+    const Frame f = MakeFrame(camera, sun, options, options.clouds && data.clouds.has_value());
+    const SrgbEncoder& encode = Encoder();
+    ParallelForBands(ctx, options.height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int64_t y = y0; y < y1; ++y) {
+            uint8_t* row = image.rgba.data() + static_cast<size_t>(y) * options.width * 4;
+            for (int32_t x = 0; x < options.width; ++x) {
+                const Shade s = ShadePixel(data, f, x, static_cast<double>(y));
+                uint8_t* p = row + static_cast<size_t>(x) * 4;
+                if (f.transparent) {
+                    // Straight alpha: the colour the covered part of the pixel has.
+                    const float inv = s.alpha > 0.0f ? 1.0f / s.alpha : 0.0f;
+                    p[0] = encode(s.c.r * inv);
+                    p[1] = encode(s.c.g * inv);
+                    p[2] = encode(s.c.b * inv);
+                    p[3] = static_cast<uint8_t>(
+                        std::nearbyint(std::clamp(s.alpha, 0.0f, 1.0f) * 255.0f));
+                } else {
+                    p[0] = encode(s.c.r);
+                    p[1] = encode(s.c.g);
+                    p[2] = encode(s.c.b);
+                    p[3] = 255;
+                }
+            }
+        }
+    });
+    return image;
+}
+
+std::optional<GlobeImage> RenderGlobe(const GlobeMaps& maps, const GlobeCamera& camera,
+                                      const GlobeSun& sun, const GlobeOptions& options,
+                                      RenderContext& ctx, std::string* error) {
+    if (std::string problem = CheckGlobeOptions(camera, sun, options); !problem.empty()) {
+        if (error) *error = std::move(problem);
+        return std::nullopt;
+    }
+    std::optional<GlobeScene> scene = GlobeScene::Prepare(maps, ctx, error);
+    if (!scene) return std::nullopt;
+    return RenderGlobe(*scene, camera, sun, options, ctx, error);
+}
+
+}  // namespace globeforge
