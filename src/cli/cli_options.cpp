@@ -316,7 +316,7 @@ Options:
   --write-settings FILE  write the settings after the overrides to FILE and exit
 
 Globe pictures (the maps a globe needs are made in memory even when the settings
-name none; only named maps are saved):
+name none; only named maps are saved; relative names go into --out-dir like maps):
   --globe FILE.png       a lit 3-D view of the planet, PNG with a transparent
                          background, carrying the settings like the maps
   --turntable FILE.webp  an animated WebP of one full eastward turn, looping

@@ -272,13 +272,18 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
         data->specular = specular != nullptr;
 
         if (!Empty(maps.bump) || !Empty(maps.normal)) {
-            std::optional<FloatImage> slopes = SlopeImage(maps, ctx);
-            if (!slopes) return fail("not enough memory for the globe");
-            std::optional<FloatImage> packed =
-                PackMap(*slopes, ctx, [&slopes](int32_t x, int32_t y) { return slopes->At(x, y); });
-            slopes.reset();
+            // Reduced first, so a very large map never needs a slope image of its own size;
+            // slopes are measured on the sphere and come out alike at any size.
+            const FloatImage& heights = Empty(maps.bump) ? *maps.normal : *maps.bump;
+            std::optional<FloatImage> packed = PackMap(
+                heights, ctx, [&heights](int32_t x, int32_t y) { return heights.At(x, y); });
             if (!packed) return fail("not enough memory for the globe");
-            data->relief = MapSampler::Build(std::move(*packed), ctx, error);
+            GlobeMaps reduced;
+            (Empty(maps.bump) ? reduced.normal : reduced.bump) = &*packed;
+            std::optional<FloatImage> slopes = SlopeImage(reduced, ctx);
+            packed.reset();
+            if (!slopes) return fail("not enough memory for the globe");
+            data->relief = MapSampler::Build(std::move(*slopes), ctx, error);
             if (!data->relief) return std::nullopt;
         }
 
@@ -401,6 +406,21 @@ struct Shade {
     float alpha;
 };
 
+struct UV {
+    double u, v;
+};
+
+// The map position of a point q close above the surface point n (at map position u, v), by
+// its offset in n's tangent plane: cheaper than the inverse trigonometry, and exact enough
+// for the few hundredths of a radian the cloud shell is away.
+inline UV NearbyUV(const Vec3& q, const Vec3& n, const Vec3& east, const Vec3& north, double cosLat,
+                   double u, double v) {
+    const double up = Dot(q, n);
+    const double dLon = Dot(q, east) / (up * std::max(cosLat, 1e-6));
+    const double dLat = Dot(q, north) / up;
+    return {u + dLon / (2 * kPi), v - dLat / kPi};
+}
+
 Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, double py) {
     // The viewing ray in camera coordinates: origin o, unit direction d (toward the planet).
     const double sx = (px + 0.5 - f.cx) * f.scale;
@@ -430,7 +450,8 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
             g = t * t;
         } else {
             const double cosView = std::sqrt(1.0 - b * b);
-            g = std::pow(1.0 - cosView, 4.0) * 0.9 + 0.02;
+            const double rim = (1.0 - cosView) * (1.0 - cosView);
+            g = rim * rim * 0.9 + 0.02;
             g = std::min(g, 1.0);
         }
         // Where on the limb this pixel lies, toward the sun or away.
@@ -464,15 +485,15 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     const double distanceToPoint = f.perspective ? (along - std::sqrt(1.0 - bb * bb)) : 1.0;
     const double footprint = f.pixelAngle * distanceToPoint / std::sqrt(viewCos);
 
-    const FloatPixel s = scene.surface->SampleUV(u, v, footprint);
+    const FloatPixel s = scene.surface->SampleUV(u, v, footprint, horizontal);
     // The normal: the sphere's, tilted by the relief slopes along east and north.
     const double cosLon = horizontal > 1e-12 ? n.x / horizontal : 1.0;
     const double sinLon = horizontal > 1e-12 ? n.y / horizontal : 0.0;
+    const Vec3 east{-sinLon, cosLon, 0.0};
+    const Vec3 north{-n.z * cosLon, -n.z * sinLon, horizontal};
     Vec3 normal = n;
     if (scene.relief && f.relief > 0.0f) {
-        const FloatPixel slope = scene.relief->SampleUV(u, v, footprint);
-        const Vec3 east{-sinLon, cosLon, 0.0};
-        const Vec3 north{-n.z * cosLon, -n.z * sinLon, horizontal};
+        const FloatPixel slope = scene.relief->SampleUV(u, v, footprint, horizontal);
         normal = Normalized(n - east * (slope.R * f.relief) - north * (slope.G * f.relief));
     }
     const float sunCos = static_cast<float>(Dot(n, f.sun));
@@ -486,17 +507,17 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
         const double ps = Dot(n, f.sun);
         const double shell = 1.0 + kCloudHeight;
         const double t = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
-        const Vec3 q = n + f.sun * t;
-        const LonLat ql = LonLatOf({q.x, q.y, q.z});
-        const FloatPixel shadow = scene.clouds->Sample(ql.lon, ql.lat, footprint + kShadowBlur);
+        const UV qs = NearbyUV(n + f.sun * t, n, east, north, horizontal, u, v);
+        const FloatPixel shadow =
+            scene.clouds->SampleUV(qs.u, qs.v, footprint + kShadowBlur, horizontal);
         light = 1.0f - kShadowDepth * std::clamp(shadow.A, 0.0f, 1.0f);
         // The cloud seen along the view ray, on the shell above the ground point.
         const double ds = Dot(pc, d);
         const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
         const Vec3 cc = pc + d * tc;
         const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
-        const LonLat cl = LonLatOf({cw.x, cw.y, cw.z});
-        cloud = scene.clouds->Sample(cl.lon, cl.lat, footprint);
+        const UV cs = NearbyUV(cw, n, east, north, horizontal, u, v);
+        cloud = scene.clouds->SampleUV(cs.u, cs.v, footprint, horizontal);
     }
 
     const float lit = diffuse * light;

@@ -158,15 +158,17 @@ FloatPixel MapSampler::SampleLevel(int level, double u, double v, int taps, doub
     const FloatPixel* row1 = image.Row(y1);
 
     FloatPixel sum{0, 0, 0, 0};
+    // u is within [0, 1) and the taps stay within a turn of it, so one width added keeps x
+    // positive and a truncation is the floor.
     const double start = u - 0.5 * tapStep * (taps - 1);
     for (int k = 0; k < taps; ++k) {
-        const double uk = start + k * tapStep;
-        double x = (uk - std::floor(uk)) * w - 0.5;
-        if (x < 0) x += w;
-        int32_t x0 = static_cast<int32_t>(x);
-        if (x0 >= w) x0 = w - 1;
+        const double x = (start + k * tapStep) * w - 0.5 + w;
+        const int32_t xi = static_cast<int32_t>(x);
+        const float fx = static_cast<float>(x - xi);
+        int32_t x0 = xi - w;
+        while (x0 < 0) x0 += w;
+        while (x0 >= w) x0 -= w;
         const int32_t x1 = x0 + 1 < w ? x0 + 1 : 0;
-        const float fx = static_cast<float>(x - x0);
         const FloatPixel top = Mix(row0[x0], row0[x1], fx);
         const FloatPixel bottom = Mix(row1[x0], row1[x1], fx);
         const FloatPixel p = Mix(top, bottom, fy);
@@ -186,32 +188,43 @@ FloatPixel MapSampler::Sample(double lon, double lat, double footprint) const {
 
 FloatPixel MapSampler::SampleUV(double u, double v, double footprint) const {
     v = std::clamp(v, 0.0, 1.0);
+    return SampleUV(u, v, footprint, std::sin(kPi * std::min(v, 1.0 - v)));
+}
+
+FloatPixel MapSampler::SampleUV(double u, double v, double footprint, double cosLat) const {
+    u = std::isfinite(u) ? u - std::floor(u) : 0.0;
+    if (u >= 1.0) u = 0.0;  // a tiny negative u rounds up to 1
+    v = std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.5;
     const double w0 = Width();
     const double h0 = Height();
     // The footprint in level-0 pixels across the rows and along them; a row at latitude
     // lat spans cos(lat) of the equator's length.
-    const double cosLat = std::max(std::sin(kPi * std::min(v, 1.0 - v)), 1e-6);
-    const double f = std::max(footprint, 0.0);
+    cosLat = std::max(cosLat, 1e-6);
+    // A turn of footprint at most keeps the taps within a turn of u.
+    const double f = std::isfinite(footprint) ? std::clamp(footprint, 0.0, 2 * kPi) : 0.0;
     const double across = f / kPi * h0;
     const double along = f / (2 * kPi * cosLat) * w0;
     int taps = 1;
     double size = std::max(across, along);
     double tapStep = 0;
-    if (along > across && across > 0) {
+    if (along >= 1.5 * across && across > 0) {
         // Average taps along the row rather than blurring the rows together.
         const double ratio = along / across;
-        taps = static_cast<int>(std::min<double>(kMaxRowTaps, std::ceil(ratio - 1e-9)));
+        taps = static_cast<int>(std::min<double>(kMaxRowTaps, std::nearbyint(ratio)));
         size = std::max(across, along / kMaxRowTaps);
-        tapStep = f / (2 * kPi * cosLat) / taps;
+        tapStep = std::min(f / (2 * kPi * cosLat), 1.0) / taps;
     }
     const double lod = size > 1.0 ? std::log2(size) : 0.0;
     const int last = LevelCount() - 1;
     if (lod >= last) return SampleLevel(last, u, v, 1, 0);
     const int l0 = static_cast<int>(lod);
-    const float t = static_cast<float>(lod - l0);
-    const FloatPixel a = SampleLevel(l0, u, v, taps, tapStep);
-    if (t == 0.0f) return a;
-    return Mix(a, SampleLevel(l0 + 1, u, v, taps, tapStep), t);
+    // The two levels are blended over the middle half of each step only: near a whole level
+    // one level does, which halves the reads there, and the weight still moves continuously
+    // from one level to the next.
+    const float t = std::clamp((static_cast<float>(lod - l0) - 0.25f) * 2.0f, 0.0f, 1.0f);
+    if (t == 0.0f) return SampleLevel(l0, u, v, taps, tapStep);
+    if (t == 1.0f) return SampleLevel(l0 + 1, u, v, taps, tapStep);
+    return Mix(SampleLevel(l0, u, v, taps, tapStep), SampleLevel(l0 + 1, u, v, taps, tapStep), t);
 }
 
 }  // namespace globeforge

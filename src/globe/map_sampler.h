@@ -1,8 +1,8 @@
 // Filtered reads of an equirectangular map from any direction on the sphere: a pyramid of
-// box-filtered levels, bilinear within a level and blended between two levels, so a large
-// map seen small does not shimmer. Longitude wraps across 0/360; latitude is clamped at the
-// poles. Near the poles, where a pixel row spans little longitude, several taps along the row
-// are averaged instead of blurring the whole sample.
+// box-filtered levels, bilinear within a level and blended between the two levels nearest
+// the footprint's size, so a large map seen small does not shimmer. Longitude wraps across 0/360;
+// latitude is clamped at the poles. Near the poles, where a pixel row spans little longitude,
+// several taps along the row are averaged instead of blurring the whole sample.
 //
 // Map geometry: pixel column x covers longitudes [x, x + 1) / width x 360 degrees east, row y
 // covers latitudes from 90 - y / height x 180 down to 90 - (y + 1) / height x 180 degrees;
@@ -59,6 +59,8 @@ class MapSampler {
     // The same from map coordinates: u = longitude / 2 pi (any real, wrapped), v = 0 at the
     // north pole .. 1 at the south pole (clamped).
     FloatPixel SampleUV(double u, double v, double footprint) const;
+    // The same when the caller knows cos(latitude) at v already.
+    FloatPixel SampleUV(double u, double v, double footprint, double cosLat) const;
 
     int32_t Width() const { return Level(0).Width; }
     int32_t Height() const { return Level(0).Height; }
