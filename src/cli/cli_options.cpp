@@ -147,6 +147,21 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 return false;
             }
             options.threads = n;
+        } else if (name == "--batch" || name == "--seeds" || name == "--shard") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "option " + name + " needs a value";
+                return false;
+            }
+            (name == "--batch"   ? options.batchTable
+             : name == "--seeds" ? options.seedRange
+                                 : options.shard) = value;
+        } else if (name == "--jobs") {
+            if (!takeValue()) return false;
+            if (!ParseInt(value, 1, 256, options.jobs)) {
+                error = "--jobs needs a whole number from 1 to 256, not '" + value + "'";
+                return false;
+            }
         } else if (name == "--globe" || name == "--turntable") {
             if (!takeValue()) return false;
             if (value.empty()) {
@@ -209,7 +224,23 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
         error = "give a settings file or --settings-from, not both";
         return false;
     }
+    if (!options.batchTable.empty() && !options.seedRange.empty()) {
+        error = "give --batch or --seeds, not both";
+        return false;
+    }
+    if (options.IsBatch() && options.outDir.empty()) {
+        error = "a batch needs --out-dir";
+        return false;
+    }
+    if (!options.IsBatch() && (!options.shard.empty() || options.jobs != 1)) {
+        error = "--shard and --jobs go with --batch or --seeds";
+        return false;
+    }
     const bool globeWanted = !options.globe.empty() || !options.turntable.empty();
+    if (globeWanted && options.IsBatch()) {
+        error = "--globe and --turntable make one planet's pictures; a batch has its gallery";
+        return false;
+    }
     if (!globeWanted && (options.globeSize || options.globeView || options.globeSun)) {
         error = "--globe-size, --globe-view and --globe-sun need --globe or --turntable";
         return false;
@@ -272,6 +303,7 @@ void ApplyPreview(SettingsModel& model) {
 std::string CliHelpText() {
     return R"(Usage: globeforge-render SETTINGS.ORB [options]
        globeforge-render --settings-from MAP [options]
+       globeforge-render --batch PLANETS.tsv SETTINGS.ORB --out-dir DIR [options]
 
 Renders the planet described by a GlobeForge settings file and writes every map it
 names (BMP, or JPEG for .jpg/.jpeg/.jpe, PNG for .png, OpenEXR for .exr). Relative
@@ -322,6 +354,18 @@ name none; only named maps are saved; relative names go into --out-dir like maps
   --help                 this text
   --version              print the version
 
+Many planets (see docs/batch.md):
+  --batch PLANETS.tsv    render one planet per row of a tab-separated table into
+                         DIR/NAME/: a header row names a 'name' column and any
+                         settings keys; a row's non-empty cells are applied like --set
+                         over the settings file and the options above. The whole
+                         table is checked first; planets already done are skipped;
+                         DIR/index.json and DIR/index.html list them all
+  --seeds A..B           the same for a table of seeds A to B (planets seed-A ...)
+  --shard K/N            render only the rows whose index modulo N is K (0-based),
+                         for array jobs sharing one DIR
+  --jobs J               render J planets at once, the threads divided among them
+
 Settings for 3D work (for --set or a settings file):
   HeightBitDepth 8|16    bump maps named .png: 8-bit RGB (default) or 16-bit greyscale,
                          0..256 scaled to 0..65535. Bump maps named .exr always hold
@@ -337,7 +381,8 @@ Settings for 3D work (for --set or a settings file):
 
 Exit status: 0 when every named map (and globe picture) was written; 1 when the render
 was aborted (Ctrl-C) or a file could not be written; 2 for usage errors and bad
-settings files.
+settings files. A batch exits with 0 only when every planet of its shard is done, 2 for
+a bad table.
 )";
 }
 

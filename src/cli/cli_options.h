@@ -39,6 +39,12 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     std::optional<LanguageChoice> language;  // --lang; else the locale decides
+    // A batch of planets: a table (or a range of seeds) applied over the settings file.
+    std::string batchTable;
+    std::string seedRange;
+    std::string shard;  // "K/N"
+    int32_t jobs = 1;
+    bool IsBatch() const { return !batchTable.empty() || !seedRange.empty(); }
 };
 
 // False with a message for a usage error.

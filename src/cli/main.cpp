@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/batch_command.h"
 #include "cli/cli_options.h"
 #include "cli/stderr_progress.h"
 #include "globe/globe_output.h"
@@ -165,6 +166,15 @@ int main(int argc, char** argv) {
     }
 
     if (options.preview) ApplyPreview(model);
+    if (options.IsBatch()) {
+        SetJpegQuality(options.jpegQuality ? *options.jpegQuality
+                       : recordedJpegQuality
+                           ? *recordedJpegQuality
+                           : ReadJpegQualityPreference(PreferencesFilePath(CurrentProgramPath())));
+        std::signal(SIGINT, OnInterrupt);
+        std::signal(SIGTERM, OnInterrupt);
+        return RunBatchCommand(options, model, isatty(STDERR_FILENO) != 0, interrupted);
+    }
     RenderParams params = GatherRenderParams(model);
     if (std::string problem = CheckRenderSize(params); !problem.empty()) {
         return Fail(2, problem);

@@ -1,0 +1,505 @@
+#include "cli/batch_run.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <thread>
+
+#include "cli/batch_index.h"
+#include "cli/batch_thumbnail.h"
+#include "image/image_files.h"
+#include "output/save_maps.h"
+#include "render/render_planet.h"
+#include "settings/gather_render_params.h"
+#include "settings/settings_file.h"
+#include "settings/text_file_io.h"
+
+namespace fs = std::filesystem;
+
+namespace globeforge {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Standard error for every planet at once: one summary line per planet and, on a terminal,
+// a bar of planets done with the latest stage of a planet in progress.
+class ProgressBoard {
+  public:
+    ProgressBoard(size_t total, bool bar) : total_(total), bar_(bar) {}
+
+    void Stage(const std::string& name, std::string_view message) {
+        if (!bar_) return;
+        std::lock_guard lock(mutex_);
+        stage_ = name + ": " + std::string(message);
+        DrawLocked();
+    }
+
+    // Called for every row a render finishes: redrawn at most ten times a second.
+    void Tick() {
+        if (!bar_) return;
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock() || Clock::now() - lastDraw_ < std::chrono::milliseconds(100)) {
+            return;
+        }
+        DrawLocked();
+    }
+
+    void PlanetEnded(const std::string& name, const std::string& what) {
+        std::lock_guard lock(mutex_);
+        ++ended_;
+        if (bar_) std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "[%zu/%zu] %s: %s\n", ended_, total_, name.c_str(), what.c_str());
+        if (bar_ && ended_ < total_) DrawLocked();
+        std::fflush(stderr);
+    }
+
+    void Finish() {
+        std::lock_guard lock(mutex_);
+        if (bar_) std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
+
+  private:
+    void DrawLocked() {
+        lastDraw_ = Clock::now();
+        constexpr size_t kWidth = 24;
+        const size_t filled = total_ ? ended_ * kWidth / total_ : kWidth;
+        std::string bar(filled, '#');
+        bar.append(kWidth - filled, '-');
+        std::string stage = stage_;
+        if (stage.size() > 60) {
+            // Cut on a character boundary: the stage messages are Japanese.
+            size_t end = 57;
+            while (end > 0 && (static_cast<unsigned char>(stage[end]) & 0xC0) == 0x80) --end;
+            stage = stage.substr(0, end) + "...";
+        }
+        std::fprintf(stderr, "\r[%s] %zu/%zu  %s\033[K", bar.c_str(), ended_, total_,
+                     stage.c_str());
+        std::fflush(stderr);
+    }
+
+    std::mutex mutex_;
+    size_t total_;
+    size_t ended_ = 0;
+    bool bar_;
+    std::string stage_;
+    Clock::time_point lastDraw_{};
+};
+
+class PlanetProgress : public ProgressSink {
+  public:
+    PlanetProgress(RenderContext& ctx, ProgressBoard& board, const std::string& name,
+                   const std::atomic<bool>* stop)
+        : ctx_(ctx), board_(board), name_(name), stop_(stop) {}
+    void DrawProgressImage(const FloatImage&) override {}
+    void SetMessage(std::string_view message) override { board_.Stage(name_, message); }
+    void ProcessPendingEvents() override {
+        // The render clears its abort flag when it starts: a stop that came before must
+        // still reach it.
+        if (stop_ && stop_->load()) ctx_.AbortRequested.store(true);
+        board_.Tick();
+    }
+
+  private:
+    RenderContext& ctx_;
+    ProgressBoard& board_;
+    const std::string& name_;
+    const std::atomic<bool>* stop_;
+};
+
+bool Stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load();
+}
+
+fs::path PlanetFolder(const std::string& outDir, const BatchPlanet& planet) {
+    return fs::path(outDir) / planet.name;
+}
+
+fs::path ThumbnailPath(const std::string& outDir, const BatchPlanet& planet) {
+    return fs::path(outDir) / kBatchThumbnailFolder / (planet.name + ".png");
+}
+
+fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
+    return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
+}
+
+bool CarriesProvenance(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = name.substr(dot + 1);
+    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "jpe" || ext == "exr";
+}
+
+bool IsFile(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+// Done: the settings file holds exactly these settings (it is written last), every map and
+// the thumbnail exist, and, when readMaps, every map that can carry settings carries these.
+bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool readMaps) {
+    const fs::path folder = PlanetFolder(outDir, planet);
+    const std::string expected = SettingsText(planet.settings);
+    const settings_io::ReadResult settings =
+        settings_io::ReadFileBytes((folder / PlanetSettingsFileName(planet.name)).string());
+    if (!settings.ok || settings.bytes != expected) return false;
+    if (!IsFile(ThumbnailPath(outDir, planet))) return false;
+    for (const auto& [key, name] : PlanetMaps(planet.settings)) {
+        const fs::path path = folder / name;
+        if (!IsFile(path)) return false;
+        if (readMaps && CarriesProvenance(name)) {
+            MapProvenance provenance;
+            if (!ReadMapProvenance(path.string(), provenance) ||
+                provenance.settingsText != expected) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+struct PlanetStatus {
+    std::string status;  // "done" or "failed"; empty when no render left a record
+    std::optional<double> seconds;
+    std::string message;
+};
+
+// The record of the last render of a planet: "done" or "failed", the seconds, the reason.
+void WriteStatus(const std::string& outDir, const BatchPlanet& planet, const PlanetStatus& s) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", s.seconds.value_or(0));
+    std::string message = s.message;
+    std::replace_if(
+        message.begin(), message.end(), [](char ch) { return ch == '\n' || ch == '\r'; }, ' ');
+    settings_io::ReplaceFileAtomically(StatusPath(outDir, planet).string(),
+                                       s.status + "\n" + seconds + "\n" + message + "\n");
+}
+
+PlanetStatus ReadStatus(const std::string& outDir, const BatchPlanet& planet) {
+    const settings_io::ReadResult file =
+        settings_io::ReadFileBytes(StatusPath(outDir, planet).string(), 64 * 1024);
+    PlanetStatus s;
+    if (!file.ok) return s;
+    std::vector<std::string> lines(3);
+    size_t line = 0;
+    for (const char ch : file.bytes) {
+        if (ch == '\n') {
+            if (++line == lines.size()) break;
+        } else {
+            lines[line] += ch;
+        }
+    }
+    if (lines[0] != "done" && lines[0] != "failed") return s;
+    s.status = lines[0];
+    char* end = nullptr;
+    const double seconds = std::strtod(lines[1].c_str(), &end);
+    if (end != lines[1].c_str()) s.seconds = seconds;
+    s.message = lines[2];
+    return s;
+}
+
+// Removes what a render that did not finish may have left of a planet: its maps, settings
+// file and thumbnail, then the folders that are left empty.
+void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
+    const fs::path folder = PlanetFolder(outDir, planet);
+    std::error_code ec;
+    fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
+    fs::remove(ThumbnailPath(outDir, planet), ec);
+    // Only files, and folders only when empty: whatever else stands there is the user's.
+    const auto removeFolder = [&](const fs::path& path) {
+        if (fs::is_directory(fs::symlink_status(path, ec))) fs::remove(path, ec);
+    };
+    for (const auto& [key, name] : PlanetMaps(planet.settings)) {
+        fs::path path = folder / name;
+        if (fs::is_regular_file(fs::symlink_status(path, ec))) fs::remove(path, ec);
+        // Folders inside the planet's folder that a map name made, innermost first.
+        for (path = path.parent_path(); path != folder && path.has_relative_path();
+             path = path.parent_path()) {
+            removeFolder(path);
+        }
+    }
+    removeFolder(folder);
+}
+
+enum class PlanetEnd { Rendered, Skipped, Failed, Stopped };
+
+struct PlanetResult {
+    PlanetEnd end = PlanetEnd::Failed;
+    std::string message;
+    double seconds = 0;
+};
+
+PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& options, int threads,
+                             ProgressBoard& board) {
+    const std::string& outDir = options.outDir;
+    if (PlanetIsDone(outDir, planet, true)) return {PlanetEnd::Skipped, {}, 0};
+
+    const auto start = Clock::now();
+    const fs::path folder = PlanetFolder(outDir, planet);
+    const auto fail = [&](std::string why) {
+        RemovePlanetFiles(outDir, planet);
+        PlanetResult r{PlanetEnd::Failed, std::move(why),
+                       std::chrono::duration<double>(Clock::now() - start).count()};
+        WriteStatus(outDir, planet, {"failed", r.seconds, r.message});
+        return r;
+    };
+
+    // The settings file goes first: without it the folder holds no finished planet.
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return fail("cannot create folder " + folder.string() + ": " + ec.message());
+    fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
+    fs::remove(StatusPath(outDir, planet), ec);
+
+    RenderParams params = GatherRenderParams(planet.settings);
+    for (std::string* name :
+         {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
+          &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
+          &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
+        if (name->empty()) continue;
+        *name = (folder / *name).string();
+        fs::create_directories(fs::path(*name).parent_path(), ec);
+        if (ec)
+            return fail("cannot create folder " + fs::path(*name).parent_path().string() + ": " +
+                        ec.message());
+    }
+    // The thumbnail's globe needs the maps whether the settings name them or not; the
+    // unnamed ones are kept in memory only.
+    params.BuildGlobeMaps = true;
+
+    RenderContext ctx;
+    ctx.threads = threads;
+    PlanetProgress progress(ctx, board, planet.name, options.stop);
+    ctx.SetProgressTargets(&progress);
+    const bool rendered = RenderPlanet(params, ctx);
+    ctx.SetProgressTargets(nullptr);
+    if (!rendered || Stopped(options.stop)) {
+        if (!ctx.failure.empty()) return fail("render failed: " + ctx.failure);
+        RemovePlanetFiles(outDir, planet);
+        return {PlanetEnd::Stopped, {}, 0};
+    }
+
+    // From here on the planet is finished rather than abandoned: its maps are whole.
+    std::string failedName, reason;
+    if (!SaveRenderMaps(params, &failedName, &reason)) {
+        return fail("cannot write " + failedName + ": " + reason);
+    }
+    // The thumbnail, and then the maps can go.
+    std::string why;
+    const fs::path thumbnailPath = ThumbnailPath(outDir, planet);
+    const bool thumbnailWritten = WritePlanetThumbnail(params, thumbnailPath.string(), ctx, &why);
+    FreeRenderMaps(params);
+    if (!thumbnailWritten) return fail("cannot write " + thumbnailPath.string() + ": " + why);
+    const SettingsResult saved =
+        SaveSettings(planet.settings, (folder / PlanetSettingsFileName(planet.name)).string());
+    if (!saved.ok) return fail(saved.message);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    WriteStatus(outDir, planet, {"done", seconds, {}});
+    return {PlanetEnd::Rendered, {}, seconds};
+}
+
+PlanetRecord RecordOf(const BatchPlanet& planet, const std::string& outDir) {
+    PlanetRecord r;
+    r.name = planet.name;
+    r.seed = planet.settings.Seed;
+    for (const SettingInfo& info : SettingsTable()) {
+        r.settings.emplace_back(info.key, SettingValueText(planet.settings, info));
+    }
+    r.settingsFile = planet.name + "/" + PlanetSettingsFileName(planet.name);
+    for (const auto& [key, name] : PlanetMaps(planet.settings)) {
+        r.maps.emplace_back(key, planet.name + "/" + name);
+    }
+    const PlanetStatus status = ReadStatus(outDir, planet);
+    if (PlanetIsDone(outDir, planet, false)) {
+        r.status = "done";
+        r.thumbnail = std::string(kBatchThumbnailFolder) + "/" + planet.name + ".png";
+        if (status.status == "done") r.seconds = status.seconds;
+    } else if (status.status == "failed") {
+        r.status = "failed";
+        r.message = status.message;
+        r.seconds = status.seconds;
+    } else {
+        r.status = "missing";
+    }
+    return r;
+}
+
+// An exclusive lock on a file of the state folder, released with the object.
+class FolderLock {
+  public:
+    explicit FolderLock(const fs::path& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string WriteBatchIndex(const std::vector<BatchPlanet>& planets, const std::string& outDir) {
+    std::error_code ec;
+    fs::create_directories(fs::path(outDir) / kBatchStateFolder, ec);
+    if (ec) return "cannot create folder " + outDir + ": " + ec.message();
+    // Shards that finish together each rewrite the index from the folder; the lock makes the
+    // last writer one that saw every planet the others finished.
+    FolderLock lock(fs::path(outDir) / kBatchStateFolder / "index.lock");
+    std::vector<PlanetRecord> records;
+    records.reserve(planets.size());
+    for (const BatchPlanet& planet : planets) records.push_back(RecordOf(planet, outDir));
+    for (const auto& [name, text] : {std::pair{kBatchIndexJson, IndexJson(records)},
+                                     std::pair{kBatchIndexHtml, IndexHtml(records)}}) {
+        const std::string path = (fs::path(outDir) / name).string();
+        if (std::string why = settings_io::ReplaceFileAtomically(path, text); !why.empty()) {
+            return "cannot write " + path + ": " + why;
+        }
+    }
+    return {};
+}
+
+BatchOutcome RunBatch(const std::vector<BatchPlanet>& planets, const BatchOptions& options) {
+    BatchOutcome outcome;
+    std::vector<const BatchPlanet*> mine;
+    for (const BatchPlanet& planet : planets) {
+        if (static_cast<int64_t>(planet.index % static_cast<size_t>(options.shardCount)) ==
+            options.shardIndex) {
+            mine.push_back(&planet);
+        }
+    }
+    std::error_code ec;
+    for (const std::string_view sub : {kBatchThumbnailFolder, kBatchStateFolder}) {
+        fs::create_directories(fs::path(options.outDir) / sub, ec);
+        if (ec) {
+            std::fprintf(stderr, "globeforge-render: cannot create folder %s: %s\n",
+                         (fs::path(options.outDir) / sub).c_str(), ec.message().c_str());
+            outcome.failed = mine.size();
+            return outcome;
+        }
+    }
+
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int total = options.threads > 0 ? options.threads : cores;
+    int jobs = std::max(1, std::min<int>(options.jobs, static_cast<int>(mine.size())));
+    // The planets rendered at once must fit in memory together: fewer at once rather than a
+    // machine that swaps or kills.
+    if (jobs > 1) {
+        std::vector<double> peaks;
+        for (const BatchPlanet* planet : mine) {
+            peaks.push_back(
+                EstimateRenderFootprint(GatherRenderParams(planet->settings)).peakBytes);
+        }
+        std::sort(peaks.begin(), peaks.end(), std::greater<>());
+        const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+                              static_cast<double>(sysconf(_SC_PAGE_SIZE));
+        const int asked = jobs;
+        while (jobs > 1 && std::accumulate(peaks.begin(), peaks.begin() + jobs, 0.0) > memory) {
+            --jobs;
+        }
+        if (jobs < asked) {
+            std::fprintf(stderr,
+                         "globeforge-render: %d planets at once would not fit in memory; "
+                         "rendering %d at once\n",
+                         asked, jobs);
+        }
+    }
+    const int threadsEach = std::max(1, total / jobs);
+
+    ProgressBoard board(mine.size(), options.terminal && !options.quiet);
+    std::mutex mutex;
+    size_t next = 0;
+    const auto work = [&] {
+        while (true) {
+            const BatchPlanet* planet;
+            {
+                std::lock_guard lock(mutex);
+                if (next == mine.size()) return;
+                if (Stopped(options.stop)) {
+                    outcome.notRun += mine.size() - next;
+                    next = mine.size();
+                    return;
+                }
+                planet = mine[next++];
+            }
+            PlanetResult result;
+            try {
+                result = RenderOnePlanet(*planet, options, threadsEach, board);
+            } catch (const std::exception& e) {
+                RemovePlanetFiles(options.outDir, *planet);
+                result = {PlanetEnd::Failed, e.what(), 0};
+            }
+            std::string line;
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.2f", result.seconds);
+            {
+                std::lock_guard lock(mutex);
+                switch (result.end) {
+                    case PlanetEnd::Rendered:
+                        ++outcome.rendered;
+                        line = std::string("rendered in ") + seconds + " s";
+                        break;
+                    case PlanetEnd::Skipped:
+                        ++outcome.skipped;
+                        line = "already done, skipped";
+                        break;
+                    case PlanetEnd::Failed:
+                        ++outcome.failed;
+                        line = "FAILED: " + result.message;
+                        break;
+                    case PlanetEnd::Stopped:
+                        ++outcome.notRun;
+                        outcome.stopped = true;
+                        line = "stopped; its files were removed";
+                        break;
+                }
+            }
+            board.PlanetEnded(planet->name, line);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int j = 1; j < jobs; ++j) workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers) worker.join();
+    board.Finish();
+    if (Stopped(options.stop)) outcome.stopped = true;
+
+    outcome.indexError = WriteBatchIndex(planets, options.outDir);
+    return outcome;
+}
+
+bool ParseShard(const std::string& text, int32_t& index, int32_t& count, std::string& error) {
+    const size_t slash = text.find('/');
+    const auto number = [](const std::string& s, int32_t& out) {
+        if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        out = std::stoi(s);
+        return true;
+    };
+    if (slash == std::string::npos || !number(text.substr(0, slash), index) ||
+        !number(text.substr(slash + 1), count) || count < 1 || index >= count) {
+        error = "--shard needs K/N with 0 <= K < N, for example 0/4, not '" + text + "'";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace globeforge
