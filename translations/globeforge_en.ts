@@ -4,6 +4,10 @@
 <context>
     <name>globeforge::ExtendedOutputDialog</name>
     <message>
+        <source>各マップをキューブマップの6面としても出力する</source>
+        <translation>Also write each map as six cube-map faces</translation>
+    </message>
+    <message>
         <source>拡張出力設定</source>
         <translation>Extended output</translation>
     </message>
@@ -69,6 +73,14 @@
 </context>
 <context>
     <name>globeforge::MainWindow</name>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>地球儀ビュー(&amp;G)</source>
+        <translation>&amp;Globe view</translation>
+    </message>
     <message>
         <source>参照</source>
         <translation>...</translation>
@@ -348,6 +360,41 @@
     <message>
         <source>オルブゲンデータファイル (*.ORB)</source>
         <translation>GlobeForge settings (*.ORB)</translation>
+    </message>
+</context>
+<context>
+    <name>globeforge::GlobeWindow</name>
+    <message>
+        <source>地球儀ビュー</source>
+        <translation>Globe view</translation>
+    </message>
+    <message>
+        <source>雲を隠す</source>
+        <translation>Hide clouds</translation>
+    </message>
+    <message>
+        <source>PNGで保存...</source>
+        <translation>Save PNG...</translation>
+    </message>
+    <message>
+        <source>ドラッグで回転、ホイールで拡大縮小、Shift+ドラッグで太陽を移動</source>
+        <translation>Drag to turn, wheel to zoom, Shift+drag to move the sun</translation>
+    </message>
+    <message>
+        <source>プレビューか本作画のあとに地球儀が表示されます。</source>
+        <translation>The globe appears after a preview or a full render.</translation>
+    </message>
+    <message>
+        <source>地球儀の画像を保存できませんでした。</source>
+        <translation>The globe picture could not be saved.</translation>
+    </message>
+    <message>
+        <source>地球儀の画像を保存</source>
+        <translation>Save the globe picture</translation>
+    </message>
+    <message>
+        <source>PNG画像 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
     </message>
 </context>
 </TS>
