@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cctype>
 #include <map>
-#include <regex>
 
 #include "cli/batch_index.h"
 #include "cli/batch_table.h"
@@ -15,6 +15,23 @@ namespace fs = std::filesystem;
 using testing::RunRender;
 using testing::ScratchDir;
 using testing::ShellQuote;
+
+// An index with the timings taken out: the one part that differs between two runs.
+std::string WithoutSeconds(const std::string& json) {
+    const std::string key = "\"seconds\": ";
+    std::string out;
+    size_t at = 0;
+    for (size_t found; (found = json.find(key, at)) != std::string::npos;) {
+        size_t end = found + key.size();
+        while (end < json.size() &&
+               (std::isdigit(static_cast<unsigned char>(json[end])) || json[end] == '.')) {
+            ++end;
+        }
+        out.append(json, at, found - at);
+        at = end;
+    }
+    return out.append(json, at);
+}
 
 // Small planets with craters and clouds, two maps that carry their settings and one that
 // cannot (BMP).
@@ -161,7 +178,8 @@ TEST(BatchRun, RendersResumesAndReportsEachPlanet) {
     EXPECT_NE(json.find("\"name\": \"\\\"venus\\\" \\u003c\\u0026\\u003e 'x'\""), std::string::npos)
         << json;
     EXPECT_EQ(std::count(json.begin(), json.end(), '{'), 1 + 5 * 3);
-    EXPECT_EQ(std::regex_search(json, std::regex("\"status\": \"(missing|failed)\"")), false);
+    EXPECT_EQ(json.find("\"status\": \"missing\""), std::string::npos);
+    EXPECT_EQ(json.find("\"status\": \"failed\""), std::string::npos);
     const std::string html = dir.Read("out/index.html");
     EXPECT_NE(html.find("data-name=\"&quot;venus&quot; &lt;&amp;&gt; &#39;x&#39;\""),
               std::string::npos);
@@ -218,9 +236,8 @@ TEST(BatchRun, ShardsAndJobsTogetherGiveTheUnshardedBytes) {
     EXPECT_EQ(last.substr(0, 2), "0\n") << last;
     EXPECT_EQ(Snapshot(dir, "parts"), Snapshot(dir, "whole"));
     // The index of the last shard lists every planet; only the seconds differ.
-    const std::regex seconds("\"seconds\": [0-9.]+");
-    EXPECT_EQ(std::regex_replace(dir.Read("parts/index.json"), seconds, ""),
-              std::regex_replace(dir.Read("whole/index.json"), seconds, ""));
+    EXPECT_EQ(WithoutSeconds(dir.Read("parts/index.json")),
+              WithoutSeconds(dir.Read("whole/index.json")));
 
     const std::string seeds = RunBatch(dir, "--seeds 7..9 base.ORB --out-dir seeds --jobs 2");
     EXPECT_EQ(seeds.substr(0, 2), "0\n") << seeds;
@@ -329,9 +346,17 @@ TEST(BatchRun, GalleryThumbnailsDecodeInChromium) {
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) dom.append(buffer, n);
     pclose(pipe);
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(dom, match, std::regex("decoded:([-0-9,]*):end"))) << dom;
-    EXPECT_EQ(match[1].str(), "160,160,160,160,160") << "every thumbnail decoded";
+    // The page's own script holds the marker too; the written one is digits and commas.
+    std::string decoded;
+    bool found = false;
+    for (size_t at = 0; !found && (at = dom.find("decoded:", at)) != std::string::npos; ++at) {
+        const size_t end = dom.find(":end", at);
+        decoded = dom.substr(at + 8, end == std::string::npos ? 0 : end - at - 8);
+        found = end != std::string::npos &&
+                decoded.find_first_not_of("-0123456789,") == std::string::npos;
+    }
+    ASSERT_TRUE(found) << dom;
+    EXPECT_EQ(decoded, "160,160,160,160,160") << "every thumbnail decoded";
     // Sorting by name is a click away.
     EXPECT_NE(dom.find("id=\"sort\""), std::string::npos);
 }
