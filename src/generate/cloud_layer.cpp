@@ -59,6 +59,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
     base.sampling = StampSampling::Nearest;
+    base.brushLayout = PatternLayout(true, true, true, 8);
 
     // Each filter brush takes one real draw for its exponent or bias before the pattern
     // makes its own draws.
@@ -80,6 +81,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     filter1.height = [](int32_t, int32_t size) { return size; };
     filter1.mode = AddSubCycle;
     filter1.sampling = StampSampling::Bilinear;
+    filter1.brushLayout = PatternLayout(true, false, false, 12);
 
     StampPass& filter2 = passes[2];
     filter2.count = 300;
@@ -101,6 +103,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     filter2.mode = AddSubCycle;
     filter2.sampling = StampSampling::Bilinear;
+    filter2.brushLayout = PatternLayout(false, true, false, 12);
 
     StampPass& filter3 = passes[3];
     filter3.count = 250;
@@ -122,6 +125,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     filter3.mode = AddSubCycle;
     filter3.sampling = StampSampling::Bilinear;
+    filter3.brushLayout = PatternLayout(false, false, true, 12);
 
     return passes;
 }

@@ -56,6 +56,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     // own coverage, so the hemispheres differ in character.
     base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
     base.sampling = StampSampling::Nearest;
+    base.brushLayout = PatternLayout(true, true, true, 8);
 
     StampPass& filter1 = passes[1];
     filter1.count = kBaseStamps / 4;
@@ -75,6 +76,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     // The first filter only adds, so its channel of the warp map is never negative.
     filter1.mode = [](int32_t i) { return i % 4 <= 1 ? BlendMode::Add : BlendMode::AddDirect; };
     filter1.sampling = StampSampling::Bilinear;
+    filter1.brushLayout = PatternLayout(true, false, false, 16);
 
     StampPass& filter2 = passes[2];
     filter2.count = kBaseStamps / 40;
@@ -95,6 +97,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     };
     filter2.mode = AddSubCycle;
     filter2.sampling = StampSampling::Bilinear;
+    filter2.brushLayout = PatternLayout(false, true, false, 16);
 
     StampPass& filter3 = passes[3];
     filter3.count = kBaseStamps / 40;
@@ -115,6 +118,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     };
     filter3.mode = AddSubCycle;
     filter3.sampling = StampSampling::Bilinear;
+    filter3.brushLayout = PatternLayout(false, false, true, 16);
 
     return passes;
 }

@@ -4,9 +4,9 @@
 #include <optional>
 #include <vector>
 
+#include "core/parallel.h"
 #include "generate/curves.h"
 #include "image/stretch_plan.h"
-#include "core/parallel.h"
 
 namespace globeforge {
 
@@ -95,7 +95,9 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
         if (paint) {
-            const SourceLayout layout = BrushLayout(brush, ctx);
+            const SourceLayout layout = pass.brushLayout == SourceLayout::General
+                                            ? BrushLayout(brush, ctx)
+                                            : pass.brushLayout;
             plans.assign(rects.size(), std::nullopt);
             ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
                 plans[static_cast<size_t>(k)].emplace(

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/progress.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "core/progress.h"
+#include "image/stretch_plan.h"
 
 namespace globeforge {
 
@@ -26,6 +27,9 @@ struct StampPass {
     // Redraws the brush before stamps 1, 11, 21, ...; i is the stamp about to be placed.
     // Its draws (from ctx.rng) come before the stamp's own.
     std::function<void(int32_t i, FloatImage& brush, RenderContext& ctx)> redrawBrush;
+    // The layout every redraw leaves in the brush (PatternLayout); General has the brush
+    // scanned for it after each redraw.
+    SourceLayout brushLayout = SourceLayout::General;
     double pLat = 1;  // exponent of the latitude offset: higher crowds the equator more
     HemisphereRule hemisphere = HemisphereRule::Alternate;
     double sMax = 0, sMin = 0, pSize = 1;  // stamp size from a draw in [0, 1000)
