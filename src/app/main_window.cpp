@@ -24,9 +24,9 @@
 #include "app/preview_image.h"
 #include "app/progress_gauge.h"
 #include "app/qt_progress.h"
+#include "core/version.h"
 #include "output/save_maps.h"
 #include "render/render_planet.h"
-#include "core/version.h"
 
 namespace globeforge {
 
@@ -127,7 +127,8 @@ void MainWindow::StartRender(bool fullRender) {
         outcome.failure = ctx_.failure;
         // Writing maps can take a while at large sizes: keep it off the window's thread.
         if (fullRender && outcome.completed) {
-            outcome.saveFailed = !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason);
+            outcome.saveFailed =
+                !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason, ctx_.threads);
         }
         workerDone_ = true;
         QMetaObject::invokeMethod(

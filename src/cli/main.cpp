@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     }
 
     std::string failedName, reason;
-    if (!SaveRenderMaps(params, &failedName, &reason)) {
+    if (!SaveRenderMaps(params, &failedName, &reason, ctx.threads)) {
         return Fail(1, "cannot write " + failedName + ": " + reason);
     }
     if (!options.quiet) {

@@ -1,5 +1,10 @@
 #include "output/save_maps.h"
 
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+#include "image/atomic_file.h"
 #include "image/image_files.h"
 
 namespace globeforge {
@@ -13,9 +18,16 @@ struct MapToSave {
     bool heightMap;
 };
 
+struct Encoded {
+    bool ok = false;
+    std::vector<uint8_t> bytes;
+    std::string why;
+};
+
 }  // namespace
 
-bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::string* reason) {
+bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::string* reason,
+                    int threads) {
     const MapToSave maps[] = {
         {params.OutputColorMap, params.ColorMapImage, "the map was not built", false},
         {params.OutputSpeculerMap, params.SpecularMapImage, "the map was not built", false},
@@ -29,19 +41,43 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     ImageFileOptions options;
     options.heightBitDepth = params.HeightBitDepth;
     options.settingsText = params.SettingsText;
+    std::vector<const MapToSave*> wanted;
     for (const MapToSave& map : maps) {
-        if (map.name.empty()) continue;
-        std::string why;
-        if (map.image) {
-            options.heightMap = map.heightMap;
-            if (SaveImageFile(*map.image, map.name, options, &why)) continue;
-            if (why.empty()) why = "the file could not be written";
-        } else {
-            why = map.whyAbsent;
+        if (!map.name.empty()) wanted.push_back(&map);
+    }
+    // Up to `threads` maps are encoded at once; the files are still written one after the
+    // other in the fixed order, and none after the first that fails.
+    const size_t batch = static_cast<size_t>(std::max(threads, 1));
+    std::vector<Encoded> encoded(batch);
+    for (size_t first = 0; first < wanted.size(); first += batch) {
+        const size_t n = std::min(batch, wanted.size() - first);
+        const auto encode = [&](size_t k) {
+            const MapToSave& map = *wanted[first + k];
+            Encoded& out = encoded[k];
+            out.bytes.clear();
+            out.why.clear();
+            if (!map.image) {
+                out.ok = false;
+                out.why = map.whyAbsent;
+                return;
+            }
+            ImageFileOptions own = options;
+            own.heightMap = map.heightMap;
+            out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
+        };
+        std::vector<std::jthread> helpers;
+        for (size_t k = 1; k < n; ++k) helpers.emplace_back(encode, k);
+        encode(0);
+        helpers.clear();
+        for (size_t k = 0; k < n; ++k) {
+            const MapToSave& map = *wanted[first + k];
+            Encoded& out = encoded[k];
+            if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) continue;
+            if (out.why.empty()) out.why = "the file could not be written";
+            if (failedName) *failedName = map.name;
+            if (reason) *reason = std::move(out.why);
+            return false;
         }
-        if (failedName) *failedName = map.name;
-        if (reason) *reason = std::move(why);
-        return false;
     }
     return true;
 }

@@ -13,8 +13,9 @@ namespace globeforge {
 // The two bump maps are written as heights (HeightBitDepth), and every map carries the
 // settings text of the render. A map that was requested but not built fails like a write
 // error. False at the first failure, with the maps before it written; failedName and
-// reason, when given, say which and why.
+// reason, when given, say which and why. Up to threads maps are encoded at the same time;
+// the files are the same for any count.
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
-                    std::string* reason = nullptr);
+                    std::string* reason = nullptr, int threads = 1);
 
 }  // namespace globeforge
