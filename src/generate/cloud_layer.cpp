@@ -144,31 +144,13 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!warpMap) {
-        ctx.failure = "not enough memory for the cloud warp map";
-        return;
-    }
-    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
-    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ1作成終了");
-
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!scratch) {
-        ctx.failure = "not enough memory for the cloud warp filter";
-        return;
-    }
-    if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "雲・歪みフィルタ2作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-
-    FillImage(*scratch, kOpaqueBlack, ctx);
-    if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "雲・歪みフィルタ3作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-    scratch.reset();
-
-    NormalizeImage(*warpMap, ctx);
-    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ合成終了");
+    const std::optional<FloatImage> warpMap = BuildWarpMap(
+        passes, brush, w, h,
+        {{"雲・歪みフィルタ1作成終了", "雲・歪みフィルタ2作成終了", "雲・歪みフィルタ3作成終了"},
+         "雲・歪みフィルタ合成終了",
+         "cloud"},
+        ctx);
+    if (!warpMap) return;
 
     std::optional<FloatImage> warped = NewImage(w, h);
     if (!warped) {

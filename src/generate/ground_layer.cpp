@@ -138,33 +138,14 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     ScaleColor(layer, params.GroundContr / 100.0, ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
-    // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's
-    // brush has that one channel, and the scratch image starts black.
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!warpMap) {
-        ctx.failure = "not enough memory for the ground warp map";
-        return;
-    }
-    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
-    ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ1作成終了");
-
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!scratch) {
-        ctx.failure = "not enough memory for the ground warp filter";
-        return;
-    }
-    if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ2作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-
-    FillImage(*scratch, kOpaqueBlack, ctx);
-    if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ3作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-    scratch.reset();
-
-    NormalizeImage(*warpMap, ctx);
-    ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ合成終了");
+    const std::optional<FloatImage> warpMap = BuildWarpMap(
+        passes, brush, w, h,
+        {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
+          "地表ハイトマップ・歪みフィルタ3作成終了"},
+         "地表ハイトマップ・歪みフィルタ合成終了",
+         "ground"},
+        ctx);
+    if (!warpMap) return;
 
     std::optional<FloatImage> warped = NewImage(w, h);
     if (!warped) {

@@ -4,8 +4,10 @@
 // a StampPass holds the constants that tell the passes apart.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "core/progress.h"
 #include "generate/lcg32.h"
@@ -71,5 +73,22 @@ void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
 // r2. After each stamp it reports the percentage and tests the abort flag; false when the
 // pass was aborted.
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target, RenderContext& ctx);
+
+// What the warp-map steps of a layer report: the message after each filter and after the
+// merge, and the layer's name for a failure ("ground", "cloud").
+struct WarpMapMessages {
+    const char* filters[3];
+    const char* merged;
+    const char* layerName;
+};
+
+// The warp map of a layer from filter passes 1 to 3 (passes[0] is the base pattern): a
+// width x height map, filled opaque black, takes filter 1; a black scratch image takes
+// filter 2 and then filter 3, each added onto the map; the map is normalised. Reports after
+// each step. Empty after an abort, or when an image cannot be allocated (ctx.failure then
+// says so).
+std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
+                                       int32_t width, int32_t height,
+                                       const WarpMapMessages& messages, RenderContext& ctx);
 
 }  // namespace globeforge
