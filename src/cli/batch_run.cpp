@@ -291,7 +291,7 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
 
     // From here on the planet is finished rather than abandoned: its maps are whole.
     std::string failedName, reason;
-    if (!SaveRenderMaps(params, &failedName, &reason)) {
+    if (!SaveRenderMaps(params, &failedName, &reason, &ctx)) {
         return fail("cannot write " + failedName + ": " + reason);
     }
     // The thumbnail, and then the maps can go.

@@ -50,11 +50,15 @@ void ThreadPool::Run(const std::function<void()>& workerJob,
     {
         std::lock_guard lock(mutex_);
         job_ = &workerJob;
-        running_.store(Workers(), std::memory_order_relaxed);
         generation_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     callerJob();
+    {
+        // Workers take the job under the lock: after this none can start it.
+        std::lock_guard lock(mutex_);
+        job_ = nullptr;
+    }
     if (PollFor([this] { return running_.load(std::memory_order_acquire) == 0; })) return;
     std::unique_lock lock(mutex_);
     finished_.wait(lock, [this] { return running_.load(std::memory_order_acquire) == 0; });
@@ -74,6 +78,8 @@ void ThreadPool::WorkerLoop() {
             if (stopping_) return;
             seen = generation_.load(std::memory_order_relaxed);
             job = job_;
+            if (!job) continue;  // withdrawn before this worker got to it
+            running_.fetch_add(1, std::memory_order_relaxed);
         }
         (*job)();
         if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {

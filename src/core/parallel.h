@@ -23,10 +23,13 @@ class RenderContext;
 // a preview, large enough that a band is worth a hand-off.
 inline constexpr int64_t kBandRows = 16;
 
-// Worker threads that wait for a job. Run hands the same job to every worker and runs the
-// caller's part on the calling thread, returning once all have finished. A render posts
-// thousands of small jobs in quick succession, and waking a sleeping thread costs tens of
-// microseconds, so both sides first poll for a short while before they sleep.
+// Worker threads that wait for a job. Run offers the same job to every worker and runs the
+// caller's part on the calling thread; once that part is done the offer is withdrawn, and
+// Run returns when the workers that took the job have finished it. A render posts
+// thousands of small jobs in quick succession: waking a sleeping thread costs tens of
+// microseconds, so both sides first poll for a short while before they sleep, and on a
+// busy machine a worker may not get a core for milliseconds, so the caller never waits
+// for a worker that has not started.
 class ThreadPool {
   public:
     explicit ThreadPool(int workers);
@@ -36,8 +39,9 @@ class ThreadPool {
 
     int Workers() const { return static_cast<int>(threads_.size()); }
 
-    // workerJob runs once on each worker, callerJob once on the calling thread; both may
-    // run at the same time. Neither may throw.
+    // workerJob runs at most once on each worker (not at all on a worker that comes too
+    // late), callerJob once on the calling thread; they may run at the same time, so
+    // callerJob must be able to finish the work alone. Neither may throw.
     void Run(const std::function<void()>& workerJob, const std::function<void()>& callerJob);
 
   private:
@@ -46,9 +50,9 @@ class ThreadPool {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable finished_;
-    const std::function<void()>* job_ = nullptr;  // published by generation_
+    const std::function<void()>* job_ = nullptr;  // published by generation_, null once withdrawn
     std::atomic<uint64_t> generation_{0};
-    std::atomic<int> running_{0};
+    std::atomic<int> running_{0};  // workers inside the current job
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

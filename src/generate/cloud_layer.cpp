@@ -59,6 +59,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
     base.sampling = StampSampling::Nearest;
+    base.brushLayout = PatternLayout(true, true, true, 8);
 
     // Each filter brush takes one real draw for its exponent or bias before the pattern
     // makes its own draws.
@@ -80,6 +81,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     filter1.height = [](int32_t, int32_t size) { return size; };
     filter1.mode = AddSubCycle;
     filter1.sampling = StampSampling::Bilinear;
+    filter1.brushLayout = PatternLayout(true, false, false, 12);
 
     StampPass& filter2 = passes[2];
     filter2.count = 300;
@@ -101,6 +103,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     filter2.mode = AddSubCycle;
     filter2.sampling = StampSampling::Bilinear;
+    filter2.brushLayout = PatternLayout(false, true, false, 12);
 
     StampPass& filter3 = passes[3];
     filter3.count = 250;
@@ -122,6 +125,7 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     };
     filter3.mode = AddSubCycle;
     filter3.sampling = StampSampling::Bilinear;
+    filter3.brushLayout = PatternLayout(false, false, true, 12);
 
     return passes;
 }
@@ -140,31 +144,13 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!warpMap) {
-        ctx.failure = "not enough memory for the cloud warp map";
-        return;
-    }
-    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
-    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ1作成終了");
-
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!scratch) {
-        ctx.failure = "not enough memory for the cloud warp filter";
-        return;
-    }
-    if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "雲・歪みフィルタ2作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-
-    FillImage(*scratch, kOpaqueBlack, ctx);
-    if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "雲・歪みフィルタ3作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-    scratch.reset();
-
-    NormalizeImage(*warpMap, ctx);
-    ctx.ReportProgress(*warpMap, "雲・歪みフィルタ合成終了");
+    const std::optional<FloatImage> warpMap = BuildWarpMap(
+        passes, brush, w, h,
+        {{"雲・歪みフィルタ1作成終了", "雲・歪みフィルタ2作成終了", "雲・歪みフィルタ3作成終了"},
+         "雲・歪みフィルタ合成終了",
+         "cloud"},
+        ctx);
+    if (!warpMap) return;
 
     std::optional<FloatImage> warped = NewImage(w, h);
     if (!warped) {

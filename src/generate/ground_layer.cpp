@@ -56,6 +56,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     // own coverage, so the hemispheres differ in character.
     base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
     base.sampling = StampSampling::Nearest;
+    base.brushLayout = PatternLayout(true, true, true, 8);
 
     StampPass& filter1 = passes[1];
     filter1.count = kBaseStamps / 4;
@@ -75,6 +76,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     // The first filter only adds, so its channel of the warp map is never negative.
     filter1.mode = [](int32_t i) { return i % 4 <= 1 ? BlendMode::Add : BlendMode::AddDirect; };
     filter1.sampling = StampSampling::Bilinear;
+    filter1.brushLayout = PatternLayout(true, false, false, 16);
 
     StampPass& filter2 = passes[2];
     filter2.count = kBaseStamps / 40;
@@ -95,6 +97,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     };
     filter2.mode = AddSubCycle;
     filter2.sampling = StampSampling::Bilinear;
+    filter2.brushLayout = PatternLayout(false, true, false, 16);
 
     StampPass& filter3 = passes[3];
     filter3.count = kBaseStamps / 40;
@@ -115,6 +118,7 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     };
     filter3.mode = AddSubCycle;
     filter3.sampling = StampSampling::Bilinear;
+    filter3.brushLayout = PatternLayout(false, false, true, 16);
 
     return passes;
 }
@@ -134,33 +138,14 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
-    // The warp map gathers filter 1 in R, filter 2 in G and filter 3 in B: each filter's
-    // brush has that one channel, and the scratch image starts black.
-    std::optional<FloatImage> warpMap = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!warpMap) {
-        ctx.failure = "not enough memory for the ground warp map";
-        return;
-    }
-    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return;
-    ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ1作成終了");
-
-    std::optional<FloatImage> scratch = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!scratch) {
-        ctx.failure = "not enough memory for the ground warp filter";
-        return;
-    }
-    if (!RunStampPass(passes[2], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ2作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-
-    FillImage(*scratch, kOpaqueBlack, ctx);
-    if (!RunStampPass(passes[3], brush, *scratch, ctx)) return;
-    ctx.ReportProgress(*scratch, "地表ハイトマップ・歪みフィルタ3作成終了");
-    AddImage(*scratch, *warpMap, ctx);
-    scratch.reset();
-
-    NormalizeImage(*warpMap, ctx);
-    ctx.ReportProgress(*warpMap, "地表ハイトマップ・歪みフィルタ合成終了");
+    const std::optional<FloatImage> warpMap = BuildWarpMap(
+        passes, brush, w, h,
+        {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
+          "地表ハイトマップ・歪みフィルタ3作成終了"},
+         "地表ハイトマップ・歪みフィルタ合成終了",
+         "ground"},
+        ctx);
+    if (!warpMap) return;
 
     std::optional<FloatImage> warped = NewImage(w, h);
     if (!warped) {

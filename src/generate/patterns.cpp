@@ -348,6 +348,15 @@ void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
 
 }  // namespace
 
+SourceLayout PatternLayout(bool useR, bool useG, bool useB, int32_t count) {
+    if (useR && useG && useB) return SourceLayout::Gray;
+    if (count == 0) return SourceLayout::General;
+    if (useR && !useG && !useB) return SourceLayout::OnlyR;
+    if (!useR && useG && !useB) return SourceLayout::OnlyG;
+    if (!useR && !useG && useB) return SourceLayout::OnlyB;
+    return SourceLayout::General;
+}
+
 void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
                       double bias, Lcg32& rng) {
     Carve(image, useR, useG, useB, count, bias, rng, nullptr);

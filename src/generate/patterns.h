@@ -11,10 +11,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/progress.h"
 #include "generate/curves.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "core/progress.h"
+#include "image/stretch_plan.h"
 
 namespace globeforge {
 
@@ -56,5 +57,13 @@ void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t cou
                  Lcg32& rng);
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  RenderContext& ctx);
+
+// The layout every brush DomePattern and RingPattern draw with these channels and count has,
+// whatever the draws, so a stamp pass need not scan its brush for it. All three channels go
+// through the same operations on the same values, so they stay equal bit for bit. One channel
+// with a nonzero count: the others are (0 x (255 - a) + 0 x a) / 256 in the disc, a sum of
+// zeros of which at most one is -0, so +0, and +0 elsewhere; carving leaves them alone, clips
+// the channel to +0 or more and copies it into A. A count of 0 leaves A at 255: General.
+SourceLayout PatternLayout(bool useR, bool useG, bool useB, int32_t count);
 
 }  // namespace globeforge

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "core/parallel.h"
+#include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "image/stretch_plan.h"
-#include "core/parallel.h"
 
 namespace globeforge {
 
@@ -95,7 +97,9 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
         if (paint) {
-            const SourceLayout layout = BrushLayout(brush, ctx);
+            const SourceLayout layout = pass.brushLayout == SourceLayout::General
+                                            ? BrushLayout(brush, ctx)
+                                            : pass.brushLayout;
             plans.assign(rects.size(), std::nullopt);
             ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
                 plans[static_cast<size_t>(k)].emplace(
@@ -120,6 +124,37 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
         }
     }
     return true;
+}
+
+std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
+                                       int32_t width, int32_t height,
+                                       const WarpMapMessages& messages, RenderContext& ctx) {
+    const auto outOfMemory = [&](const char* what) {
+        ctx.failure = std::string("not enough memory for the ") + messages.layerName + " " + what;
+        return std::nullopt;
+    };
+    // Each filter's brush has one channel (R, G, B in turn) and the scratch image starts
+    // black, so the map gathers filter 1 in R, filter 2 in G and filter 3 in B.
+    std::optional<FloatImage> warpMap = NewFilledImage(width, height, kOpaqueBlack, ctx);
+    if (!warpMap) return outOfMemory("warp map");
+    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return std::nullopt;
+    ctx.ReportProgress(*warpMap, messages.filters[0]);
+
+    std::optional<FloatImage> scratch = NewFilledImage(width, height, kOpaqueBlack, ctx);
+    if (!scratch) return outOfMemory("warp filter");
+    for (int filter = 2; filter <= 3; ++filter) {
+        if (filter > 2) FillImage(*scratch, kOpaqueBlack, ctx);
+        if (!RunStampPass(passes[static_cast<size_t>(filter)], brush, *scratch, ctx)) {
+            return std::nullopt;
+        }
+        ctx.ReportProgress(*scratch, messages.filters[filter - 1]);
+        AddImage(*scratch, *warpMap, ctx);
+    }
+    scratch.reset();
+
+    NormalizeImage(*warpMap, ctx);
+    ctx.ReportProgress(*warpMap, messages.merged);
+    return warpMap;
 }
 
 }  // namespace globeforge

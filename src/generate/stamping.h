@@ -4,12 +4,15 @@
 // a StampPass holds the constants that tell the passes apart.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
+#include "core/progress.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "core/progress.h"
+#include "image/stretch_plan.h"
 
 namespace globeforge {
 
@@ -26,6 +29,9 @@ struct StampPass {
     // Redraws the brush before stamps 1, 11, 21, ...; i is the stamp about to be placed.
     // Its draws (from ctx.rng) come before the stamp's own.
     std::function<void(int32_t i, FloatImage& brush, RenderContext& ctx)> redrawBrush;
+    // The layout every redraw leaves in the brush (PatternLayout); General has the brush
+    // scanned for it after each redraw.
+    SourceLayout brushLayout = SourceLayout::General;
     double pLat = 1;  // exponent of the latitude offset: higher crowds the equator more
     HemisphereRule hemisphere = HemisphereRule::Alternate;
     double sMax = 0, sMin = 0, pSize = 1;  // stamp size from a draw in [0, 1000)
@@ -67,5 +73,22 @@ void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
 // r2. After each stamp it reports the percentage and tests the abort flag; false when the
 // pass was aborted.
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target, RenderContext& ctx);
+
+// What the warp-map steps of a layer report: the message after each filter and after the
+// merge, and the layer's name for a failure ("ground", "cloud").
+struct WarpMapMessages {
+    const char* filters[3];
+    const char* merged;
+    const char* layerName;
+};
+
+// The warp map of a layer from filter passes 1 to 3 (passes[0] is the base pattern): a
+// width x height map, filled opaque black, takes filter 1; a black scratch image takes
+// filter 2 and then filter 3, each added onto the map; the map is normalised. Reports after
+// each step. Empty after an abort, or when an image cannot be allocated (ctx.failure then
+// says so).
+std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
+                                       int32_t width, int32_t height,
+                                       const WarpMapMessages& messages, RenderContext& ctx);
 
 }  // namespace globeforge

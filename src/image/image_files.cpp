@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "core/version.h"
 #include "image/atomic_file.h"
 #include "image/bmp_file.h"
 #include "image/color_pack.h"
@@ -20,7 +21,6 @@
 #include "image/extended.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
-#include "core/version.h"
 
 namespace globeforge {
 
@@ -305,6 +305,18 @@ bool SaveImageFile(const FloatImage& image, const std::string& fileName,
         std::vector<uint8_t> bytes;
         return EncodeImage(image, fileName, options, bytes, error) &&
                WriteFileAtomically(fileName, bytes, error);
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (...) {
+        return Fail(error, "unexpected failure");
+    }
+}
+
+bool EncodeImageFile(const FloatImage& image, const std::string& fileName,
+                     const ImageFileOptions& options, std::vector<uint8_t>& bytes,
+                     std::string* error) {
+    try {
+        return EncodeImage(image, fileName, options, bytes, error);
     } catch (const std::bad_alloc&) {
         return Fail(error, "out of memory");
     } catch (...) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image/bitmap24.h"
 #include "image/float_image.h"
@@ -47,6 +48,12 @@ bool SaveImageFile(const FloatImage& image, const std::string& fileName,
                    std::string* error = nullptr);
 bool SaveImageFile(const FloatImage& image, const std::string& fileName,
                    const ImageFileOptions& options, std::string* error = nullptr);
+
+// The bytes SaveImageFile would write, without writing them; safe to call on several
+// threads at once for different images. False on any failure.
+bool EncodeImageFile(const FloatImage& image, const std::string& fileName,
+                     const ImageFileOptions& options, std::vector<uint8_t>& bytes,
+                     std::string* error = nullptr);
 
 // What a map file says about how it was made.
 struct MapProvenance {

@@ -1,7 +1,12 @@
 #include "output/save_maps.h"
 
+#include <algorithm>
+#include <thread>
+#include <vector>
+
 #include "core/progress.h"
 #include "globe/map_sampler.h"
+#include "image/atomic_file.h"
 #include "image/image_files.h"
 #include "output/cube_faces.h"
 
@@ -14,6 +19,12 @@ struct MapToSave {
     const std::optional<FloatImage>& image;
     const char* whyAbsent;
     bool heightMap;
+};
+
+struct Encoded {
+    bool ok = false;
+    std::vector<uint8_t> bytes;
+    std::string why;
 };
 
 // Writes the six faces of one map; on failure names the face and says why.
@@ -47,6 +58,7 @@ bool SaveCubeFaces(const FloatImage& map, const std::string& mapName,
 
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::string* reason,
                     RenderContext* ctx) {
+    const int threads = ctx ? ctx->threads : 1;
     const MapToSave maps[] = {
         {params.OutputColorMap, params.ColorMapImage, "the map was not built", false},
         {params.OutputSpeculerMap, params.SpecularMapImage, "the map was not built", false},
@@ -60,25 +72,49 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     ImageFileOptions options;
     options.heightBitDepth = params.HeightBitDepth;
     options.settingsText = params.SettingsText;
+    std::vector<const MapToSave*> wanted;
     for (const MapToSave& map : maps) {
-        if (map.name.empty()) continue;
-        std::string why;
-        std::string failed = map.name;
-        if (map.image) {
-            options.heightMap = map.heightMap;
-            if (SaveImageFile(*map.image, map.name, options, &why)) {
-                if (!params.CubeMapFaces ||
-                    SaveCubeFaces(*map.image, map.name, options, ctx, failed, why))
-                    continue;
-            } else if (why.empty()) {
-                why = "the file could not be written";
+        if (!map.name.empty()) wanted.push_back(&map);
+    }
+    // Up to `threads` maps are encoded at once; the files are still written one after the
+    // other in the fixed order, and none after the first that fails.
+    const size_t batch = static_cast<size_t>(std::max(threads, 1));
+    std::vector<Encoded> encoded(batch);
+    for (size_t first = 0; first < wanted.size(); first += batch) {
+        const size_t n = std::min(batch, wanted.size() - first);
+        const auto encode = [&](size_t k) {
+            const MapToSave& map = *wanted[first + k];
+            Encoded& out = encoded[k];
+            out.bytes.clear();
+            out.why.clear();
+            if (!map.image) {
+                out.ok = false;
+                out.why = map.whyAbsent;
+                return;
             }
-        } else {
-            why = map.whyAbsent;
+            ImageFileOptions own = options;
+            own.heightMap = map.heightMap;
+            out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
+        };
+        std::vector<std::jthread> helpers;
+        for (size_t k = 1; k < n; ++k) helpers.emplace_back(encode, k);
+        encode(0);
+        helpers.clear();
+        for (size_t k = 0; k < n; ++k) {
+            const MapToSave& map = *wanted[first + k];
+            Encoded& out = encoded[k];
+            std::string failed = map.name;
+            if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) {
+                if (!params.CubeMapFaces) continue;
+                ImageFileOptions own = options;
+                own.heightMap = map.heightMap;
+                if (SaveCubeFaces(*map.image, map.name, own, ctx, failed, out.why)) continue;
+            }
+            if (out.why.empty()) out.why = "the file could not be written";
+            if (failedName) *failedName = std::move(failed);
+            if (reason) *reason = std::move(out.why);
+            return false;
         }
-        if (failedName) *failedName = std::move(failed);
-        if (reason) *reason = std::move(why);
-        return false;
     }
     return true;
 }

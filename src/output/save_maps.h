@@ -17,7 +17,8 @@ class RenderContext;
 // (cube_faces.h), in the map's format and with its provenance, resampled on the context's
 // threads (one without a context). A map that was requested but not built fails like a write
 // error. False at the first failure, with the files before it written; failedName and
-// reason, when given, say which and why.
+// reason, when given, say which and why. Up to the context's threads maps are encoded at the
+// same time; the files are the same for any count.
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
                     std::string* reason = nullptr, RenderContext* ctx = nullptr);
 

@@ -101,6 +101,9 @@ TEST(CloudLayer, WorkedStampAndBrushSchedule) {
         table[pass].redrawBrush(i, a, ctxA);
         pattern(b, rngB);
         EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
+        const SourceLayout layout = table[pass].brushLayout;
+        EXPECT_NE(SourceLayoutsOf(a.Data(), a.PixelCount()) & (1u << static_cast<int>(layout)), 0u)
+            << pass << " stamp " << i;
     }
 }
 

@@ -88,6 +88,9 @@ TEST(GroundLayer, BrushScheduleOfThePasses) {
         passes[pass].redrawBrush(i, a, ctxA);
         pattern(b, rngB);
         EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
+        const SourceLayout layout = passes[pass].brushLayout;
+        EXPECT_NE(SourceLayoutsOf(a.Data(), a.PixelCount()) & (1u << static_cast<int>(layout)), 0u)
+            << pass << " stamp " << i;
     }
 }
 

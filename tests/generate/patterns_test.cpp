@@ -118,6 +118,34 @@ TEST(Patterns, DegenerateSizes) {
     EXPECT_EQ(none.state, StateAfter(4, 12));
 }
 
+TEST(Patterns, LayoutHoldsWhateverTheDraws) {
+    // The stamp passes trust PatternLayout instead of scanning the brush: it must hold for
+    // every seed, size, channel choice, count and bias, domes reaching past the edges too.
+    const auto holds = [](const FloatImage& b, SourceLayout layout) {
+        return (SourceLayoutsOf(b.Data(), b.PixelCount()) & (1u << static_cast<int>(layout))) != 0;
+    };
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        for (const int channels : {1, 2, 4, 7, 5}) {
+            const bool r = channels & 4, g = channels & 2, b = channels & 1;
+            for (const int32_t count : {0, 1, 14}) {
+                for (const double bias : {-4.0, -0.5, 2.0, 4.9}) {
+                    FloatImage image = MakeImage(38 + static_cast<int32_t>(seed), 21);
+                    Lcg32 rng(seed * 7919);
+                    if (seed % 2) {
+                        DomePattern(image, r, g, b, count, bias, rng);
+                    } else {
+                        RingPattern(image, r, g, b, count, bias, rng);
+                    }
+                    ASSERT_TRUE(holds(image, PatternLayout(r, g, b, count)))
+                        << seed << " " << channels << " " << count << " " << bias;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(PatternLayout(false, false, true, 3), SourceLayout::OnlyB);
+    EXPECT_EQ(PatternLayout(true, true, true, 0), SourceLayout::Gray);
+}
+
 TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
     // Brushes large enough for the banded paths, drawn serially and with 1, 2 and 3 threads;
     // each context redraws twice so the kept disc is used too.

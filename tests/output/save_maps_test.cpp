@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/progress.h"
 #include "image/image_files.h"
 #include "image/image_test_util.h"
 
@@ -62,21 +63,31 @@ TEST_F(SaveRenderMapsTest, WritesInOrderUntilTheFirstFailure) {
     EXPECT_EQ(failed, p.OutputCloudColorMap);
     EXPECT_NE(reason.find("no cloud layer"), std::string::npos);
 
-    // A write error stops the maps after it: specular fails, bump is never written.
-    fs::remove(p.OutputColorMap);
+    // A write error stops the maps after it: specular fails, bump is never written, also
+    // when the maps are encoded side by side.
     p.OutputCloudColorMap.clear();
     p.OutputSpeculerMap = PathOf("missing/dir/spec.bmp");
     p.SpecularMapImage = NewFilledImage(3, 2, kOpaqueBlack);
-    p.OutputBumpMap = PathOf("bump.bmp");
-    p.BumpMapImage = NewFilledImage(3, 2, kOpaqueBlack);
-    EXPECT_FALSE(SaveRenderMaps(p, &failed));
-    EXPECT_EQ(failed, p.OutputSpeculerMap);
-    EXPECT_TRUE(fs::exists(p.OutputColorMap));
-    EXPECT_FALSE(fs::exists(p.OutputBumpMap));
+    p.OutputBumpMap = PathOf("bump.png");
+    p.BumpMapImage = NewFilledImage(3, 2, {7, 8, 9, 255});
+    for (const int threads : {1, 2, 3}) {
+        fs::remove(p.OutputColorMap);
+        RenderContext ctx;
+        ctx.threads = threads;
+        EXPECT_FALSE(SaveRenderMaps(p, &failed, nullptr, &ctx));
+        EXPECT_EQ(failed, p.OutputSpeculerMap);
+        EXPECT_TRUE(fs::exists(p.OutputColorMap));
+        EXPECT_FALSE(fs::exists(p.OutputBumpMap));
+    }
 
     p.OutputSpeculerMap.clear();
     EXPECT_TRUE(SaveRenderMaps(p));
-    EXPECT_TRUE(fs::exists(p.OutputBumpMap));
+    const std::vector<uint8_t> serial = testing::ReadBytes(p.OutputBumpMap);
+    fs::remove(p.OutputBumpMap);
+    RenderContext three;
+    three.threads = 3;
+    EXPECT_TRUE(SaveRenderMaps(p, nullptr, nullptr, &three));
+    EXPECT_EQ(testing::ReadBytes(p.OutputBumpMap), serial);
 }
 
 TEST_F(SaveRenderMapsTest, BumpMapsAsHeightsNormalMapLastSettingsEverywhere) {
