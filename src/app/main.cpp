@@ -2,12 +2,20 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 #include "app/app_language.h"
 #include "app/main_window.h"
 #include "app/window_options.h"
 
 int main(int argc, char** argv) {
+    // The help needs no display: answer it before the window system is opened.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(qPrintable(globeforge::WindowUsage()), stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("GlobeForge"));
 
