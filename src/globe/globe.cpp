@@ -485,6 +485,11 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     const double distanceToPoint = f.perspective ? (along - std::sqrt(1.0 - bb * bb)) : 1.0;
     const double footprint = f.pixelAngle * distanceToPoint / std::sqrt(viewCos);
 
+    // The night side beyond the terminator gets neither sun nor highlight nor lit cloud: its
+    // ground is black under the glow, so no map is read there.
+    const float sunCos = static_cast<float>(Dot(n, f.sun));
+    if (sunCos <= -kTerminator) return {out, cover + (1.0f - cover) * alpha};
+
     const FloatPixel s = scene.surface->SampleUV(u, v, footprint, horizontal);
     // The normal: the sphere's, tilted by the relief slopes along east and north.
     const double cosLon = horizontal > 1e-12 ? n.x / horizontal : 1.0;
@@ -496,7 +501,6 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
         const FloatPixel slope = scene.relief->SampleUV(u, v, footprint, horizontal);
         normal = Normalized(n - east * (slope.R * f.relief) - north * (slope.G * f.relief));
     }
-    const float sunCos = static_cast<float>(Dot(n, f.sun));
     const float day = DaySide(sunCos);
     const float diffuse = SoftCosine(static_cast<float>(Dot(normal, f.sun))) * day;
 

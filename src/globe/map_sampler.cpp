@@ -218,10 +218,10 @@ FloatPixel MapSampler::SampleUV(double u, double v, double footprint, double cos
     const int last = LevelCount() - 1;
     if (lod >= last) return SampleLevel(last, u, v, 1, 0);
     const int l0 = static_cast<int>(lod);
-    // The two levels are blended over the middle half of each step only: near a whole level
-    // one level does, which halves the reads there, and the weight still moves continuously
+    // The two levels are blended over the middle quarter of each step only: elsewhere one
+    // level does, which halves the reads there, and the weight still moves continuously
     // from one level to the next.
-    const float t = std::clamp((static_cast<float>(lod - l0) - 0.25f) * 2.0f, 0.0f, 1.0f);
+    const float t = std::clamp((static_cast<float>(lod - l0) - 0.375f) * 4.0f, 0.0f, 1.0f);
     if (t == 0.0f) return SampleLevel(l0, u, v, taps, tapStep);
     if (t == 1.0f) return SampleLevel(l0 + 1, u, v, taps, tapStep);
     return Mix(SampleLevel(l0, u, v, taps, tapStep), SampleLevel(l0 + 1, u, v, taps, tapStep), t);
