@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "generate/lcg32.h"
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "generate/lcg32.h"
+#include "image/float_image.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 

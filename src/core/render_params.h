@@ -16,7 +16,9 @@ inline constexpr uint8_t kMixAdd = 0;
 inline constexpr uint8_t kMixSub = 1;
 inline constexpr uint8_t kMixNorm = 2;
 
-inline constexpr FloatPixel MakeColor(float r, float g, float b) { return {r, g, b, 255.0f}; }
+inline constexpr FloatPixel MakeColor(float r, float g, float b) {
+    return {r, g, b, 255.0f};
+}
 
 struct RenderParams {
     int32_t RandomSeed = 65536;

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "core/progress.h"
 #include "image/extended.h"
 #include "image/float_image.h"
-#include "core/progress.h"
 
 namespace globeforge {
 

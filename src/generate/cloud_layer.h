@@ -5,10 +5,10 @@
 #include <array>
 #include <optional>
 
-#include "generate/stamping.h"
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "generate/stamping.h"
+#include "image/float_image.h"
 
 namespace globeforge {
 

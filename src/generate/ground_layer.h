@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "generate/stamping.h"
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "generate/stamping.h"
+#include "image/float_image.h"
 
 namespace globeforge {
 

@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
+#include "core/progress.h"
 #include "generate/lcg32.h"
 #include "image/extended.h"
 #include "image/float_image.h"
-#include "core/progress.h"
 
 namespace globeforge {
 

@@ -24,7 +24,9 @@ void FillScalarImage(ScalarImage& image, float value) {
 }
 
 namespace {
-[[maybe_unused]] bool SameValue(float a, float b) { return a == b || (a != a && b != b); }
+[[maybe_unused]] bool SameValue(float a, float b) {
+    return a == b || (a != a && b != b);
+}
 }  // namespace
 
 std::optional<ScalarImage> ScalarFromGray(const FloatImage& image) {

@@ -2,9 +2,9 @@
 // compositing.
 #pragma once
 
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "image/float_image.h"
 
 namespace globeforge {
 

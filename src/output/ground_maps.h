@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "image/float_image.h"
 
 namespace globeforge {
 

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "image/image_files.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "image/image_files.h"
 
 namespace globeforge {
 inline namespace generator_support {

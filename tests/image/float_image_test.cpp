@@ -115,7 +115,8 @@ TEST(SampleBilinear, CentresWrapAndTransparentNeighbours) {
 
 TEST(Stretch, EmptyRectanglesDrawNothing) {
     FloatImage src = MakeImage(4, 4);
-    for (const ImageRect dst : {ImageRect{0, 0, 0, 4}, ImageRect{0, 0, 4, 0}, ImageRect{0, 0, -3, 2}}) {
+    for (const ImageRect dst :
+         {ImageRect{0, 0, 0, 4}, ImageRect{0, 0, 4, 0}, ImageRect{0, 0, -3, 2}}) {
         FloatImage target = MakeImage(4, 4);
         StretchBlendNearest(src, {0, 0, 4, 4}, target, dst, Wrap::On, BlendMode::AddDirect);
         StretchBlendBilinear(src, {0, 0, 4, 4}, target, dst, Wrap::On, BlendMode::AddDirect);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "image/float_image.h"
 #include "core/progress.h"
 #include "core/render_params.h"
+#include "image/float_image.h"
 
 namespace globeforge::testing {
 inline namespace map_support {

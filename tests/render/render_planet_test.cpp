@@ -10,7 +10,7 @@ namespace {
 
 // Records what a window would be shown and lets a test act inside the render.
 class RecordingSink : public ProgressSink {
-public:
+  public:
     explicit RecordingSink(RenderContext& c) : ctx(c) {}
     void DrawProgressImage(const FloatImage& image) override {
         images.push_back(image.Width * 100000 + image.Height);
