@@ -5,6 +5,7 @@
 // last bit of a stamp size can move a whole mountain range.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -136,6 +137,31 @@ class FixedCurve {
     // static_cast<float>((*this)(x)), mostly without the extended-precision power.
     float Float(double x) const {
         if (empty_ || !std::isfinite(q_)) return static_cast<float>((*this)(x));
+        const double base = PowerBase(x);
+        const PowerBracket bracket = BracketAbsPower(base, p_);
+        if (bracket.valid) {
+            // The steps below (four in extended precision, two in double) and the same
+            // steps done in double (four roundings) work on values under 2m, so each rounding
+            // errs by at most 2^-52 m and together they stay under 2^-49 m: the value before
+            // the final rounding to float lies within slack (2^-46 m) of the double estimate.
+            // The steps are monotonic in the power, so the exact value lies between the
+            // estimates at both ends of the bracket widened by the slack; where both widened
+            // ends round to one float, that float is the value's, with no extended operation.
+            const auto estimate = [this](double power) {
+                const double r = power * q_ + y0_;
+                return out_ ? y0_ + (y1_ - r) : r;
+            };
+            const double e0 = estimate(bracket.lo);
+            const double e1 = estimate(bracket.hi);
+            const double m = std::fabs(bracket.hi * q_) + std::fabs(y0_) + std::fabs(y1_);
+            const double slack = m * 0x1p-46;
+            const float low = static_cast<float>(std::min(e0, e1) - slack);
+            const float high = static_cast<float>(std::max(e0, e1) + slack);
+            if (std::isfinite(low) &&
+                std::bit_cast<uint32_t>(low) == std::bit_cast<uint32_t>(high)) {
+                return low;
+            }
+        }
         if (!out_) {
             return ChainedPower(x - x0_, p_, [this](double power) {
                 return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
