@@ -70,13 +70,23 @@ struct PowerBracket {
     double lo, hi;
     bool valid;
 };
-inline PowerBracket BracketAbsPower(double base, double exponent) {
-    const double y = exponent * std::log(std::fabs(base));
+// The bracket from y = exponent ln|base| and e = exp(y), each as accurate as the C library's
+// log and exp (or their vector forms, at most 4 ulp off).
+inline PowerBracket BracketFromExp(double base, double y, double e) {
     if (!(std::fabs(y) < 600.0)) return {0.0, 0.0, false};
-    const double e = std::exp(y);
     const double tolerance = (std::fabs(y) + 1.0) * 1e-13;
     return {e * (1.0 - tolerance), e * (1.0 + tolerance), base != 0.0};
 }
+inline PowerBracket BracketAbsPower(double base, double exponent) {
+    const double y = exponent * std::log(std::fabs(base));
+    if (!(std::fabs(y) < 600.0)) return {0.0, 0.0, false};
+    return BracketFromExp(base, y, std::exp(y));
+}
+
+// y[i] = exponent ln|base[i]| and e[i] = exp(y[i]) for count bases, with the C library's
+// vector log and exp where the processor has them: what BracketFromExp needs, a few times
+// faster than one value at a time.
+void ScaledLogsAndExps(const double* base, double exponent, double* y, double* e, size_t count);
 
 // A value of a chain of rounding steps that is monotonic in the power fed into it (a float,
 // or an array of floats each monotonic), taken from the bracket when both ends give the
@@ -138,43 +148,14 @@ class FixedCurve {
     float Float(double x) const {
         if (empty_ || !std::isfinite(q_)) return static_cast<float>((*this)(x));
         const double base = PowerBase(x);
-        const PowerBracket bracket = BracketAbsPower(base, p_);
-        if (bracket.valid) {
-            // The steps below (four in extended precision, two in double) and the same
-            // steps done in double (four roundings) work on values under 2m, so each rounding
-            // errs by at most 2^-52 m and together they stay under 2^-49 m: the value before
-            // the final rounding to float lies within slack (2^-46 m) of the double estimate.
-            // The steps are monotonic in the power, so the exact value lies between the
-            // estimates at both ends of the bracket widened by the slack; where both widened
-            // ends round to one float, that float is the value's, with no extended operation.
-            const auto estimate = [this](double power) {
-                const double r = power * q_ + y0_;
-                return out_ ? y0_ + (y1_ - r) : r;
-            };
-            const double e0 = estimate(bracket.lo);
-            const double e1 = estimate(bracket.hi);
-            const double m = std::fabs(bracket.hi * q_) + std::fabs(y0_) + std::fabs(y1_);
-            const double slack = m * 0x1p-46;
-            const float low = static_cast<float>(std::min(e0, e1) - slack);
-            const float high = static_cast<float>(std::max(e0, e1) + slack);
-            if (std::isfinite(low) &&
-                std::bit_cast<uint32_t>(low) == std::bit_cast<uint32_t>(high)) {
-                return low;
-            }
-        }
-        if (!out_) {
-            return ChainedPower(x - x0_, p_, [this](double power) {
-                return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
-            });
-        }
-        const double t = x - x0_;
-        const double m = x1_ - t;
-        return ChainedPower(m - x0_, p_, [this](double power) {
-            const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
-            return static_cast<float>(
-                static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
-        });
+        float f;
+        if (FloatFromBracket(BracketAbsPower(base, p_), f)) return f;
+        return ExactFloat(x);
     }
+
+    // Float for count values of x at once, the same floats: the logarithms and exponentials
+    // of the brackets are taken several at a time.
+    void Floats(const double* x, float* out, size_t count) const;
 
     // The base of the curve's power term for the x given, and the exponent: the same for
     // every curve that shares x0, x1 and p, whatever y0 and y1 (see Apply).
@@ -192,6 +173,46 @@ class FixedCurve {
   private:
     double Power(double t) const {
         return static_cast<double>(static_cast<Extended>(AbsPower(t, p_)) * q_ + y0_);
+    }
+
+    // The float of the value when a bracket of its power decides it, without extended
+    // arithmetic. The steps of ExactFloat (four in extended precision, two in double) and the
+    // same steps done in double (four roundings) work on values under 2m, so each rounding
+    // errs by at most 2^-52 m and together they stay under 2^-49 m: the value before the
+    // final rounding to float lies within slack (2^-46 m) of the double estimate. The steps
+    // are monotonic in the power, so the exact value lies between the estimates at both ends
+    // of the bracket widened by the slack; where both widened ends round to one float, that
+    // float is the value's.
+    bool FloatFromBracket(const PowerBracket& bracket, float& f) const {
+        if (!bracket.valid) return false;
+        const auto estimate = [this](double power) {
+            const double r = power * q_ + y0_;
+            return out_ ? y0_ + (y1_ - r) : r;
+        };
+        const double e0 = estimate(bracket.lo);
+        const double e1 = estimate(bracket.hi);
+        const double m = std::fabs(bracket.hi * q_) + std::fabs(y0_) + std::fabs(y1_);
+        const double slack = m * 0x1p-46;
+        const float low = static_cast<float>(std::min(e0, e1) - slack);
+        const float high = static_cast<float>(std::max(e0, e1) + slack);
+        f = low;
+        return std::isfinite(low) && std::bit_cast<uint32_t>(low) == std::bit_cast<uint32_t>(high);
+    }
+
+    // static_cast<float>((*this)(x)), through ChainedPower.
+    float ExactFloat(double x) const {
+        if (!out_) {
+            return ChainedPower(x - x0_, p_, [this](double power) {
+                return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
+            });
+        }
+        const double t = x - x0_;
+        const double m = x1_ - t;
+        return ChainedPower(m - x0_, p_, [this](double power) {
+            const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
+            return static_cast<float>(
+                static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
+        });
     }
 
     double y0_, y1_, x0_, x1_, p_;

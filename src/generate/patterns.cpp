@@ -71,6 +71,7 @@ class DiscClasses {
     // The values: value(d) for every class. A radial profile depends on the squared
     // distance n = a^2 + b^2 alone, and many classes share one n, so the profile is
     // evaluated once per distinct n (in bands of n), then handed out to the classes.
+    // profile(d, out, count) gives the profile at count distances at once.
     template <typename Profile, typename ToValue>
     void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
         const int64_t rows = static_cast<int64_t>(last_.size());
@@ -86,18 +87,32 @@ class DiscClasses {
                 used[static_cast<size_t>(a * a + b * b)] = 1;
             }
         }
-        using Profiled = decltype(profile(0.0));
         // Only the entries marked used are written and read: no need to clear the block.
-        const std::unique_ptr<Profiled[]> byN(new Profiled[static_cast<size_t>(nMax + 1)]);
+        const std::unique_ptr<float[]> byN(new float[static_cast<size_t>(nMax + 1)]);
         const bool large = r_ >= kParallelRadius;
         ForBands(
             ctx, nMax + 1, large,
             [&](int64_t n0, int64_t n1) {
+                constexpr size_t kBatch = 256;
+                double d[kBatch];
+                float values[kBatch];
+                int64_t at[kBatch];
+                size_t k = 0;
+                const auto flush = [&] {
+                    for (size_t i = 0; i < k; ++i) d[i] = std::sqrt(static_cast<double>(at[i]));
+                    profile(d, values, k);
+                    for (size_t i = 0; i < k; ++i) byN[static_cast<size_t>(at[i])] = values[i];
+                    k = 0;
+                };
+                // The used distances follow no pattern a branch could predict: every n is
+                // written and only the used ones are kept.
+                const uint8_t* isUsed = used.data();
                 for (int64_t n = n0; n < n1; ++n) {
-                    if (used[static_cast<size_t>(n)]) {
-                        byN[static_cast<size_t>(n)] = profile(std::sqrt(static_cast<double>(n)));
-                    }
+                    at[k] = n;
+                    k += isUsed[n];
+                    if (k == kBatch) flush();
                 }
+                if (k > 0) flush();
             },
             kDistanceBand);
         ForBands(ctx, rows, large, [&](int64_t b0, int64_t b1) {
@@ -192,7 +207,10 @@ void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, 
         if (memo) memo->key.reset();
         slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, r);
         slot->Fill(
-            ctx, [&](double d) { return profile(d); },
+            ctx,
+            [&](const double* d, float* out, size_t count) {
+                for (size_t i = 0; i < count; ++i) out[i] = profile(d[i]);
+            },
             [&](float f) {
                 const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f,
                                        key.useB ? f : 0.0f, f};
@@ -271,7 +289,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         if (dome.Empty()) continue;
         const BiasCurve profile(255, 0, 0, r, e);
         dome.Fill(
-            ctx, [&](double d) { return profile.Float(d); }, [](float v) { return v; });
+            ctx, [&](const double* d, float* out, size_t k) { profile.Floats(d, out, k); },
+            [](float v) { return v; });
         // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
         // float rounds the same whether the difference is formed in extended precision
         // first or not, and a channel that is not chosen loses +0, which keeps it.

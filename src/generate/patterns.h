@@ -30,6 +30,7 @@ class BiasCurve {
     double operator()(double x) const { return curve_(x); }
     // static_cast<float>((*this)(x)), mostly computed faster (see FixedCurve::Float).
     float Float(double x) const { return curve_.Float(x); }
+    void Floats(const double* x, float* out, size_t count) const { curve_.Floats(x, out, count); }
 
   private:
     FixedCurve curve_;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace globeforge {
 
@@ -92,11 +93,14 @@ TEST(FixedCurve, FloatsOfDomeProfilesAtEveryDistance) {
             const double e = bias * draw(gen);
             const FixedCurve curve(e >= 0 ? FixedCurve::Kind::Out : FixedCurve::Kind::In, 255, 0, 0,
                                    r, std::fabs(e) + 1);
-            for (int64_t n = 0; n <= int64_t{r} * r; ++n) {
-                const double d = std::sqrt(static_cast<double>(n));
-                ASSERT_EQ(std::bit_cast<uint32_t>(curve.Float(d)),
-                          std::bit_cast<uint32_t>(static_cast<float>(curve(d))))
-                    << r << " " << e << " " << n;
+            std::vector<double> d(static_cast<size_t>(r) * r + 1);
+            for (size_t n = 0; n < d.size(); ++n) d[n] = std::sqrt(static_cast<double>(n));
+            std::vector<float> batch(d.size());
+            curve.Floats(d.data(), batch.data(), d.size());
+            for (size_t n = 0; n < d.size(); ++n) {
+                const uint32_t exact = std::bit_cast<uint32_t>(static_cast<float>(curve(d[n])));
+                ASSERT_EQ(std::bit_cast<uint32_t>(curve.Float(d[n])), exact) << r << " " << n;
+                ASSERT_EQ(std::bit_cast<uint32_t>(batch[n]), exact) << r << " " << n;
             }
         }
     }
@@ -116,6 +120,12 @@ TEST(BracketAbsPower, HoldsTheExtendedPower) {
         const double exact = AbsPower(base, p);
         ASSERT_LE(b.lo, exact) << base << " " << p;
         ASSERT_GE(b.hi, exact) << base << " " << p;
+        double y, e;  // the vector log and exp hold it too
+        ScaledLogsAndExps(&base, p, &y, &e, 1);
+        const PowerBracket v = BracketFromExp(base, y, e);
+        ASSERT_TRUE(v.valid);
+        ASSERT_LE(v.lo, exact) << base << " " << p;
+        ASSERT_GE(v.hi, exact) << base << " " << p;
     }
     EXPECT_GT(valid, 190000);
     EXPECT_FALSE(BracketAbsPower(0.0, 3.0).valid);  // exactly 0: the exact path gives it
