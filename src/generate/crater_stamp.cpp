@@ -56,9 +56,8 @@ void CarveBowlAndRim(FloatImage& stamp, const CraterShape& shape, double noise,
                     FloatPixel pixel = kOpaqueBlack;
                     if (d <= shape.R) {
                         const double draw = rng.RandomReal();
-                        const CraterProfilePoint point = CraterProfile(shape, d, draw, noise);
-                        const float v = static_cast<float>(point.height);
-                        pixel = {v, v, v, point.inBowl ? -1.0f : 255.0f};
+                        const float v = CraterHeightFloat(shape, d, draw, noise);
+                        pixel = {v, v, v, d < shape.innerR ? -1.0f : 255.0f};
                     }
                     row[x] = pixel;
                 }
@@ -269,16 +268,39 @@ CraterShape MakeCraterShape(int32_t stampWidth, double sizeFraction) {
     return shape;
 }
 
-CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw, double noise) {
-    if (d > shape.R) return {0.0, false};
+namespace {
+
+// The curve of the profile at distance d <= R: the bowl below innerR, the rim's outer slope
+// beyond.
+struct ProfileCurve {
+    bool out;
+    double y0, y1, x0, x1, p;
+};
+ProfileCurve ProfileCurveAt(const CraterShape& shape, double d, double draw, double noise) {
     if (d < shape.innerR) {
         const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 3.0L);
-        return {CurveIn(shape.floor, shape.rimH, 0.0, shape.innerR, d, p), true};
+        return {false, shape.floor, shape.rimH, 0.0, shape.innerR, p};
     }
     // With R = 0 the rim slope is an empty interval at the centre; its end value 0 keeps the
     // point flat.
     const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
-    return {CurveOut(shape.rimH, 0.0, shape.innerR, shape.R, d, p), false};
+    return {true, shape.rimH, 0.0, shape.innerR, static_cast<double>(shape.R), p};
+}
+
+}  // namespace
+
+CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw, double noise) {
+    if (d > shape.R) return {0.0, false};
+    const ProfileCurve c = ProfileCurveAt(shape, d, draw, noise);
+    return {
+        c.out ? CurveOut(c.y0, c.y1, c.x0, c.x1, d, c.p) : CurveIn(c.y0, c.y1, c.x0, c.x1, d, c.p),
+        !c.out};
+}
+
+float CraterHeightFloat(const CraterShape& shape, double d, double draw, double noise) {
+    if (d > shape.R) return 0.0f;
+    const ProfileCurve c = ProfileCurveAt(shape, d, draw, noise);
+    return CurveFloat(c.out, c.y0, c.y1, c.x0, c.x1, d, c.p);
 }
 
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,

@@ -36,6 +36,8 @@ struct CraterProfilePoint {
     bool inBowl;
 };
 CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw, double noise);
+// static_cast<float>(CraterProfile(...).height), mostly without extended-precision powers.
+float CraterHeightFloat(const CraterShape& shape, double d, double draw, double noise);
 
 // Fills the stamp with one crater: bowl and rim, ridges, then the swirled outline. Draws
 // from ctx.rng. False when a helper image cannot be allocated (ctx.failure says so).

@@ -1,6 +1,7 @@
 #include "generate/curves.h"
 
 #include <algorithm>
+#include <limits>
 
 #if defined(__x86_64__) && defined(__GLIBC__)
 #include <immintrin.h>
@@ -71,6 +72,39 @@ void ScaledLogsAndExps(const double* base, double exponent, double* y, double* e
         e[i] = std::exp(y[i]);
     }
 #endif
+}
+
+float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x, double p) {
+    const auto exact = [&] {
+        return static_cast<float>(out ? CurveOut(y0, y1, x0, x1, x, p)
+                                      : CurveIn(y0, y1, x0, x1, x, p));
+    };
+    const double d = x1 - x0;
+    if (d == 0.0) return exact();
+    const double t = x - x0;
+    const double base = out ? (x1 - t) - x0 : t;
+    const PowerBracket interval = BracketAbsPower(d, p);
+    const PowerBracket power = BracketAbsPower(base, p);
+    if (!interval.valid || !power.valid) return exact();
+    const double c = y1 - y0;
+    const double quotients[2] = {c / interval.lo, c / interval.hi};
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    double m = 0;
+    for (const double q : quotients) {
+        for (const double pw : {power.lo, power.hi}) {
+            const double r = pw * q + y0;
+            const double v = out ? y0 + (y1 - r) : r;
+            low = std::min(low, v);
+            high = std::max(high, v);
+            m = std::max(m, std::fabs(pw * q));
+        }
+    }
+    const double slack = (m + std::fabs(y0) + std::fabs(y1)) * 0x1p-44;
+    const float a = static_cast<float>(low - slack);
+    const float b = static_cast<float>(high + slack);
+    if (std::isfinite(a) && std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b)) return a;
+    return exact();
 }
 
 void FixedCurve::Floats(const double* x, float* out, size_t count) const {

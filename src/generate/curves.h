@@ -54,6 +54,15 @@ inline double CurveInOut(double y0, double y1, double x0, double x1, double x, d
     return CurveOut(ym, y1, xm, x1, x, p);
 }
 
+// static_cast<float>(CurveOut(...)) when out, else of CurveIn(...): the same float, mostly
+// from double brackets of both powers (see BracketAbsPower) instead of extended ones. In
+// gives y0 + P q and Out y0 + (y1 - (y0 + P q)): both are affine in the product of the
+// power P and the quotient q = (y1 - y0) / P_d, so over the box of their brackets the
+// extremes lie at the corners. The exact steps (values under 2m, q within a few 2^-53 of
+// its quotient) stay within 2^-48 m of the corner values; the corners are widened by
+// 2^-44 m, and where both ends round to one float, that float is the value's.
+float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x, double p);
+
 // CurveOut with exponent bias + 1 for bias >= 0, CurveIn with |bias| + 1 below: the
 // exponent never drops under 1 and a bias of 0 is the straight line.
 inline double CurveBias(double y0, double y1, double x0, double x1, double x, double bias) {

@@ -114,6 +114,22 @@ TEST(CraterStamp, NoiselessProfile) {
     EXPECT_NEAR(CraterProfile(shape, 12.8, 0.5, 2.0).height, -127.5 + 350.75 * std::pow(0.5, 4),
                 1e-6);
     EXPECT_NEAR(CraterProfile(shape, 28.8, 0.5, 2.0).height, 223.25 * 0.25, 1e-6);
+    // The pixels take the float of the height through a shortcut: the same float at every
+    // pixel distance of stamps small and large, with and without noise.
+    for (const int32_t width : {16, 128, 1000}) {
+        const CraterShape s = MakeCraterShape(width, 0.37);
+        for (int64_t n = 0; n <= int64_t{s.R} * s.R; n += 1 + n / 512) {
+            const double d = std::sqrt(static_cast<double>(n));
+            for (const double draw : {0.0, 0.31, 0.999}) {
+                for (const double noise : {0.0, 1.5, 9.0}) {
+                    ASSERT_EQ(std::bit_cast<uint32_t>(CraterHeightFloat(s, d, draw, noise)),
+                              std::bit_cast<uint32_t>(
+                                  static_cast<float>(CraterProfile(s, d, draw, noise).height)))
+                        << width << " " << n << " " << draw << " " << noise;
+                }
+            }
+        }
+    }
 
     // The same profile on a stamp: one draw per pixel within the radius, bowl marked A = -1.
     RenderContext ctx;

@@ -78,6 +78,10 @@ TEST(FixedCurve, SameValuesAsTheCurvesAndTheirFloats) {
             ASSERT_EQ(std::bit_cast<uint32_t>(out.Float(x)),
                       std::bit_cast<uint32_t>(static_cast<float>(out(x))));
             ASSERT_EQ(out.Apply(out.PowerTerm(x)), out(x));
+            ASSERT_EQ(std::bit_cast<uint32_t>(CurveFloat(false, y0, y1, x0, x1, x, p)),
+                      std::bit_cast<uint32_t>(static_cast<float>(CurveIn(y0, y1, x0, x1, x, p))));
+            ASSERT_EQ(std::bit_cast<uint32_t>(CurveFloat(true, y0, y1, x0, x1, x, p)),
+                      std::bit_cast<uint32_t>(static_cast<float>(CurveOut(y0, y1, x0, x1, x, p))));
         }
     }
 }
