@@ -238,7 +238,9 @@ class FixedInOutCurve {
           in_(FixedCurve::Kind::In, y0, Mid(y0, y1), x0, xm_, p),
           out_(FixedCurve::Kind::Out, Mid(y0, y1), y1, xm_, x1, p) {}
     double operator()(double x) const { return x < xm_ ? in_(x) : out_(x); }
-    float Float(double x) const { return x < xm_ ? in_.Float(x) : out_.Float(x); }
+    float Float(double x) const { return CurveAt(x).Float(x); }
+    // The half that serves x.
+    const FixedCurve& CurveAt(double x) const { return x < xm_ ? in_ : out_; }
 
   private:
     static double Mid(double a, double b) {

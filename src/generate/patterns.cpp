@@ -189,8 +189,8 @@ struct PatternMemo {
 };
 
 // Opaque black with one centred disc of radius Width div 2 whose value at distance d is
-// profile(d) (a float), laid on with the Norm blend. Every disc pixel is still opaque black when
-// its class is blended, so the blend is computed once per class.
+// the profile's float (profile.Floats for many distances), laid on with the Norm blend. Every disc
+// pixel is still opaque black when its class is blended, so the blend is computed once per class.
 template <typename Profile>
 void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, Profile&& profile) {
     const int32_t r = image.Width / 2;
@@ -207,10 +207,7 @@ void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, 
         if (memo) memo->key.reset();
         slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, r);
         slot->Fill(
-            ctx,
-            [&](const double* d, float* out, size_t count) {
-                for (size_t i = 0; i < count; ++i) out[i] = profile(d[i]);
-            },
+            ctx, [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
             [&](float f) {
                 const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f,
                                        key.useB ? f : 0.0f, f};
@@ -329,18 +326,32 @@ class RingCurve {
                  FixedInOutCurve(128, 0, static_cast<double>(b4_), r, exponent)} {}
 
     // The value at distance d rounded to float.
-    float Float(double d) const {
-        // The band bounds are extended products; a distance that equals a bound exactly
-        // belongs to the outer band.
-        const Extended de = d;
-        if (de < b1_) return bands_[0].Float(d);
-        if (de < b2_) return bands_[1].Float(d);
-        if (de < b3_) return bands_[2].Float(d);
-        if (de < b4_) return bands_[3].Float(d);
-        return bands_[4].Float(d);
+    float Float(double d) const { return CurveAt(d).Float(d); }
+
+    // Float for count distances, each run of distances within one curve at once (the discs
+    // ask in increasing order, so the runs are long).
+    void Floats(const double* d, float* out, size_t count) const {
+        for (size_t i = 0; i < count;) {
+            const FixedCurve& curve = CurveAt(d[i]);
+            size_t end = i + 1;
+            while (end < count && &CurveAt(d[end]) == &curve) ++end;
+            curve.Floats(d + i, out + i, end - i);
+            i = end;
+        }
     }
 
   private:
+    const FixedCurve& CurveAt(double d) const {
+        // The band bounds are extended products; a distance that equals a bound exactly
+        // belongs to the outer band.
+        const Extended de = d;
+        if (de < b1_) return bands_[0].CurveAt(d);
+        if (de < b2_) return bands_[1].CurveAt(d);
+        if (de < b3_) return bands_[2].CurveAt(d);
+        if (de < b4_) return bands_[3].CurveAt(d);
+        return bands_[4].CurveAt(d);
+    }
+
     Extended b1_, b2_, b3_, b4_;
     FixedInOutCurve bands_[5];
 };
@@ -353,7 +364,7 @@ void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
           Lcg32& rng, RenderContext* ctx) {
     const BiasCurve profile(255, 0, 0, image.Width / 2, bias);
     DrawCentredDisc(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, ctx,
-                    [&profile](double d) { return profile.Float(d); });
+                    profile);
     Carve(image, useR, useG, useB, count, bias, rng, ctx);
 }
 
@@ -361,7 +372,7 @@ void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
           Lcg32& rng, RenderContext* ctx) {
     const RingCurve profile(image.Width / 2, exponent);
     DrawCentredDisc(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, ctx,
-                    [&profile](double d) { return profile.Float(d); });
+                    profile);
     Carve(image, useR, useG, useB, count, exponent, rng, ctx);
 }
 
