@@ -9,6 +9,7 @@
 
 #include "core/parallel.h"
 #include "globe/map_sampler.h"
+#include "globe/packed_sampler.h"
 #include "output/normal_map.h"
 
 namespace globeforge {
@@ -224,12 +225,34 @@ bool Empty(const FloatImage* map) {
     return !map || map->Width < 1 || map->Height < 1;
 }
 
+// A map read through its own pyramid at the pixel centres of a width x height grid, so maps
+// of different sizes can share one texel.
+std::optional<FloatImage> Regrid(const FloatImage& map, int32_t width, int32_t height,
+                                 RenderContext& ctx, std::string* error) {
+    std::optional<MapSampler> sampler = MapSampler::Build(map, ctx, error);
+    if (!sampler) return std::nullopt;
+    std::optional<FloatImage> out = NewImage(width, height);
+    if (!out) {
+        if (error) *error = "not enough memory for the globe";
+        return std::nullopt;
+    }
+    const double footprint = kPi / height;
+    ParallelForBands(ctx, height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                out->At(x, y) = sampler->SampleUV((x + 0.5) / width, (y + 0.5) / height, footprint);
+            }
+        }
+    });
+    return out;
+}
+
 }  // namespace
 
 struct GlobeScene::Data {
-    std::optional<MapSampler> surface;  // linear albedo in RGB, gloss 0..1 in A
-    std::optional<MapSampler> relief;   // slopes east (R) and north (G) at relief 1
-    std::optional<MapSampler> clouds;   // linear cloud colour (not premultiplied), opacity in A
+    std::optional<PackedSampler<SurfaceTexel>> surface;
+    std::optional<PackedSampler<CloudTexel>> clouds;
+    bool relief = false;
     bool specular = false;
 };
 
@@ -237,7 +260,7 @@ bool GlobeScene::HasClouds() const {
     return data_->clouds.has_value();
 }
 bool GlobeScene::HasRelief() const {
-    return data_->relief.has_value();
+    return data_->relief;
 }
 bool GlobeScene::HasSpecular() const {
     return data_->specular;
@@ -267,9 +290,12 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             return FloatPixel{decode(c.R), decode(c.G), decode(c.B), gloss};
         });
         if (!surface) return fail("not enough memory for the globe");
-        data->surface = MapSampler::Build(std::move(*surface), ctx, error);
-        if (!data->surface) return std::nullopt;
+        const int32_t gridWidth = surface->Width;
+        const int32_t gridHeight = surface->Height;
+        const std::optional<MapSampler> ground = MapSampler::Build(std::move(*surface), ctx, error);
+        if (!ground) return std::nullopt;
         data->specular = specular != nullptr;
+        std::optional<MapSampler> relief;
 
         if (!Empty(maps.bump) || !Empty(maps.normal)) {
             // Reduced first, so a very large map never needs a slope image of its own size;
@@ -283,9 +309,29 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             std::optional<FloatImage> slopes = SlopeImage(reduced, ctx);
             packed.reset();
             if (!slopes) return fail("not enough memory for the globe");
-            data->relief = MapSampler::Build(std::move(*slopes), ctx, error);
-            if (!data->relief) return std::nullopt;
+            if (slopes->Width != gridWidth || slopes->Height != gridHeight) {
+                slopes = Regrid(*slopes, gridWidth, gridHeight, ctx, error);
+                if (!slopes) return std::nullopt;
+            }
+            relief = MapSampler::Build(std::move(*slopes), ctx, error);
+            if (!relief) return std::nullopt;
         }
+        // Colour, gloss and slopes share one texel: the frame reads them at the same place.
+        data->surface =
+            PackedSampler<SurfaceTexel>::FromPyramid(*ground, [&](int i, int32_t x, int32_t y) {
+                const FloatPixel& c = ground->Level(i).At(x, y);
+                SurfaceTexel t{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)},
+                               {0.0f, 0.0f}};
+                if (relief) {
+                    const FloatPixel& slope = relief->Level(i).At(x, y);
+                    t.slope[0] = slope.R;
+                    t.slope[1] = slope.G;
+                }
+                return t;
+            });
+        if (!data->surface) return fail("not enough memory for the globe");
+        data->relief = relief.has_value();
+        relief.reset();
 
         if (maps.cloudColor && maps.cloudTransparency) {
             const FloatImage& cc = *maps.cloudColor;
@@ -301,8 +347,15 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
                 return FloatPixel{decode(c.R) * k, decode(c.G) * k, decode(c.B) * k, opacity};
             });
             if (!clouds) return fail("not enough memory for the globe");
-            data->clouds = MapSampler::Build(std::move(*clouds), ctx, error);
-            if (!data->clouds) return std::nullopt;
+            const std::optional<MapSampler> pyramid =
+                MapSampler::Build(std::move(*clouds), ctx, error);
+            if (!pyramid) return std::nullopt;
+            data->clouds = PackedSampler<CloudTexel>::FromPyramid(*pyramid, [&](int i, int32_t x,
+                                                                                int32_t y) {
+                const FloatPixel& c = pyramid->Level(i).At(x, y);
+                return CloudTexel{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)}};
+            });
+            if (!data->clouds) return fail("not enough memory for the globe");
         }
         GlobeScene scene;
         scene.data_ = std::move(data);
@@ -490,7 +543,7 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     const float sunCos = static_cast<float>(Dot(n, f.sun));
     if (sunCos <= -kTerminator) return {out, cover + (1.0f - cover) * alpha};
 
-    const FloatPixel s = scene.surface->SampleUV(u, v, footprint, horizontal);
+    const SurfaceSample s = scene.surface->SampleUV(u, v, footprint, horizontal);
     // The normal: the sphere's, tilted by the relief slopes along east and north.
     const double cosLon = horizontal > 1e-12 ? n.x / horizontal : 1.0;
     const double sinLon = horizontal > 1e-12 ? n.y / horizontal : 0.0;
@@ -498,23 +551,35 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     const Vec3 north{-n.z * cosLon, -n.z * sinLon, horizontal};
     Vec3 normal = n;
     if (scene.relief && f.relief > 0.0f) {
-        const FloatPixel slope = scene.relief->SampleUV(u, v, footprint, horizontal);
-        normal = Normalized(n - east * (slope.R * f.relief) - north * (slope.G * f.relief));
+        normal = Normalized(n - east * (s.slope[0] * f.relief) - north * (s.slope[1] * f.relief));
     }
     const float day = DaySide(sunCos);
     const float diffuse = SoftCosine(static_cast<float>(Dot(normal, f.sun))) * day;
+    const float gloss = s.color[3];
+    float highlight = 0.0f;
+    if (scene.specular && gloss > 0.0f) {
+        // Blinn highlight toward the viewer.
+        const Vec3 view = f.right * (-d.x) + f.up * (-d.y) + f.back * (-d.z);
+        const Vec3 half = Normalized(f.sun + view);
+        float h = static_cast<float>(std::max(0.0, Dot(normal, half)));
+        for (int i = 0; i < kSpecularSquarings; ++i) h *= h;
+        highlight = kSpecularStrength * gloss * h * day;
+    }
 
     // Cloud shadow: the cloud cover where the sun's ray from this point crosses the shell.
+    // Ground that gets no light needs no shadow.
     float light = 1.0f;
-    FloatPixel cloud{0, 0, 0, 0};
+    CloudSample cloud{{0, 0, 0, 0}};
     if (f.clouds) {
-        const double ps = Dot(n, f.sun);
         const double shell = 1.0 + kCloudHeight;
-        const double t = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
-        const UV qs = NearbyUV(n + f.sun * t, n, east, north, horizontal, u, v);
-        const FloatPixel shadow =
-            scene.clouds->SampleUV(qs.u, qs.v, footprint + kShadowBlur, horizontal);
-        light = 1.0f - kShadowDepth * std::clamp(shadow.A, 0.0f, 1.0f);
+        if (diffuse > 0.0f || highlight > 0.0f) {
+            const double ps = Dot(n, f.sun);
+            const double t = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
+            const UV qs = NearbyUV(n + f.sun * t, n, east, north, horizontal, u, v);
+            const CloudSample shadow =
+                scene.clouds->SampleUV(qs.u, qs.v, footprint + kShadowBlur, horizontal);
+            light = 1.0f - kShadowDepth * std::clamp(shadow.color[3], 0.0f, 1.0f);
+        }
         // The cloud seen along the view ray, on the shell above the ground point.
         const double ds = Dot(pc, d);
         const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
@@ -525,24 +590,17 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     }
 
     const float lit = diffuse * light;
-    Rgb ground{s.R * lit, s.G * lit, s.B * lit};
-    if (scene.specular && s.A > 0.0f) {
-        // Blinn highlight toward the viewer.
-        const Vec3 view = f.right * (-d.x) + f.up * (-d.y) + f.back * (-d.z);
-        const Vec3 half = Normalized(f.sun + view);
-        float h = static_cast<float>(std::max(0.0, Dot(normal, half)));
-        for (int i = 0; i < kSpecularSquarings; ++i) h *= h;
-        const float spec = kSpecularStrength * s.A * h * day * light;
-        ground.r += spec;
-        ground.g += spec;
-        ground.b += spec;
-    }
+    Rgb ground{s.color[0] * lit, s.color[1] * lit, s.color[2] * lit};
+    const float spec = highlight * light;
+    ground.r += spec;
+    ground.g += spec;
+    ground.b += spec;
     if (f.clouds) {
-        const float a = std::clamp(cloud.A, 0.0f, 1.0f);
+        const float a = std::clamp(cloud.color[3], 0.0f, 1.0f);
         const float cloudLit = SoftCosine(sunCos) * day;
-        ground = {ground.r * (1.0f - a) + cloud.R * cloudLit,
-                  ground.g * (1.0f - a) + cloud.G * cloudLit,
-                  ground.b * (1.0f - a) + cloud.B * cloudLit};
+        ground = {ground.r * (1.0f - a) + cloud.color[0] * cloudLit,
+                  ground.g * (1.0f - a) + cloud.color[1] * cloudLit,
+                  ground.b * (1.0f - a) + cloud.color[2] * cloudLit};
     }
     // The disc over the glow: the glow stays visible as a rim light on top of the ground.
     out = {ground.r * cover + out.r, ground.g * cover + out.g, ground.b * cover + out.b};
