@@ -160,18 +160,17 @@ class PackedSampler {
         return s;
     }
 
-    // The filtered value around map position (u, v), as MapSampler::SampleUV with cos(latitude)
-    // known.
-    Sample SampleUV(double u, double v, double footprint, double cosLat) const {
+    // The filtered value around map position (u, v), as MapSampler::SampleUV; secLat is
+    // 1 / cos(latitude) at v, at most 1e6.
+    Sample SampleUV(double u, double v, double footprint, double secLat) const {
         if (!(u >= 0.0 && u < 1.0)) {
             u = std::isfinite(u) ? u - std::floor(u) : 0.0;
             if (u >= 1.0) u = 0.0;  // a tiny negative u rounds up to 1
         }
         v = std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.5;
-        cosLat = std::max(cosLat, 1e-6);
         const double f = std::isfinite(footprint) ? std::clamp(footprint, 0.0, 2 * kPi) : 0.0;
         const double across = f * acrossScale_;
-        const double along = f * alongScale_ / cosLat;
+        const double along = f * alongScale_ * secLat;
         int taps = 1;
         double size = std::max(across, along);
         double tapStep = 0;
@@ -180,7 +179,7 @@ class PackedSampler {
             const double ratio = along / across;
             taps = ratio >= kMaxRowTaps ? kMaxRowTaps : static_cast<int>(std::nearbyint(ratio));
             size = std::max(across, along / kMaxRowTaps);
-            tapStep = std::min(f / (2 * kPi * cosLat), 1.0) / taps;
+            tapStep = std::min(f * secLat / (2 * kPi), 1.0) / taps;
         }
         Lanes a[kGroups];
         const int last = static_cast<int>(levels_.size()) - 1;
