@@ -508,7 +508,21 @@ inline UV NearbyUV(const Vec3& q, const Vec3& n, const Vec3& east, const Vec3& n
     return {u + dLon * kInvTwoPi, v - dLat * kInvPi};
 }
 
-Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, double py) {
+// What a pixel's ray finds before any map is read: the glow and the disc's coverage and, on
+// the day side, the ground point and where it lies on the map. A row's rays are traced first
+// and shaded after, which keeps the long arithmetic of neighbouring pixels independent.
+struct Ray {
+    Rgb glow;     // the atmosphere, premultiplied
+    float alpha;  // of the glow; of glow and disc once the disc is drawn over it
+    float cover;
+    bool ground;  // a lit ground point to shade
+    float sunCos;
+    Vec3 d, pc, n;  // ray direction and ground point (camera coordinates), normal (planet)
+    double horizontal, invHorizontal, secLat;
+    double u, v, footprint;
+};
+
+void TraceRay(const Frame& f, double px, double py, Ray& ray) {
     // The viewing ray in camera coordinates: origin o, unit direction d (toward the planet).
     const double sx = (px + 0.5 - f.cx) * f.scale;
     const double sy = (f.cy - py - 0.5) * f.scale;
@@ -527,6 +541,7 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
 
     Rgb out{0, 0, 0};
     float alpha = 0;
+    ray.ground = false;
 
     // Atmosphere: a glow that rises toward the limb from inside and fades within a thin
     // shell outside, brighter where the sun lights the limb.
@@ -553,7 +568,10 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     // Coverage of the ground disc, from the distance to its edge in pixels.
     const double edge = (1.0 - b) * f.coverScale;
     const float cover = static_cast<float>(std::clamp(edge + 0.5, 0.0, 1.0));
-    if (cover <= 0.0f) return {out, alpha};
+    ray.glow = out;
+    ray.alpha = alpha;
+    ray.cover = cover;
+    if (cover <= 0.0f) return;
 
     // The surface point, taken just inside the limb for pixels the edge crosses.
     const double bb = std::min(b, 1.0 - 1e-7);
@@ -564,7 +582,8 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     // The night side beyond the terminator gets neither sun nor highlight nor lit cloud: its
     // ground is black under the glow, so no map is read there.
     const float sunCos = static_cast<float>(Dot(n, f.sun));
-    if (sunCos <= -kTerminator) return {out, cover + (1.0f - cover) * alpha};
+    ray.alpha = cover + (1.0f - cover) * alpha;
+    if (sunCos <= -kTerminator) return;
 
     const double horizontal = std::sqrt(n.x * n.x + n.y * n.y);
     const double lon = Atan2(n.y, n.x);
@@ -578,6 +597,32 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
     const double viewCos = std::max(-Dot(pc, d), 1e-3);
     const double distanceToPoint = f.perspective ? (along - std::sqrt(1.0 - bb * bb)) : 1.0;
     const double footprint = f.pixelAngle * distanceToPoint / std::sqrt(viewCos);
+    ray.ground = true;
+    ray.sunCos = sunCos;
+    ray.d = d;
+    ray.pc = pc;
+    ray.n = n;
+    ray.horizontal = horizontal;
+    ray.invHorizontal = invHorizontal;
+    ray.secLat = secLat;
+    ray.u = u;
+    ray.v = v;
+    ray.footprint = footprint;
+}
+
+// The lit ground under a ray, its clouds over it and the glow over both.
+Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray) {
+    const Vec3& d = ray.d;
+    const Vec3& pc = ray.pc;
+    const Vec3& n = ray.n;
+    const double horizontal = ray.horizontal;
+    const double invHorizontal = ray.invHorizontal;
+    const double secLat = ray.secLat;
+    const double u = ray.u;
+    const double v = ray.v;
+    const double footprint = ray.footprint;
+    const float sunCos = ray.sunCos;
+    const float cover = ray.cover;
 
     const SurfaceSample s = scene.surface->SampleUV(u, v, footprint, secLat);
     // The normal: the sphere's, tilted by the relief slopes along east and north.
@@ -640,9 +685,9 @@ Shade ShadePixel(const GlobeScene::Data& scene, const Frame& f, double px, doubl
                   ground.b * (1.0f - a) + cloud.color[2] * cloudLit};
     }
     // The disc over the glow: the glow stays visible as a rim light on top of the ground.
-    out = {ground.r * cover + out.r, ground.g * cover + out.g, ground.b * cover + out.b};
-    alpha = cover + (1.0f - cover) * alpha;
-    return {out, alpha};
+    const Rgb out{ground.r * cover + ray.glow.r, ground.g * cover + ray.glow.g,
+                  ground.b * cover + ray.glow.b};
+    return {out, ray.alpha};
 }
 
 }  // namespace
@@ -667,10 +712,15 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
     const Frame f = MakeFrame(camera, sun, options, options.clouds && data.clouds.has_value());
     const SrgbEncoder& encode = Encoder();
     ParallelForBands(ctx, options.height, kBandRows, [&](int64_t y0, int64_t y1) {
+        std::vector<Ray> rays(static_cast<size_t>(options.width));
         for (int64_t y = y0; y < y1; ++y) {
             uint8_t* row = image.rgba.data() + static_cast<size_t>(y) * options.width * 4;
             for (int32_t x = 0; x < options.width; ++x) {
-                const Shade s = ShadePixel(data, f, x, static_cast<double>(y));
+                TraceRay(f, x, static_cast<double>(y), rays[static_cast<size_t>(x)]);
+            }
+            for (int32_t x = 0; x < options.width; ++x) {
+                const Ray& ray = rays[static_cast<size_t>(x)];
+                const Shade s = ray.ground ? ShadeGround(data, f, ray) : Shade{ray.glow, ray.alpha};
                 uint8_t* p = row + static_cast<size_t>(x) * 4;
                 if (f.transparent) {
                     // Straight alpha: the colour the covered part of the pixel has.
