@@ -7,6 +7,10 @@
 #include <numbers>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/parallel.h"
 #include "globe/map_sampler.h"
 #include "globe/packed_sampler.h"
@@ -115,36 +119,6 @@ inline double Dot(Vec3 a, Vec3 b) {
 }
 inline Vec3 Normalized(Vec3 a) {
     return a * (1.0 / std::sqrt(Dot(a, a)));
-}
-
-// atan2 within 1e-10 radians, far below a texel of any map: an odd polynomial once the angle is
-// folded to within pi/8 of 0 or pi/4. It costs about half the library's, which is exact to the
-// last bit, and every lit pixel takes two.
-inline double Atan2(double y, double x) {
-    const double ax = std::fabs(x);
-    const double ay = std::fabs(y);
-    const double lo = std::min(ax, ay);
-    const double hi = std::max(ax, ay);
-    if (!(hi > 0.0)) return std::atan2(y, x);
-    constexpr double kTanEighthPi = 0.41421356237309503;
-    double a = 0;
-    double r = 0;
-    if (lo > kTanEighthPi * hi) {
-        a = (lo - hi) / (lo + hi);
-        r = kPi / 4;
-    } else {
-        a = lo / hi;
-    }
-    const double s = a * a;
-    const double p = -0.3333333327925298 +
-                     s * (0.19999977258511561 +
-                          s * (-0.14284151188664146 +
-                               s * (0.11071364962298416 +
-                                    s * (-0.08624675822412099 + s * 0.050481378629274716))));
-    r += a + a * s * p;
-    if (ay > ax) r = kPi / 2 - r;
-    if (x < 0) r = kPi - r;
-    return y < 0 ? -r : r;
 }
 
 // A C1 ramp that equals c above kTerminator and fades to 0 at -kTerminator.
@@ -522,92 +496,240 @@ struct Ray {
     double u, v, footprint;
 };
 
-void TraceRay(const Frame& f, double px, double py, Ray& ray) {
-    // The viewing ray in camera coordinates: origin o, unit direction d (toward the planet).
-    const double sx = (px + 0.5 - f.cx) * f.scale;
-    const double sy = (f.cy - py - 0.5) * f.scale;
-    Vec3 o, d;
-    if (f.perspective) {
-        o = {0.0, 0.0, f.distance};
-        d = Normalized({sx, sy, -1.0});
-    } else {
-        o = {sx, sy, 4.0};
-        d = {0.0, 0.0, -1.0};
-    }
-    // The ray's closest approach to the centre: the impact parameter b.
-    const double along = -Dot(o, d);
-    const Vec3 closest = o + d * along;
-    const double b = std::sqrt(Dot(closest, closest));
+// Lanes of doubles for tracing rays: a plain double traces one pixel, D2 two pixels in an SSE2
+// register. One template traces both with the same operations in the same order, so a pixel
+// gets the same bytes whichever way it was traced.
+template <class V>
+V Splat(double s);
+template <>
+inline double Splat<double>(double s) {
+    return s;
+}
+inline double Sqrt(double a) {
+    return std::sqrt(a);
+}
+inline double Min(double a, double b) {
+    return a < b ? a : b;
+}
+inline double Max(double a, double b) {
+    return a > b ? a : b;
+}
+inline double Abs(double a) {
+    return std::fabs(a);
+}
+inline double Select(bool m, double a, double b) {
+    return m ? a : b;
+}
+inline bool AnyLane(bool m) {
+    return m;
+}
+inline double LaneOf(double a, int) {
+    return a;
+}
 
-    Rgb out{0, 0, 0};
-    float alpha = 0;
-    ray.ground = false;
+#if defined(__SSE2__)
+struct D2 {
+    __m128d v;
+};
+struct M2 {
+    __m128d m;
+};
+template <>
+inline D2 Splat<D2>(double s) {
+    return {_mm_set1_pd(s)};
+}
+inline D2 operator+(D2 a, D2 b) {
+    return {_mm_add_pd(a.v, b.v)};
+}
+inline D2 operator-(D2 a, D2 b) {
+    return {_mm_sub_pd(a.v, b.v)};
+}
+inline D2 operator*(D2 a, D2 b) {
+    return {_mm_mul_pd(a.v, b.v)};
+}
+inline D2 operator/(D2 a, D2 b) {
+    return {_mm_div_pd(a.v, b.v)};
+}
+inline D2 Sqrt(D2 a) {
+    return {_mm_sqrt_pd(a.v)};
+}
+inline D2 Min(D2 a, D2 b) {
+    return {_mm_min_pd(a.v, b.v)};
+}
+inline D2 Max(D2 a, D2 b) {
+    return {_mm_max_pd(a.v, b.v)};
+}
+inline D2 Abs(D2 a) {
+    return {_mm_andnot_pd(_mm_set1_pd(-0.0), a.v)};
+}
+inline M2 operator<(D2 a, D2 b) {
+    return {_mm_cmplt_pd(a.v, b.v)};
+}
+inline M2 operator>(D2 a, D2 b) {
+    return {_mm_cmpgt_pd(a.v, b.v)};
+}
+inline M2 operator>=(D2 a, D2 b) {
+    return {_mm_cmpge_pd(a.v, b.v)};
+}
+inline D2 Select(M2 m, D2 a, D2 b) {
+    return {_mm_or_pd(_mm_and_pd(m.m, a.v), _mm_andnot_pd(m.m, b.v))};
+}
+inline bool AnyLane(M2 m) {
+    return _mm_movemask_pd(m.m) != 0;
+}
+inline double LaneOf(D2 a, int i) {
+    return _mm_cvtsd_f64(i == 0 ? a.v : _mm_unpackhi_pd(a.v, a.v));
+}
+#endif
+
+template <class V>
+struct V3 {
+    V x, y, z;
+};
+template <class V>
+inline V3<V> Splat3(const Vec3& a) {
+    return {Splat<V>(a.x), Splat<V>(a.y), Splat<V>(a.z)};
+}
+template <class V>
+inline V Dot(const V3<V>& a, const V3<V>& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+// a x + b y + c z, as Vec3 sums it.
+template <class V>
+inline V3<V> Combine(const Vec3& a, V x, const Vec3& b, V y, const Vec3& c, V z) {
+    return {Splat<V>(a.x) * x + Splat<V>(b.x) * y + Splat<V>(c.x) * z,
+            Splat<V>(a.y) * x + Splat<V>(b.y) * y + Splat<V>(c.y) * z,
+            Splat<V>(a.z) * x + Splat<V>(b.z) * y + Splat<V>(c.z) * z};
+}
+
+// atan2 within 1e-10 radians, far below a texel of any map: an odd polynomial once the angle is
+// folded to within pi/8 of 0 or pi/4. It costs a fraction of the library's, which is exact to
+// the last bit, and every lit pixel takes two. 0 where both arguments are 0.
+template <class V>
+V Atan2(V y, V x) {
+    const V zero = Splat<V>(0.0);
+    const V ax = Abs(x);
+    const V ay = Abs(y);
+    const V lo = Min(ax, ay);
+    const V hi = Max(ax, ay);
+    const auto fold = lo > Splat<V>(0.41421356237309503) * hi;  // tan(pi/8)
+    const V a = Select(fold, lo - hi, lo) / Select(fold, lo + hi, hi);
+    const V s = a * a;
+    const V p =
+        Splat<V>(-0.3333333327925298) +
+        s * (Splat<V>(0.19999977258511561) +
+             s * (Splat<V>(-0.14284151188664146) +
+                  s * (Splat<V>(0.11071364962298416) +
+                       s * (Splat<V>(-0.08624675822412099) + s * Splat<V>(0.050481378629274716)))));
+    V r = Select(fold, Splat<V>(kPi / 4), zero) + (a + a * s * p);
+    r = Select(ay > ax, Splat<V>(kPi / 2) - r, r);
+    r = Select(x < zero, Splat<V>(kPi) - r, r);
+    r = Select(y < zero, zero - r, r);
+    return Select(hi > zero, r, zero);
+}
+
+// Traces the rays of pixels px (one per lane) of row py into rays[0..lanes).
+template <class V>
+void TraceRays(const Frame& f, V px, double py, Ray* rays) {
+    constexpr int kLanes = sizeof(V) / sizeof(double);
+    const V zero = Splat<V>(0.0);
+    const V one = Splat<V>(1.0);
+    // The viewing ray in camera coordinates: direction d (toward the planet) and its closest
+    // approach to the centre, at the impact parameter b.
+    const V sx = (px + Splat<V>(0.5) - Splat<V>(f.cx)) * Splat<V>(f.scale);
+    const V sy = Splat<V>((f.cy - py - 0.5) * f.scale);
+    V3<V> d, closest;
+    V along;
+    if (f.perspective) {
+        const V inv = one / Sqrt(sx * sx + sy * sy + one);
+        d = {sx * inv, sy * inv, Splat<V>(-1.0) * inv};
+        along = Splat<V>(f.distance) * inv;
+        closest = {d.x * along, d.y * along, Splat<V>(f.distance) + d.z * along};
+    } else {
+        d = {zero, zero, Splat<V>(-1.0)};
+        along = Splat<V>(4.0);
+        closest = {sx, sy, zero};
+    }
+    const V b = Sqrt(Dot(closest, closest));
 
     // Atmosphere: a glow that rises toward the limb from inside and fades within a thin
     // shell outside, brighter where the sun lights the limb.
-    if (f.glow[0] + f.glow[1] + f.glow[2] > 0.0f && b < 1.0 + kAtmosphereThickness) {
-        double g;
-        if (b >= 1.0) {
-            const double t = 1.0 - (b - 1.0) / kAtmosphereThickness;
-            g = t * t;
-        } else {
-            const double cosView = std::sqrt(1.0 - b * b);
-            const double rim = (1.0 - cosView) * (1.0 - cosView);
-            g = rim * rim * 0.9 + 0.02;
-            g = std::min(g, 1.0);
-        }
+    const bool glowOn = f.glow[0] + f.glow[1] + f.glow[2] > 0.0f;
+    V g = zero;
+    V lit = zero;
+    if (glowOn) {
+        const V t = one - (b - one) / Splat<V>(kAtmosphereThickness);
+        const V cosView = Sqrt(Max(one - b * b, zero));
+        const V rim = (one - cosView) * (one - cosView);
+        g = Select(b >= one, t * t, Min(rim * rim * Splat<V>(0.9) + Splat<V>(0.02), one));
         // Where on the limb this pixel lies, toward the sun or away.
-        Vec3 limb = b > 1e-9 ? closest * (1.0 / b) : Vec3{0, 0, 1};
-        const double lit = Dot(limb, f.sunCamera);
-        const float day = DaySide(static_cast<float>(lit * 0.5 + 0.15));
-        const float k = static_cast<float>(g) * day;
-        out = {f.glow[0] * k, f.glow[1] * k, f.glow[2] * k};
-        alpha = std::min(1.0f, std::max({out.r, out.g, out.b}));
+        const V invB = one / b;
+        const V3<V> limb{closest.x * invB, closest.y * invB, closest.z * invB};
+        lit =
+            Select(b > Splat<V>(1e-9), Dot(limb, Splat3<V>(f.sunCamera)), Splat<V>(f.sunCamera.z));
+    }
+    // Coverage of the ground disc, from the distance to its edge in pixels.
+    const V cover = Min(Max((one - b) * Splat<V>(f.coverScale) + Splat<V>(0.5), zero), one);
+
+    const auto glowOf = [&](int i, Ray& ray) {
+        Rgb out{0, 0, 0};
+        float alpha = 0;
+        if (glowOn && LaneOf(b, i) < 1.0 + kAtmosphereThickness) {
+            const float day = DaySide(static_cast<float>(LaneOf(lit, i) * 0.5 + 0.15));
+            const float k = static_cast<float>(LaneOf(g, i)) * day;
+            out = {f.glow[0] * k, f.glow[1] * k, f.glow[2] * k};
+            alpha = std::min(1.0f, std::max({out.r, out.g, out.b}));
+        }
+        ray.glow = out;
+        ray.alpha = alpha;
+        ray.cover = static_cast<float>(LaneOf(cover, i));
+        ray.ground = false;
+    };
+    if (!AnyLane(cover > zero)) {
+        for (int i = 0; i < kLanes; ++i) glowOf(i, rays[i]);
+        return;
     }
 
-    // Coverage of the ground disc, from the distance to its edge in pixels.
-    const double edge = (1.0 - b) * f.coverScale;
-    const float cover = static_cast<float>(std::clamp(edge + 0.5, 0.0, 1.0));
-    ray.glow = out;
-    ray.alpha = alpha;
-    ray.cover = cover;
-    if (cover <= 0.0f) return;
-
     // The surface point, taken just inside the limb for pixels the edge crosses.
-    const double bb = std::min(b, 1.0 - 1e-7);
-    const Vec3 inward = b > 1e-12 ? closest * (bb / b) : closest;
-    const Vec3 pc = inward - d * std::sqrt(1.0 - bb * bb);  // camera coordinates
-    const Vec3 n = f.right * pc.x + f.up * pc.y + f.back * pc.z;
+    const V bb = Min(b, Splat<V>(1.0 - 1e-7));
+    const V inward = Select(b > Splat<V>(1e-12), bb / b, one);
+    const V depth = Sqrt(one - bb * bb);
+    const V3<V> pc{closest.x * inward - d.x * depth, closest.y * inward - d.y * depth,
+                   closest.z * inward - d.z * depth};  // camera coordinates
+    const V3<V> n = Combine(f.right, pc.x, f.up, pc.y, f.back, pc.z);
+    const V sunCos = Dot(n, Splat3<V>(f.sun));
 
-    // The night side beyond the terminator gets neither sun nor highlight nor lit cloud: its
-    // ground is black under the glow, so no map is read there.
-    const float sunCos = static_cast<float>(Dot(n, f.sun));
-    ray.alpha = cover + (1.0f - cover) * alpha;
-    if (sunCos <= -kTerminator) return;
-
-    const double horizontal = std::sqrt(n.x * n.x + n.y * n.y);
-    const double lon = Atan2(n.y, n.x);
-    const double lat = Atan2(n.z, horizontal);
-    const double u = lon * kInvTwoPi;
-    const double v = 0.5 - lat * kInvPi;
-    const double invHorizontal = horizontal > 1e-12 ? 1.0 / horizontal : 0.0;
-    const double secLat = horizontal > 1e-6 ? invHorizontal : 1e6;
+    const V horizontal = Sqrt(n.x * n.x + n.y * n.y);
+    const V u = Atan2(n.y, n.x) * Splat<V>(kInvTwoPi);
+    const V v = Splat<V>(0.5) - Atan2(n.z, horizontal) * Splat<V>(kInvPi);
+    const V invHorizontal = Select(horizontal > Splat<V>(1e-12), one / horizontal, zero);
+    const V secLat = Select(horizontal > Splat<V>(1e-6), invHorizontal, Splat<V>(1e6));
     // The patch of sphere a pixel covers: its size on the image plane at the point, spread
     // by the slant (geometric mean of the two axes).
-    const double viewCos = std::max(-Dot(pc, d), 1e-3);
-    const double distanceToPoint = f.perspective ? (along - std::sqrt(1.0 - bb * bb)) : 1.0;
-    const double footprint = f.pixelAngle * distanceToPoint / std::sqrt(viewCos);
-    ray.ground = true;
-    ray.sunCos = sunCos;
-    ray.d = d;
-    ray.pc = pc;
-    ray.n = n;
-    ray.horizontal = horizontal;
-    ray.invHorizontal = invHorizontal;
-    ray.secLat = secLat;
-    ray.u = u;
-    ray.v = v;
-    ray.footprint = footprint;
+    const V viewCos = Max(zero - Dot(pc, d), Splat<V>(1e-3));
+    const V distanceToPoint = f.perspective ? along - depth : one;
+    const V footprint = Splat<V>(f.pixelAngle) * distanceToPoint / Sqrt(viewCos);
+
+    for (int i = 0; i < kLanes; ++i) {
+        Ray& ray = rays[i];
+        glowOf(i, ray);
+        if (ray.cover <= 0.0f) continue;
+        // The night side beyond the terminator gets neither sun nor highlight nor lit
+        // cloud: its ground is black under the glow, so no map is read there.
+        ray.alpha = ray.cover + (1.0f - ray.cover) * ray.alpha;
+        ray.sunCos = static_cast<float>(LaneOf(sunCos, i));
+        if (ray.sunCos <= -kTerminator) continue;
+        ray.ground = true;
+        ray.d = {LaneOf(d.x, i), LaneOf(d.y, i), LaneOf(d.z, i)};
+        ray.pc = {LaneOf(pc.x, i), LaneOf(pc.y, i), LaneOf(pc.z, i)};
+        ray.n = {LaneOf(n.x, i), LaneOf(n.y, i), LaneOf(n.z, i)};
+        ray.horizontal = LaneOf(horizontal, i);
+        ray.invHorizontal = LaneOf(invHorizontal, i);
+        ray.secLat = LaneOf(secLat, i);
+        ray.u = LaneOf(u, i);
+        ray.v = LaneOf(v, i);
+        ray.footprint = LaneOf(footprint, i);
+    }
 }
 
 // The lit ground under a ray, its clouds over it and the glow over both.
@@ -715,8 +837,16 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
         std::vector<Ray> rays(static_cast<size_t>(options.width));
         for (int64_t y = y0; y < y1; ++y) {
             uint8_t* row = image.rgba.data() + static_cast<size_t>(y) * options.width * 4;
-            for (int32_t x = 0; x < options.width; ++x) {
-                TraceRay(f, x, static_cast<double>(y), rays[static_cast<size_t>(x)]);
+            int32_t traced = 0;
+#if defined(__SSE2__)
+            for (; traced + 1 < options.width; traced += 2) {
+                TraceRays(f, D2{_mm_set_pd(traced + 1, traced)}, static_cast<double>(y),
+                          &rays[static_cast<size_t>(traced)]);
+            }
+#endif
+            for (; traced < options.width; ++traced) {
+                TraceRays(f, static_cast<double>(traced), static_cast<double>(y),
+                          &rays[static_cast<size_t>(traced)]);
             }
             for (int32_t x = 0; x < options.width; ++x) {
                 const Ray& ray = rays[static_cast<size_t>(x)];
