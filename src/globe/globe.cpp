@@ -260,6 +260,7 @@ struct GlobeScene::Data {
     std::optional<PackedSampler<CloudTexel>> clouds;
     bool relief = false;
     bool specular = false;
+    bool cloudsOnGroundGrid = false;  // the clouds can take the ground's level choice
 };
 
 bool GlobeScene::HasClouds() const {
@@ -362,6 +363,7 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
                 return CloudTexel{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)}};
             });
             if (!data->clouds) return fail("not enough memory for the globe");
+            data->cloudsOnGroundGrid = data->clouds->SameSize(*data->surface);
         }
         GlobeScene scene;
         scene.data_ = std::move(data);
@@ -746,7 +748,8 @@ Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray)
     const float sunCos = ray.sunCos;
     const float cover = ray.cover;
 
-    const SurfaceSample s = scene.surface->SampleUV(u, v, footprint, secLat);
+    const PackedFooting footing = scene.surface->Choose(footprint, secLat);
+    const SurfaceSample s = scene.surface->Read(footing, u, v);
     // The normal: the sphere's, tilted by the relief slopes along east and north.
     const double cosLon = horizontal > 1e-12 ? n.x * invHorizontal : 1.0;
     const double sinLon = horizontal > 1e-12 ? n.y * invHorizontal : 0.0;
@@ -790,7 +793,8 @@ Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray)
         const Vec3 cc = pc + d * tc;
         const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
         const UV cs = NearbyUV(cw, n, east, north, secLat, u, v);
-        cloud = scene.clouds->SampleUV(cs.u, cs.v, footprint, secLat);
+        cloud = scene.cloudsOnGroundGrid ? scene.clouds->Read(footing, cs.u, cs.v)
+                                         : scene.clouds->SampleUV(cs.u, cs.v, footprint, secLat);
     }
 
     const float lit = diffuse * light;

@@ -117,6 +117,14 @@ struct TexelLanes<CloudTexel> {
     static void Load(const CloudTexel& t, Lanes* out) { out[0] = LoadU16(t.color); }
 };
 
+// The levels and taps one read takes.
+struct PackedFooting {
+    int level = 0;       // the finer of the levels read
+    float weight = 0;    // of the next coarser level, blended in when above 0
+    int taps = 1;        // along the row
+    double tapStep = 0;  // between taps, in turns
+};
+
 // What a read of the ground gives: colour and gloss on 0..1, slopes.
 struct SurfaceSample {
     float color[4];
@@ -163,38 +171,37 @@ class PackedSampler {
     // The filtered value around map position (u, v), as MapSampler::SampleUV; secLat is
     // 1 / cos(latitude) at v, at most 1e6.
     Sample SampleUV(double u, double v, double footprint, double secLat) const {
-        if (!(u >= 0.0 && u < 1.0)) {
-            u = std::isfinite(u) ? u - std::floor(u) : 0.0;
-            if (u >= 1.0) u = 0.0;  // a tiny negative u rounds up to 1
-        }
-        v = std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.5;
+        return Read(Choose(footprint, secLat), u, v);
+    }
+
+    // The two halves of SampleUV: which levels and taps a footprint needs at latitude
+    // acos(1 / secLat), and the read itself. A choice holds for every sampler of the same
+    // level-0 size (SameSize).
+    PackedFooting Choose(double footprint, double secLat) const {
         const double f = std::isfinite(footprint) ? std::clamp(footprint, 0.0, 2 * kPi) : 0.0;
         const double across = f * acrossScale_;
         const double along = f * alongScale_ * secLat;
-        int taps = 1;
+        PackedFooting c;
         double size = std::max(across, along);
-        double tapStep = 0;
         if (along >= 1.5 * across && across > 0) {
             // Taps along the row rather than blurring the rows together.
             const double ratio = along / across;
-            taps = ratio >= kMaxRowTaps ? kMaxRowTaps : static_cast<int>(std::nearbyint(ratio));
+            c.taps = ratio >= kMaxRowTaps ? kMaxRowTaps : static_cast<int>(std::nearbyint(ratio));
             size = std::max(across, along / kMaxRowTaps);
-            tapStep = std::min(f * secLat / (2 * kPi), 1.0) / taps;
+            c.tapStep = std::min(f * secLat / (2 * kPi), 1.0) / c.taps;
         }
-        Lanes a[kGroups];
-        const int last = static_cast<int>(levels_.size()) - 1;
-        if (!(size > 1.0)) {
-            SampleLevel(levels_[0], u, v, taps, tapStep, a);
-            return Finish(a);
-        }
+        if (!(size > 1.0)) return c;
         // The level below the footprint from the exponent, the position within the step
         // from the mantissa m (1 <= m < 2): no logarithm.
         uint64_t bits;
         std::memcpy(&bits, &size, sizeof bits);
         const int l0 = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+        const int last = static_cast<int>(levels_.size()) - 1;
         if (l0 >= last) {
-            SampleLevel(levels_[static_cast<size_t>(last)], u, v, 1, 0, a);
-            return Finish(a);
+            c.level = last;
+            c.taps = 1;
+            c.tapStep = 0;
+            return c;
         }
         bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;
         double m;
@@ -208,20 +215,37 @@ class PackedSampler {
         constexpr double kSlope = 0.5 / (kBlendMiddle - kBlendStart);
         constexpr double kCurve =
             (0.5 / (kBlendEnd - kBlendMiddle) - kSlope) / (kBlendEnd - kBlendStart);
-        if (m < kBlendStart) {
-            SampleLevel(levels_[static_cast<size_t>(l0)], u, v, taps, tapStep, a);
-        } else if (m >= kBlendEnd) {
-            SampleLevel(levels_[static_cast<size_t>(l0) + 1], u, v, taps, tapStep, a);
-        } else {
-            Lanes b[kGroups];
-            SampleLevel(levels_[static_cast<size_t>(l0)], u, v, taps, tapStep, a);
-            SampleLevel(levels_[static_cast<size_t>(l0) + 1], u, v, taps, tapStep, b);
+        c.level = m < kBlendEnd ? l0 : l0 + 1;
+        if (m >= kBlendStart && m < kBlendEnd) {
             const double t = (m - kBlendStart) * (kSlope + (m - kBlendMiddle) * kCurve);
-            const Lanes weight = Broadcast(std::clamp(static_cast<float>(t), 0.0f, 1.0f));
+            c.weight = std::clamp(static_cast<float>(t), 0.0f, 1.0f);
+        }
+        return c;
+    }
+
+    Sample Read(const PackedFooting& c, double u, double v) const {
+        if (!(u >= 0.0 && u < 1.0)) {
+            u = std::isfinite(u) ? u - std::floor(u) : 0.0;
+            if (u >= 1.0) u = 0.0;  // a tiny negative u rounds up to 1
+        }
+        v = std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.5;
+        Lanes a[kGroups];
+        SampleLevel(levels_[static_cast<size_t>(c.level)], u, v, c.taps, c.tapStep, a);
+        if (c.weight > 0.0f) {
+            Lanes b[kGroups];
+            SampleLevel(levels_[static_cast<size_t>(c.level) + 1], u, v, c.taps, c.tapStep, b);
+            const Lanes weight = Broadcast(c.weight);
             for (int g = 0; g < kGroups; ++g) a[g] = Mix(a[g], b[g], weight);
         }
         return Finish(a);
     }
+
+    template <class Other>
+    bool SameSize(const PackedSampler<Other>& other) const {
+        return Width() == other.Width() && Height() == other.Height();
+    }
+    int32_t Width() const { return levels_[0].width; }
+    int32_t Height() const { return levels_[0].height; }
 
     int LevelCount() const { return static_cast<int>(levels_.size()); }
 
