@@ -734,32 +734,66 @@ void TraceRays(const Frame& f, V px, double py, Ray* rays) {
     }
 }
 
-// The lit ground under a ray, its clouds over it and the glow over both.
-Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray) {
-    const Vec3& d = ray.d;
-    const Vec3& pc = ray.pc;
+// The directions of growing longitude and latitude at a ray's ground point.
+struct Tangents {
+    Vec3 east, north;
+};
+inline Tangents TangentsOf(const Ray& ray) {
     const Vec3& n = ray.n;
-    const double horizontal = ray.horizontal;
-    const double invHorizontal = ray.invHorizontal;
-    const double secLat = ray.secLat;
-    const double u = ray.u;
-    const double v = ray.v;
-    const double footprint = ray.footprint;
-    const float sunCos = ray.sunCos;
-    const float cover = ray.cover;
+    const double cosLon = ray.horizontal > 1e-12 ? n.x * ray.invHorizontal : 1.0;
+    const double sinLon = ray.horizontal > 1e-12 ? n.y * ray.invHorizontal : 0.0;
+    return {{-sinLon, cosLon, 0.0}, {-n.z * cosLon, -n.z * sinLon, ray.horizontal}};
+}
 
-    const PackedFooting footing = scene.surface->Choose(footprint, secLat);
-    const SurfaceSample s = scene.surface->Read(footing, u, v);
+// What the maps say about a lit ground point: the ground, the cloud seen above it and the
+// cloud cover toward the sun. A row's reads are made together, apart from the shading, so
+// the reads of neighbouring pixels overlap instead of each waiting for its texels.
+struct GroundReads {
+    SurfaceSample ground;
+    CloudSample cloud;
+    float shadow;  // opacity of the cloud toward the sun
+};
+
+void ReadMaps(const GlobeScene::Data& scene, const Frame& f, const Ray& ray, GroundReads& reads) {
+    const PackedFooting footing = scene.surface->Choose(ray.footprint, ray.secLat);
+    reads.ground = scene.surface->Read(footing, ray.u, ray.v);
+    if (!f.clouds) return;
+    const Vec3& n = ray.n;
+    const Vec3& pc = ray.pc;
+    const Vec3& d = ray.d;
+    const Tangents t = TangentsOf(ray);
+    const double shell = 1.0 + kCloudHeight;
+    // The shadow: where the sun's ray from this point crosses the shell.
+    const double ps = Dot(n, f.sun);
+    const double ts = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
+    const UV qs = NearbyUV(n + f.sun * ts, n, t.east, t.north, ray.secLat, ray.u, ray.v);
+    reads.shadow =
+        scene.clouds->SampleUV(qs.u, qs.v, ray.footprint + kShadowBlur, ray.secLat).color[3];
+    // The cloud seen along the view ray, on the shell above the ground point.
+    const double ds = Dot(pc, d);
+    const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
+    const Vec3 cc = pc + d * tc;
+    const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
+    const UV cs = NearbyUV(cw, n, t.east, t.north, ray.secLat, ray.u, ray.v);
+    reads.cloud = scene.cloudsOnGroundGrid
+                      ? scene.clouds->Read(footing, cs.u, cs.v)
+                      : scene.clouds->SampleUV(cs.u, cs.v, ray.footprint, ray.secLat);
+}
+
+// The lit ground under a ray, its clouds over it and the glow over both.
+Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray,
+                  const GroundReads& reads) {
+    const Vec3& d = ray.d;
+    const Vec3& n = ray.n;
+    const SurfaceSample& s = reads.ground;
     // The normal: the sphere's, tilted by the relief slopes along east and north.
-    const double cosLon = horizontal > 1e-12 ? n.x * invHorizontal : 1.0;
-    const double sinLon = horizontal > 1e-12 ? n.y * invHorizontal : 0.0;
-    const Vec3 east{-sinLon, cosLon, 0.0};
-    const Vec3 north{-n.z * cosLon, -n.z * sinLon, horizontal};
     Vec3 normal = n;
     if (scene.relief && f.relief > 0.0f) {
-        normal = Normalized(n - east * (s.slope[0] * f.relief) - north * (s.slope[1] * f.relief));
+        const Tangents t = TangentsOf(ray);
+        normal =
+            Normalized(n - t.east * (s.slope[0] * f.relief) - t.north * (s.slope[1] * f.relief));
     }
-    const float day = DaySide(sunCos);
+    const float day = DaySide(ray.sunCos);
     const float diffuse = SoftCosine(static_cast<float>(Dot(normal, f.sun))) * day;
     const float gloss = s.color[3];
     float highlight = 0.0f;
@@ -772,31 +806,9 @@ Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray)
         for (int i = 0; i < kSpecularSquarings; ++i) h *= h;
         highlight = kSpecularStrength * gloss * h * day;
     }
-
-    // Cloud shadow: the cloud cover where the sun's ray from this point crosses the shell.
-    // Ground that gets no light needs no shadow.
-    float light = 1.0f;
-    CloudSample cloud{{0, 0, 0, 0}};
-    if (f.clouds) {
-        const double shell = 1.0 + kCloudHeight;
-        if (diffuse > 0.0f || highlight > 0.0f) {
-            const double ps = Dot(n, f.sun);
-            const double t = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
-            const UV qs = NearbyUV(n + f.sun * t, n, east, north, secLat, u, v);
-            const CloudSample shadow =
-                scene.clouds->SampleUV(qs.u, qs.v, footprint + kShadowBlur, secLat);
-            light = 1.0f - kShadowDepth * std::clamp(shadow.color[3], 0.0f, 1.0f);
-        }
-        // The cloud seen along the view ray, on the shell above the ground point.
-        const double ds = Dot(pc, d);
-        const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
-        const Vec3 cc = pc + d * tc;
-        const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
-        const UV cs = NearbyUV(cw, n, east, north, secLat, u, v);
-        cloud = scene.cloudsOnGroundGrid ? scene.clouds->Read(footing, cs.u, cs.v)
-                                         : scene.clouds->SampleUV(cs.u, cs.v, footprint, secLat);
-    }
-
+    // Under the cloud shadow the ground keeps part of the light.
+    const float light =
+        f.clouds ? 1.0f - kShadowDepth * std::clamp(reads.shadow, 0.0f, 1.0f) : 1.0f;
     const float lit = diffuse * light;
     Rgb ground{s.color[0] * lit, s.color[1] * lit, s.color[2] * lit};
     const float spec = highlight * light;
@@ -804,13 +816,15 @@ Shade ShadeGround(const GlobeScene::Data& scene, const Frame& f, const Ray& ray)
     ground.g += spec;
     ground.b += spec;
     if (f.clouds) {
+        const CloudSample& cloud = reads.cloud;
         const float a = std::clamp(cloud.color[3], 0.0f, 1.0f);
-        const float cloudLit = SoftCosine(sunCos) * day;
+        const float cloudLit = SoftCosine(ray.sunCos) * day;
         ground = {ground.r * (1.0f - a) + cloud.color[0] * cloudLit,
                   ground.g * (1.0f - a) + cloud.color[1] * cloudLit,
                   ground.b * (1.0f - a) + cloud.color[2] * cloudLit};
     }
     // The disc over the glow: the glow stays visible as a rim light on top of the ground.
+    const float cover = ray.cover;
     const Rgb out{ground.r * cover + ray.glow.r, ground.g * cover + ray.glow.g,
                   ground.b * cover + ray.glow.b};
     return {out, ray.alpha};
@@ -839,6 +853,7 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
     const SrgbEncoder& encode = Encoder();
     ParallelForBands(ctx, options.height, kBandRows, [&](int64_t y0, int64_t y1) {
         std::vector<Ray> rays(static_cast<size_t>(options.width));
+        std::vector<GroundReads> reads(static_cast<size_t>(options.width));
         for (int64_t y = y0; y < y1; ++y) {
             uint8_t* row = image.rgba.data() + static_cast<size_t>(y) * options.width * 4;
             int32_t traced = 0;
@@ -854,7 +869,13 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
             }
             for (int32_t x = 0; x < options.width; ++x) {
                 const Ray& ray = rays[static_cast<size_t>(x)];
-                const Shade s = ray.ground ? ShadeGround(data, f, ray) : Shade{ray.glow, ray.alpha};
+                if (ray.ground) ReadMaps(data, f, ray, reads[static_cast<size_t>(x)]);
+            }
+            for (int32_t x = 0; x < options.width; ++x) {
+                const Ray& ray = rays[static_cast<size_t>(x)];
+                const Shade s = ray.ground
+                                    ? ShadeGround(data, f, ray, reads[static_cast<size_t>(x)])
+                                    : Shade{ray.glow, ray.alpha};
                 uint8_t* p = row + static_cast<size_t>(x) * 4;
                 if (f.transparent) {
                     // Straight alpha: the colour the covered part of the pixel has.
