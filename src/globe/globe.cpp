@@ -754,9 +754,16 @@ struct GroundReads {
     float shadow;  // opacity of the cloud toward the sun
 };
 
-void ReadMaps(const GlobeScene::Data& scene, const Frame& f, const Ray& ray, GroundReads& reads) {
-    const PackedFooting footing = scene.surface->Choose(ray.footprint, ray.secLat);
-    reads.ground = scene.surface->Read(footing, ray.u, ray.v);
+// Where a lit ground point's reads go: computed for a whole row first, so the reads find
+// their addresses ready.
+struct ReadPlan {
+    PackedFooting ground;  // also the cloud's when it shares the ground's grid
+    PackedFooting shadow;
+    UV cloud, toSun;
+};
+
+void PlanReads(const GlobeScene::Data& scene, const Frame& f, const Ray& ray, ReadPlan& plan) {
+    plan.ground = scene.surface->Choose(ray.footprint, ray.secLat);
     if (!f.clouds) return;
     const Vec3& n = ray.n;
     const Vec3& pc = ray.pc;
@@ -766,18 +773,25 @@ void ReadMaps(const GlobeScene::Data& scene, const Frame& f, const Ray& ray, Gro
     // The shadow: where the sun's ray from this point crosses the shell.
     const double ps = Dot(n, f.sun);
     const double ts = -ps + std::sqrt(ps * ps + shell * shell - 1.0);
-    const UV qs = NearbyUV(n + f.sun * ts, n, t.east, t.north, ray.secLat, ray.u, ray.v);
-    reads.shadow =
-        scene.clouds->SampleUV(qs.u, qs.v, ray.footprint + kShadowBlur, ray.secLat).color[3];
+    plan.toSun = NearbyUV(n + f.sun * ts, n, t.east, t.north, ray.secLat, ray.u, ray.v);
+    plan.shadow = scene.clouds->Choose(ray.footprint + kShadowBlur, ray.secLat);
     // The cloud seen along the view ray, on the shell above the ground point.
     const double ds = Dot(pc, d);
     const double tc = -ds - std::sqrt(std::max(0.0, ds * ds - 1.0 + shell * shell));
     const Vec3 cc = pc + d * tc;
     const Vec3 cw = f.right * cc.x + f.up * cc.y + f.back * cc.z;
-    const UV cs = NearbyUV(cw, n, t.east, t.north, ray.secLat, ray.u, ray.v);
-    reads.cloud = scene.cloudsOnGroundGrid
-                      ? scene.clouds->Read(footing, cs.u, cs.v)
-                      : scene.clouds->SampleUV(cs.u, cs.v, ray.footprint, ray.secLat);
+    plan.cloud = NearbyUV(cw, n, t.east, t.north, ray.secLat, ray.u, ray.v);
+}
+
+void ReadMaps(const GlobeScene::Data& scene, const Frame& f, const Ray& ray, const ReadPlan& plan,
+              GroundReads& reads) {
+    reads.ground = scene.surface->Read(plan.ground, ray.u, ray.v);
+    if (!f.clouds) return;
+    reads.shadow = scene.clouds->Read(plan.shadow, plan.toSun.u, plan.toSun.v).color[3];
+    reads.cloud =
+        scene.cloudsOnGroundGrid
+            ? scene.clouds->Read(plan.ground, plan.cloud.u, plan.cloud.v)
+            : scene.clouds->SampleUV(plan.cloud.u, plan.cloud.v, ray.footprint, ray.secLat);
 }
 
 // The lit ground under a ray, its clouds over it and the glow over both.
@@ -853,6 +867,7 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
     const SrgbEncoder& encode = Encoder();
     ParallelForBands(ctx, options.height, kBandRows, [&](int64_t y0, int64_t y1) {
         std::vector<Ray> rays(static_cast<size_t>(options.width));
+        std::vector<ReadPlan> plans(static_cast<size_t>(options.width));
         std::vector<GroundReads> reads(static_cast<size_t>(options.width));
         for (int64_t y = y0; y < y1; ++y) {
             uint8_t* row = image.rgba.data() + static_cast<size_t>(y) * options.width * 4;
@@ -869,7 +884,14 @@ std::optional<GlobeImage> RenderGlobe(const GlobeScene& scene, const GlobeCamera
             }
             for (int32_t x = 0; x < options.width; ++x) {
                 const Ray& ray = rays[static_cast<size_t>(x)];
-                if (ray.ground) ReadMaps(data, f, ray, reads[static_cast<size_t>(x)]);
+                if (ray.ground) PlanReads(data, f, ray, plans[static_cast<size_t>(x)]);
+            }
+            for (int32_t x = 0; x < options.width; ++x) {
+                const Ray& ray = rays[static_cast<size_t>(x)];
+                if (ray.ground) {
+                    ReadMaps(data, f, ray, plans[static_cast<size_t>(x)],
+                             reads[static_cast<size_t>(x)]);
+                }
             }
             for (int32_t x = 0; x < options.width; ++x) {
                 const Ray& ray = rays[static_cast<size_t>(x)];
