@@ -324,8 +324,8 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             if (!relief) return std::nullopt;
         }
         // Colour, gloss and slopes share one texel: the frame reads them at the same place.
-        data->surface =
-            PackedSampler<SurfaceTexel>::FromPyramid(*ground, [&](int i, int32_t x, int32_t y) {
+        data->surface = PackedSampler<SurfaceTexel>::FromPyramid(
+            *ground, ctx, [&](int i, int32_t x, int32_t y) {
                 const FloatPixel& c = ground->Level(i).At(x, y);
                 SurfaceTexel t{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)},
                                {0.0f, 0.0f}};
@@ -357,8 +357,8 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             const std::optional<MapSampler> pyramid =
                 MapSampler::Build(std::move(*clouds), ctx, error);
             if (!pyramid) return std::nullopt;
-            data->clouds = PackedSampler<CloudTexel>::FromPyramid(*pyramid, [&](int i, int32_t x,
-                                                                                int32_t y) {
+            data->clouds = PackedSampler<
+                CloudTexel>::FromPyramid(*pyramid, ctx, [&](int i, int32_t x, int32_t y) {
                 const FloatPixel& c = pyramid->Level(i).At(x, y);
                 return CloudTexel{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)}};
             });

@@ -26,6 +26,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/parallel.h"
 #include "globe/map_sampler.h"
 
 namespace globeforge {
@@ -141,10 +142,11 @@ class PackedSampler {
     static constexpr int kGroups = TexelLanes<Texel>::kGroups;
     using Sample = std::conditional_t<kGroups == 2, SurfaceSample, CloudSample>;
 
-    // Packs every level of a float pyramid; pack(level image, x, y) makes one texel. nullopt
-    // when memory runs out.
+    // Packs every level of a float pyramid; pack(level, x, y) makes one texel. Rows are packed
+    // in bands on ctx's threads. nullopt when memory runs out.
     template <class Pack>
-    static std::optional<PackedSampler> FromPyramid(const MapSampler& pyramid, Pack&& pack) {
+    static std::optional<PackedSampler> FromPyramid(const MapSampler& pyramid, RenderContext& ctx,
+                                                    Pack&& pack) {
         PackedSampler s;
         try {
             for (int i = 0; i < pyramid.LevelCount(); ++i) {
@@ -153,11 +155,14 @@ class PackedSampler {
                 level.width = image.Width;
                 level.height = image.Height;
                 level.texels.resize(static_cast<size_t>(image.Width) * image.Height);
-                for (int32_t y = 0; y < image.Height; ++y) {
-                    for (int32_t x = 0; x < image.Width; ++x) {
-                        level.texels[static_cast<size_t>(y) * image.Width + x] = pack(i, x, y);
+                Texel* texels = level.texels.data();
+                ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                    for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+                        for (int32_t x = 0; x < image.Width; ++x) {
+                            texels[static_cast<size_t>(y) * image.Width + x] = pack(i, x, y);
+                        }
                     }
-                }
+                });
                 s.levels_.push_back(std::move(level));
             }
         } catch (const std::bad_alloc&) {

@@ -79,8 +79,8 @@ TEST(PackedSampler, MatchesTheFloatSamplerEverywhere) {
     RenderContext ctx;
     std::optional<MapSampler> reference = MapSampler::Build(map, ctx);
     ASSERT_TRUE(reference);
-    std::optional<PackedSampler<SurfaceTexel>> packed =
-        PackedSampler<SurfaceTexel>::FromPyramid(*reference, [&](int level, int32_t x, int32_t y) {
+    std::optional<PackedSampler<SurfaceTexel>> packed = PackedSampler<SurfaceTexel>::FromPyramid(
+        *reference, ctx, [&](int level, int32_t x, int32_t y) {
             const FloatPixel& p = reference->Level(level).At(x, y);
             return SurfaceTexel{{ToFixed16(p.R), ToFixed16(p.G), ToFixed16(p.B), ToFixed16(p.A)},
                                 {p.R * 40.0f - 20.0f, p.B * 3.0f}};
