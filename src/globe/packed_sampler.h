@@ -18,7 +18,6 @@
 #include <new>
 #include <numbers>
 #include <optional>
-#include <string>
 #include <type_traits>
 #include <vector>
 
