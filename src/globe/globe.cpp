@@ -299,7 +299,7 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
         if (!surface) return fail("not enough memory for the globe");
         const int32_t gridWidth = surface->Width;
         const int32_t gridHeight = surface->Height;
-        const std::optional<MapSampler> ground = MapSampler::Build(std::move(*surface), ctx, error);
+        std::optional<MapSampler> ground = MapSampler::Build(std::move(*surface), ctx, error);
         if (!ground) return std::nullopt;
         data->specular = specular != nullptr;
         std::optional<MapSampler> relief;
@@ -338,7 +338,8 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             });
         if (!data->surface) return fail("not enough memory for the globe");
         data->relief = relief.has_value();
-        relief.reset();
+        relief.reset();  // the float pyramids are not needed any more
+        ground.reset();
 
         if (maps.cloudColor && maps.cloudTransparency) {
             const FloatImage& cc = *maps.cloudColor;
