@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numbers>
 #include <optional>
@@ -153,8 +154,9 @@ class PackedSampler {
                 Level level;
                 level.width = image.Width;
                 level.height = image.Height;
-                level.texels.resize(static_cast<size_t>(image.Width) * image.Height);
-                Texel* texels = level.texels.data();
+                // Left uninitialised: every texel is written below.
+                level.texels.reset(new Texel[static_cast<size_t>(image.Width) * image.Height]);
+                Texel* texels = level.texels.get();
                 ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
                     for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                         for (int32_t x = 0; x < image.Width; ++x) {
@@ -260,7 +262,7 @@ class PackedSampler {
     struct Level {
         int32_t width = 0;
         int32_t height = 0;
-        std::vector<Texel> texels;
+        std::unique_ptr<Texel[]> texels;
     };
 
     static void SampleLevel(const Level& level, double u, double v, int taps, double tapStep,
@@ -272,8 +274,8 @@ class PackedSampler {
         const int32_t y0 = static_cast<int32_t>(y);
         const int32_t y1 = std::min(y0 + 1, h - 1);
         const Lanes fy = Broadcast(static_cast<float>(y - y0));
-        const Texel* row0 = level.texels.data() + static_cast<size_t>(y0) * w;
-        const Texel* row1 = level.texels.data() + static_cast<size_t>(y1) * w;
+        const Texel* row0 = level.texels.get() + static_cast<size_t>(y0) * w;
+        const Texel* row1 = level.texels.get() + static_cast<size_t>(y1) * w;
         // u is within [0, 1) and the taps within half a turn of it, so one width added keeps
         // x positive (a truncation is the floor) and one step wraps the column.
         const double start = u - 0.5 * tapStep * (taps - 1);
