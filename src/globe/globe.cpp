@@ -358,11 +358,11 @@ std::optional<GlobeScene> GlobeScene::Prepare(const GlobeMaps& maps, RenderConte
             const std::optional<MapSampler> pyramid =
                 MapSampler::Build(std::move(*clouds), ctx, error);
             if (!pyramid) return std::nullopt;
-            data->clouds = PackedSampler<
-                CloudTexel>::FromPyramid(*pyramid, ctx, [&](int i, int32_t x, int32_t y) {
+            const auto pack = [&](int i, int32_t x, int32_t y) {
                 const FloatPixel& c = pyramid->Level(i).At(x, y);
                 return CloudTexel{{ToFixed16(c.R), ToFixed16(c.G), ToFixed16(c.B), ToFixed16(c.A)}};
-            });
+            };
+            data->clouds = PackedSampler<CloudTexel>::FromPyramid(*pyramid, ctx, pack);
             if (!data->clouds) return fail("not enough memory for the globe");
             data->cloudsOnGroundGrid = data->clouds->SameSize(*data->surface);
         }
@@ -431,6 +431,7 @@ Frame MakeFrame(const GlobeCamera& camera, const GlobeSun& sun, const GlobeOptio
     const double el = sun.elevation * kDegree;
     f.sunCamera = {std::cos(el) * std::sin(az), std::sin(el), std::cos(el) * std::cos(az)};
     f.sun = f.right * f.sunCamera.x + f.up * f.sunCamera.y + f.back * f.sunCamera.z;
+    // The view direction summed as a perspective pixel sums its own.
     f.farHalf = Normalized(f.sun + f.right * 0.0 + f.up * 0.0 + f.back * 1.0);
     const double shorter = std::min(options.width, options.height);
     f.cx = options.width / 2.0;
