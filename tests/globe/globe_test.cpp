@@ -7,6 +7,7 @@
 
 #include "globe/globe_output.h"
 #include "globe/map_sampler.h"
+#include "globe/packed_sampler.h"
 #include "render/render_planet.h"
 
 namespace globeforge {
@@ -59,6 +60,50 @@ TEST(MapSampler, FineDetailAveragesAwayAndLevelZeroIsExact) {
     for (double lat : {0.0, 0.7, -1.2, 1.5}) {
         for (double lon : {0.0, 1e-9, 2.0, -0.001, 2 * kPi - 1e-6}) {
             EXPECT_NEAR(sampler->Sample(lon, lat, 0.2).R, 127.5, 4.0) << lon << " " << lat;
+        }
+    }
+}
+
+TEST(PackedSampler, MatchesTheFloatSamplerEverywhere) {
+    // The globe's 16-bit packed texels against the float pyramid they are made from: detail
+    // in every channel, read at texel scale, between levels, near the poles (taps along the
+    // row), across longitude 0/360 and from far away.
+    FloatImage map = *NewImage(300, 150);
+    for (int32_t y = 0; y < map.Height; ++y) {
+        for (int32_t x = 0; x < map.Width; ++x) {
+            const float a = static_cast<float>(0.5 + 0.5 * std::sin(x * 0.37 + y * 0.11));
+            map.At(x, y) = {a, static_cast<float>((x * 7 + y * 13) % 17) / 16.0f,
+                            (x + y) % 2 ? 1.0f : 0.0f, static_cast<float>(y) / map.Height};
+        }
+    }
+    RenderContext ctx;
+    std::optional<MapSampler> reference = MapSampler::Build(map, ctx);
+    ASSERT_TRUE(reference);
+    std::optional<PackedSampler<SurfaceTexel>> packed = PackedSampler<SurfaceTexel>::FromPyramid(
+        *reference, ctx, [&](int level, int32_t x, int32_t y) {
+            const FloatPixel& p = reference->Level(level).At(x, y);
+            return SurfaceTexel{{ToFixed16(p.R), ToFixed16(p.G), ToFixed16(p.B), ToFixed16(p.A)},
+                                {p.R * 40.0f - 20.0f, p.B * 3.0f}};
+        });
+    ASSERT_TRUE(packed);
+    EXPECT_EQ(packed->LevelCount(), reference->LevelCount());
+    for (double lat : {0.0, 0.6, -1.1, 1.45, -1.5707}) {
+        for (double lon : {0.0, 1e-9, 1.3, -0.002, 2 * kPi - 1e-7, 7.5}) {
+            for (double footprint : {0.0, 0.004, 0.021, 0.03, 0.09, 0.5, 3.0}) {
+                const double u = lon / (2 * kPi);
+                const double v = 0.5 - lat / kPi;
+                const double cosLat = std::cos(lat);
+                const FloatPixel want = reference->SampleUV(u, v, footprint, cosLat);
+                const SurfaceSample got =
+                    packed->SampleUV(u, v, footprint, 1.0 / std::max(cosLat, 1e-6));
+                const float wanted[] = {want.R, want.G, want.B, want.A};
+                for (int c = 0; c < 4; ++c) {
+                    EXPECT_NEAR(got.color[c], wanted[c], 2e-3)
+                        << c << " " << lon << " " << lat << " " << footprint;
+                }
+                EXPECT_NEAR(got.slope[0], want.R * 40.0f - 20.0f, 0.05) << lon << " " << lat;
+                EXPECT_NEAR(got.slope[1], want.B * 3.0f, 0.01) << lon << " " << lat;
+            }
         }
     }
 }
