@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "image/image_files.h"
-#include "reliability/reliability_support.h"
 #include "render/render_planet.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {
