@@ -75,9 +75,7 @@ TEST_F(CliTest, GlobeAndTurntableFromMapsNoSettingNames) {
         "--globe-sun 10,5 --turntable t.webp --frames 5",
         dir);
     ASSERT_EQ(r.status, 0) << r.output;
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "o")) ++files;
-    EXPECT_EQ(files, 3u);
+    EXPECT_EQ(scratch.Count("o"), 3u);
     const PngHeader globe = ReadPngHeader(ReadFile(dir / "o/g.png"));
     EXPECT_EQ(globe.width, 48u);
     EXPECT_EQ(globe.height, 48u);
