@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QFile>
 #include <QLabel>
 #include <QRadioButton>
 #include <QStyleOptionButton>
@@ -20,8 +19,10 @@ namespace globeforge {
 namespace {
 
 using testing::ModalWatcher;
+using testing::ReadFile;
 using testing::WindowTextCollector;
 using testing::WindowUnderTest;
+using testing::WriteFile;
 
 // Items that end the program or write into the current folder.
 const QSet<QString> kNotTriggered = {QStringLiteral("Exit1"), QStringLiteral("S1")};
@@ -96,14 +97,10 @@ TEST(WindowLanguage, JapaneseWindowKeepsEveryTextAndFits) {
     collector.CollectAll(window, kNotTriggered);
     const QStringList lines = collector.Lines();
     if (qEnvironmentVariableIsSet("GLOBEFORGE_CAPTURE_WINDOW_TEXTS")) {
-        QFile out(kJapaneseTexts);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+        WriteFile(kJapaneseTexts, lines.join(QLatin1Char('\n')).toUtf8() + '\n');
     }
-    QFile in(kJapaneseTexts);
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
     const QStringList expected =
-        QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QString::fromUtf8(ReadFile(kJapaneseTexts)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_GT(expected.size(), 80);
     for (const QString& line : expected) EXPECT_TRUE(lines.contains(line)) << line.toStdString();
     EXPECT_EQ(clipped, QStringList());
@@ -168,11 +165,7 @@ TEST(WindowLanguage, MenuChoiceIsKeptBesideTheJpegQuality) {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("globeforge.INI"));
     const QByteArray before = "[Orbgen]\r\nJPEGQuality=77\r\n";
-    {
-        QFile out(file);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(before);
-    }
+    WriteFile(file, before);
     {
         MainWindow window;
         window.SetPreferencesFileName(file);
@@ -185,9 +178,7 @@ TEST(WindowLanguage, MenuChoiceIsKeptBesideTheJpegQuality) {
         EXPECT_EQ(watcher.MessageTexts().size(), 1);
         window.Controls().LanguageEnglish->trigger();
     }
-    QFile in(file);
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    EXPECT_EQ(in.readAll(), before + "\r\n[GlobeForge]\r\nLanguage=en\r\n");
+    EXPECT_EQ(ReadFile(file), before + "\r\n[GlobeForge]\r\nLanguage=en\r\n");
     MainWindow again;
     again.SetPreferencesFileName(file);
     again.show();

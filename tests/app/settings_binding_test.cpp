@@ -26,14 +26,10 @@ namespace globeforge {
 namespace {
 
 using testing::ModalWatcher;
+using testing::ReadFile;
 using testing::WaitUntil;
 using testing::WindowUnderTest;
-
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
+using testing::WriteFile;
 
 // Runs GoClick even when the button is disabled and waits for the end of the render.
 void RunGoClick(MainWindow& window) {
@@ -253,9 +249,7 @@ TEST(ExtendedOutputDialog, CancelRestoresOkKeepsAndSettingsFilesAndRendersCarryI
         saved = t.window.ModelFromControls();
         ASSERT_TRUE(t.window.SaveSettingsFileAs(file));
     }
-    QFile written(file);
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    const QByteArray text = written.readAll();
+    const QByteArray text = ReadFile(file);
     EXPECT_TRUE(text.contains("HeightBitDepth 16\r\n"));
     EXPECT_TRUE(text.contains("CubeMapFaces True\r\n"));
 

@@ -1,10 +1,13 @@
-// Helpers for driving the real main window in tests: waiting for a render to end, and
-// answering the modal dialogs it opens so they never block a test.
+// Helpers for driving the real main window in tests: waiting for a render to end, answering
+// the modal dialogs it opens so they never block a test, and whole files in and out.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -20,6 +23,19 @@
 #include "app/preview_area.h"
 
 namespace globeforge::testing {
+
+inline void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+    file.write(bytes);
+}
+
+inline QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) ADD_FAILURE() << "cannot read " << path.toStdString();
+    return file.readAll();
+}
 
 // Processes events until pred holds or the time runs out; true when it held.
 inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 30000) {

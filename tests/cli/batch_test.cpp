@@ -6,7 +6,8 @@
 
 #include "cli/batch_index.h"
 #include "cli/batch_table.h"
-#include "reliability/reliability_support.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {
@@ -292,13 +293,7 @@ TEST(BatchRun, InterruptRemovesThePlanetInProgressAndTheNextRunFinishes) {
                                 " --threads 1 2>&1 & pid=$!; "
                                 "while ! [ -e out/.batch/seed-1.status ]; do sleep 0.05; done; "
                                 "kill -INT $pid; wait $pid; echo status=$?)";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    pclose(pipe);
+    const std::string output = testing::RunShell(command).output;
     EXPECT_NE(output.find("status=1"), std::string::npos) << output;
     EXPECT_NE(output.find("(stopped)"), std::string::npos) << output;
     // Every planet folder left is a whole planet.
@@ -339,13 +334,7 @@ TEST(BatchRun, GalleryThumbnailsDecodeInChromium) {
         "--disable-sync --user-data-dir=" +
         ShellQuote((dir.path() / "profile").string()) + " --virtual-time-budget=5000 --dump-dom " +
         ShellQuote("file://" + (dir.path() / "out/check.html").string()) + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string dom;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) dom.append(buffer, n);
-    pclose(pipe);
+    const std::string dom = testing::RunShell(command).output;
     // The page's own script holds the marker too; the written one is digits and commas.
     std::string decoded;
     bool found = false;

@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <webp/demux.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "cli/cli_options.h"
@@ -15,63 +11,26 @@
 #include "image/exr_file.h"
 #include "render/stage_dump.h"
 #include "settings/gather_render_params.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace fs = std::filesystem;
 
 namespace globeforge {
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string output;  // standard output and error together
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// `environment`: variables for the run, as "env" takes them (NAME=VALUE or -u NAME).
-RunResult RunRender(const std::string& args, const fs::path& cwd,
-                    const std::string& environment = {}) {
-    RunResult r;
-    const std::string command = "cd " + Quote(cwd.string()) + " && env " + environment + " " +
-                                Quote(GLOBEFORGE_RENDER_EXE) + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
-    const int raw = pclose(pipe);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return r;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::ReadFile;
+using testing::RunRender;
+using testing::RunResult;
 
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("globeforge_cli_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     fs::path Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return dir / name;
+        return scratch.Write(name, text);
     }
 
-    fs::path dir;
+    testing::ScratchDir scratch;
+    const fs::path& dir = scratch.path();
 };
 
 // A tiny planet: generated ground and clouds, three ground maps.
@@ -116,9 +75,7 @@ TEST_F(CliTest, GlobeAndTurntableFromMapsNoSettingNames) {
         "--globe-sun 10,5 --turntable t.webp --frames 5",
         dir);
     ASSERT_EQ(r.status, 0) << r.output;
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir / "o")) ++files;
-    EXPECT_EQ(files, 3u);
+    EXPECT_EQ(scratch.Count("o"), 3u);
     const PngHeader globe = ReadPngHeader(ReadFile(dir / "o/g.png"));
     EXPECT_EQ(globe.width, 48u);
     EXPECT_EQ(globe.height, 48u);

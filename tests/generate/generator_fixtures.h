@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "core/progress.h"
 #include "core/render_params.h"
 #include "image/image_files.h"
+#include "support/test_files.h"
 
 namespace globeforge {
 inline namespace generator_support {
@@ -88,14 +88,6 @@ inline RenderParams LayerParams(int32_t seed, int32_t w, int32_t h, int32_t over
 // A temporary folder holding a flat picture (200, 100, 40) in a lossless file.
 class PictureFolder : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("globeforge_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     // Empty when no codec can write the file yet.
     std::string SaveFlatPicture(int32_t w, int32_t h) {
         const std::string name = (dir_ / "picture.bmp").string();
@@ -105,7 +97,8 @@ class PictureFolder : public ::testing::Test {
 
     // The flat picture resampled over opaque black: each channel times 255 / 256.
     static constexpr FloatPixel kPrepared{199.21875f, 99.609375f, 39.84375f, 255.0f};
-    std::filesystem::path dir_;
+    testing::ScratchDir scratch_;
+    const std::filesystem::path& dir_ = scratch_.path();
 };
 
 }  // namespace generator_support

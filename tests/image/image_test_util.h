@@ -1,72 +1,26 @@
-// Helpers shared by the image tests: a scratch folder that cleans up after itself, whole
-// files, bitmaps with known content, 16-bit samples read by stock libpng, a check that decoders
-// refuse files cleanly, and a child process for failures that need lowered rights or limits.
+// Helpers shared by the image tests: bitmaps with known content, 16-bit samples read by stock
+// libpng and a check that decoders refuse files cleanly; scratch folders, whole files and
+// child processes come from the shared test support.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <optional>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "image/bitmap24.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge::testing {
 inline namespace image_support {
 
-namespace fs = std::filesystem;
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "gf-image-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-            if (entry.is_directory()) fs::permissions(entry.path(), fs::perms::owner_all, ignored);
-        }
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    size_t Count(const std::string& sub = "") const {
-        const fs::directory_iterator it(path_ / sub);
-        return size_t(std::distance(begin(it), end(it)));
-    }
-    // Makes a subfolder one that an unprivileged child may enter but not write into.
-    void Lock(const std::string& name) const {
-        fs::permissions(path_, fs::perms(0711));
-        fs::permissions(path_ / name, fs::perms(0555));
-    }
-
-  private:
-    fs::path path_;
-};
-
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
+// The image tests' name for the shared scratch folder.
+using TempDir = ScratchDir;
 
 // Smooth gradients: what lossy compression keeps well.
 inline Bitmap24 GradientBitmap(int32_t width, int32_t height) {
@@ -114,20 +68,6 @@ inline void ExpectRefused(Decoder decode, const NamedFiles& files) {
         EXPECT_EQ(bitmap.Width, 2) << name;
         EXPECT_EQ(bitmap.Bytes, before) << name;
     }
-}
-
-// Runs check in a child process; with dropRoot, a child of root first becomes "nobody" and
-// so loses the right to write anywhere. nullopt when the child could not be set up.
-inline std::optional<bool> RunInChild(const std::function<bool()>& check, bool dropRoot) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (dropRoot && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return std::nullopt;
-    if (WEXITSTATUS(status) > 1) return std::nullopt;
-    return WEXITSTATUS(status) == 0;
 }
 
 struct PngMemoryReader {

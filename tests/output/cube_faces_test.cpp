@@ -165,7 +165,7 @@ TEST(CubeFaces, MarkersLandOnTheFaceAndPixelOfTheConvention) {
 }
 
 TEST(CubeFaces, SixFilesPerMapInItsFormatWithItsProvenance) {
-    testing::TempDir dir;
+    testing::ScratchDir dir;
     RenderParams p;
     p.CubeMapFaces = true;
     p.HeightBitDepth = 16;

@@ -17,10 +17,10 @@ namespace globeforge {
 namespace {
 
 using testing::ReadBytes;
-using testing::TempDir;
+using testing::ScratchDir;
 
 // Renders the settings text and writes its maps into dir.
-RenderParams RenderInto(const TempDir& dir, const std::string& settings) {
+RenderParams RenderInto(const ScratchDir& dir, const std::string& settings) {
     SettingsModel model;
     EXPECT_TRUE(ApplySettingsText(model, settings, "test").ok);
     RenderParams params = GatherRenderParams(model);
@@ -49,7 +49,7 @@ const char* const kPlanet =
 }  // namespace
 
 TEST(GeneratedMaps, HeightsKeepTheirPrecisionInSixteenBitPngAndOpenExr) {
-    TempDir dir;
+    ScratchDir dir;
     const RenderParams params = RenderInto(dir, std::string(kPlanet) +
                                                     "OverSampling 2\r\n"
                                                     "HeightBitDepth 16\r\n"
@@ -71,7 +71,7 @@ TEST(GeneratedMaps, HeightsKeepTheirPrecisionInSixteenBitPngAndOpenExr) {
 }
 
 TEST(GeneratedMaps, NormalMapJoinsAcrossTheSeamAndRecordsItsSettings) {
-    TempDir dir;
+    ScratchDir dir;
     const RenderParams params =
         RenderInto(dir, std::string(kPlanet) + "NormalStrength 80\r\nOutputNormalMap n.png\r\n");
     Bitmap24 n;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <system_error>
 
 #include "core/progress.h"
 #include "image/image_files.h"
@@ -16,25 +15,14 @@ namespace fs = std::filesystem;
 
 class SaveRenderMapsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("globeforge_save_" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+    std::string PathOf(const std::string& name) const { return scratch_ / name; }
     // The codecs may not be there yet; the tests that write files wait for them.
     bool CanWriteFiles() const {
         return SaveImageFile(*NewFilledImage(2, 2, kOpaqueBlack), PathOf("probe.bmp"));
     }
 
-    fs::path dir_;
+    testing::ScratchDir scratch_;
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(SaveRenderMapsTest, NothingRequestedOrRequestedButNotBuilt) {

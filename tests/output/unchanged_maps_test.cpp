@@ -18,7 +18,7 @@ namespace globeforge {
 namespace {
 
 using testing::ReadBytes;
-using testing::TempDir;
+using testing::ScratchDir;
 
 uint64_t Fnv1a(const uint8_t* data, size_t size, uint64_t hash = 14695981039346656037ull) {
     for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
@@ -45,7 +45,7 @@ struct PinnedMap {
 
 // Renders an old-style settings text into dir and compares every map with its pin.
 void ExpectPinnedMaps(const std::string& settings, const std::vector<PinnedMap>& pins) {
-    TempDir dir;
+    ScratchDir dir;
     SettingsModel model;
     ASSERT_TRUE(ApplySettingsText(model, settings, "pinned").ok);
     RenderParams params = GatherRenderParams(model);

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -13,13 +12,16 @@
 #include <vector>
 
 #include "image/image_files.h"
-#include "reliability/reliability_support.h"
+#include "output/map_test_support.h"
 #include "render/render_planet.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AllFinite;
 using testing::RunRender;
 
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
@@ -167,16 +169,6 @@ struct DirectRow {
     std::function<void(RenderParams&)> change;
     Outcome outcome;
 };
-
-bool AllFinite(const FloatImage& image) {
-    for (int32_t y = 0; y < image.Height; ++y) {
-        for (int32_t x = 0; x < image.Width; ++x) {
-            const FloatPixel p = GetPixel(image, x, y, Wrap::Off);
-            if (!std::isfinite(p.R) || !std::isfinite(p.G) || !std::isfinite(p.B)) return false;
-        }
-    }
-    return true;
-}
 
 // Callers of RenderPlanet are not held to the window's ranges.
 TEST(HostileParameters, RenderPlanetTakesAnyValueOfEveryField) {

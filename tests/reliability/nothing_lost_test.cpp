@@ -16,9 +16,10 @@
 
 #include "image/image_files.h"
 #include "output/save_maps.h"
-#include "reliability/reliability_support.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {

@@ -14,7 +14,8 @@
 #include "image/image_files.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
-#include "reliability/reliability_support.h"
+#include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {

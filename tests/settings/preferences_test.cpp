@@ -11,9 +11,9 @@
 namespace globeforge {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
 
 // Sets an environment variable for one scope and restores it afterwards.
 class ScopedEnv {
@@ -42,38 +42,38 @@ class ScopedEnv {
 };
 
 TEST(ReadJpegQualityPreference, DefaultsTo90) {
-    TempDir dir;
-    const std::string file = dir.File("gen.INI");
+    ScratchDir dir;
+    const std::string file = dir / "gen.INI";
     EXPECT_EQ(ReadJpegQualityPreference(file), 90);  // no file
 
-    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=75\r\n");
+    WriteFile(file, "[Orbgen]\r\nJPEGQuality=75\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 75);
-    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=200\r\n");
+    WriteFile(file, "[Orbgen]\r\nJPEGQuality=200\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 200);  // stored values are not limited here
-    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=high\r\n");
+    WriteFile(file, "[Orbgen]\r\nJPEGQuality=high\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 90);
-    WriteBytes(file, "[Orbgen]\r\nJPEGQuality=\r\n");
+    WriteFile(file, "[Orbgen]\r\nJPEGQuality=\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 90);
-    WriteBytes(file, "[Orbgen]\r\nOther=1\r\n");
+    WriteFile(file, "[Orbgen]\r\nOther=1\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 90);
-    WriteBytes(file, "[Elsewhere]\r\nJPEGQuality=10\r\n");
+    WriteFile(file, "[Elsewhere]\r\nJPEGQuality=10\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 90);
     EXPECT_EQ(ReadJpegQualityPreference(dir.path().string()), 90);  // a folder
 }
 
 TEST(WriteJpegQualityPreference, CreatesOrUpdatesTheFile) {
-    TempDir dir;
-    const std::string file = dir.File("config/globeforge/globeforge.INI");
+    ScratchDir dir;
+    const std::string file = dir / "config/globeforge/globeforge.INI";
     ASSERT_TRUE(WriteJpegQualityPreference(file, 75).ok);  // folder created on the way
     EXPECT_EQ(ReadJpegQualityPreference(file), 75);
 
-    WriteBytes(file, "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=75\r\n");
+    WriteFile(file, "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=75\r\n");
     ASSERT_TRUE(WriteJpegQualityPreference(file, 50).ok);
-    EXPECT_EQ(ReadBytes(file), "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=50\r\n");
+    EXPECT_EQ(ReadFile(file), "; mine\r\n[Window]\r\nX=3\r\n[Orbgen]\r\nJPEGQuality=50\r\n");
     EXPECT_EQ(ReadJpegQualityPreference(file), 50);
 
     // A file that exists but cannot be read is reported, not overwritten.
-    const std::string folder = dir.File("taken.INI");
+    const std::string folder = dir / "taken.INI";
     std::filesystem::create_directory(folder);
     const SettingsResult result = WriteJpegQualityPreference(folder, 90);
     EXPECT_FALSE(result.ok);
@@ -84,35 +84,35 @@ TEST(WriteJpegQualityPreference, CreatesOrUpdatesTheFile) {
 // The language has a section of its own: the quality's section and every other line stay
 // byte for byte, and a missing or unknown value means auto.
 TEST(LanguagePreference, OwnSectionLeavesOrbgenAndOtherKeysAlone) {
-    TempDir dir;
-    const std::string file = dir.File("globeforge.INI");
+    ScratchDir dir;
+    const std::string file = dir / "globeforge.INI";
     EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
     const std::string before = "; mine\r\n[Orbgen]\r\nJPEGQuality=201\r\nOther=x\r\n";
-    WriteBytes(file, before);
+    WriteFile(file, before);
     EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
     ASSERT_TRUE(WriteLanguagePreference(file, LanguageChoice::English).ok);
-    EXPECT_EQ(ReadBytes(file), before + "\r\n[GlobeForge]\r\nLanguage=en\r\n");
+    EXPECT_EQ(ReadFile(file), before + "\r\n[GlobeForge]\r\nLanguage=en\r\n");
     EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::English);
     EXPECT_EQ(ReadJpegQualityPreference(file), 201);
     ASSERT_TRUE(WriteLanguagePreference(file, LanguageChoice::Japanese).ok);
     ASSERT_TRUE(WriteJpegQualityPreference(file, 75).ok);
     EXPECT_EQ(
-        ReadBytes(file),
+        ReadFile(file),
         "; mine\r\n[Orbgen]\r\nJPEGQuality=75\r\nOther=x\r\n\r\n[GlobeForge]\r\nLanguage=ja\r\n");
     EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Japanese);
-    WriteBytes(file, "[GlobeForge]\r\nLanguage=fr\r\n");
+    WriteFile(file, "[GlobeForge]\r\nLanguage=fr\r\n");
     EXPECT_EQ(ReadLanguagePreference(file), LanguageChoice::Auto);
 }
 
 TEST(PreferencesFilePath, BesideTheProgramElseInTheConfigFolder) {
-    TempDir dir;
-    const std::string program = dir.File("gen.exe");
-    const std::string beside = dir.File("gen.INI");
+    ScratchDir dir;
+    const std::string program = dir / "gen.exe";
+    const std::string beside = dir / "gen.INI";
 
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
         EXPECT_EQ(PreferencesFilePath(program), "/xdg/config/globeforge/globeforge.INI");
-        WriteBytes(beside, "");
+        WriteFile(beside, "");
         EXPECT_EQ(PreferencesFilePath(program), beside);
         std::filesystem::remove(beside);
     }

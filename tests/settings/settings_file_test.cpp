@@ -13,10 +13,9 @@
 namespace globeforge {
 namespace {
 
-using testing::CountEntries;
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
 
 // A model with every control away from its default.
 SettingsModel EveryControlChanged() {
@@ -143,15 +142,15 @@ TEST(SettingsTable, NamesEveryWidgetOnce) {
 }
 
 TEST(LoadSettings, SaveThenLoadReproducesEveryControl) {
-    TempDir dir;
-    const std::string file = dir.File("planet 設定.ORB");
+    ScratchDir dir;
+    const std::string file = dir / "planet 設定.ORB";
     const SettingsModel saved = EveryControlChanged();
     ASSERT_TRUE(SaveSettings(saved, file).ok);
-    const std::string text = ReadBytes(file);
+    const std::string text = ReadFile(file);
     EXPECT_NE(text.find("\r\nGroundColorLow $ffffffff\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\nGroundMixtureMode Sub\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\nOutputTransparencyMode AlphaMap\r\n"), std::string::npos);
-    EXPECT_EQ(CountEntries(dir.path()), 1);  // no temporary file left
+    EXPECT_EQ(dir.Count(), 1u);  // no temporary file left
 
     SettingsModel loaded;
     const SettingsResult result = LoadSettings(loaded, file);
@@ -160,7 +159,7 @@ TEST(LoadSettings, SaveThenLoadReproducesEveryControl) {
 
     // And back to the defaults through a file of defaults, replacing the longer one.
     ASSERT_TRUE(SaveSettings(SettingsModel{}, file).ok);
-    EXPECT_EQ(ReadBytes(file), SettingsText(SettingsModel{}));
+    EXPECT_EQ(ReadFile(file), SettingsText(SettingsModel{}));
     ASSERT_TRUE(LoadSettings(loaded, file).ok);
     EXPECT_EQ(loaded, SettingsModel{});
 }
@@ -179,11 +178,11 @@ TEST(LoadSettings, ShiftJisFileLoadsAsUtf8) {
 }
 
 TEST(LoadSettings, ByteOrderMarkIsSkipped) {
-    TempDir dir;
-    const std::string file = dir.File("bom.ORB");
-    WriteBytes(file,
-               "\xEF\xBB\xBF"
-               "CoastLevel 40\r\nOutputColorMap 色.bmp\r\n");
+    ScratchDir dir;
+    const std::string file = dir / "bom.ORB";
+    WriteFile(file,
+              "\xEF\xBB\xBF"
+              "CoastLevel 40\r\nOutputColorMap 色.bmp\r\n");
     SettingsModel model;
     ASSERT_TRUE(LoadSettings(model, file).ok);
     EXPECT_EQ(model.DeepSeaThr.Position(), 40);
@@ -348,24 +347,24 @@ TEST(ApplySettingsLine, OneLineByTheLoadersRules) {
 }
 
 TEST(LoadSettings, FilesThatCannotBeReadApplyNothing) {
-    TempDir dir;
+    ScratchDir dir;
     SettingsModel model = EveryControlChanged();
     const SettingsModel before = model;
 
-    const SettingsResult missing = LoadSettings(model, dir.File("none.ORB"));
+    const SettingsResult missing = LoadSettings(model, dir / "none.ORB");
     EXPECT_FALSE(missing.ok);
     EXPECT_NE(missing.message.find("none.ORB"), std::string::npos);
     EXPECT_NE(missing.message.find("No such file or directory"), std::string::npos);
 
     EXPECT_FALSE(LoadSettings(model, dir.path().string()).ok);  // a folder
-    const std::string fifo = dir.File("fifo.ORB");
+    const std::string fifo = dir / "fifo.ORB";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(LoadSettings(model, fifo).ok);  // refused, not waited on
 
     // Too large to be a settings file: refused without reading it (a sparse file, so the
     // test costs no disk space).
-    const std::string huge = dir.File("huge.ORB");
-    WriteBytes(huge, "CoastLevel 40\r\n");
+    const std::string huge = dir / "huge.ORB";
+    WriteFile(huge, "CoastLevel 40\r\n");
     std::filesystem::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
     const SettingsResult tooLarge = LoadSettings(model, huge);
     EXPECT_FALSE(tooLarge.ok);
@@ -374,7 +373,7 @@ TEST(LoadSettings, FilesThatCannotBeReadApplyNothing) {
 }
 
 TEST(LoadSettings, JunkAppliesOnlyWhatIsRecognised) {
-    TempDir dir;
+    ScratchDir dir;
     std::mt19937 rng(7);
     std::string bytes;
     for (int i = 0; i < 200000; ++i) bytes += static_cast<char>(rng() & 0xFF);  // NULs, CRs...
@@ -383,8 +382,8 @@ TEST(LoadSettings, JunkAppliesOnlyWhatIsRecognised) {
     bytes += std::string(1000, '\0') + std::string("IceQuantity\0 12\n", 16);
     bytes += "GroundXWarp " + std::string(1 << 20, '9') + "\n";  // a number far out of range
     for (int i = 0; i < 200000; ++i) bytes += static_cast<char>(rng() & 0xFF);
-    const std::string file = dir.File("junk.ORB");
-    WriteBytes(file, bytes);
+    const std::string file = dir / "junk.ORB";
+    WriteFile(file, bytes);
 
     SettingsModel model;
     const SettingsResult result = LoadSettings(model, file);
@@ -402,30 +401,30 @@ TEST(LoadSettings, JunkAppliesOnlyWhatIsRecognised) {
 }
 
 TEST(SaveSettings, FailureLeavesTheTargetAlone) {
-    TempDir dir;
+    ScratchDir dir;
     // The target is a folder: nothing may replace it, and no temporary file may stay.
-    const std::string folder = dir.File("taken.ORB");
+    const std::string folder = dir / "taken.ORB";
     std::filesystem::create_directory(folder);
-    WriteBytes(folder + "/inside", "keep");
+    WriteFile(folder + "/inside", "keep");
     const SettingsResult result = SaveSettings(SettingsModel{}, folder);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.message.find("taken.ORB"), std::string::npos) << result.message;
     EXPECT_TRUE(std::filesystem::is_directory(folder));
-    EXPECT_EQ(ReadBytes(folder + "/inside"), "keep");
-    EXPECT_EQ(CountEntries(dir.path()), 1);
+    EXPECT_EQ(ReadFile(folder + "/inside"), "keep");
+    EXPECT_EQ(dir.Count(), 1u);
 
-    EXPECT_FALSE(SaveSettings(SettingsModel{}, dir.File("no such folder/a.ORB")).ok);
+    EXPECT_FALSE(SaveSettings(SettingsModel{}, dir / "no such folder/a.ORB").ok);
 }
 
 TEST(SaveSettings, KeepsLinksAndPermissions) {
-    TempDir dir;
-    const std::string real = dir.File("real.ORB");
-    const std::string link = dir.File("link.ORB");
-    WriteBytes(real, "old");
+    ScratchDir dir;
+    const std::string real = dir / "real.ORB";
+    const std::string link = dir / "link.ORB";
+    WriteFile(real, "old");
     std::filesystem::create_symlink(real, link);
     ASSERT_TRUE(SaveSettings(SettingsModel{}, link).ok);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(ReadBytes(real), SettingsText(SettingsModel{}));
+    EXPECT_EQ(ReadFile(real), SettingsText(SettingsModel{}));
 
     // A replaced file keeps its permissions.
     std::filesystem::permissions(
