@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/parallel.h"
@@ -66,6 +67,10 @@ class DiscClasses {
                 offset_[static_cast<size_t>(b)] + std::max<int64_t>(last - b + 1, 0);
         }
         values_.resize(offset_.back());
+        for (int64_t b = 0; b <= bMax; ++b) {
+            const int64_t a = last_[static_cast<size_t>(b)];
+            if (a >= b) nEnd_ = std::max(nEnd_, a * a + b * b + 1);
+        }
     }
 
     // The values: value(d) for every class. A radial profile depends on the squared
@@ -73,41 +78,55 @@ class DiscClasses {
     // evaluated once per distinct n (in bands of n), then handed out to the classes.
     template <typename Profile, typename ToValue>
     void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
-        const int64_t rows = static_cast<int64_t>(last_.size());
-        int64_t nMax = -1;
-        for (int64_t b = 0; b < rows; ++b) {
-            const int64_t a = last_[static_cast<size_t>(b)];
-            if (a >= b) nMax = std::max(nMax, a * a + b * b);
-        }
-        if (nMax < 0) return;
-        std::vector<uint8_t> used(static_cast<size_t>(nMax + 1), 0);
-        for (int64_t b = 0; b < rows; ++b) {
+        using Profiled = decltype(profile(0.0));
+        std::vector<uint8_t> used;
+        std::unique_ptr<Profiled[]> byN;
+        MarkDistances(used, byN);
+        const bool large = r_ >= kParallelRadius;
+        ForBands(
+            ctx, DistanceCount(), large,
+            [&](int64_t n0, int64_t n1) { Evaluate(used, byN.get(), n0, n1, profile); },
+            kDistanceBand);
+        ForBands(ctx, TableRows(), large,
+                 [&](int64_t b0, int64_t b1) { HandOut(byN.get(), b0, b1, toValue); });
+    }
+
+    // The steps of Fill, for callers that share them out themselves. The squared distances
+    // 0 <= n < DistanceCount() are evaluated, the table rows 0 <= b < TableRows() handed out.
+    int64_t DistanceCount() const { return nEnd_; }
+    int64_t TableRows() const { return static_cast<int64_t>(last_.size()); }
+
+    // Marks the squared distances some class has and makes room for their values.
+    template <typename Profiled>
+    void MarkDistances(std::vector<uint8_t>& used, std::unique_ptr<Profiled[]>& byN) const {
+        used.assign(static_cast<size_t>(nEnd_), 0);
+        for (int64_t b = 0; b < TableRows(); ++b) {
             for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
                 used[static_cast<size_t>(a * a + b * b)] = 1;
             }
         }
-        using Profiled = decltype(profile(0.0));
         // Only the entries marked used are written and read: no need to clear the block.
-        const std::unique_ptr<Profiled[]> byN(new Profiled[static_cast<size_t>(nMax + 1)]);
-        const bool large = r_ >= kParallelRadius;
-        ForBands(
-            ctx, nMax + 1, large,
-            [&](int64_t n0, int64_t n1) {
-                for (int64_t n = n0; n < n1; ++n) {
-                    if (used[static_cast<size_t>(n)]) {
-                        byN[static_cast<size_t>(n)] = profile(std::sqrt(static_cast<double>(n)));
-                    }
-                }
-            },
-            kDistanceBand);
-        ForBands(ctx, rows, large, [&](int64_t b0, int64_t b1) {
-            for (int64_t b = b0; b < b1; ++b) {
-                Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
-                for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
-                    row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
-                }
+        byN.reset(new Profiled[static_cast<size_t>(nEnd_)]);
+    }
+
+    template <typename Profiled, typename Profile>
+    static void Evaluate(const std::vector<uint8_t>& used, Profiled* byN, int64_t n0, int64_t n1,
+                         Profile& profile) {
+        for (int64_t n = n0; n < n1; ++n) {
+            if (used[static_cast<size_t>(n)]) {
+                byN[static_cast<size_t>(n)] = profile(std::sqrt(static_cast<double>(n)));
             }
-        });
+        }
+    }
+
+    template <typename Profiled, typename ToValue>
+    void HandOut(const Profiled* byN, int64_t b0, int64_t b1, ToValue& toValue) {
+        for (int64_t b = b0; b < b1; ++b) {
+            Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
+            for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
+                row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
+            }
+        }
     }
 
     // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
@@ -155,6 +174,7 @@ class DiscClasses {
     std::vector<int32_t> last_;
     std::vector<int64_t> offset_;
     std::vector<Value> values_;
+    int64_t nEnd_ = 0;  // one past the largest squared distance of a class
 };
 
 // What the centred disc of a brush depends on: its profile and the brush.
@@ -254,42 +274,134 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
     }
 }
 
+// One random dome of a carving: its draws, then its classes and their values.
+struct CarvedDome {
+    int32_t cx, cy, r;
+    double e;
+    std::optional<DiscClasses<float>> disc;
+    std::vector<uint8_t> used;
+    std::unique_ptr<float[]> byN;
+};
+
+// The domes of one carving are computed side by side, and every band of rows then
+// subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
+// after the other would give it. They go in groups whose tables stay within this many
+// squared radius units, which bounds the memory a large brush needs at once.
+constexpr int64_t kCarveGroupArea = int64_t{1} << 23;
+
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
            Lcg32& rng, RenderContext* ctx) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
-    for (int32_t i = 0; i < count; ++i) {
+    std::vector<CarvedDome> domes(static_cast<size_t>(std::max(count, 0)));
+    for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
-        const int32_t cx = rng.Random(w);
-        const int32_t cy = rng.Random(h);
+        dome.cx = rng.Random(w);
+        dome.cy = rng.Random(h);
         const int32_t rDrawn = rng.Random(w / 2);
-        const int32_t r = rDrawn == 0 ? 1 : rDrawn;
-        const double e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
+        dome.r = rDrawn == 0 ? 1 : rDrawn;
+        dome.e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
+    }
+    struct Item {
+        size_t dome;
+        int64_t first;
+    };
+    std::vector<Item> items;
+    size_t groupEnd = 0;
+    for (size_t groupStart = 0;; groupStart = groupEnd) {
+        int64_t area = 0;
+        int32_t rMax = 0;
+        for (groupEnd = groupStart; groupEnd < domes.size(); ++groupEnd) {
+            const int64_t r = domes[groupEnd].r;
+            if (groupEnd > groupStart && area + r * r > kCarveGroupArea) break;
+            area += r * r;
+            rMax = std::max(rMax, domes[groupEnd].r);
+        }
+        const bool large = rMax >= kParallelRadius;
+        const auto group = std::span(domes).subspan(groupStart, groupEnd - groupStart);
         // Domes are clipped at the edges, not wrapped.
-        DiscClasses<float> dome(w, h, cx, cy, r);
-        if (dome.Empty()) continue;
-        const BiasCurve profile(255, 0, 0, r, e);
-        dome.Fill(
-            ctx, [&](double d) { return profile.Float(d); }, [](float v) { return v; });
+        ForBands(
+            ctx, static_cast<int64_t>(group.size()), large,
+            [&](int64_t k0, int64_t k1) {
+                for (int64_t k = k0; k < k1; ++k) {
+                    CarvedDome& dome = group[static_cast<size_t>(k)];
+                    dome.disc.emplace(w, h, dome.cx, dome.cy, dome.r);
+                    if (dome.disc->Empty()) {
+                        dome.disc.reset();
+                    } else {
+                        dome.disc->MarkDistances(dome.used, dome.byN);
+                    }
+                }
+            },
+            1);
+        items.clear();
+        for (size_t k = 0; k < group.size(); ++k) {
+            if (!group[k].disc) continue;
+            for (int64_t n = 0; n < group[k].disc->DistanceCount(); n += kDistanceBand) {
+                items.push_back({k, n});
+            }
+        }
+        ForBands(
+            ctx, static_cast<int64_t>(items.size()), large,
+            [&](int64_t i0, int64_t i1) {
+                for (int64_t i = i0; i < i1; ++i) {
+                    const Item& item = items[static_cast<size_t>(i)];
+                    CarvedDome& dome = group[item.dome];
+                    const BiasCurve profile(255, 0, 0, dome.r, dome.e);
+                    const auto value = [&](double d) { return profile.Float(d); };
+                    DiscClasses<float>::Evaluate(
+                        dome.used, dome.byN.get(), item.first,
+                        std::min(item.first + kDistanceBand, dome.disc->DistanceCount()), value);
+                }
+            },
+            1);
+        items.clear();
+        for (size_t k = 0; k < group.size(); ++k) {
+            if (!group[k].disc) continue;
+            for (int64_t b = 0; b < group[k].disc->TableRows(); b += kPatternBandRows) {
+                items.push_back({k, b});
+            }
+        }
+        ForBands(
+            ctx, static_cast<int64_t>(items.size()), large,
+            [&](int64_t i0, int64_t i1) {
+                const auto same = [](float v) { return v; };
+                for (int64_t i = i0; i < i1; ++i) {
+                    const Item& item = items[static_cast<size_t>(i)];
+                    CarvedDome& dome = group[item.dome];
+                    dome.disc->HandOut(
+                        dome.byN.get(), item.first,
+                        std::min(item.first + kPatternBandRows, dome.disc->TableRows()), same);
+                }
+            },
+            1);
+        for (CarvedDome& dome : group) {
+            dome.used = {};
+            dome.byN.reset();
+        }
         // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
         // float rounds the same whether the difference is formed in extended precision
-        // first or not, and a channel that is not chosen loses +0, which keeps it.
+        // first or not, and a channel that is not chosen loses +0, which keeps it. The last
+        // group also clips and copies A, row band by row band.
+        const bool last = groupEnd == domes.size();
         WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
-            ForBands(ctx, h, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
-                dome.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
-                    if constexpr (kR) p.R = p.R - v;
-                    if constexpr (kG) p.G = p.G - v;
-                    if constexpr (kB) p.B = p.B - v;
-                    p.A = 255.0f;
-                });
+            ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
+                for (const CarvedDome& dome : group) {
+                    if (!dome.disc) continue;
+                    dome.disc->Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                        if constexpr (kR) p.R = p.R - v;
+                        if constexpr (kG) p.G = p.G - v;
+                        if constexpr (kB) p.B = p.B - v;
+                        p.A = 255.0f;
+                    });
+                }
+                if (last) ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
             });
         });
+        for (CarvedDome& dome : group) dome.disc.reset();
+        if (last) break;
     }
-    WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
-        ForBands(ctx, h, true,
-                 [&](int64_t y0, int64_t y1) { ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1); });
-    });
 }
 
 // The ring profile: five bands, each an S-curve from its inner to its outer value.
