@@ -43,8 +43,23 @@ void ForBands(RenderContext* ctx, int64_t rows, bool large,
 template <typename Value>
 class DiscClasses {
   public:
-    DiscClasses(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r)
-        : cx_(cx), cy_(cy), r_(std::max(r, 0)), width_(width), height_(height) {
+    DiscClasses() = default;
+    DiscClasses(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r) {
+        Reset(width, height, cx, cy, r);
+    }
+
+    // Lays out the disc anew, keeping the storage of the tables for reuse.
+    void Reset(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r) {
+        cx_ = cx;
+        cy_ = cy;
+        r_ = std::max(r, 0);
+        width_ = width;
+        height_ = height;
+        extent_.clear();
+        last_.clear();
+        offset_.clear();
+        values_.clear();
+        nEnd_ = 0;
         // Only offsets that reach the image matter.
         const int64_t dyMax =
             std::min<int64_t>(r_, std::max<int64_t>(cy, int64_t{height} - 1 - cy));
@@ -65,12 +80,9 @@ class DiscClasses {
             last_.push_back(static_cast<int32_t>(last));
             offset_[static_cast<size_t>(b + 1)] =
                 offset_[static_cast<size_t>(b)] + std::max<int64_t>(last - b + 1, 0);
+            if (last >= b) nEnd_ = std::max(nEnd_, last * last + b * b + 1);
         }
         values_.resize(offset_.back());
-        for (int64_t b = 0; b <= bMax; ++b) {
-            const int64_t a = last_[static_cast<size_t>(b)];
-            if (a >= b) nEnd_ = std::max(nEnd_, a * a + b * b + 1);
-        }
     }
 
     // The values: value(d) for every class. A radial profile depends on the squared
@@ -79,38 +91,36 @@ class DiscClasses {
     template <typename Profile, typename ToValue>
     void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
         using Profiled = decltype(profile(0.0));
-        std::vector<uint8_t> used;
-        std::unique_ptr<Profiled[]> byN;
-        MarkDistances(used, byN);
+        std::vector<uint8_t> used(static_cast<size_t>(nEnd_), 0);
+        MarkDistances(used.data());
+        // Only the entries marked used are written and read: no need to clear the block.
+        const std::unique_ptr<Profiled[]> byN(new Profiled[static_cast<size_t>(nEnd_)]);
         const bool large = r_ >= kParallelRadius;
         ForBands(
             ctx, DistanceCount(), large,
-            [&](int64_t n0, int64_t n1) { Evaluate(used, byN.get(), n0, n1, profile); },
+            [&](int64_t n0, int64_t n1) { Evaluate(used.data(), byN.get(), n0, n1, profile); },
             kDistanceBand);
         ForBands(ctx, TableRows(), large,
                  [&](int64_t b0, int64_t b1) { HandOut(byN.get(), b0, b1, toValue); });
     }
 
     // The steps of Fill, for callers that share them out themselves. The squared distances
-    // 0 <= n < DistanceCount() are evaluated, the table rows 0 <= b < TableRows() handed out.
+    // 0 <= n < DistanceCount() (at most r^2 + 1 of them) are evaluated, the table rows
+    // 0 <= b < TableRows() handed out.
     int64_t DistanceCount() const { return nEnd_; }
     int64_t TableRows() const { return static_cast<int64_t>(last_.size()); }
 
-    // Marks the squared distances some class has and makes room for their values.
-    template <typename Profiled>
-    void MarkDistances(std::vector<uint8_t>& used, std::unique_ptr<Profiled[]>& byN) const {
-        used.assign(static_cast<size_t>(nEnd_), 0);
+    // Sets used[n] to 1 for every squared distance n some class has; the others are left.
+    void MarkDistances(uint8_t* used) const {
         for (int64_t b = 0; b < TableRows(); ++b) {
             for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
                 used[static_cast<size_t>(a * a + b * b)] = 1;
             }
         }
-        // Only the entries marked used are written and read: no need to clear the block.
-        byN.reset(new Profiled[static_cast<size_t>(nEnd_)]);
     }
 
     template <typename Profiled, typename Profile>
-    static void Evaluate(const std::vector<uint8_t>& used, Profiled* byN, int64_t n0, int64_t n1,
+    static void Evaluate(const uint8_t* used, Profiled* byN, int64_t n0, int64_t n1,
                          Profile& profile) {
         for (int64_t n = n0; n < n1; ++n) {
             if (used[static_cast<size_t>(n)]) {
@@ -169,7 +179,7 @@ class DiscClasses {
         return values_[static_cast<size_t>(offset_[static_cast<size_t>(b)] + a - b)];
     }
 
-    int32_t cx_, cy_, r_, width_, height_;
+    int32_t cx_ = 0, cy_ = 0, r_ = 0, width_ = 0, height_ = 0;
     std::vector<int32_t> extent_;
     std::vector<int32_t> last_;
     std::vector<int64_t> offset_;
@@ -186,12 +196,36 @@ struct DiscKey {
     friend bool operator==(const DiscKey&, const DiscKey&) = default;
 };
 
+// One random dome of a carving: its draws, then its classes and their values. Its profile
+// values per squared distance n lie at byN[at + n], its marks at used[at + n].
+struct CarvedDome {
+    int32_t cx = 0, cy = 0, r = 0;
+    double e = 0;
+    DiscClasses<float> disc;
+    bool carved = false;
+    size_t at = 0;
+};
+
+// What a carving needs besides the image; kept between the carvings of a render, so that
+// redrawing a brush does not allocate (and fault in) fresh tables every time.
+struct Carving {
+    std::vector<CarvedDome> domes;
+    std::vector<uint8_t> used;
+    std::vector<float> byN;
+};
+
 // The last centred disc computed in a render: the brushes of a pass mostly share one, so a
-// redraw usually finds it here and only the carving remains.
+// redraw usually finds it here and only the carving remains. Also the carving's tables.
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
+    Carving carving;
 };
+
+PatternMemo& MemoOf(RenderContext& ctx) {
+    if (!ctx.patternMemo) ctx.patternMemo = std::make_shared<PatternMemo>();
+    return *static_cast<PatternMemo*>(ctx.patternMemo.get());
+}
 
 // Opaque black with one centred disc of radius Width div 2 whose value at distance d is
 // profile(d) (a float), laid on with the Norm blend. Every disc pixel is still opaque black when
@@ -203,8 +237,7 @@ void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, 
     DiscClasses<FloatPixel>* disc = nullptr;
     PatternMemo* memo = nullptr;
     if (ctx) {
-        if (!ctx->patternMemo) ctx->patternMemo = std::make_shared<PatternMemo>();
-        memo = static_cast<PatternMemo*>(ctx->patternMemo.get());
+        memo = &MemoOf(*ctx);
         if (memo->key == key) disc = &*memo->disc;
     }
     if (!disc) {
@@ -274,27 +307,23 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
     }
 }
 
-// One random dome of a carving: its draws, then its classes and their values.
-struct CarvedDome {
-    int32_t cx, cy, r;
-    double e;
-    std::optional<DiscClasses<float>> disc;
-    std::vector<uint8_t> used;
-    std::unique_ptr<float[]> byN;
-};
-
 // The domes of one carving are computed side by side, and every band of rows then
 // subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
 // after the other would give it. They go in groups whose tables stay within this many
-// squared radius units, which bounds the memory a large brush needs at once.
-constexpr int64_t kCarveGroupArea = int64_t{1} << 23;
+// squared distances, which bounds the memory a large brush needs at once.
+constexpr size_t kCarveGroupArea = size_t{1} << 22;
+// A dome table larger than this radius is not kept for the next carving.
+constexpr int32_t kKeptRadius = 512;
 
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
            Lcg32& rng, RenderContext* ctx) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
-    std::vector<CarvedDome> domes(static_cast<size_t>(std::max(count, 0)));
+    Carving local;
+    Carving& carving = ctx ? MemoOf(*ctx).carving : local;
+    std::vector<CarvedDome>& domes = carving.domes;
+    domes.resize(static_cast<size_t>(std::max(count, 0)));
     for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
         dome.cx = rng.Random(w);
@@ -310,35 +339,40 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
     std::vector<Item> items;
     size_t groupEnd = 0;
     for (size_t groupStart = 0;; groupStart = groupEnd) {
-        int64_t area = 0;
+        // A dome's squared distances are at most r^2.
+        size_t room = 0;
         int32_t rMax = 0;
         for (groupEnd = groupStart; groupEnd < domes.size(); ++groupEnd) {
-            const int64_t r = domes[groupEnd].r;
-            if (groupEnd > groupStart && area + r * r > kCarveGroupArea) break;
-            area += r * r;
-            rMax = std::max(rMax, domes[groupEnd].r);
+            CarvedDome& dome = domes[groupEnd];
+            const size_t distances = static_cast<size_t>(int64_t{dome.r} * dome.r + 1);
+            if (groupEnd > groupStart && room + distances > kCarveGroupArea) break;
+            dome.at = room;
+            room += distances;
+            rMax = std::max(rMax, dome.r);
         }
         const bool large = rMax >= kParallelRadius;
         const auto group = std::span(domes).subspan(groupStart, groupEnd - groupStart);
+        if (carving.used.size() < room) carving.used.resize(room);
+        if (carving.byN.size() < room) carving.byN.resize(room);
         // Domes are clipped at the edges, not wrapped.
         ForBands(
             ctx, static_cast<int64_t>(group.size()), large,
             [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
                     CarvedDome& dome = group[static_cast<size_t>(k)];
-                    dome.disc.emplace(w, h, dome.cx, dome.cy, dome.r);
-                    if (dome.disc->Empty()) {
-                        dome.disc.reset();
-                    } else {
-                        dome.disc->MarkDistances(dome.used, dome.byN);
-                    }
+                    dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r);
+                    dome.carved = !dome.disc.Empty();
+                    if (!dome.carved) continue;
+                    uint8_t* used = carving.used.data() + dome.at;
+                    std::fill(used, used + dome.disc.DistanceCount(), uint8_t{0});
+                    dome.disc.MarkDistances(used);
                 }
             },
             1);
         items.clear();
         for (size_t k = 0; k < group.size(); ++k) {
-            if (!group[k].disc) continue;
-            for (int64_t n = 0; n < group[k].disc->DistanceCount(); n += kDistanceBand) {
+            if (!group[k].carved) continue;
+            for (int64_t n = 0; n < group[k].disc.DistanceCount(); n += kDistanceBand) {
                 items.push_back({k, n});
             }
         }
@@ -347,19 +381,19 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             [&](int64_t i0, int64_t i1) {
                 for (int64_t i = i0; i < i1; ++i) {
                     const Item& item = items[static_cast<size_t>(i)];
-                    CarvedDome& dome = group[item.dome];
+                    const CarvedDome& dome = group[item.dome];
                     const BiasCurve profile(255, 0, 0, dome.r, dome.e);
                     const auto value = [&](double d) { return profile.Float(d); };
                     DiscClasses<float>::Evaluate(
-                        dome.used, dome.byN.get(), item.first,
-                        std::min(item.first + kDistanceBand, dome.disc->DistanceCount()), value);
+                        carving.used.data() + dome.at, carving.byN.data() + dome.at, item.first,
+                        std::min(item.first + kDistanceBand, dome.disc.DistanceCount()), value);
                 }
             },
             1);
         items.clear();
         for (size_t k = 0; k < group.size(); ++k) {
-            if (!group[k].disc) continue;
-            for (int64_t b = 0; b < group[k].disc->TableRows(); b += kPatternBandRows) {
+            if (!group[k].carved) continue;
+            for (int64_t b = 0; b < group[k].disc.TableRows(); b += kPatternBandRows) {
                 items.push_back({k, b});
             }
         }
@@ -370,16 +404,12 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                 for (int64_t i = i0; i < i1; ++i) {
                     const Item& item = items[static_cast<size_t>(i)];
                     CarvedDome& dome = group[item.dome];
-                    dome.disc->HandOut(
-                        dome.byN.get(), item.first,
-                        std::min(item.first + kPatternBandRows, dome.disc->TableRows()), same);
+                    dome.disc.HandOut(
+                        carving.byN.data() + dome.at, item.first,
+                        std::min(item.first + kPatternBandRows, dome.disc.TableRows()), same);
                 }
             },
             1);
-        for (CarvedDome& dome : group) {
-            dome.used = {};
-            dome.byN.reset();
-        }
         // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
         // float rounds the same whether the difference is formed in extended precision
         // first or not, and a channel that is not chosen loses +0, which keeps it. The last
@@ -388,8 +418,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
             ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
                 for (const CarvedDome& dome : group) {
-                    if (!dome.disc) continue;
-                    dome.disc->Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                    if (!dome.carved) continue;
+                    dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
                         if constexpr (kR) p.R = p.R - v;
                         if constexpr (kG) p.G = p.G - v;
                         if constexpr (kB) p.B = p.B - v;
@@ -399,8 +429,14 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                 if (last) ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
             });
         });
-        for (CarvedDome& dome : group) dome.disc.reset();
+        for (CarvedDome& dome : group) {
+            if (dome.r > kKeptRadius) dome.disc = {};
+        }
         if (last) break;
+    }
+    if (carving.byN.size() > kCarveGroupArea) {
+        carving.used = {};
+        carving.byN = {};
     }
 }
 
