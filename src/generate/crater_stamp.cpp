@@ -1,6 +1,7 @@
 // One crater stamp: bowl and rim, ridges and the swirled outline.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "core/parallel.h"
@@ -217,7 +218,8 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
 // band by band, each band replaying them in order.
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
-    std::vector<StretchPlan> plans;
+    std::vector<ImageRect> rects;
+    std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
     for (int32_t first = 1; first <= kSwirlStamps;) {
         if (first == 1) {
@@ -230,7 +232,7 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
         const SourceLayout layout = FindSourceLayout(pattern);
         // The stamps up to the next regeneration share the pattern.
         const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
-        plans.clear();
+        rects.clear();
         statesAfter.clear();
         for (int32_t i = first; i <= last; ++i) {
             // Draws: left, top, width, height.
@@ -239,13 +241,19 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
             const int32_t width = ctx.rng.Random(swirl.Width);
             const int32_t height = ctx.rng.Random(swirl.Height);
             statesAfter.push_back(ctx.rng.state);
-            plans.emplace_back(pattern.Width, pattern.Height, layout, source, swirl.Width,
-                               swirl.Height, ImageRect{left, top, width, height}, Wrap::On,
-                               BlendMode::AddDirect, StretchSampling::Nearest);
+            rects.push_back({left, top, width, height});
         }
+        // The plans depend on the draws alone: they are made side by side.
+        plans.assign(rects.size(), std::nullopt);
+        ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
+            plans[static_cast<size_t>(k)].emplace(pattern.Width, pattern.Height, layout, source,
+                                                  swirl.Width, swirl.Height,
+                                                  rects[static_cast<size_t>(k)], Wrap::On,
+                                                  BlendMode::AddDirect, StretchSampling::Nearest);
+        });
         ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            for (const StretchPlan& plan : plans) {
-                plan.PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+            for (const std::optional<StretchPlan>& plan : plans) {
+                plan->PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
             }
         });
         for (int32_t i = first; i <= last; ++i) {
@@ -283,7 +291,7 @@ CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw
 
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx) {
-    FillImage(stamp, kOpaqueBlack);
+    FillImage(stamp, kOpaqueBlack, ctx);
     const CraterShape shape = MakeCraterShape(stamp.Width, sizeFraction);
     CarveBowlAndRim(stamp, shape, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター穴部作成終了");
@@ -297,8 +305,9 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     DrawRidges(stamp, *pattern, shape, sizeFraction, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター基本形作成終了");
 
-    std::optional<FloatImage> swirl = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack);
-    std::optional<FloatImage> swirled = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack);
+    std::optional<FloatImage> swirl = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
+    std::optional<FloatImage> swirled =
+        NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
     if (!swirl || !swirled) {
         ctx.failure = "not enough memory for the crater swirl map";
         return false;
@@ -307,8 +316,17 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
     SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx);
     ctx.ReportProgress(*swirled, "地表ハイトマップ・クレーター作成終了");
-    CopyImage(stamp, *swirled);
-    FillAlpha(stamp, 255);
+    // The swirled stamp, opaque.
+    const float opaque = static_cast<float>(Extended{255});
+    ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        const size_t first = static_cast<size_t>(y0) * stamp.Width;
+        const size_t end = static_cast<size_t>(y1) * stamp.Width;
+        for (size_t i = first; i < end; ++i) {
+            FloatPixel p = swirled->Data()[i];
+            p.A = opaque;
+            stamp.Data()[i] = p;
+        }
+    });
     return true;
 }
 
