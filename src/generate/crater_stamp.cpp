@@ -164,7 +164,16 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
     struct Step {
         Extended amplitude, radius, mx, my;
     };
-    std::vector<Step> steps;
+    // The draws come first, ridge by ridge; the domes of each ridge follow from its draws
+    // alone and are worked out side by side.
+    struct Ridge {
+        double q, p1x, p1y;
+        Extended dx, dy;
+        int32_t n;
+        size_t first;  // its first step (and step draw)
+    };
+    std::vector<Ridge> ridges;
+    std::vector<double> draws;
     std::vector<uint32_t> statesAfter;
     for (int32_t i = 1; i <= count; ++i) {
         // Draws per ridge: the angle, the width, then one per step.
@@ -179,25 +188,35 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         // The ends are points, stored as doubles; their difference and the steps between
         // them are extended. Where |P2 - P1| lies near a half, keeping the ends wider would
         // round n the other way.
-        const double p1x = static_cast<double>(cx + rim.x);
-        const double p1y = static_cast<double>(cy + rim.y);
+        Ridge ridge;
+        ridge.q = q;
+        ridge.p1x = static_cast<double>(cx + rim.x);
+        ridge.p1y = static_cast<double>(cy + rim.y);
         const double p2x = static_cast<double>(cx + end.x);
         const double p2y = static_cast<double>(cy + end.y);
-        const Extended dx = static_cast<Extended>(p2x) - p1x;
-        const Extended dy = static_cast<Extended>(p2y) - p1y;
-        const int32_t n = Round(std::sqrt(dx * dx + dy * dy));
-        for (int32_t j = n; n > 0 && j >= 0; --j) {
-            const Extended mx = static_cast<Extended>(p1x) + dx * j / n;
-            const Extended my = static_cast<Extended>(p1y) + dy * j / n;
-            const double radius = CurveOut(shape.R * q, 0.0, 0.0, n, j, 3.0);
-            const double draw = ctx.rng.RandomReal();
-            const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
-            const double amplitude =
-                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
-            steps.push_back({amplitude, radius, mx, my});
-        }
+        ridge.dx = static_cast<Extended>(p2x) - ridge.p1x;
+        ridge.dy = static_cast<Extended>(p2y) - ridge.p1y;
+        ridge.n = Round(std::sqrt(ridge.dx * ridge.dx + ridge.dy * ridge.dy));
+        ridge.first = draws.size();
+        for (int32_t j = ridge.n; ridge.n > 0 && j >= 0; --j) draws.push_back(ctx.rng.RandomReal());
+        ridges.push_back(ridge);
         statesAfter.push_back(ctx.rng.state);
     }
+    std::vector<Step> steps(draws.size());
+    ParallelForBands(ctx, static_cast<int64_t>(ridges.size()), 1, [&](int64_t k, int64_t) {
+        const Ridge& ridge = ridges[static_cast<size_t>(k)];
+        const int32_t n = ridge.n;
+        size_t at = ridge.first;
+        for (int32_t j = n; n > 0 && j >= 0; --j, ++at) {
+            const Extended mx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
+            const Extended my = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
+            const double radius = CurveOut(shape.R * ridge.q, 0.0, 0.0, n, j, 3.0);
+            const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
+            const double amplitude =
+                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
+            steps[at] = {amplitude, radius, mx, my};
+        }
+    });
     ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
         for (const Step& step : steps) {
             MaxStampWith(stamp, dome, opaque, step.amplitude, step.radius, step.mx, step.my, y0,
