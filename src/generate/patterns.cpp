@@ -20,7 +20,7 @@ namespace {
 // Rows per band of the pattern passes, and the smallest disc worth handing to the pool.
 constexpr int64_t kPatternBandRows = 8;
 constexpr int32_t kParallelRadius = 24;
-constexpr int64_t kDistanceBand = 2048;
+constexpr int64_t kDistanceBand = 512;
 
 // Runs fn over bands of rows, on the context's threads when there is one and the work is
 // large enough to share.
