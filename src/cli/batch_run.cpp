@@ -101,6 +101,7 @@ class PlanetProgress : public ProgressSink {
                    const std::atomic<bool>* stop)
         : ctx_(ctx), board_(board), name_(name), stop_(stop) {}
     void DrawProgressImage(const FloatImage&) override {}
+    bool ShowsImages() const override { return false; }
     void SetMessage(std::string_view message) override { board_.Stage(name_, message); }
     void ProcessPendingEvents() override {
         // The render clears its abort flag when it starts: a stop that came before must

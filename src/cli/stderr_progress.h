@@ -16,6 +16,7 @@ class StderrProgress : public ProgressSink {
     StderrProgress(RenderContext& ctx, bool quiet, bool terminal,
                    Language language = Language::Japanese);
     void DrawProgressImage(const FloatImage&) override {}
+    bool ShowsImages() const override { return false; }
     void SetMessage(std::string_view message) override;
     void ProcessPendingEvents() override;
     // Ends the bar's line on a terminal.

@@ -13,6 +13,10 @@ void RenderContext::ReportProgress(const FloatImage* image, std::string_view mes
 void RenderContext::ReportProgress(const ScalarImage& image, std::string_view message) {
     if (observer_) Observe(image, message);
     if (!sink_) return;
+    if (!sink_->ShowsImages()) {
+        Show(nullptr, message);
+        return;
+    }
     // The display needs no more than this; a full-size copy of a large polar image would
     // cost as much as the image itself.
     constexpr uint64_t kShownPixels = uint64_t{1} << 22;

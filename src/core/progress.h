@@ -21,6 +21,8 @@ class ProgressSink {
     virtual ~ProgressSink() = default;
     // Draw the intermediate image (scaled to the preview, whatever its size).
     virtual void DrawProgressImage(const FloatImage& image) = 0;
+    // False for a sink that ignores the images: none is then made for it.
+    virtual bool ShowsImages() const { return true; }
     // Set the message line.
     virtual void SetMessage(std::string_view message) = 0;
     // Let pending user events run (repaints, timer ticks, the abort button).

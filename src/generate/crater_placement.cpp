@@ -39,6 +39,14 @@ bool FitsInt32(int64_t v) {
     return v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max();
 }
 
+// Calls fn(first value, value count) for the values of each band of rows.
+template <typename Fn>
+void ForValueBands(ScalarImage& image, RenderContext& ctx, Fn&& fn) {
+    ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        fn(image.Row(static_cast<int32_t>(y0)), static_cast<size_t>(y1 - y0) * image.Width);
+    });
+}
+
 // Places the craters of one hemisphere on the polar work image. Each crater is one bilinear
 // stretch of a gray stamp, painted in bands of work rows.
 void ScatterCraters(const RenderParams& params, const std::vector<ScalarImage>& stamps,
@@ -168,10 +176,14 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
     const bool canPlace = m / 2 > 0 && stamps.front().PixelCount() > 0 && work->PixelCount() > 0;
     for (const bool north : {true, false}) {
         const std::string name = north ? "北半球" : "南半球";
-        FillScalarImage(*work, 0.0f);
+        ForValueBands(*work, ctx, [](float* v, size_t n) { std::fill_n(v, n, 0.0f); });
         if (canPlace) ScatterCraters(params, stamps, *work, m, ctx);
         ctx.ReportProgress(*work, "地表ハイトマップ・" + name + "クレーター配置終了");
-        ScaleValues(*work, static_cast<double>(params.CraterHeight / 100.0L));
+        // As ScaleValues does, in bands.
+        const Extended height = static_cast<double>(params.CraterHeight / 100.0L);
+        ForValueBands(*work, ctx, [height](float* v, size_t n) {
+            for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(v[i] * height);
+        });
         ProjectHemisphere(*work, image, north, rows, ctx);
         ctx.ReportProgress(image, "地表ハイトマップ：" + name + "クレーター展開終了");
         if (ctx.Aborted()) break;

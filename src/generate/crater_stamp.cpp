@@ -1,6 +1,7 @@
 // One crater stamp: bowl and rim, ridges and the swirled outline.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "core/parallel.h"
@@ -162,7 +163,16 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
     struct Step {
         Extended amplitude, radius, mx, my;
     };
-    std::vector<Step> steps;
+    // The draws come first, ridge by ridge; the domes of each ridge follow from its draws
+    // alone and are worked out side by side.
+    struct Ridge {
+        double q, p1x, p1y;
+        Extended dx, dy;
+        int32_t n;
+        size_t first;  // its first step (and step draw)
+    };
+    std::vector<Ridge> ridges;
+    std::vector<double> draws;
     std::vector<uint32_t> statesAfter;
     for (int32_t i = 1; i <= count; ++i) {
         // Draws per ridge: the angle, the width, then one per step.
@@ -177,25 +187,35 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         // The ends are points, stored as doubles; their difference and the steps between
         // them are extended. Where |P2 - P1| lies near a half, keeping the ends wider would
         // round n the other way.
-        const double p1x = static_cast<double>(cx + rim.x);
-        const double p1y = static_cast<double>(cy + rim.y);
+        Ridge ridge;
+        ridge.q = q;
+        ridge.p1x = static_cast<double>(cx + rim.x);
+        ridge.p1y = static_cast<double>(cy + rim.y);
         const double p2x = static_cast<double>(cx + end.x);
         const double p2y = static_cast<double>(cy + end.y);
-        const Extended dx = static_cast<Extended>(p2x) - p1x;
-        const Extended dy = static_cast<Extended>(p2y) - p1y;
-        const int32_t n = Round(std::sqrt(dx * dx + dy * dy));
-        for (int32_t j = n; n > 0 && j >= 0; --j) {
-            const Extended mx = static_cast<Extended>(p1x) + dx * j / n;
-            const Extended my = static_cast<Extended>(p1y) + dy * j / n;
-            const double radius = CurveOut(shape.R * q, 0.0, 0.0, n, j, 3.0);
-            const double draw = ctx.rng.RandomReal();
-            const double p = static_cast<double>(static_cast<Extended>(draw) * noise + 1.0L);
-            const double amplitude =
-                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
-            steps.push_back({amplitude, radius, mx, my});
-        }
+        ridge.dx = static_cast<Extended>(p2x) - ridge.p1x;
+        ridge.dy = static_cast<Extended>(p2y) - ridge.p1y;
+        ridge.n = Round(std::sqrt(ridge.dx * ridge.dx + ridge.dy * ridge.dy));
+        ridge.first = draws.size();
+        for (int32_t j = ridge.n; ridge.n > 0 && j >= 0; --j) draws.push_back(ctx.rng.RandomReal());
+        ridges.push_back(ridge);
         statesAfter.push_back(ctx.rng.state);
     }
+    std::vector<Step> steps(draws.size());
+    ParallelForBands(ctx, static_cast<int64_t>(ridges.size()), 1, [&](int64_t k, int64_t) {
+        const Ridge& ridge = ridges[static_cast<size_t>(k)];
+        const int32_t n = ridge.n;
+        size_t at = ridge.first;
+        for (int32_t j = n; n > 0 && j >= 0; --j, ++at) {
+            const Extended mx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
+            const Extended my = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
+            const double radius = CurveOut(shape.R * ridge.q, 0.0, 0.0, n, j, 3.0);
+            const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
+            const double amplitude =
+                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
+            steps[at] = {amplitude, radius, mx, my};
+        }
+    });
     ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
         for (const Step& step : steps) {
             MaxStampWith(stamp, dome, opaque, step.amplitude, step.radius, step.mx, step.my, y0,
@@ -216,7 +236,8 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
 // band by band, each band replaying them in order.
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
-    std::vector<StretchPlan> plans;
+    std::vector<ImageRect> rects;
+    std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
     for (int32_t first = 1; first <= kSwirlStamps;) {
         if (first == 1) {
@@ -229,7 +250,7 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
         const SourceLayout layout = FindSourceLayout(pattern);
         // The stamps up to the next regeneration share the pattern.
         const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
-        plans.clear();
+        rects.clear();
         statesAfter.clear();
         for (int32_t i = first; i <= last; ++i) {
             // Draws: left, top, width, height.
@@ -238,13 +259,19 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
             const int32_t width = ctx.rng.Random(swirl.Width);
             const int32_t height = ctx.rng.Random(swirl.Height);
             statesAfter.push_back(ctx.rng.state);
-            plans.emplace_back(pattern.Width, pattern.Height, layout, source, swirl.Width,
-                               swirl.Height, ImageRect{left, top, width, height}, Wrap::On,
-                               BlendMode::AddDirect, StretchSampling::Nearest);
+            rects.push_back({left, top, width, height});
         }
+        // The plans depend on the draws alone: they are made side by side.
+        plans.assign(rects.size(), std::nullopt);
+        ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
+            plans[static_cast<size_t>(k)].emplace(pattern.Width, pattern.Height, layout, source,
+                                                  swirl.Width, swirl.Height,
+                                                  rects[static_cast<size_t>(k)], Wrap::On,
+                                                  BlendMode::AddDirect, StretchSampling::Nearest);
+        });
         ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            for (const StretchPlan& plan : plans) {
-                plan.PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+            for (const std::optional<StretchPlan>& plan : plans) {
+                plan->PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
             }
         });
         for (int32_t i = first; i <= last; ++i) {
@@ -305,7 +332,7 @@ float CraterHeightFloat(const CraterShape& shape, double d, double draw, double 
 
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx) {
-    FillImage(stamp, kOpaqueBlack);
+    FillImage(stamp, kOpaqueBlack, ctx);
     const CraterShape shape = MakeCraterShape(stamp.Width, sizeFraction);
     CarveBowlAndRim(stamp, shape, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター穴部作成終了");
@@ -319,8 +346,9 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     DrawRidges(stamp, *pattern, shape, sizeFraction, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター基本形作成終了");
 
-    std::optional<FloatImage> swirl = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack);
-    std::optional<FloatImage> swirled = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack);
+    std::optional<FloatImage> swirl = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
+    std::optional<FloatImage> swirled =
+        NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
     if (!swirl || !swirled) {
         ctx.failure = "not enough memory for the crater swirl map";
         return false;
@@ -329,8 +357,17 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
     SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx);
     ctx.ReportProgress(*swirled, "地表ハイトマップ・クレーター作成終了");
-    CopyImage(stamp, *swirled);
-    FillAlpha(stamp, 255);
+    // The swirled stamp, opaque.
+    const float opaque = static_cast<float>(Extended{255});
+    ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        const size_t first = static_cast<size_t>(y0) * stamp.Width;
+        const size_t end = static_cast<size_t>(y1) * stamp.Width;
+        for (size_t i = first; i < end; ++i) {
+            FloatPixel p = swirled->Data()[i];
+            p.A = opaque;
+            stamp.Data()[i] = p;
+        }
+    });
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/parallel.h"
@@ -19,7 +20,7 @@ namespace {
 // Rows per band of the pattern passes, and the smallest disc worth handing to the pool.
 constexpr int64_t kPatternBandRows = 8;
 constexpr int32_t kParallelRadius = 24;
-constexpr int64_t kDistanceBand = 2048;
+constexpr int64_t kDistanceBand = 512;
 
 // Runs fn over bands of rows, on the context's threads when there is one and the work is
 // large enough to share.
@@ -42,8 +43,23 @@ void ForBands(RenderContext* ctx, int64_t rows, bool large,
 template <typename Value>
 class DiscClasses {
   public:
-    DiscClasses(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r)
-        : cx_(cx), cy_(cy), r_(std::max(r, 0)), width_(width), height_(height) {
+    DiscClasses() = default;
+    DiscClasses(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r) {
+        Reset(width, height, cx, cy, r);
+    }
+
+    // Lays out the disc anew, keeping the storage of the tables for reuse.
+    void Reset(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r) {
+        cx_ = cx;
+        cy_ = cy;
+        r_ = std::max(r, 0);
+        width_ = width;
+        height_ = height;
+        extent_.clear();
+        last_.clear();
+        offset_.clear();
+        values_.clear();
+        nEnd_ = 0;
         // Only offsets that reach the image matter.
         const int64_t dyMax =
             std::min<int64_t>(r_, std::max<int64_t>(cy, int64_t{height} - 1 - cy));
@@ -64,6 +80,7 @@ class DiscClasses {
             last_.push_back(static_cast<int32_t>(last));
             offset_[static_cast<size_t>(b + 1)] =
                 offset_[static_cast<size_t>(b)] + std::max<int64_t>(last - b + 1, 0);
+            if (last >= b) nEnd_ = std::max(nEnd_, last * last + b * b + 1);
         }
         values_.resize(offset_.back());
     }
@@ -74,55 +91,68 @@ class DiscClasses {
     // profile(d, out, count) gives the profile at count distances at once.
     template <typename Profile, typename ToValue>
     void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
-        const int64_t rows = static_cast<int64_t>(last_.size());
-        int64_t nMax = -1;
-        for (int64_t b = 0; b < rows; ++b) {
-            const int64_t a = last_[static_cast<size_t>(b)];
-            if (a >= b) nMax = std::max(nMax, a * a + b * b);
-        }
-        if (nMax < 0) return;
-        std::vector<uint8_t> used(static_cast<size_t>(nMax + 1), 0);
-        for (int64_t b = 0; b < rows; ++b) {
+        std::vector<uint8_t> used(static_cast<size_t>(nEnd_), 0);
+        MarkDistances(used.data());
+        // Only the entries marked used are written and read: no need to clear the block.
+        const std::unique_ptr<float[]> byN(new float[static_cast<size_t>(nEnd_)]);
+        const bool large = r_ >= kParallelRadius;
+        ForBands(
+            ctx, DistanceCount(), large,
+            [&](int64_t n0, int64_t n1) { Evaluate(used.data(), byN.get(), n0, n1, profile); },
+            kDistanceBand);
+        ForBands(ctx, TableRows(), large,
+                 [&](int64_t b0, int64_t b1) { HandOut(byN.get(), b0, b1, toValue); });
+    }
+
+    // The steps of Fill, for callers that share them out themselves. The squared distances
+    // 0 <= n < DistanceCount() (at most r^2 + 1 of them) are evaluated, the table rows
+    // 0 <= b < TableRows() handed out.
+    int64_t DistanceCount() const { return nEnd_; }
+    int64_t TableRows() const { return static_cast<int64_t>(last_.size()); }
+
+    // Sets used[n] to 1 for every squared distance n some class has; the others are left.
+    void MarkDistances(uint8_t* used) const {
+        for (int64_t b = 0; b < TableRows(); ++b) {
             for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
                 used[static_cast<size_t>(a * a + b * b)] = 1;
             }
         }
-        // Only the entries marked used are written and read: no need to clear the block.
-        const std::unique_ptr<float[]> byN(new float[static_cast<size_t>(nMax + 1)]);
-        const bool large = r_ >= kParallelRadius;
-        ForBands(
-            ctx, nMax + 1, large,
-            [&](int64_t n0, int64_t n1) {
-                constexpr size_t kBatch = 256;
-                double d[kBatch];
-                float values[kBatch];
-                int64_t at[kBatch];
-                size_t k = 0;
-                const auto flush = [&] {
-                    for (size_t i = 0; i < k; ++i) d[i] = std::sqrt(static_cast<double>(at[i]));
-                    profile(d, values, k);
-                    for (size_t i = 0; i < k; ++i) byN[static_cast<size_t>(at[i])] = values[i];
-                    k = 0;
-                };
-                // The used distances follow no pattern a branch could predict: every n is
-                // written and only the used ones are kept.
-                const uint8_t* isUsed = used.data();
-                for (int64_t n = n0; n < n1; ++n) {
-                    at[k] = n;
-                    k += isUsed[n];
-                    if (k == kBatch) flush();
-                }
-                if (k > 0) flush();
-            },
-            kDistanceBand);
-        ForBands(ctx, rows, large, [&](int64_t b0, int64_t b1) {
-            for (int64_t b = b0; b < b1; ++b) {
-                Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
-                for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
-                    row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
-                }
+    }
+
+    // Sets byN[n] for the used n in n0 <= n < n1, several at a time: profile(d, out, count)
+    // gives the profile at count distances.
+    template <typename Profile>
+    static void Evaluate(const uint8_t* used, float* byN, int64_t n0, int64_t n1,
+                         Profile& profile) {
+        constexpr size_t kBatch = 256;
+        double d[kBatch];
+        float values[kBatch];
+        int64_t at[kBatch];
+        size_t k = 0;
+        const auto flush = [&] {
+            for (size_t i = 0; i < k; ++i) d[i] = std::sqrt(static_cast<double>(at[i]));
+            profile(d, values, k);
+            for (size_t i = 0; i < k; ++i) byN[static_cast<size_t>(at[i])] = values[i];
+            k = 0;
+        };
+        // The used distances follow no pattern a branch could predict: every n is written
+        // and only the used ones are kept.
+        for (int64_t n = n0; n < n1; ++n) {
+            at[k] = n;
+            k += used[n];
+            if (k == kBatch) flush();
+        }
+        if (k > 0) flush();
+    }
+
+    template <typename Profiled, typename ToValue>
+    void HandOut(const Profiled* byN, int64_t b0, int64_t b1, ToValue& toValue) {
+        for (int64_t b = b0; b < b1; ++b) {
+            Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
+            for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
+                row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
             }
-        });
+        }
     }
 
     // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
@@ -165,11 +195,12 @@ class DiscClasses {
         return values_[static_cast<size_t>(offset_[static_cast<size_t>(b)] + a - b)];
     }
 
-    int32_t cx_, cy_, r_, width_, height_;
+    int32_t cx_ = 0, cy_ = 0, r_ = 0, width_ = 0, height_ = 0;
     std::vector<int32_t> extent_;
     std::vector<int32_t> last_;
     std::vector<int64_t> offset_;
     std::vector<Value> values_;
+    int64_t nEnd_ = 0;  // one past the largest squared distance of a class
 };
 
 // What the centred disc of a brush depends on: its profile and the brush.
@@ -181,12 +212,36 @@ struct DiscKey {
     friend bool operator==(const DiscKey&, const DiscKey&) = default;
 };
 
+// One random dome of a carving: its draws, then its classes and their values. Its profile
+// values per squared distance n lie at byN[at + n], its marks at used[at + n].
+struct CarvedDome {
+    int32_t cx = 0, cy = 0, r = 0;
+    double e = 0;
+    DiscClasses<float> disc;
+    bool carved = false;
+    size_t at = 0;
+};
+
+// What a carving needs besides the image; kept between the carvings of a render, so that
+// redrawing a brush does not allocate (and fault in) fresh tables every time.
+struct Carving {
+    std::vector<CarvedDome> domes;
+    std::vector<uint8_t> used;
+    std::vector<float> byN;
+};
+
 // The last centred disc computed in a render: the brushes of a pass mostly share one, so a
-// redraw usually finds it here and only the carving remains.
+// redraw usually finds it here and only the carving remains. Also the carving's tables.
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
+    Carving carving;
 };
+
+PatternMemo& MemoOf(RenderContext& ctx) {
+    if (!ctx.patternMemo) ctx.patternMemo = std::make_shared<PatternMemo>();
+    return *static_cast<PatternMemo*>(ctx.patternMemo.get());
+}
 
 // Opaque black with one centred disc of radius Width div 2 whose value at distance d is
 // the profile's float (profile.Floats for many distances), laid on with the Norm blend. Every disc
@@ -198,8 +253,7 @@ void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, 
     DiscClasses<FloatPixel>* disc = nullptr;
     PatternMemo* memo = nullptr;
     if (ctx) {
-        if (!ctx->patternMemo) ctx->patternMemo = std::make_shared<PatternMemo>();
-        memo = static_cast<PatternMemo*>(ctx->patternMemo.get());
+        memo = &MemoOf(*ctx);
         if (memo->key == key) disc = &*memo->disc;
     }
     if (!disc) {
@@ -269,43 +323,139 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
     }
 }
 
+// The domes of one carving are computed side by side, and every band of rows then
+// subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
+// after the other would give it. They go in groups whose tables stay within this many
+// squared distances, which bounds the memory a large brush needs at once.
+constexpr size_t kCarveGroupArea = size_t{1} << 22;
+// A dome table larger than this radius is not kept for the next carving.
+constexpr int32_t kKeptRadius = 512;
+
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
            Lcg32& rng, RenderContext* ctx) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
-    for (int32_t i = 0; i < count; ++i) {
+    Carving local;
+    Carving& carving = ctx ? MemoOf(*ctx).carving : local;
+    std::vector<CarvedDome>& domes = carving.domes;
+    domes.resize(static_cast<size_t>(std::max(count, 0)));
+    for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
-        const int32_t cx = rng.Random(w);
-        const int32_t cy = rng.Random(h);
+        dome.cx = rng.Random(w);
+        dome.cy = rng.Random(h);
         const int32_t rDrawn = rng.Random(w / 2);
-        const int32_t r = rDrawn == 0 ? 1 : rDrawn;
-        const double e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
+        dome.r = rDrawn == 0 ? 1 : rDrawn;
+        dome.e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
+    }
+    struct Item {
+        size_t dome;
+        int64_t first;
+    };
+    std::vector<Item> items;
+    size_t groupEnd = 0;
+    for (size_t groupStart = 0;; groupStart = groupEnd) {
+        // A dome's squared distances are at most r^2.
+        size_t room = 0;
+        int32_t rMax = 0;
+        for (groupEnd = groupStart; groupEnd < domes.size(); ++groupEnd) {
+            CarvedDome& dome = domes[groupEnd];
+            const size_t distances = static_cast<size_t>(int64_t{dome.r} * dome.r + 1);
+            if (groupEnd > groupStart && room + distances > kCarveGroupArea) break;
+            dome.at = room;
+            room += distances;
+            rMax = std::max(rMax, dome.r);
+        }
+        const bool large = rMax >= kParallelRadius;
+        const auto group = std::span(domes).subspan(groupStart, groupEnd - groupStart);
+        if (carving.used.size() < room) carving.used.resize(room);
+        if (carving.byN.size() < room) carving.byN.resize(room);
         // Domes are clipped at the edges, not wrapped.
-        DiscClasses<float> dome(w, h, cx, cy, r);
-        if (dome.Empty()) continue;
-        const BiasCurve profile(255, 0, 0, r, e);
-        dome.Fill(
-            ctx, [&](const double* d, float* out, size_t k) { profile.Floats(d, out, k); },
-            [](float v) { return v; });
+        ForBands(
+            ctx, static_cast<int64_t>(group.size()), large,
+            [&](int64_t k0, int64_t k1) {
+                for (int64_t k = k0; k < k1; ++k) {
+                    CarvedDome& dome = group[static_cast<size_t>(k)];
+                    dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r);
+                    dome.carved = !dome.disc.Empty();
+                    if (!dome.carved) continue;
+                    uint8_t* used = carving.used.data() + dome.at;
+                    std::fill(used, used + dome.disc.DistanceCount(), uint8_t{0});
+                    dome.disc.MarkDistances(used);
+                }
+            },
+            1);
+        items.clear();
+        for (size_t k = 0; k < group.size(); ++k) {
+            if (!group[k].carved) continue;
+            for (int64_t n = 0; n < group[k].disc.DistanceCount(); n += kDistanceBand) {
+                items.push_back({k, n});
+            }
+        }
+        ForBands(
+            ctx, static_cast<int64_t>(items.size()), large,
+            [&](int64_t i0, int64_t i1) {
+                for (int64_t i = i0; i < i1; ++i) {
+                    const Item& item = items[static_cast<size_t>(i)];
+                    const CarvedDome& dome = group[item.dome];
+                    const BiasCurve profile(255, 0, 0, dome.r, dome.e);
+                    const auto value = [&](const double* d, float* out, size_t k) {
+                        profile.Floats(d, out, k);
+                    };
+                    DiscClasses<float>::Evaluate(
+                        carving.used.data() + dome.at, carving.byN.data() + dome.at, item.first,
+                        std::min(item.first + kDistanceBand, dome.disc.DistanceCount()), value);
+                }
+            },
+            1);
+        items.clear();
+        for (size_t k = 0; k < group.size(); ++k) {
+            if (!group[k].carved) continue;
+            for (int64_t b = 0; b < group[k].disc.TableRows(); b += kPatternBandRows) {
+                items.push_back({k, b});
+            }
+        }
+        ForBands(
+            ctx, static_cast<int64_t>(items.size()), large,
+            [&](int64_t i0, int64_t i1) {
+                const auto same = [](float v) { return v; };
+                for (int64_t i = i0; i < i1; ++i) {
+                    const Item& item = items[static_cast<size_t>(i)];
+                    CarvedDome& dome = group[item.dome];
+                    dome.disc.HandOut(
+                        carving.byN.data() + dome.at, item.first,
+                        std::min(item.first + kPatternBandRows, dome.disc.TableRows()), same);
+                }
+            },
+            1);
         // The SubDirect blend of (v, v, v, 255) on the chosen channels: a float minus a
         // float rounds the same whether the difference is formed in extended precision
-        // first or not, and a channel that is not chosen loses +0, which keeps it.
+        // first or not, and a channel that is not chosen loses +0, which keeps it. The last
+        // group also clips and copies A, row band by row band.
+        const bool last = groupEnd == domes.size();
         WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
-            ForBands(ctx, h, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
-                dome.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
-                    if constexpr (kR) p.R = p.R - v;
-                    if constexpr (kG) p.G = p.G - v;
-                    if constexpr (kB) p.B = p.B - v;
-                    p.A = 255.0f;
-                });
+            ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
+                for (const CarvedDome& dome : group) {
+                    if (!dome.carved) continue;
+                    dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                        if constexpr (kR) p.R = p.R - v;
+                        if constexpr (kG) p.G = p.G - v;
+                        if constexpr (kB) p.B = p.B - v;
+                        p.A = 255.0f;
+                    });
+                }
+                if (last) ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
             });
         });
+        for (CarvedDome& dome : group) {
+            if (dome.r > kKeptRadius) dome.disc = {};
+        }
+        if (last) break;
     }
-    WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
-        ForBands(ctx, h, true,
-                 [&](int64_t y0, int64_t y1) { ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1); });
-    });
+    if (carving.byN.size() > kCarveGroupArea) {
+        carving.used = {};
+        carving.byN = {};
+    }
 }
 
 // The ring profile: five bands, each an S-curve from its inner to its outer value.

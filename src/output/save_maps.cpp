@@ -1,6 +1,8 @@
 #include "output/save_maps.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -76,47 +78,100 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     for (const MapToSave& map : maps) {
         if (!map.name.empty()) wanted.push_back(&map);
     }
-    // Up to `threads` maps are encoded at once; the files are still written one after the
-    // other in the fixed order, and none after the first that fails.
-    const size_t batch = static_cast<size_t>(std::max(threads, 1));
-    std::vector<Encoded> encoded(batch);
-    for (size_t first = 0; first < wanted.size(); first += batch) {
-        const size_t n = std::min(batch, wanted.size() - first);
-        const auto encode = [&](size_t k) {
-            const MapToSave& map = *wanted[first + k];
-            Encoded& out = encoded[k];
-            out.bytes.clear();
-            out.why.clear();
-            if (!map.image) {
-                out.ok = false;
-                out.why = map.whyAbsent;
-                return;
+    // Up to `threads` maps are encoded at once, each thread taking the next map as soon as
+    // it is done with one, so a large colour map does not hold back the smaller ones; the
+    // files are still written one after the other in the fixed order, by the calling thread,
+    // and none after the first that fails. A map is taken only while fewer than twice the
+    // thread count are taken and not yet written, which bounds the encoded bytes held.
+    const size_t count = wanted.size();
+    const size_t workers = static_cast<size_t>(std::max(threads, 1));
+    const size_t window = 2 * workers;
+    std::vector<Encoded> encoded(count);
+    std::vector<uint8_t> ready(count, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t next = 0;     // the first map nobody has taken
+    size_t written = 0;  // the maps before it are written
+    bool stop = false;
+    const auto encode = [&](size_t k) {
+        const MapToSave& map = *wanted[k];
+        Encoded& out = encoded[k];
+        if (!map.image) {
+            out.ok = false;
+            out.why = map.whyAbsent;
+            return;
+        }
+        ImageFileOptions own = options;
+        own.heightMap = map.heightMap;
+        out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
+    };
+    // Whether the next map may be taken; called under the lock.
+    const auto mayTake = [&] { return !stop && next < count && next < written + window; };
+    // Encodes the map k and marks it ready; called under the lock, which it releases while
+    // it encodes.
+    const auto encodeTaken = [&](std::unique_lock<std::mutex>& lock, size_t k) {
+        lock.unlock();
+        encode(k);
+        lock.lock();
+        ready[k] = 1;
+        changed.notify_all();
+    };
+    std::vector<std::jthread> helpers;
+    for (size_t i = 1; i < std::min(workers, count); ++i) {
+        helpers.emplace_back([&] {
+            std::unique_lock lock(mutex);
+            for (;;) {
+                changed.wait(lock, [&] { return mayTake() || stop || next >= count; });
+                if (!mayTake()) return;
+                encodeTaken(lock, next++);
             }
+        });
+    }
+    // Writes the map k; false after a failure, with its name and reason given.
+    const auto write = [&](size_t k) {
+        const MapToSave& map = *wanted[k];
+        Encoded& out = encoded[k];
+        std::string failed = map.name;
+        if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) {
+            out.bytes = {};
+            if (!params.CubeMapFaces) return true;
             ImageFileOptions own = options;
             own.heightMap = map.heightMap;
-            out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
-        };
-        std::vector<std::jthread> helpers;
-        for (size_t k = 1; k < n; ++k) helpers.emplace_back(encode, k);
-        encode(0);
-        helpers.clear();
-        for (size_t k = 0; k < n; ++k) {
-            const MapToSave& map = *wanted[first + k];
-            Encoded& out = encoded[k];
-            std::string failed = map.name;
-            if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) {
-                if (!params.CubeMapFaces) continue;
-                ImageFileOptions own = options;
-                own.heightMap = map.heightMap;
-                if (SaveCubeFaces(*map.image, map.name, own, ctx, failed, out.why)) continue;
-            }
-            if (out.why.empty()) out.why = "the file could not be written";
-            if (failedName) *failedName = std::move(failed);
-            if (reason) *reason = std::move(out.why);
-            return false;
+            if (SaveCubeFaces(*map.image, map.name, own, ctx, failed, out.why)) return true;
+        }
+        if (out.why.empty()) out.why = "the file could not be written";
+        if (failedName) *failedName = std::move(failed);
+        if (reason) *reason = std::move(out.why);
+        return false;
+    };
+    // However this thread leaves (a failure, an exception), the helpers stop taking maps
+    // before they are joined.
+    struct StopHelpers {
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stop;
+        ~StopHelpers() {
+            const std::lock_guard guard(mutex);
+            stop = true;
+            changed.notify_all();
+        }
+    } stopHelpers{mutex, changed, stop};
+    std::unique_lock lock(mutex);
+    while (written < count) {
+        if (ready[written]) {
+            lock.unlock();
+            const bool ok = write(written);
+            lock.lock();
+            if (!ok) break;
+            ++written;
+            changed.notify_all();
+        } else if (mayTake()) {
+            encodeTaken(lock, next++);
+        } else {
+            changed.wait(lock, [&] { return ready[written] || mayTake(); });
         }
     }
-    return true;
+    return written == count;
 }
 
 }  // namespace globeforge

@@ -18,7 +18,8 @@ class RenderContext;
 // threads (one without a context). A map that was requested but not built fails like a write
 // error. False at the first failure, with the files before it written; failedName and
 // reason, when given, say which and why. Up to the context's threads maps are encoded at the
-// same time; the files are the same for any count.
+// same time, each thread taking the next map when it is done with one; the files are the
+// same for any count.
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName = nullptr,
                     std::string* reason = nullptr, RenderContext* ctx = nullptr);
 
