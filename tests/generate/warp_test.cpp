@@ -1,6 +1,9 @@
 #include "generate/warp.h"
 
 #include <cmath>
+#include <cstring>
+#include <tuple>
+#include <vector>
 #include <random>
 
 #include "generator_fixtures.h"
@@ -69,6 +72,44 @@ TEST(WarpImage, CopiesAtZeroStrengthDrawsOncePerPixelAndStopsOnAbort) {
 
     FloatImage empty = MakeImage(0, 0);  // a no-op, not a crash
     WarpImage(empty, empty, empty, 1.0, 1.0, ctx);
+}
+
+// The warp takes most samples from double-precision estimates; every one must be the float
+// the extended steps give. Sharp, tiny, signed-zero and transparent texels, maps reaching
+// past 512 and below 0, and strengths that wrap positions several times.
+TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
+    std::mt19937 gen(17);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float specials[] = {0.0f, -0.0f, 1e-30f, 1e-7f, 255.0f, 256.0f, 3e5f, -2.5f};
+    for (const auto& [w, h, sx, sy] : std::vector<std::tuple<int32_t, int32_t, double, double>>{
+             {96, 48, 20, 5}, {61, 37, 100, 50}, {40, 20, 3000, 0.5}, {1, 1, 7, 7}}) {
+        FloatImage src = MakeImage(w, h);
+        FloatImage map = MakeImage(w, h);
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                const float v = (x + y) % 7 == 0 ? specials[(x * 3 + y) % 8] : 256 * unit(gen);
+                const bool gray = y % 4 != 1 && x % 6 != 2;
+                src.At(x, y) = {v, gray ? v : unit(gen), gray ? v : -0.0f,
+                                (x + 2 * y) % 9 == 0 ? 0.0f : 255.0f};
+                const float r = (x % 11 == 0) ? 512.0f : -100 + 800 * unit(gen);
+                map.At(x, y) = {y % 3 == 0 ? std::round(r) : r, 300 * unit(gen), 300 * unit(gen),
+                                255};
+            }
+        }
+        RenderContext ctx;
+        ctx.rng = Lcg32(w * 1000 + h);
+        Lcg32 rng = ctx.rng;
+        FloatImage out = MakeImage(w, h);
+        WarpImage(src, map, out, sx, sy, ctx);
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                const Vector2 n = WarpOffset(map.At(x, y), w, h, sx, sy, x, y, rng);
+                const FloatPixel e = SampleBilinear(src, X(n), Y(n));
+                ASSERT_EQ(std::memcmp(&e, &out.At(x, y), sizeof e), 0)
+                    << w << "x" << h << " at " << x << "," << y;
+            }
+        }
+    }
 }
 
 TEST(RoundedRotation, SameIntegersAsTheExtendedTurn) {
