@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <tuple>
 #include <vector>
-#include <random>
 
 #include "generator_fixtures.h"
 
