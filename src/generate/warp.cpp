@@ -208,9 +208,13 @@ bool PixelLerpDecided(FloatPixel a, FloatPixel b, double t0, double t1, FloatPix
     return LerpDecided(a.G, b.G, t0, t1, out.G) && LerpDecided(a.B, b.B, t0, t1, out.B);
 }
 
-// SampleBilinear(src, Place(...)) when the estimate decides it.
-bool QuickSample(const FloatImage& src, const FloatPixel& q, const Steer& steer, int32_t width,
-                 int32_t height, int32_t x, int32_t y, double latitude, FloatPixel& out) {
+// The taps and fraction brackets of SampleBilinear(src, Place(...)) when the estimate
+// decides them.
+struct QuickTaps {
+    TapRange x, y;
+};
+bool PlanQuickSample(const FloatImage& src, const FloatPixel& q, const Steer& steer, int32_t width,
+                     int32_t height, int32_t x, int32_t y, double latitude, QuickTaps& taps) {
     // The turn: 720 - 1440 (m / 512)^p. The exact steps round P = 512^p, 1440 / P, m^p, the
     // product less 720 and the angle to double, each within 2^-53 (the extended powers
     // within 2^-60 more); the estimate's exponents carry 1.5 ulps of the logarithm and the
@@ -241,11 +245,14 @@ bool QuickSample(const FloatImage& src, const FloatPixel& q, const Steer& steer,
     Estimate ey{y + ry, 0.0};
     ey.error = turnError + 2.0 * kEps * (std::fabs(ry) + std::fabs(ey.v));
     if (!(ex.error < 0.25 && ey.error < 0.25)) return false;  // also not finite
-    TapRange tx, ty;
-    if (!WrapEstimate(ex, width) || !WrapEstimate(ey, height) || !TapsOf(ex, src.Width, tx) ||
-        !TapsOf(ey, src.Height, ty)) {
-        return false;
-    }
+    return WrapEstimate(ex, width) && WrapEstimate(ey, height) && TapsOf(ex, src.Width, taps.x) &&
+           TapsOf(ey, src.Height, taps.y);
+}
+
+// The sample of planned taps, when every fraction in the brackets gives the same floats.
+bool QuickSample(const FloatImage& src, const QuickTaps& taps, FloatPixel& out) {
+    const TapRange& tx = taps.x;
+    const TapRange& ty = taps.y;
     const FloatPixel* row0 = src.Row(ty.i0);
     const FloatPixel* row1 = src.Row(ty.i1);
     FloatPixel top, bottom;
@@ -276,16 +283,39 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
         [&](int64_t y0, int64_t y1) {
             Lcg32 rng = start;
             rng.Advance(static_cast<uint64_t>(y0) * rowDraws);
+            constexpr int32_t kRun = 32;
+            struct Planned {
+                FloatPixel q;
+                Steer steer;
+                QuickTaps taps;
+                bool quick;
+            };
+            Planned planned[kRun];
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 FloatPixel* out = dst.Row(y);
                 const double latitude = LatitudeFactor(h, y);
-                for (int32_t x = 0; x < w; ++x) {
-                    const FloatPixel q = GetPixel(warpMap, x, y, Wrap::On);
-                    const Steer steer = SteerOf(q, rng.RandomReal(), w, h, strengthX, strengthY);
-                    if (QuickSample(src, q, steer, w, h, x, y, latitude, out[x])) continue;
-                    const Vector2 n = Place(q, steer, w, h, x, y, latitude);
-                    out[x] =
-                        SampleBilinear(src, static_cast<double>(n.x), static_cast<double>(n.y));
+                // A run of pixels is planned first and its texels fetched ahead: the reads
+                // land anywhere in the source and would otherwise each wait for memory.
+                for (int32_t first = 0; first < w; first += kRun) {
+                    const int32_t end = std::min(w, first + kRun);
+                    for (int32_t x = first; x < end; ++x) {
+                        Planned& plan = planned[x - first];
+                        plan.q = GetPixel(warpMap, x, y, Wrap::On);
+                        plan.steer = SteerOf(plan.q, rng.RandomReal(), w, h, strengthX, strengthY);
+                        plan.quick = PlanQuickSample(src, plan.q, plan.steer, w, h, x, y, latitude,
+                                                     plan.taps);
+                        if (plan.quick) {
+                            __builtin_prefetch(src.Row(plan.taps.y.i0) + plan.taps.x.i0);
+                            __builtin_prefetch(src.Row(plan.taps.y.i1) + plan.taps.x.i0);
+                        }
+                    }
+                    for (int32_t x = first; x < end; ++x) {
+                        const Planned& plan = planned[x - first];
+                        if (plan.quick && QuickSample(src, plan.taps, out[x])) continue;
+                        const Vector2 n = Place(plan.q, plan.steer, w, h, x, y, latitude);
+                        out[x] =
+                            SampleBilinear(src, static_cast<double>(n.x), static_cast<double>(n.y));
+                    }
                 }
             }
         },
