@@ -323,6 +323,17 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
     }
 }
 
+// ClipAndCopyAlpha of all three channels for an image carved in R only whose G and B
+// would have gone through R's steps.
+void ClipAndCopyGray(FloatImage& image, int64_t y0, int64_t y1) {
+    FloatPixel* p = image.Row(static_cast<int32_t>(y0));
+    const size_t n = static_cast<size_t>(y1 - y0) * image.Width;
+    for (size_t i = 0; i < n; ++i) {
+        const float v = p[i].R < 0.0f ? 0.0f : p[i].R;
+        p[i] = {v, v, v, v};
+    }
+}
+
 // The domes of one carving are computed side by side, and every band of rows then
 // subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
 // after the other would give it. They go in groups whose tables stay within this many
@@ -331,8 +342,9 @@ constexpr size_t kCarveGroupArea = size_t{1} << 22;
 // A dome table larger than this radius is not kept for the next carving.
 constexpr int32_t kKeptRadius = 512;
 
+// gray: R, G and B are equal bit for bit in every pixel of image (a fresh pattern disc).
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-           Lcg32& rng, RenderContext* ctx) {
+           Lcg32& rng, RenderContext* ctx, bool gray = false) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
@@ -432,21 +444,31 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         // float rounds the same whether the difference is formed in extended precision
         // first or not, and a channel that is not chosen loses +0, which keeps it. The last
         // group also clips and copies A, row band by row band.
+        // A chosen channel's copy into A overwrites the domes' A = 255 everywhere, so that
+        // store is only made when no channel is chosen. On a gray image with all three
+        // channels chosen, G and B would go through R's very steps: only R is carved, and
+        // the copy at the end hands it to G and B.
         const bool last = groupEnd == domes.size();
-        WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
-            ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
-                for (const CarvedDome& dome : group) {
-                    if (!dome.carved) continue;
-                    dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
-                        if constexpr (kR) p.R = p.R - v;
-                        if constexpr (kG) p.G = p.G - v;
-                        if constexpr (kB) p.B = p.B - v;
-                        p.A = 255.0f;
-                    });
-                }
-                if (last) ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
-            });
-        });
+        const bool grayOnly = gray && useR && useG && useB;
+        WithChannels(grayOnly || useR, !grayOnly && useG, !grayOnly && useB,
+                     [&]<bool kR, bool kG, bool kB>() {
+                         ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
+                             for (const CarvedDome& dome : group) {
+                                 if (!dome.carved) continue;
+                                 dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                                     if constexpr (kR) p.R = p.R - v;
+                                     if constexpr (kG) p.G = p.G - v;
+                                     if constexpr (kB) p.B = p.B - v;
+                                     if constexpr (!kR && !kG && !kB) p.A = 255.0f;
+                                 });
+                             }
+                             if (last && grayOnly) {
+                                 ClipAndCopyGray(image, y0, y1);
+                             } else if (last) {
+                                 ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
+                             }
+                         });
+                     });
         for (CarvedDome& dome : group) {
             if (dome.r > kKeptRadius) dome.disc = {};
         }
@@ -515,7 +537,7 @@ void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
     const BiasCurve profile(255, 0, 0, image.Width / 2, bias);
     DrawCentredDisc(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, ctx,
                     profile);
-    Carve(image, useR, useG, useB, count, bias, rng, ctx);
+    Carve(image, useR, useG, useB, count, bias, rng, ctx, true);
 }
 
 void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
@@ -523,7 +545,7 @@ void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
     const RingCurve profile(image.Width / 2, exponent);
     DrawCentredDisc(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, ctx,
                     profile);
-    Carve(image, useR, useG, useB, count, exponent, rng, ctx);
+    Carve(image, useR, useG, useB, count, exponent, rng, ctx, true);
 }
 
 }  // namespace

@@ -146,6 +146,28 @@ TEST(Patterns, LayoutHoldsWhateverTheDraws) {
     EXPECT_EQ(PatternLayout(true, true, true, 0), SourceLayout::Gray);
 }
 
+TEST(Patterns, GrayBrushesCarvedAsAnyImage) {
+    // A three-channel pattern carves its gray disc in R alone and copies it: the result must
+    // be what carving the same disc as an ordinary image gives.
+    for (const bool ring : {false, true}) {
+        for (const int32_t count : {-1, 3, 14}) {
+            FloatImage pattern = MakeImage(97, 40);
+            FloatImage general = MakeImage(97, 40);
+            Lcg32 a(31 + count), b(31 + count);
+            if (ring) {
+                RingPattern(pattern, true, true, true, count, 2.5, a);
+                RingPattern(general, true, true, true, 0, 2.5, b);
+            } else {
+                DomePattern(pattern, true, true, true, count, -1.5, a);
+                DomePattern(general, true, true, true, 0, -1.5, b);
+            }
+            CarveRandomDomes(general, true, true, true, count, ring ? 2.5 : -1.5, b);
+            ASSERT_TRUE(SamePixels(pattern, general)) << ring << " " << count;
+            ASSERT_EQ(a.state, b.state);
+        }
+    }
+}
+
 TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
     // Brushes large enough for the banded paths, drawn serially and with 1, 2 and 3 threads;
     // each context redraws twice so the kept disc is used too.
