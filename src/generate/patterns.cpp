@@ -189,6 +189,11 @@ class DiscClasses {
 
     bool Empty() const { return extent_.empty(); }
 
+    template <typename Pred>
+    bool AllValues(Pred&& pred) const {
+        return std::all_of(values_.begin(), values_.end(), pred);
+    }
+
   private:
     int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
     const Value& At(int64_t a, int64_t b) const {
@@ -228,6 +233,7 @@ struct Carving {
     std::vector<CarvedDome> domes;
     std::vector<uint8_t> used;
     std::vector<float> byN;
+    std::vector<float> plane;
 };
 
 // The last centred disc computed in a render: the brushes of a pass mostly share one, so a
@@ -243,40 +249,93 @@ PatternMemo& MemoOf(RenderContext& ctx) {
     return *static_cast<PatternMemo*>(ctx.patternMemo.get());
 }
 
-// Opaque black with one centred disc of radius Width div 2 whose value at distance d is
-// the profile's float (profile.Floats for many distances), laid on with the Norm blend. Every disc
-// pixel is still opaque black when its class is blended, so the blend is computed once per class.
+// The classes of the centred disc of radius Width div 2 whose value at distance d is the
+// profile's float (profile.Floats for many distances), laid on opaque black with the Norm
+// blend: every disc pixel is still opaque black when its class is blended, so the blend is
+// computed once per class. The brushes of a pass mostly share one disc, so a redraw usually
+// finds it in the render's memo; without a context it is made in local.
 template <typename Profile>
-void DrawCentredDisc(FloatImage& image, const DiscKey& key, RenderContext* ctx, Profile&& profile) {
-    const int32_t r = image.Width / 2;
-    std::optional<DiscClasses<FloatPixel>> local;
-    DiscClasses<FloatPixel>* disc = nullptr;
-    PatternMemo* memo = nullptr;
-    if (ctx) {
-        memo = &MemoOf(*ctx);
-        if (memo->key == key) disc = &*memo->disc;
-    }
-    if (!disc) {
-        auto& slot = memo ? memo->disc : local;
-        if (memo) memo->key.reset();
-        slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, r);
-        slot->Fill(
-            ctx, [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
-            [&](float f) {
-                const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f,
-                                       key.useB ? f : 0.0f, f};
-                // A pixel with alpha 0 (on the rim) is skipped by the blend: it stays black.
-                return pixel.A == 0.0f ? kOpaqueBlack
-                                       : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
-            });
-        if (memo) memo->key = key;
-        disc = &*slot;
-    }
-    ForBands(ctx, image.Height, r >= kParallelRadius, [&](int64_t y0, int64_t y1) {
+const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKey& key,
+                                           RenderContext* ctx, Profile&& profile,
+                                           std::optional<DiscClasses<FloatPixel>>& local) {
+    PatternMemo* memo = ctx ? &MemoOf(*ctx) : nullptr;
+    if (memo && memo->key == key) return *memo->disc;
+    auto& slot = memo ? memo->disc : local;
+    if (memo) memo->key.reset();
+    slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
+    slot->Fill(
+        ctx, [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
+        [&](float f) {
+            const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f,
+                                   f};
+            // A pixel with alpha 0 (on the rim) is skipped by the blend: it stays black.
+            return pixel.A == 0.0f ? kOpaqueBlack
+                                   : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
+        });
+    if (memo) memo->key = key;
+    return *slot;
+}
+
+// Opaque black with the centred disc on it.
+void PaintCentredDisc(FloatImage& image, const DiscClasses<FloatPixel>& disc, RenderContext* ctx) {
+    ForBands(ctx, image.Height, image.Width / 2 >= kParallelRadius, [&](int64_t y0, int64_t y1) {
         std::fill(image.Row(static_cast<int32_t>(y0)), image.Row(static_cast<int32_t>(y1)),
                   kOpaqueBlack);
-        disc->Paint(image.Data(), y0, y1, [](FloatPixel& p, const FloatPixel& v) { p = v; });
+        disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, const FloatPixel& v) { p = v; });
     });
+}
+
+// Which channel a carving can work on alone, in a plane of one float per pixel: all three
+// when they are chosen (the disc's R, G and B are equal bit for bit, and carving and
+// clipping treat them alike), or the one chosen channel when the disc's other channels are
+// +0 everywhere (so carving and clipping leave them +0). A then takes the carved value.
+enum class PlaneChannel { None, Gray, R, G, B };
+PlaneChannel PlaneChannelOf(bool useR, bool useG, bool useB, const DiscClasses<FloatPixel>& disc) {
+    if (useR && useG && useB) return PlaneChannel::Gray;
+    const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
+    const auto others = [&](PlaneChannel c) {
+        return disc.AllValues([&](const FloatPixel& p) {
+            return (c == PlaneChannel::R || zero(p.R)) && (c == PlaneChannel::G || zero(p.G)) &&
+                   (c == PlaneChannel::B || zero(p.B));
+        });
+    };
+    if (useR && !useG && !useB && others(PlaneChannel::R)) return PlaneChannel::R;
+    if (!useR && useG && !useB && others(PlaneChannel::G)) return PlaneChannel::G;
+    if (!useR && !useG && useB && others(PlaneChannel::B)) return PlaneChannel::B;
+    return PlaneChannel::None;
+}
+
+// A carved plane's rows y0 <= y < y1 clipped below 0 and written into the image.
+template <PlaneChannel kChannel>
+void ExpandPlane(const float* plane, FloatImage& image, int64_t y0, int64_t y1) {
+    const size_t end = static_cast<size_t>(y1) * image.Width;
+    FloatPixel* out = image.Data();
+    for (size_t i = static_cast<size_t>(y0) * image.Width; i < end; ++i) {
+        const float v = plane[i] < 0.0f ? 0.0f : plane[i];
+        if constexpr (kChannel == PlaneChannel::R) {
+            out[i] = {v, 0.0f, 0.0f, v};
+        } else if constexpr (kChannel == PlaneChannel::G) {
+            out[i] = {0.0f, v, 0.0f, v};
+        } else if constexpr (kChannel == PlaneChannel::B) {
+            out[i] = {0.0f, 0.0f, v, v};
+        } else {
+            out[i] = {v, v, v, v};
+        }
+    }
+}
+
+void ExpandPlane(const float* plane, FloatImage& image, PlaneChannel channel, int64_t y0,
+                 int64_t y1) {
+    switch (channel) {
+        case PlaneChannel::R:
+            return ExpandPlane<PlaneChannel::R>(plane, image, y0, y1);
+        case PlaneChannel::G:
+            return ExpandPlane<PlaneChannel::G>(plane, image, y0, y1);
+        case PlaneChannel::B:
+            return ExpandPlane<PlaneChannel::B>(plane, image, y0, y1);
+        default:
+            return ExpandPlane<PlaneChannel::Gray>(plane, image, y0, y1);
+    }
 }
 
 // Calls fn.template operator()<useR, useG, useB>() with the flags as constants, so the pixel
@@ -323,17 +382,6 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
     }
 }
 
-// ClipAndCopyAlpha of all three channels for an image carved in R only whose G and B
-// would have gone through R's steps.
-void ClipAndCopyGray(FloatImage& image, int64_t y0, int64_t y1) {
-    FloatPixel* p = image.Row(static_cast<int32_t>(y0));
-    const size_t n = static_cast<size_t>(y1 - y0) * image.Width;
-    for (size_t i = 0; i < n; ++i) {
-        const float v = p[i].R < 0.0f ? 0.0f : p[i].R;
-        p[i] = {v, v, v, v};
-    }
-}
-
 // The domes of one carving are computed side by side, and every band of rows then
 // subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
 // after the other would give it. They go in groups whose tables stay within this many
@@ -342,9 +390,12 @@ constexpr size_t kCarveGroupArea = size_t{1} << 22;
 // A dome table larger than this radius is not kept for the next carving.
 constexpr int32_t kKeptRadius = 512;
 
-// gray: R, G and B are equal bit for bit in every pixel of image (a fresh pattern disc).
+// With a base disc and a plane channel, the image's content is not read: the disc is laid
+// into a plane of the chosen channel band by band, carved there and written out at the
+// clip, so the image is written once instead of passed over by every dome.
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-           Lcg32& rng, RenderContext* ctx, bool gray = false) {
+           Lcg32& rng, RenderContext* ctx, const DiscClasses<FloatPixel>* base = nullptr,
+           PlaneChannel channel = PlaneChannel::None) {
     if (count == 0) return;
     const int32_t w = image.Width;
     const int32_t h = image.Height;
@@ -352,6 +403,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
     Carving& carving = ctx ? MemoOf(*ctx).carving : local;
     std::vector<CarvedDome>& domes = carving.domes;
     domes.resize(static_cast<size_t>(std::max(count, 0)));
+    const bool planed = base != nullptr && channel != PlaneChannel::None;
+    if (planed) carving.plane.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
     for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
         dome.cx = rng.Random(w);
@@ -444,31 +497,42 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         // float rounds the same whether the difference is formed in extended precision
         // first or not, and a channel that is not chosen loses +0, which keeps it. The last
         // group also clips and copies A, row band by row band.
-        // A chosen channel's copy into A overwrites the domes' A = 255 everywhere, so that
-        // store is only made when no channel is chosen. On a gray image with all three
-        // channels chosen, G and B would go through R's very steps: only R is carved, and
-        // the copy at the end hands it to G and B.
         const bool last = groupEnd == domes.size();
-        const bool grayOnly = gray && useR && useG && useB;
-        WithChannels(grayOnly || useR, !grayOnly && useG, !grayOnly && useB,
-                     [&]<bool kR, bool kG, bool kB>() {
-                         ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
-                             for (const CarvedDome& dome : group) {
-                                 if (!dome.carved) continue;
-                                 dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
-                                     if constexpr (kR) p.R = p.R - v;
-                                     if constexpr (kG) p.G = p.G - v;
-                                     if constexpr (kB) p.B = p.B - v;
-                                     if constexpr (!kR && !kG && !kB) p.A = 255.0f;
-                                 });
-                             }
-                             if (last && grayOnly) {
-                                 ClipAndCopyGray(image, y0, y1);
-                             } else if (last) {
-                                 ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
-                             }
-                         });
-                     });
+        if (planed) {
+            ForBands(ctx, h, large || last || groupStart == 0, [&](int64_t y0, int64_t y1) {
+                float* plane = carving.plane.data();
+                if (groupStart == 0) {
+                    std::fill(plane + y0 * w, plane + y1 * w, 0.0f);
+                    base->Paint(plane, y0, y1, [&](float& p, const FloatPixel& v) {
+                        p = channel == PlaneChannel::G   ? v.G
+                            : channel == PlaneChannel::B ? v.B
+                                                         : v.R;
+                    });
+                }
+                for (const CarvedDome& dome : group) {
+                    if (!dome.carved) continue;
+                    dome.disc.Paint(plane, y0, y1, [](float& p, float v) { p = p - v; });
+                }
+                if (last) ExpandPlane(plane, image, channel, y0, y1);
+            });
+        } else {
+            // A chosen channel's copy into A overwrites the domes' A = 255 everywhere, so
+            // that store is only made when no channel is chosen.
+            WithChannels(useR, useG, useB, [&]<bool kR, bool kG, bool kB>() {
+                ForBands(ctx, h, large || last, [&](int64_t y0, int64_t y1) {
+                    for (const CarvedDome& dome : group) {
+                        if (!dome.carved) continue;
+                        dome.disc.Paint(image.Data(), y0, y1, [](FloatPixel& p, float v) {
+                            if constexpr (kR) p.R = p.R - v;
+                            if constexpr (kG) p.G = p.G - v;
+                            if constexpr (kB) p.B = p.B - v;
+                            if constexpr (!kR && !kG && !kB) p.A = 255.0f;
+                        });
+                    }
+                    if (last) ClipAndCopyAlpha<kR, kG, kB>(image, y0, y1);
+                });
+            });
+        }
         for (CarvedDome& dome : group) {
             if (dome.r > kKeptRadius) dome.disc = {};
         }
@@ -478,6 +542,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         carving.used = {};
         carving.byN = {};
     }
+    if (!ctx) carving.plane = {};
 }
 
 // The ring profile: five bands, each an S-curve from its inner to its outer value.
@@ -532,20 +597,33 @@ uint64_t Bits(double v) {
     return std::bit_cast<uint64_t>(v);
 }
 
+// The centred disc, then the carving: in a plane of one channel where the channels allow,
+// else laid on the image and carved there.
+template <typename Profile>
+void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, Lcg32& rng,
+             RenderContext* ctx, const Profile& profile) {
+    std::optional<DiscClasses<FloatPixel>> local;
+    const DiscClasses<FloatPixel>& disc = CentredDisc(image, key, ctx, profile, local);
+    const PlaneChannel channel =
+        count == 0 ? PlaneChannel::None : PlaneChannelOf(key.useR, key.useG, key.useB, disc);
+    if (channel == PlaneChannel::None) {
+        PaintCentredDisc(image, disc, ctx);
+        Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx);
+    } else {
+        Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &disc, channel);
+    }
+}
+
 void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
           Lcg32& rng, RenderContext* ctx) {
-    const BiasCurve profile(255, 0, 0, image.Width / 2, bias);
-    DrawCentredDisc(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, ctx,
-                    profile);
-    Carve(image, useR, useG, useB, count, bias, rng, ctx, true);
+    Pattern(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, count, bias,
+            rng, ctx, BiasCurve(255, 0, 0, image.Width / 2, bias));
 }
 
 void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
           Lcg32& rng, RenderContext* ctx) {
-    const RingCurve profile(image.Width / 2, exponent);
-    DrawCentredDisc(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, ctx,
-                    profile);
-    Carve(image, useR, useG, useB, count, exponent, rng, ctx, true);
+    Pattern(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, count,
+            exponent, rng, ctx, RingCurve(image.Width / 2, exponent));
 }
 
 }  // namespace
