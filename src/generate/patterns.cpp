@@ -48,8 +48,11 @@ class DiscClasses {
         Reset(width, height, cx, cy, r);
     }
 
-    // Lays out the disc anew, keeping the storage of the tables for reuse.
-    void Reset(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r) {
+    // Lays out the disc anew, keeping the storage of the tables for reuse. With quadrant,
+    // the values are handed out to a table of every offset (dx, dy), dx, dy >= 0, instead
+    // of the classes: each image row then reads one contiguous table row, both halves.
+    void Reset(int32_t width, int32_t height, int32_t cx, int32_t cy, int32_t r,
+               bool quadrant = false) {
         cx_ = cx;
         cy_ = cy;
         r_ = std::max(r, 0);
@@ -59,6 +62,7 @@ class DiscClasses {
         last_.clear();
         offset_.clear();
         values_.clear();
+        quadOffset_.clear();
         nEnd_ = 0;
         // Only offsets that reach the image matter.
         const int64_t dyMax =
@@ -82,7 +86,18 @@ class DiscClasses {
                 offset_[static_cast<size_t>(b)] + std::max<int64_t>(last - b + 1, 0);
             if (last >= b) nEnd_ = std::max(nEnd_, last * last + b * b + 1);
         }
-        values_.resize(offset_.back());
+        if (!quadrant) {
+            values_.resize(offset_.back());
+            return;
+        }
+        // A quadrant row reaches as far as the disc and the image allow; its offsets are all
+        // classes' offsets too, so every squared distance it needs is among the marked ones.
+        quadOffset_.assign(extent_.size() + 1, 0);
+        for (size_t dy = 0; dy < extent_.size(); ++dy) {
+            const int64_t reach = std::min<int64_t>(extent_[dy], dxMax);
+            quadOffset_[dy + 1] = quadOffset_[dy] + std::max<int64_t>(reach + 1, 0);
+        }
+        values_.resize(quadOffset_.back());
     }
 
     // The values: value(d) for every class. A radial profile depends on the squared
@@ -106,13 +121,15 @@ class DiscClasses {
 
     // The steps of Fill, for callers that share them out themselves. The squared distances
     // 0 <= n < DistanceCount() (at most r^2 + 1 of them) are evaluated, the table rows
-    // 0 <= b < TableRows() handed out.
+    // 0 <= b < TableRows() handed out (quadrant rows dy with a quadrant table).
     int64_t DistanceCount() const { return nEnd_; }
-    int64_t TableRows() const { return static_cast<int64_t>(last_.size()); }
+    int64_t TableRows() const {
+        return static_cast<int64_t>(quadOffset_.empty() ? last_.size() : extent_.size());
+    }
 
     // Sets used[n] to 1 for every squared distance n some class has; the others are left.
     void MarkDistances(uint8_t* used) const {
-        for (int64_t b = 0; b < TableRows(); ++b) {
+        for (int64_t b = 0; b < static_cast<int64_t>(last_.size()); ++b) {
             for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
                 used[static_cast<size_t>(a * a + b * b)] = 1;
             }
@@ -152,6 +169,38 @@ class DiscClasses {
             for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
                 row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
             }
+        }
+    }
+
+    // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it.
+    template <typename Profiled>
+    void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
+        for (int64_t dy = dy0; dy < dy1; ++dy) {
+            Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
+            const int64_t count =
+                quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
+            for (int64_t dx = 0; dx < count; ++dx) {
+                row[dx] = byN[static_cast<size_t>(dx * dx + dy * dy)];
+            }
+        }
+    }
+
+    // Paint from a quadrant table: the same pixels, values and order.
+    template <typename Pixel, typename Op>
+    void PaintQuadrant(Pixel* pixels, int64_t y0, int64_t y1, Op&& op) const {
+        const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
+        const int64_t end = std::min<int64_t>(y1, int64_t{cy_} + r_ + 1);
+        for (int64_t y = first; y < end; ++y) {
+            const int64_t dy = y > cy_ ? y - cy_ : cy_ - y;
+            if (dy >= static_cast<int64_t>(extent_.size())) continue;
+            const int64_t reach = Extent(dy);
+            if (reach < 0) continue;
+            const int64_t x0 = std::max<int64_t>(0, int64_t{cx_} - reach);
+            const int64_t x1 = std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach);
+            const Value* q = values_.data() + quadOffset_[static_cast<size_t>(dy)];
+            Pixel* row = pixels + y * width_ + cx_;
+            for (int64_t k = cx_ - x0; k >= 1; --k) op(row[-k], q[k]);
+            for (int64_t k = std::max<int64_t>(x0 - cx_, 0); k <= x1 - cx_; ++k) op(row[k], q[k]);
         }
     }
 
@@ -205,7 +254,8 @@ class DiscClasses {
     std::vector<int32_t> last_;
     std::vector<int64_t> offset_;
     std::vector<Value> values_;
-    int64_t nEnd_ = 0;  // one past the largest squared distance of a class
+    std::vector<int64_t> quadOffset_;  // row dy of a quadrant table, when there is one
+    int64_t nEnd_ = 0;                 // one past the largest squared distance of a class
 };
 
 // What the centred disc of a brush depends on: its profile and the brush.
@@ -441,7 +491,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
                     CarvedDome& dome = group[static_cast<size_t>(k)];
-                    dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r);
+                    dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r, planed);
                     dome.carved = !dome.disc.Empty();
                     if (!dome.carved) continue;
                     uint8_t* used = carving.used.data() + dome.at;
@@ -487,9 +537,13 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                 for (int64_t i = i0; i < i1; ++i) {
                     const Item& item = items[static_cast<size_t>(i)];
                     CarvedDome& dome = group[item.dome];
-                    dome.disc.HandOut(
-                        carving.byN.data() + dome.at, item.first,
-                        std::min(item.first + kPatternBandRows, dome.disc.TableRows()), same);
+                    const int64_t end =
+                        std::min(item.first + kPatternBandRows, dome.disc.TableRows());
+                    if (planed) {
+                        dome.disc.HandOutQuadrant(carving.byN.data() + dome.at, item.first, end);
+                    } else {
+                        dome.disc.HandOut(carving.byN.data() + dome.at, item.first, end, same);
+                    }
                 }
             },
             1);
@@ -511,7 +565,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                 }
                 for (const CarvedDome& dome : group) {
                     if (!dome.carved) continue;
-                    dome.disc.Paint(plane, y0, y1, [](float& p, float v) { p = p - v; });
+                    dome.disc.PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = p - v; });
                 }
                 if (last) ExpandPlane(plane, image, channel, y0, y1);
             });
