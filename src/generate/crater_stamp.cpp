@@ -88,6 +88,11 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
                   Extended radius, Extended cx, Extended cy, int64_t rowLo = 0,
                   int64_t rowHi = std::numeric_limits<int32_t>::max()) {
     if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return;
+    // The amplitude rounded up to a double, for bounds.
+    double amplitudeUp = static_cast<double>(amplitude);
+    if (static_cast<Extended>(amplitudeUp) < amplitude) {
+        amplitudeUp = std::nextafter(amplitudeUp, std::numeric_limits<double>::infinity());
+    }
     const Extended stepX = pattern.Width / (2 * radius);
     const Extended stepY = pattern.Height / (2 * radius);
     const int64_t y0 = Round(cy - radius);
@@ -117,12 +122,24 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
         const FloatPixel* row1 = pattern.Row(ty.i1);
         FloatPixel* out = image.Row(static_cast<int32_t>(y));
         for (const Column& c : columns) {
+            FloatPixel& cur = out[c.x];
             float smpR, smpA;
             if (opaque) {
+                const float r00 = row0[c.tap.i0].R, r01 = row0[c.tap.i1].R;
+                const float r10 = row1[c.tap.i0].R, r11 = row1[c.tap.i1].R;
+                // A sample never exceeds its largest texel (a rounded mean of floats), so
+                // v never exceeds amplitude times that; where the bound, widened by more
+                // than its roundings, stays below the pixel, v does too.
+                const double most = std::max(std::max(r00, r01), std::max(r10, r11));
+                if (cur.A < 0 ||
+                    (most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < cur.R * (1 - 0x1p-50))) {
+                    cur = {cur.R, cur.R, cur.R, cur.A};
+                    continue;
+                }
                 // Every A is 255, and t 255 + (1 - t) 255 in extended precision lies within
                 // 2^-61 of 255, which rounds to 255 as a float: only R needs the lerps.
-                const float top = LerpValue(row0[c.tap.i1].R, row0[c.tap.i0].R, c.tap.frac);
-                const float bottom = LerpValue(row1[c.tap.i1].R, row1[c.tap.i0].R, c.tap.frac);
+                const float top = LerpValue(r01, r00, c.tap.frac);
+                const float bottom = LerpValue(r11, r10, c.tap.frac);
                 smpR = LerpValue(bottom, top, ty.frac);
                 smpA = 255.0f;
             } else {
@@ -132,7 +149,6 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
                 smpR = smp.R;
                 smpA = smp.A;
             }
-            FloatPixel& cur = out[c.x];
             const double v = static_cast<double>(amplitude * smpR);
             if (v >= cur.R && cur.A >= 0) {
                 const float vf = static_cast<float>(v);
