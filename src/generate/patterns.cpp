@@ -288,9 +288,14 @@ struct Carving {
 
 // The last centred disc computed in a render: the brushes of a pass mostly share one, so a
 // redraw usually finds it here and only the carving remains. Also the carving's tables.
+// Which channel a carving can work on alone, in a plane of one float per pixel
+// (PlaneChannelOf).
+enum class PlaneChannel { None, Gray, R, G, B };
+
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
+    std::optional<PlaneChannel> channel;  // of the disc, once asked
     Carving carving;
 };
 
@@ -311,7 +316,10 @@ const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKe
     PatternMemo* memo = ctx ? &MemoOf(*ctx) : nullptr;
     if (memo && memo->key == key) return *memo->disc;
     auto& slot = memo ? memo->disc : local;
-    if (memo) memo->key.reset();
+    if (memo) {
+        memo->key.reset();
+        memo->channel.reset();
+    }
     slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
     slot->Fill(
         ctx, [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
@@ -339,7 +347,6 @@ void PaintCentredDisc(FloatImage& image, const DiscClasses<FloatPixel>& disc, Re
 // when they are chosen (the disc's R, G and B are equal bit for bit, and carving and
 // clipping treat them alike), or the one chosen channel when the disc's other channels are
 // +0 everywhere (so carving and clipping leave them +0). A then takes the carved value.
-enum class PlaneChannel { None, Gray, R, G, B };
 PlaneChannel PlaneChannelOf(bool useR, bool useG, bool useB, const DiscClasses<FloatPixel>& disc) {
     if (useR && useG && useB) return PlaneChannel::Gray;
     const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
@@ -658,8 +665,17 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
              RenderContext* ctx, const Profile& profile) {
     std::optional<DiscClasses<FloatPixel>> local;
     const DiscClasses<FloatPixel>& disc = CentredDisc(image, key, ctx, profile, local);
-    const PlaneChannel channel =
-        count == 0 ? PlaneChannel::None : PlaneChannelOf(key.useR, key.useG, key.useB, disc);
+    PlaneChannel channel = PlaneChannel::None;
+    if (count != 0) {
+        // The disc's channels are checked once per disc, not per redraw.
+        std::optional<PlaneChannel>* kept = ctx ? &MemoOf(*ctx).channel : nullptr;
+        if (kept && kept->has_value()) {
+            channel = **kept;
+        } else {
+            channel = PlaneChannelOf(key.useR, key.useG, key.useB, disc);
+            if (kept) *kept = channel;
+        }
+    }
     if (channel == PlaneChannel::None) {
         PaintCentredDisc(image, disc, ctx);
         Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx);
