@@ -172,6 +172,21 @@ class DiscClasses {
         }
     }
 
+    // A quadrant table (see Reset) of the same disc as classes, value(class value) each.
+    template <typename Other, typename Pick>
+    void QuadrantFrom(const DiscClasses<Other>& classes, Pick&& value) {
+        Reset(classes.width_, classes.height_, classes.cx_, classes.cy_, classes.r_, true);
+        for (size_t dy = 0; dy + 1 < quadOffset_.size(); ++dy) {
+            Value* row = values_.data() + quadOffset_[dy];
+            const int64_t count = quadOffset_[dy + 1] - quadOffset_[dy];
+            for (int64_t dx = 0; dx < count; ++dx) {
+                const int64_t b = std::min<int64_t>(dx, static_cast<int64_t>(dy));
+                const int64_t a = std::max<int64_t>(dx, static_cast<int64_t>(dy));
+                row[dx] = value(classes.At(a, b));
+            }
+        }
+    }
+
     // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it.
     template <typename Profiled>
     void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
@@ -244,6 +259,9 @@ class DiscClasses {
     }
 
   private:
+    template <typename>
+    friend class DiscClasses;
+
     int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
     const Value& At(int64_t a, int64_t b) const {
         return values_[static_cast<size_t>(offset_[static_cast<size_t>(b)] + a - b)];
@@ -295,7 +313,8 @@ enum class PlaneChannel { None, Gray, R, G, B };
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
-    std::optional<PlaneChannel> channel;  // of the disc, once asked
+    std::optional<PlaneChannel> channel;      // of the disc, once asked
+    std::optional<DiscClasses<float>> plane;  // the disc's carved channel, as a quadrant
     Carving carving;
 };
 
@@ -319,6 +338,7 @@ const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKe
     if (memo) {
         memo->key.reset();
         memo->channel.reset();
+        memo->plane.reset();
     }
     slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
     slot->Fill(
@@ -451,7 +471,7 @@ constexpr int32_t kKeptRadius = 512;
 // into a plane of the chosen channel band by band, carved there and written out at the
 // clip, so the image is written once instead of passed over by every dome.
 void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-           Lcg32& rng, RenderContext* ctx, const DiscClasses<FloatPixel>* base = nullptr,
+           Lcg32& rng, RenderContext* ctx, const DiscClasses<float>* base = nullptr,
            PlaneChannel channel = PlaneChannel::None) {
     if (count == 0) return;
     const int32_t w = image.Width;
@@ -564,11 +584,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                 float* plane = carving.plane.data();
                 if (groupStart == 0) {
                     std::fill(plane + y0 * w, plane + y1 * w, 0.0f);
-                    base->Paint(plane, y0, y1, [&](float& p, const FloatPixel& v) {
-                        p = channel == PlaneChannel::G   ? v.G
-                            : channel == PlaneChannel::B ? v.B
-                                                         : v.R;
-                    });
+                    base->PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = v; });
                 }
                 for (const CarvedDome& dome : group) {
                     if (!dome.carved) continue;
@@ -679,9 +695,17 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
     if (channel == PlaneChannel::None) {
         PaintCentredDisc(image, disc, ctx);
         Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx);
-    } else {
-        Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &disc, channel);
+        return;
     }
+    std::optional<DiscClasses<float>> localPlane;
+    std::optional<DiscClasses<float>>& plane = ctx ? MemoOf(*ctx).plane : localPlane;
+    if (!plane) {
+        plane.emplace();
+        plane->QuadrantFrom(disc, [channel](const FloatPixel& v) {
+            return channel == PlaneChannel::G ? v.G : channel == PlaneChannel::B ? v.B : v.R;
+        });
+    }
+    Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &*plane, channel);
 }
 
 void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
