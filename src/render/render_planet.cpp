@@ -166,8 +166,10 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         std::optional<FloatImage> cloud = BuildCloudLayer(params, ctx);
         // The brush has served both layers; the maps have no use for it. Each layer is
         // released (or becomes the last map built from it) as soon as no later map reads
-        // it, so a large render holds as few full-size images as possible at once.
+        // it, so a large render holds as few full-size images as possible at once. The
+        // patterns' kept discs, tables and carving plane go with the brush.
         params.WorkImage.reset();
+        ctx.patternMemo.reset();
         const bool mix = MixCloudsIntoGround(params);
         const FloatImage* cloudPtr = cloud ? &*cloud : nullptr;
 
