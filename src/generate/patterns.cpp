@@ -203,20 +203,12 @@ class DiscClasses {
     // Paint from a quadrant table: the same pixels, values and order.
     template <typename Pixel, typename Op>
     void PaintQuadrant(Pixel* pixels, int64_t y0, int64_t y1, Op&& op) const {
-        const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
-        const int64_t end = std::min<int64_t>(y1, int64_t{cy_} + r_ + 1);
-        for (int64_t y = first; y < end; ++y) {
-            const int64_t dy = y > cy_ ? y - cy_ : cy_ - y;
-            if (dy >= static_cast<int64_t>(extent_.size())) continue;
-            const int64_t reach = Extent(dy);
-            if (reach < 0) continue;
-            const int64_t x0 = std::max<int64_t>(0, int64_t{cx_} - reach);
-            const int64_t x1 = std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach);
+        ForEachRow(y0, y1, [&](int64_t y, int64_t dy, int64_t x0, int64_t x1) {
             const Value* q = values_.data() + quadOffset_[static_cast<size_t>(dy)];
             Pixel* row = pixels + y * width_ + cx_;
             for (int64_t k = cx_ - x0; k >= 1; --k) op(row[-k], q[k]);
             for (int64_t k = std::max<int64_t>(x0 - cx_, 0); k <= x1 - cx_; ++k) op(row[k], q[k]);
-        }
+        });
     }
 
     // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
@@ -224,15 +216,7 @@ class DiscClasses {
     // table; in the middle of the row (|dx| < dy) each pixel finds its own table row.
     template <typename Pixel, typename Op>
     void Paint(Pixel* pixels, int64_t y0, int64_t y1, Op&& op) const {
-        const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
-        const int64_t end = std::min<int64_t>(y1, int64_t{cy_} + r_ + 1);
-        for (int64_t y = first; y < end; ++y) {
-            const int64_t dy = y > cy_ ? y - cy_ : cy_ - y;
-            if (dy >= static_cast<int64_t>(extent_.size())) continue;
-            const int64_t reach = Extent(dy);
-            if (reach < 0) continue;
-            const int64_t x0 = std::max<int64_t>(0, int64_t{cx_} - reach);
-            const int64_t x1 = std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach);
+        ForEachRow(y0, y1, [&](int64_t y, int64_t dy, int64_t x0, int64_t x1) {
             Pixel* row = pixels + y * width_;
             // The classes (dx, dy) for dx >= dy, indexed by dx.
             const Value* outer = dy < static_cast<int64_t>(last_.size())
@@ -248,7 +232,7 @@ class DiscClasses {
             for (int64_t x = std::max(x0, int64_t{cx_} + dy); x <= x1; ++x) {
                 op(row[x], outer[x - cx_]);
             }
-        }
+        });
     }
 
     bool Empty() const { return extent_.empty(); }
@@ -263,6 +247,22 @@ class DiscClasses {
     friend class DiscClasses;
 
     int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
+
+    // fn(y, dy, x0, x1) for every image row y0 <= y < y1 the disc reaches, top to bottom:
+    // dy = |y - cy|, and x0 <= x <= x1 the disc's columns within the image.
+    template <typename Fn>
+    void ForEachRow(int64_t y0, int64_t y1, Fn&& fn) const {
+        const int64_t first = std::max<int64_t>(y0, int64_t{cy_} - r_);
+        const int64_t end = std::min<int64_t>(y1, int64_t{cy_} + r_ + 1);
+        for (int64_t y = first; y < end; ++y) {
+            const int64_t dy = y > cy_ ? y - cy_ : cy_ - y;
+            if (dy >= static_cast<int64_t>(extent_.size())) continue;
+            const int64_t reach = Extent(dy);
+            if (reach < 0) continue;
+            fn(y, dy, std::max<int64_t>(0, int64_t{cx_} - reach),
+               std::min<int64_t>(int64_t{width_} - 1, int64_t{cx_} + reach));
+        }
+    }
     const Value& At(int64_t a, int64_t b) const {
         return values_[static_cast<size_t>(offset_[static_cast<size_t>(b)] + a - b)];
     }

@@ -183,16 +183,7 @@ bool LerpDecided(float a, float b, double t0, double t1, float& out) {
 
 // LerpPixel(a, b, t) for every t in [t0, t1], when decided.
 bool PixelLerpDecided(FloatPixel a, FloatPixel b, double t0, double t1, FloatPixel& out) {
-    if (a.A == 0.0f) {
-        a.R = b.R;
-        a.G = b.G;
-        a.B = b.B;
-    }
-    if (b.A == 0.0f) {
-        b.R = a.R;
-        b.G = a.G;
-        b.B = a.B;
-    }
+    BorrowColours(a, b);
     if (!LerpDecided(a.R, b.R, t0, t1, out.R) || !LerpDecided(a.A, b.A, t0, t1, out.A)) {
         return false;
     }

@@ -157,9 +157,9 @@ inline void BlendPixelAt(FloatImage& image, int32_t x, int32_t y, const FloatPix
     d = BlendPixel(d, pixel, mode);
 }
 
-// t * a + (1 - t) * b, where a transparent neighbour lends its transparency but takes the
-// other's colour, so transparent black does not darken the mix.
-inline FloatPixel LerpPixel(FloatPixel a, FloatPixel b, double t) {
+// A transparent pixel of a pair to be mixed takes the other's colour (keeping its own
+// transparency), so transparent black does not darken the mix.
+inline void BorrowColours(FloatPixel& a, FloatPixel& b) {
     if (a.A == 0.0f) {
         a.R = b.R;
         a.G = b.G;
@@ -170,6 +170,10 @@ inline FloatPixel LerpPixel(FloatPixel a, FloatPixel b, double t) {
         b.G = a.G;
         b.B = a.B;
     }
+}
+// t * a + (1 - t) * b, the colours borrowed as above.
+inline FloatPixel LerpPixel(FloatPixel a, FloatPixel b, double t) {
+    BorrowColours(a, b);
     const Extended te = t;
     const Extended ue = 1.0L - te;
     return {static_cast<float>(te * a.R + ue * b.R), static_cast<float>(te * a.G + ue * b.G),
