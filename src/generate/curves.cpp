@@ -107,11 +107,70 @@ float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x,
     return exact();
 }
 
+#ifdef GLOBEFORGE_VECTOR_MATH
+// FloatFromBracket(BracketFromExp(...)) in four lanes: the same bracket, estimates and slack;
+// a lane it does not decide (an invalid bracket, a non-finite value, ends that round to two
+// floats) takes the exact steps. The last group repeats its last value in the spare lanes.
+__attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, float* out,
+                                                            size_t count) const {
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d x0 = _mm256_set1_pd(x0_), x1 = _mm256_set1_pd(x1_);
+    const __m256d y0 = _mm256_set1_pd(y0_), y1 = _mm256_set1_pd(y1_);
+    const __m256d p = _mm256_set1_pd(p_), q = _mm256_set1_pd(q_);
+    const __m256d ends = _mm256_add_pd(_mm256_andnot_pd(sign, y0), _mm256_andnot_pd(sign, y1));
+    const __m128i exponentBits = _mm_set1_epi32(0x7f800000);
+    for (size_t i = 0; i < count; i += 4) {
+        const size_t n = std::min<size_t>(4, count - i);
+        double lane[4];
+        for (size_t k = 0; k < 4; ++k) lane[k] = x[i + std::min(k, n - 1)];
+        const __m256d xs = _mm256_loadu_pd(lane);
+        const __m256d t = _mm256_sub_pd(xs, x0);
+        const __m256d base = out_ ? _mm256_sub_pd(_mm256_sub_pd(x1, t), x0) : t;
+        const __m256d y = _mm256_mul_pd(p, _ZGVdN4v_log(_mm256_andnot_pd(sign, base)));
+        const __m256d e = _ZGVdN4v_exp(y);
+        const __m256d absY = _mm256_andnot_pd(sign, y);
+        const __m256d tolerance = _mm256_mul_pd(_mm256_add_pd(absY, one), _mm256_set1_pd(1e-13));
+        const __m256d lo = _mm256_mul_pd(e, _mm256_sub_pd(one, tolerance));
+        const __m256d hi = _mm256_mul_pd(e, _mm256_add_pd(one, tolerance));
+        const __m256d r0 = _mm256_add_pd(_mm256_mul_pd(lo, q), y0);
+        const __m256d r1 = _mm256_add_pd(_mm256_mul_pd(hi, q), y0);
+        const __m256d e0 = out_ ? _mm256_add_pd(y0, _mm256_sub_pd(y1, r0)) : r0;
+        const __m256d e1 = out_ ? _mm256_add_pd(y0, _mm256_sub_pd(y1, r1)) : r1;
+        const __m256d m = _mm256_add_pd(_mm256_andnot_pd(sign, _mm256_mul_pd(hi, q)), ends);
+        const __m256d valid = _mm256_and_pd(
+            _mm256_and_pd(_mm256_cmp_pd(absY, _mm256_set1_pd(600.0), _CMP_LT_OQ),
+                          _mm256_cmp_pd(base, _mm256_setzero_pd(), _CMP_NEQ_OQ)),
+            _mm256_cmp_pd(m, _mm256_set1_pd(std::numeric_limits<double>::max()), _CMP_LE_OQ));
+        const __m256d slack = _mm256_mul_pd(m, _mm256_set1_pd(0x1p-46));
+        const __m128 low = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_min_pd(e0, e1), slack));
+        const __m128 high = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_max_pd(e0, e1), slack));
+        const __m128i lowBits = _mm_castps_si128(low);
+        const __m128i finite =
+            _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(lowBits, exponentBits), exponentBits),
+                          _mm_set1_epi32(-1));
+        const __m128i decided =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(lowBits, _mm_castps_si128(high)), finite),
+                          _mm_castps_si128(_mm256_cvtpd_ps(valid)));
+        float values[4];
+        _mm_storeu_ps(values, low);
+        const int mask = _mm_movemask_ps(_mm_castsi128_ps(decided));
+        for (size_t k = 0; k < n; ++k) {
+            out[i + k] = (mask >> k) & 1 ? values[k] : ExactFloat(x[i + k]);
+        }
+    }
+}
+#endif
+
 void FixedCurve::Floats(const double* x, float* out, size_t count) const {
     if (empty_ || !std::isfinite(q_)) {
         for (size_t i = 0; i < count; ++i) out[i] = Float(x[i]);
         return;
     }
+#ifdef GLOBEFORGE_VECTOR_MATH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return FloatsAvx2(x, out, count);
+#endif
     constexpr size_t kChunk = 64;
     double base[kChunk], y[kChunk], e[kChunk];
     for (size_t start = 0; start < count; start += kChunk) {

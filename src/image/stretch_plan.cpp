@@ -52,6 +52,53 @@ inline ValueAlpha LerpValueAlpha(ValueAlpha a, ValueAlpha b, double t) {
     return {static_cast<float>(te * a.v + ue * b.v), static_cast<float>(te * a.a + ue * b.a)};
 }
 
+// 1 - t where the double difference is exact (t a multiple of 2^-53 in [0, 1], so the
+// extended difference is the same number), else NaN, which sends every decided lerp with it
+// to the extended steps.
+double ExactRest(double t) {
+    const double units = t * 0x1p53;
+    if (!(t >= 0.0 && t <= 1.0) || units != std::floor(units)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return 1.0 - t;
+}
+
+// The float nearest to an extended result known to lie within slack of the double s: the
+// float both ends of that interval round to, when they agree. Subtracting and adding slack
+// rounds at 2^-53 of s, which the callers' slack covers with room to spare.
+inline bool Decided(double s, double slack, float& out) {
+    const float lo = static_cast<float>(s - slack);
+    const float hi = static_cast<float>(s + slack);
+    out = lo;
+    return SameBits(lo, hi) && std::isfinite(lo);
+}
+
+// t a + u b for positive finite a and b, with u = 1 - t exact (see ExactRest), as LerpSame
+// rounds it, when double arithmetic decides it. The exact sum X lies between a and b; the
+// two double products and their sum each round within 2^-53 of X, the extended steps
+// within 2^-64, so the extended result lies within 2^-51 of s; slack is 2^-49 of s.
+inline bool LerpSameDecided(float a, float b, double t, double u, float& out) {
+    const double s = t * a + u * b;
+    return Decided(s, s * 0x1p-49, out);
+}
+
+// d + a v / 255 (Add) or d - a v / 255 (Sub) as BlendPixel rounds it, when double arithmetic
+// decides it. The product a v is exact in double (two 24-bit significands); the quotient by
+// the double reciprocal 1/255 is within 2^-52 of a v / 255, the extended quotient within
+// 2^-64, and the sums round at 2^-53 and 2^-64 of |d| + |q|: the extended result lies within
+// 2^-51 (|d| + |q|) of the double one, and slack is 2^-49 of it. An undecided case (about
+// one in 2^24) or a non-finite one goes to the extended steps.
+template <BlendMode M>
+inline float AddScaled(float d, float v, float a) {
+    static_assert(M == BlendMode::Add || M == BlendMode::Sub);
+    const double q = static_cast<double>(a) * v * (1.0 / 255.0);
+    const double s = M == BlendMode::Add ? d + q : d - q;
+    float out;
+    if (Decided(s, (std::fabs(d) + std::fabs(q)) * 0x1p-49, out)) return out;
+    const Extended term = static_cast<Extended>(a) * v / 255.0L;
+    return static_cast<float>(M == BlendMode::Add ? d + term : d - term);
+}
+
 // LerpValueAlpha of two pixels whose value is their alpha.
 inline ValueAlpha LerpSame(float a, float b, double t) {
     if (a == 0.0f || b == 0.0f) return LerpValueAlpha({a, a}, {b, b}, t);
@@ -95,16 +142,9 @@ inline void BlendInto(FloatPixel& d, float v, float a) {
         d = BlendPixel(d, s, BlendMode::Norm);
     } else if constexpr (L == SourceLayout::Gray) {
         if constexpr (M == BlendMode::Add || M == BlendMode::Sub) {
-            const Extended term = static_cast<Extended>(a) * v / 255.0L;
-            if constexpr (M == BlendMode::Add) {
-                d.R = static_cast<float>(d.R + term);
-                d.G = static_cast<float>(d.G + term);
-                d.B = static_cast<float>(d.B + term);
-            } else {
-                d.R = static_cast<float>(d.R - term);
-                d.G = static_cast<float>(d.G - term);
-                d.B = static_cast<float>(d.B - term);
-            }
+            d.R = AddScaled<M>(d.R, v, a);
+            d.G = AddScaled<M>(d.G, v, a);
+            d.B = AddScaled<M>(d.B, v, a);
         } else if constexpr (M == BlendMode::AddDirect) {
             d.R = d.R + v;
             d.G = d.G + v;
@@ -118,15 +158,13 @@ inline void BlendInto(FloatPixel& d, float v, float a) {
     } else {
         float& c = ValueOf<L>(d);
         if constexpr (M == BlendMode::Add) {
-            const Extended term = static_cast<Extended>(a) * v / 255.0L;
             const float others = 0.0f;
-            c = static_cast<float>(c + term);
+            c = AddScaled<M>(c, v, a);
             if constexpr (L != SourceLayout::OnlyR) d.R = d.R + others;
             if constexpr (L != SourceLayout::OnlyG) d.G = d.G + others;
             if constexpr (L != SourceLayout::OnlyB) d.B = d.B + others;
         } else if constexpr (M == BlendMode::Sub) {
-            const Extended term = static_cast<Extended>(a) * v / 255.0L;
-            c = static_cast<float>(c - term);
+            c = AddScaled<M>(c, v, a);
         } else if constexpr (M == BlendMode::AddDirect) {
             const float others = 0.0f;
             c = c + v;
@@ -210,10 +248,10 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
             // A source position outside the source reads transparent black: no blend.
             const int32_t s = Round(sx);
             if (s < 0 || s >= srcWidth) continue;
-            columns_.push_back({dst, s, s, 0.0});
+            columns_.push_back({dst, s, s, 0.0, 1.0});
         } else {
             const BilinearTap tap = BilinearAxis(static_cast<double>(sx), srcWidth);
-            columns_.push_back({dst, tap.i0, tap.i1, tap.frac});
+            columns_.push_back({dst, tap.i0, tap.i1, tap.frac, ExactRest(tap.frac)});
         }
     }
     if (columns_.empty()) return;
@@ -221,7 +259,7 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
     rows_.reserve(static_cast<size_t>(dstRect.H));
     Extended sy = srcRect.Y;
     for (int64_t i = 0; i < dstRect.H; ++i, sy += stepY) {
-        Row row{DestinationCoordinate(int64_t{dstRect.Y} + i, dstHeight, wrap), 0, 0, 0.0};
+        Row row{DestinationCoordinate(int64_t{dstRect.Y} + i, dstHeight, wrap), 0, 0, 0.0, 1.0};
         if (nearest) {
             const int32_t s = Round(sy);
             if (s < 0 || s >= srcHeight) row.dst = -1;
@@ -231,6 +269,7 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
             row.src0 = tap.i0;
             row.src1 = tap.i1;
             row.frac = tap.frac;
+            row.rest = ExactRest(tap.frac);
         }
         rows_.push_back(row);
     }
@@ -308,6 +347,17 @@ void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
                 const float v11 = ValueOf<L>(in1[c.src1]);
                 // Four transparent neighbours give alpha 0, which the blend skips.
                 if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) continue;
+                // With no transparent neighbour every lerp is of positive values, mostly
+                // decided in double; a lerp of positive values is positive.
+                if (v00 > 0.0f && v10 > 0.0f && v01 > 0.0f && v11 > 0.0f) {
+                    float top, bottom, p;
+                    if (LerpSameDecided(v10, v00, c.frac, c.rest, top) &&
+                        LerpSameDecided(v11, v01, c.frac, c.rest, bottom) &&
+                        LerpSameDecided(bottom, top, row.frac, row.rest, p)) {
+                        BlendInto<M, L>(out[c.dst], p, p);
+                        continue;
+                    }
+                }
                 const ValueAlpha top = LerpSame(v10, v00, c.frac);
                 const ValueAlpha bottom = LerpSame(v11, v01, c.frac);
                 const ValueAlpha p = SameBits(top.v, top.a) && SameBits(bottom.v, bottom.a)

@@ -61,12 +61,14 @@ class StretchPlan {
         int32_t src0;  // source column (nearest) or left bilinear tap
         int32_t src1;  // right bilinear tap
         double frac;   // bilinear fraction toward src1
+        double rest;   // 1 - frac where that is exact in double, else NaN
     };
     struct Row {
         int32_t dst;  // destination row after the wrap rule, or -1 when dropped
         int32_t src0;
         int32_t src1;
         double frac;
+        double rest;
     };
 
     template <typename Fn>

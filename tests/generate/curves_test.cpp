@@ -64,9 +64,11 @@ TEST(FixedCurve, SameValuesAsTheCurvesAndTheirFloats) {
         const FixedCurve in(FixedCurve::Kind::In, y0, y1, x0, x1, p);
         const FixedCurve out(FixedCurve::Kind::Out, y0, y1, x0, x1, p);
         const FixedInOutCurve inOut(y0, y1, x0, x1, p);
-        for (int k = 0; k < 40; ++k) {
+        std::vector<double> xs;
+        for (int k = 0; k < 39; ++k) {
             // Points on and near the ends and the middle, and anywhere.
             const double x = k < 3 ? (k == 0 ? x0 : k == 1 ? x1 : (x0 + x1) / 2) : any(gen);
+            xs.push_back(x);
             ASSERT_EQ(std::bit_cast<uint64_t>(in(x)),
                       std::bit_cast<uint64_t>(CurveIn(y0, y1, x0, x1, x, p)));
             ASSERT_EQ(std::bit_cast<uint64_t>(out(x)),
@@ -82,6 +84,15 @@ TEST(FixedCurve, SameValuesAsTheCurvesAndTheirFloats) {
                       std::bit_cast<uint32_t>(static_cast<float>(CurveIn(y0, y1, x0, x1, x, p))));
             ASSERT_EQ(std::bit_cast<uint32_t>(CurveFloat(true, y0, y1, x0, x1, x, p)),
                       std::bit_cast<uint32_t>(static_cast<float>(CurveOut(y0, y1, x0, x1, x, p))));
+        }
+        // The batch form, over a count that leaves spare lanes.
+        for (const FixedCurve* curve : {&in, &out}) {
+            std::vector<float> batch(xs.size());
+            curve->Floats(xs.data(), batch.data(), xs.size());
+            for (size_t k = 0; k < xs.size(); ++k) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(batch[k]),
+                          std::bit_cast<uint32_t>(static_cast<float>((*curve)(xs[k]))));
+            }
         }
     }
 }

@@ -22,14 +22,19 @@ FloatImage Copy(const FloatImage& image) {
     return copy;
 }
 
-// A source of the given layout with transparent pixels, exact zeros and fractions.
+// A source of the given layout with transparent pixels, exact zeros and fractions, and
+// values whose lerps and blend terms fall on ties of the float grid, under the smallest
+// normal float or beyond the largest float.
 FloatImage Source(SourceLayout layout, int32_t w, int32_t h, std::mt19937& gen) {
     std::uniform_real_distribution<float> value(0.0f, 300.0f);
     std::bernoulli_distribution zero(0.25);
+    std::bernoulli_distribution special(0.2);
+    const float specials[] = {1.0f, 1.0f + 0x1p-23f, 255.0f, 0x1p-140f, 3e38f, 16777215.0f};
+    std::uniform_int_distribution<size_t> pick(0, std::size(specials) - 1);
     FloatImage image = *NewImage(w, h);
     for (size_t i = 0; i < image.PixelCount(); ++i) {
         FloatPixel& p = image.Data()[i];
-        const float v = zero(gen) ? 0.0f : value(gen);
+        const float v = zero(gen) ? 0.0f : special(gen) ? specials[pick(gen)] : value(gen);
         switch (layout) {
             case SourceLayout::General:
                 p = {value(gen) - 40.0f, zero(gen) ? -0.0f : value(gen), v,
