@@ -334,6 +334,11 @@ struct PatternMemo {
     std::optional<PlaneChannel> channel;      // of the disc, once asked
     std::optional<DiscClasses<float>> plane;  // the disc's carved channel, as a quadrant
     Carving carving;
+    // While a DeferredBrush lives: the image whose pixels are still only in carving.plane
+    // (clipped), and the plane's channel.
+    bool deferring = false;
+    const FloatImage* pending = nullptr;
+    PlaneChannel pendingChannel = PlaneChannel::None;
 };
 
 PatternMemo& MemoOf(RenderContext& ctx) {
@@ -419,6 +424,14 @@ void ExpandPlane(const float* plane, FloatImage& image, int64_t y0, int64_t y1) 
     }
 }
 
+// A carved plane's rows y0 <= y < y1 clipped below 0 in place: the values ExpandPlane writes.
+void ClipPlane(float* plane, int32_t width, int64_t y0, int64_t y1) {
+    const size_t end = static_cast<size_t>(y1) * width;
+    for (size_t i = static_cast<size_t>(y0) * width; i < end; ++i) {
+        if (plane[i] < 0.0f) plane[i] = 0.0f;
+    }
+}
+
 void ExpandPlane(const float* plane, FloatImage& image, PlaneChannel channel, int64_t y0,
                  int64_t y1) {
     switch (channel) {
@@ -500,6 +513,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
     domes.resize(static_cast<size_t>(std::max(count, 0)));
     const bool planed = base != nullptr && channel != PlaneChannel::None;
     if (planed) carving.plane.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+    // Under a DeferredBrush the clipped plane is kept in place of the image.
+    const bool defer = planed && ctx && MemoOf(*ctx).deferring;
     for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
         dome.cx = rng.Random(w);
@@ -608,7 +623,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                     if (!dome.carved) continue;
                     dome.disc.PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = p - v; });
                 }
-                if (last) ExpandPlane(plane, image, channel, y0, y1);
+                if (last && defer) ClipPlane(plane, w, y0, y1);
+                if (last && !defer) ExpandPlane(plane, image, channel, y0, y1);
             });
         } else {
             // A chosen channel's copy into A overwrites the domes' A = 255 everywhere, so
@@ -638,6 +654,10 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         carving.byN = {};
     }
     if (!ctx) carving.plane = {};
+    if (defer) {
+        MemoOf(*ctx).pending = &image;
+        MemoOf(*ctx).pendingChannel = channel;
+    }
 }
 
 // The ring profile: five bands, each an S-curve from its inner to its outer value.
@@ -697,6 +717,8 @@ uint64_t Bits(double v) {
 template <typename Profile>
 void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, Lcg32& rng,
              RenderContext* ctx, const Profile& profile) {
+    // Whatever was pending in the image is drawn over.
+    if (ctx) MemoOf(*ctx).pending = nullptr;
     std::optional<DiscClasses<FloatPixel>> local;
     const DiscClasses<FloatPixel>& disc = CentredDisc(image, key, ctx, profile, local);
     PlaneChannel channel = PlaneChannel::None;
@@ -739,6 +761,31 @@ void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
 }
 
 }  // namespace
+
+DeferredBrush::DeferredBrush(FloatImage& brush, RenderContext& ctx) : brush_(brush), ctx_(ctx) {
+    MemoOf(ctx_).deferring = true;
+}
+
+DeferredBrush::~DeferredBrush() {
+    TakePlane(SourceLayout::General);
+    MemoOf(ctx_).deferring = false;
+}
+
+const float* DeferredBrush::TakePlane(SourceLayout layout) {
+    PatternMemo& memo = MemoOf(ctx_);
+    if (memo.pending != &brush_) return nullptr;
+    const PlaneChannel channel = memo.pendingChannel;
+    const float* plane = memo.carving.plane.data();
+    const bool serves = (layout == SourceLayout::Gray && channel == PlaneChannel::Gray) ||
+                        (layout == SourceLayout::OnlyR && channel == PlaneChannel::R) ||
+                        (layout == SourceLayout::OnlyG && channel == PlaneChannel::G) ||
+                        (layout == SourceLayout::OnlyB && channel == PlaneChannel::B);
+    if (serves) return plane;
+    ParallelForBands(ctx_, brush_.Height, kPatternBandRows,
+                     [&](int64_t y0, int64_t y1) { ExpandPlane(plane, brush_, channel, y0, y1); });
+    memo.pending = nullptr;
+    return nullptr;
+}
 
 SourceLayout PatternLayout(bool useR, bool useG, bool useB, int32_t count) {
     if (useR && useG && useB) return SourceLayout::Gray;

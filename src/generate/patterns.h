@@ -59,6 +59,29 @@ void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t cou
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  RenderContext& ctx);
 
+// A brush that stamps alone will read, for the span of a stamp pass. While one lives, a
+// pattern drawn into its image with the context and carved in a plane of one value per pixel
+// (gray, or one channel with the others +0) keeps that plane and leaves the image unwritten:
+// TakePlane hands the plane to the stamps, which then read a quarter of the bytes, and the
+// image is written from it when it is asked for otherwise and when the DeferredBrush ends,
+// so the brush always ends as the patterns drew it.
+class DeferredBrush {
+  public:
+    DeferredBrush(FloatImage& brush, RenderContext& ctx);
+    ~DeferredBrush();
+    DeferredBrush(const DeferredBrush&) = delete;
+    DeferredBrush& operator=(const DeferredBrush&) = delete;
+
+    // The brush's values, one float per pixel, when the last pattern drawn into it kept its
+    // plane and that plane serves layout (Gray, OnlyR, OnlyG or OnlyB, the value equal to
+    // A); otherwise writes the brush image, if it is pending, and gives null.
+    const float* TakePlane(SourceLayout layout);
+
+  private:
+    FloatImage& brush_;
+    RenderContext& ctx_;
+};
+
 // The layout every brush DomePattern and RingPattern draw with these channels and count has,
 // whatever the draws, so a stamp pass need not scan its brush for it. All three channels go
 // through the same operations on the same values, so they stay equal bit for bit. One channel

@@ -8,6 +8,7 @@
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
+#include "generate/patterns.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
@@ -80,6 +81,7 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
     std::vector<ImageRect> rects;
     std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
+    DeferredBrush deferred(brush, ctx);
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
     // the serial order; then every band of target rows replays the stamps in order.
     for (int32_t first = 1; first <= pass.count; first += 10) {
@@ -97,6 +99,7 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
         if (paint) {
+            const float* plane = deferred.TakePlane(pass.brushLayout);
             const SourceLayout layout = pass.brushLayout == SourceLayout::General
                                             ? BrushLayout(brush, ctx)
                                             : pass.brushLayout;
@@ -109,8 +112,13 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
                 for (const std::optional<StretchPlan>& plan : plans) {
-                    plan->PaintBand(brush, target, static_cast<int32_t>(y0),
-                                    static_cast<int32_t>(y1));
+                    if (plane) {
+                        plan->PaintBand(plane, target, static_cast<int32_t>(y0),
+                                        static_cast<int32_t>(y1));
+                    } else {
+                        plan->PaintBand(brush, target, static_cast<int32_t>(y0),
+                                        static_cast<int32_t>(y1));
+                    }
                 }
             });
         }

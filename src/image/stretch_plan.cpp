@@ -4,6 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <type_traits>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace globeforge {
 
@@ -178,6 +183,85 @@ inline void BlendInto(FloatPixel& d, float v, float a) {
     }
 }
 
+#ifdef __SSE2__
+// AddScaled of four lanes d and v (a = v): the same double steps and slack in two lanes at a
+// time; a lane they do not decide takes AddScaled's extended steps.
+template <BlendMode M>
+__attribute__((always_inline)) inline __m128 AddScaled4(__m128 d, __m128 v) {
+    const __m128d k = _mm_set1_pd(1.0 / 255.0);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d slackScale = _mm_set1_pd(0x1p-49);
+    __m128 halves[2][2];
+    for (int h = 0; h < 2; ++h) {
+        const __m128 dh = h == 0 ? d : _mm_movehl_ps(d, d);
+        const __m128 vh = h == 0 ? v : _mm_movehl_ps(v, v);
+        const __m128d dd = _mm_cvtps_pd(dh);
+        const __m128d vd = _mm_cvtps_pd(vh);
+        const __m128d q = _mm_mul_pd(_mm_mul_pd(vd, vd), k);
+        const __m128d sum = M == BlendMode::Add ? _mm_add_pd(dd, q) : _mm_sub_pd(dd, q);
+        const __m128d slack =
+            _mm_mul_pd(_mm_add_pd(_mm_andnot_pd(sign, dd), _mm_andnot_pd(sign, q)), slackScale);
+        halves[h][0] = _mm_cvtpd_ps(_mm_sub_pd(sum, slack));
+        halves[h][1] = _mm_cvtpd_ps(_mm_add_pd(sum, slack));
+    }
+    const __m128 lo = _mm_movelh_ps(halves[0][0], halves[1][0]);
+    const __m128 hi = _mm_movelh_ps(halves[0][1], halves[1][1]);
+    const __m128i bits = _mm_castps_si128(lo);
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
+    const int decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
+    if (decided == 0xf) return lo;
+    float out[4], dv[4], vv[4];
+    _mm_storeu_ps(out, lo);
+    _mm_storeu_ps(dv, d);
+    _mm_storeu_ps(vv, v);
+    for (int i = 0; i < 4; ++i) {
+        if (((decided >> i) & 1) == 0) out[i] = AddScaled<M>(dv[i], vv[i], vv[i]);
+    }
+    return _mm_loadu_ps(out);
+}
+
+// BlendInto<M, L>(d[i], v[i], v[i]) for four neighbouring pixels, with no v zero (so every
+// blend happens): the pixels transposed into channel lanes, each channel's float steps as
+// BlendInto takes them, and back. The Norm mode takes BlendInto pixel by pixel.
+template <BlendMode M, SourceLayout L>
+__attribute__((always_inline)) inline void BlendInto4(FloatPixel* d, __m128 v) {
+    if constexpr (M == BlendMode::Norm || L == SourceLayout::General) {
+        float vs[4];
+        _mm_storeu_ps(vs, v);
+        for (int i = 0; i < 4; ++i) BlendInto<M, L>(d[i], vs[i], vs[i]);
+    } else {
+        float* f = &d[0].R;
+        __m128 r = _mm_loadu_ps(f), g = _mm_loadu_ps(f + 4), b = _mm_loadu_ps(f + 8),
+               a = _mm_loadu_ps(f + 12);
+        _MM_TRANSPOSE4_PS(r, g, b, a);
+        const auto blend = [&](__m128& c, bool chosen) {
+            if (chosen) {
+                if constexpr (M == BlendMode::AddDirect) {
+                    c = _mm_add_ps(c, v);
+                } else if constexpr (M == BlendMode::SubDirect) {
+                    c = _mm_sub_ps(c, v);
+                } else {
+                    c = AddScaled4<M>(c, v);
+                }
+            } else if constexpr (M == BlendMode::Add || M == BlendMode::AddDirect) {
+                c = _mm_add_ps(c, _mm_setzero_ps());  // a -0 becomes +0, as d + (+0) does
+            }
+        };
+        blend(r, L == SourceLayout::Gray || L == SourceLayout::OnlyR);
+        blend(g, L == SourceLayout::Gray || L == SourceLayout::OnlyG);
+        blend(b, L == SourceLayout::Gray || L == SourceLayout::OnlyB);
+        a = v;
+        _MM_TRANSPOSE4_PS(r, g, b, a);
+        _mm_storeu_ps(f, r);
+        _mm_storeu_ps(f + 4, g);
+        _mm_storeu_ps(f + 8, b);
+        _mm_storeu_ps(f + 12, a);
+    }
+}
+#endif
+
 // BlendPixel with a fixed mode; the direct modes in float as above.
 template <BlendMode M>
 inline void BlendGeneral(FloatPixel& d, const FloatPixel& s) {
@@ -233,7 +317,12 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
                          const ImageRect& srcRect, int32_t dstWidth, int32_t dstHeight,
                          const ImageRect& dstRect, Wrap wrap, BlendMode mode,
                          StretchSampling sampling)
-    : layout_(layout), mode_(mode), sampling_(sampling), wrap_(wrap), dstHeight_(dstHeight) {
+    : layout_(layout),
+      srcWidth_(srcWidth),
+      mode_(mode),
+      sampling_(sampling),
+      wrap_(wrap),
+      dstHeight_(dstHeight) {
     if (srcRect.W <= 0 || srcRect.H <= 0 || dstRect.W <= 0 || dstRect.H <= 0) return;
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return;
     const Extended stepX = static_cast<Extended>(srcRect.W) / dstRect.W;
@@ -305,6 +394,34 @@ void StretchPlan::ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const {
 
 namespace {
 
+// The bilinear sample of four neighbours that are each their own alpha (v00 and v10 the
+// upper row's left and right), blended into d. Where no neighbour is transparent, LerpPixel
+// gives the channel and A from the same numbers by the same steps, so one lerp serves both.
+template <BlendMode M, SourceLayout L, typename Row, typename Column>
+inline void BlendSameBilinear(FloatPixel& d, float v00, float v10, float v01, float v11,
+                              const Row& row, const Column& c) {
+    // Four transparent neighbours give alpha 0, which the blend skips.
+    if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) return;
+    // With no transparent neighbour every lerp is of positive values, mostly decided in
+    // double; a lerp of positive values is positive.
+    if (v00 > 0.0f && v10 > 0.0f && v01 > 0.0f && v11 > 0.0f) {
+        float top, bottom, p;
+        if (LerpSameDecided(v10, v00, c.frac, c.rest, top) &&
+            LerpSameDecided(v11, v01, c.frac, c.rest, bottom) &&
+            LerpSameDecided(bottom, top, row.frac, row.rest, p)) {
+            BlendInto<M, L>(d, p, p);
+            return;
+        }
+    }
+    const ValueAlpha top = LerpSame(v10, v00, c.frac);
+    const ValueAlpha bottom = LerpSame(v11, v01, c.frac);
+    const ValueAlpha p = SameBits(top.v, top.a) && SameBits(bottom.v, bottom.a)
+                             ? LerpSame(bottom.v, top.v, row.frac)
+                             : LerpValueAlpha(bottom, top, row.frac);
+    if (p.a == 0.0f) return;
+    BlendInto<M, L>(d, p.v, p.a);
+}
+
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
 void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
               const std::vector<Column>& columns) {
@@ -338,34 +455,135 @@ void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
                 if (p.a == 0.0f) continue;
                 BlendInto<M, L>(out[c.dst], p.v, p.a);
             } else {
-                // One channel that is its own alpha. Where no neighbour is transparent,
-                // LerpPixel gives the channel and A from the same numbers by the same steps,
-                // so one lerp serves both.
-                const float v00 = ValueOf<L>(in0[c.src0]);
-                const float v10 = ValueOf<L>(in0[c.src1]);
-                const float v01 = ValueOf<L>(in1[c.src0]);
-                const float v11 = ValueOf<L>(in1[c.src1]);
-                // Four transparent neighbours give alpha 0, which the blend skips.
-                if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) continue;
-                // With no transparent neighbour every lerp is of positive values, mostly
-                // decided in double; a lerp of positive values is positive.
-                if (v00 > 0.0f && v10 > 0.0f && v01 > 0.0f && v11 > 0.0f) {
-                    float top, bottom, p;
-                    if (LerpSameDecided(v10, v00, c.frac, c.rest, top) &&
-                        LerpSameDecided(v11, v01, c.frac, c.rest, bottom) &&
-                        LerpSameDecided(bottom, top, row.frac, row.rest, p)) {
-                        BlendInto<M, L>(out[c.dst], p, p);
-                        continue;
-                    }
-                }
-                const ValueAlpha top = LerpSame(v10, v00, c.frac);
-                const ValueAlpha bottom = LerpSame(v11, v01, c.frac);
-                const ValueAlpha p = SameBits(top.v, top.a) && SameBits(bottom.v, bottom.a)
-                                         ? LerpSame(bottom.v, top.v, row.frac)
-                                         : LerpValueAlpha(bottom, top, row.frac);
-                if (p.a == 0.0f) continue;
-                BlendInto<M, L>(out[c.dst], p.v, p.a);
+                BlendSameBilinear<M, L>(out[c.dst], ValueOf<L>(in0[c.src0]),
+                                        ValueOf<L>(in0[c.src1]), ValueOf<L>(in1[c.src0]),
+                                        ValueOf<L>(in1[c.src1]), row, c);
             }
+        }
+    }
+}
+
+// A plane of values that are their own alpha, width floats per row.
+struct ValuePlane {
+    const float* data;
+    int32_t width;
+};
+
+#ifdef __SSE2__
+// LerpSameDecided in four lanes: a and b the four pairs of floats, t and u the fractions
+// and rests of lanes 0-1 (Lo) and 2-3 (Hi). The same double steps and slack, so a lane is
+// decided exactly when LerpSameDecided decides it; decided gets a bit per decided lane.
+__attribute__((always_inline)) inline __m128 LerpSameDecided4(__m128 a, __m128 b, __m128d tLo,
+                                                              __m128d tHi, __m128d uLo, __m128d uHi,
+                                                              int& decided) {
+    const __m128d sLo =
+        _mm_add_pd(_mm_mul_pd(tLo, _mm_cvtps_pd(a)), _mm_mul_pd(uLo, _mm_cvtps_pd(b)));
+    const __m128d sHi = _mm_add_pd(_mm_mul_pd(tHi, _mm_cvtps_pd(_mm_movehl_ps(a, a))),
+                                   _mm_mul_pd(uHi, _mm_cvtps_pd(_mm_movehl_ps(b, b))));
+    const __m128d k = _mm_set1_pd(0x1p-49);
+    const __m128d slackLo = _mm_mul_pd(sLo, k);
+    const __m128d slackHi = _mm_mul_pd(sHi, k);
+    const __m128 lo = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(sLo, slackLo)),
+                                    _mm_cvtpd_ps(_mm_sub_pd(sHi, slackHi)));
+    const __m128 hi = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(sLo, slackLo)),
+                                    _mm_cvtpd_ps(_mm_add_pd(sHi, slackHi)));
+    const __m128i bits = _mm_castps_si128(lo);
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
+    decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
+    return lo;
+}
+#endif
+
+template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
+void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
+              const std::vector<Column>& columns) {
+    if constexpr (S == StretchSampling::Nearest) {
+        const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
+        size_t j = 0;
+#ifdef __SSE2__
+        // Four columns at a time where all four are blended into neighbouring pixels.
+        for (; j + 4 <= columns.size(); j += 4) {
+            const Column* c = columns.data() + j;
+            const __m128 v = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
+            const int live = _mm_movemask_ps(_mm_cmpneq_ps(v, _mm_setzero_ps()));
+            if (live == 0xf && c[3].dst - c[0].dst == 3 && c[1].dst - c[0].dst == 1 &&
+                c[2].dst - c[0].dst == 2) {
+                BlendInto4<M, L>(out + c[0].dst, v);
+                continue;
+            }
+            for (int k = 0; k < 4; ++k) {
+                const float vk = in[c[k].src0];
+                if (vk != 0.0f) BlendInto<M, L>(out[c[k].dst], vk, vk);
+            }
+        }
+#endif
+        for (; j < columns.size(); ++j) {
+            const Column& c = columns[j];
+            const float v = in[c.src0];
+            if (v == 0.0f) continue;
+            BlendInto<M, L>(out[c.dst], v, v);
+        }
+    } else {
+        const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
+        const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
+        size_t j = 0;
+#ifdef __SSE2__
+        // Four columns at a time: their samples where every lerp is decided, the others
+        // and the blends one column at a time, in order (a wrapped stamp may reach one
+        // pixel twice in a row).
+        const __m128d rowT = _mm_set1_pd(row.frac);
+        const __m128d rowU = _mm_set1_pd(row.rest);
+        const __m128 zero = _mm_setzero_ps();
+        for (; j + 4 <= columns.size(); j += 4) {
+            const Column* c = columns.data() + j;
+            const auto taps = [&](const float* in, auto tap) {
+                return _mm_set_ps(in[c[3].*tap], in[c[2].*tap], in[c[1].*tap], in[c[0].*tap]);
+            };
+            const __m128 v00 = taps(in0, &Column::src0), v10 = taps(in0, &Column::src1);
+            const __m128 v01 = taps(in1, &Column::src0), v11 = taps(in1, &Column::src1);
+            // Four transparent neighbours: nothing to blend.
+            const int live = _mm_movemask_ps(
+                _mm_or_ps(_mm_or_ps(_mm_cmpneq_ps(v00, zero), _mm_cmpneq_ps(v10, zero)),
+                          _mm_or_ps(_mm_cmpneq_ps(v01, zero), _mm_cmpneq_ps(v11, zero))));
+            if (live == 0) continue;
+            int decided = _mm_movemask_ps(
+                _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(v00, zero), _mm_cmpgt_ps(v10, zero)),
+                           _mm_and_ps(_mm_cmpgt_ps(v01, zero), _mm_cmpgt_ps(v11, zero))));
+            float p[4];
+            if (decided != 0) {
+                const __m128d tLo = _mm_set_pd(c[1].frac, c[0].frac);
+                const __m128d tHi = _mm_set_pd(c[3].frac, c[2].frac);
+                const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
+                const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
+                int d1, d2, d3;
+                const __m128 top = LerpSameDecided4(v10, v00, tLo, tHi, uLo, uHi, d1);
+                const __m128 bottom = LerpSameDecided4(v11, v01, tLo, tHi, uLo, uHi, d2);
+                _mm_storeu_ps(p, LerpSameDecided4(bottom, top, rowT, rowT, rowU, rowU, d3));
+                decided &= d1 & d2 & d3;
+            }
+            // Four decided samples for four neighbouring pixels: one blend of them all.
+            if (decided == 0xf && c[3].dst - c[0].dst == 3 && c[1].dst - c[0].dst == 1 &&
+                c[2].dst - c[0].dst == 2) {
+                BlendInto4<M, L>(out + c[0].dst, _mm_loadu_ps(p));
+                continue;
+            }
+            for (int k = 0; k < 4; ++k) {
+                if (((live >> k) & 1) == 0) continue;
+                if ((decided >> k) & 1) {
+                    BlendInto<M, L>(out[c[k].dst], p[k], p[k]);
+                } else {
+                    BlendSameBilinear<M, L>(out[c[k].dst], in0[c[k].src0], in0[c[k].src1],
+                                            in1[c[k].src0], in1[c[k].src1], row, c[k]);
+                }
+            }
+        }
+#endif
+        for (; j < columns.size(); ++j) {
+            const Column& c = columns[j];
+            BlendSameBilinear<M, L>(out[c.dst], in0[c.src0], in0[c.src1], in1[c.src0], in1[c.src1],
+                                    row, c);
         }
     }
 }
@@ -373,13 +591,26 @@ void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
 }  // namespace
 
 void StretchPlan::PaintBand(const FloatImage& src, FloatImage& dst, int32_t y0, int32_t y1) const {
+    Paint(src, dst, y0, y1);
+}
+
+void StretchPlan::PaintBand(const float* plane, FloatImage& dst, int32_t y0, int32_t y1) const {
+    Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
+}
+
+template <typename Source>
+void StretchPlan::Paint(const Source& src, FloatImage& dst, int32_t y0, int32_t y1) const {
     if (empty_) return;
     // One kernel per plan: the mode, layout and sampling are fixed for all its pixels.
     const auto run = [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
-        ForEachRowInBand(y0, y1, [&](const Row& row) {
-            if (row.dst < 0) return;
-            PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
-        });
+        if constexpr (std::is_same_v<Source, ValuePlane> && L == SourceLayout::General) {
+            return;  // a general source has no value plane
+        } else {
+            ForEachRowInBand(y0, y1, [&](const Row& row) {
+                if (row.dst < 0) return;
+                PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+            });
+        }
     };
     const auto bySampling = [&]<BlendMode M, SourceLayout L>() {
         if (sampling_ == StretchSampling::Nearest) {

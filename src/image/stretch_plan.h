@@ -50,6 +50,10 @@ class StretchPlan {
     // Paints the destination rows y0 <= y < y1 of the blend. src and dst must have the sizes
     // the plan was made for, and src the layout.
     void PaintBand(const FloatImage& src, FloatImage& dst, int32_t y0, int32_t y1) const;
+    // The same from a plane of the source's one value per pixel, for a source whose value
+    // is its own alpha in every pixel (a gray layout with A equal to R, G and B, or a
+    // one-channel layout): a quarter of the bytes to read. Paints nothing for General.
+    void PaintBand(const float* plane, FloatImage& dst, int32_t y0, int32_t y1) const;
     // The same for gray images: a bilinear AddDirect stretch from an opaque gray source.
     void PaintBand(const ScalarImage& src, ScalarImage& dst, int32_t y0, int32_t y1) const;
 
@@ -74,7 +78,11 @@ class StretchPlan {
     template <typename Fn>
     void ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const;
 
+    template <typename Source>
+    void Paint(const Source& src, FloatImage& dst, int32_t y0, int32_t y1) const;
+
     SourceLayout layout_;
+    int32_t srcWidth_ = 0;
     BlendMode mode_;
     StretchSampling sampling_;
     Wrap wrap_;
