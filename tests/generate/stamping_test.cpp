@@ -94,5 +94,36 @@ TEST(RunStampPass, AbortAndEmptyImages) {
     for (size_t k = 0; k < row.PixelCount(); ++k) ASSERT_EQ(row.Data()[k], kOpaqueBlack);
 }
 
+TEST(RunStampPass, PatternBrushesReadFromTheirPlanes) {
+    // The ground's first warp filter: one-channel ring brushes carved in a plane, which the
+    // stamps read while the brush image waits. With the layout left to a scan, the image is
+    // written before every epoch instead; the stamps and the brush left behind are the same.
+    StampPass pass = GroundStampPasses(RenderParams{}, 64)[1];
+    pass.count = 25;
+    const auto redraw = pass.redrawBrush;
+    std::vector<uint32_t> states;
+    pass.redrawBrush = [&](int32_t i, FloatImage& brush, RenderContext& ctx) {
+        states.push_back(ctx.rng.state);
+        redraw(i, brush, ctx);
+    };
+    StampPass scanned = pass;
+    scanned.brushLayout = SourceLayout::General;
+    FloatImage brushes[2] = {MakeImage(32, 16), MakeImage(32, 16)};
+    FloatImage targets[2] = {MakeImage(64, 32), MakeImage(64, 32)};
+    for (int k = 0; k < 2; ++k) {
+        RenderContext ctx;
+        ctx.rng = Lcg32(3);
+        ASSERT_TRUE(RunStampPass(k == 0 ? pass : scanned, brushes[k], targets[k], ctx));
+    }
+    EXPECT_TRUE(SamePixels(targets[0], targets[1]));
+    EXPECT_NE(Fingerprint(targets[0]), Fingerprint(MakeImage(64, 32)));
+    FloatImage last = MakeImage(32, 16);
+    RenderContext ctx;
+    ctx.rng.state = states[2];
+    redraw(21, last, ctx);
+    EXPECT_TRUE(SamePixels(brushes[0], last));
+    EXPECT_TRUE(SamePixels(brushes[1], last));
+}
+
 }  // namespace
 }  // namespace globeforge
