@@ -25,27 +25,34 @@ Turn TurnOf(Extended degrees) {
     return {std::cos(a), std::sin(a)};
 }
 
-void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t& ry) {
+bool RoundedRotationOfEstimate(double x, double y, double slack, Extended degrees, int64_t& rx,
+                               int64_t& ry) {
     const Extended a = DegToRad(degrees);
     const double ad = static_cast<double>(a);
-    if (std::fabs(ad) < 1e6) {
-        // The double angle is within 2^-53 |a| of a; double sine and cosine are within an
-        // ulp; so each component lies within (|x| + |y|)(|a| + 3) 2^-52 of the exact one.
-        // The bound below allows a hundred times that.
-        const double c = std::cos(ad);
-        const double s = std::sin(ad);
-        const double tx = x * c - y * s;
-        const double ty = x * s + y * c;
-        const double error = (std::fabs(x) + std::fabs(y)) * (std::fabs(ad) + 3.0) * 1e-13 + 1e-300;
-        const int32_t x0 = Round(tx - error);
-        const int32_t y0 = Round(ty - error);
-        if (x0 == Round(tx + error) && y0 == Round(ty + error) && std::fabs(tx) < 1e9 &&
-            std::fabs(ty) < 1e9) {
-            rx = x0;
-            ry = y0;
-            return;
-        }
+    if (!(std::fabs(ad) < 1e6) || !(slack >= 0 && slack < 1e-6)) return false;
+    // The double angle is within 2^-53 |a| of a; double sine and cosine are within an ulp;
+    // so each component lies within (|x| + |y|)(|a| + 3) 2^-52 of the exact one, plus
+    // (|x| + |y|) slack (1 + 2^-20) for the estimates. The bound below allows a hundred
+    // times the first term.
+    const double c = std::cos(ad);
+    const double s = std::sin(ad);
+    const double tx = x * c - y * s;
+    const double ty = x * s + y * c;
+    const double size = std::fabs(x) + std::fabs(y);
+    const double error = size * ((std::fabs(ad) + 3.0) * 1e-13 + slack * 2) + 1e-300;
+    const int32_t x0 = Round(tx - error);
+    const int32_t y0 = Round(ty - error);
+    if (x0 == Round(tx + error) && y0 == Round(ty + error) && std::fabs(tx) < 1e9 &&
+        std::fabs(ty) < 1e9) {
+        rx = x0;
+        ry = y0;
+        return true;
     }
+    return false;
+}
+
+void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t& ry) {
+    if (RoundedRotationOfEstimate(x, y, 0.0, degrees, rx, ry)) return;
     const Vector2 turned = RotateVector(x, y, degrees);
     rx = Round(turned.x);
     ry = Round(turned.y);

@@ -45,6 +45,11 @@ inline Vector2 RotateVector(Extended x, Extended y, Extended degrees) {
 // bracket the result, and the exact turn decides only where the bracket spans a rounding
 // boundary).
 void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t& ry);
+// The same from estimates x and y of the components, each within slack times its size of
+// the true one: true when the double bracket decides both integers for every pair within
+// that slack, false (nothing set) when the exact components must decide.
+bool RoundedRotationOfEstimate(double x, double y, double slack, Extended degrees, int64_t& rx,
+                               int64_t& ry);
 
 // The displaced sampling position of pixel (x, y) of a width x height image, steered by its
 // warp-map pixel q: R turns the displacement, G and B set its components (0 at 256). The

@@ -2,17 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "generate/curves.h"
+#include "generate/warp.h"
 #include "render/render_planet.h"
 
 namespace globeforge {
@@ -215,6 +218,49 @@ TEST(SwirlImage, PullsTowardTheCentreTurnedByTheMap) {
         FloatImage d = *NewFilledImage(w, h, kOpaqueBlack);
         SwirlImage(s, s, d, 5.0, 5.0, ctx);
         EXPECT_EQ(d.At(0, 0), s.At(0, h / 2));  // the clamp settles on the middle
+    }
+}
+
+TEST(SwirlImage, SameOffsetsAsTheExtendedSteps) {
+    // Every pixel of the source distinct, so each copied pixel tells its offset; maps with
+    // components at the ends of their range and beyond, and strengths whose pulls are whole
+    // or half pixels (ties of the rounding), against the extended steps written out.
+    const int32_t w = 24, h = 14;
+    FloatImage src = *NewImage(w, h);
+    for (int32_t i = 0; i < w * h; ++i) src.Data()[i] = {float(i), 0.0f, 0.0f, 255.0f};
+    std::mt19937 gen(31);
+    const float specials[] = {-1.0f, -1.0f + 0x1p-24f, 254.0f, 255.0f, 1e20f, 0.5f, 127.5f};
+    std::uniform_real_distribution<float> any(-5.0f, 260.0f);
+    std::uniform_int_distribution<size_t> pick(0, std::size(specials) - 1);
+    RenderContext ctx;
+    for (const double strength : {1.0, 2.5 * 512 / w, 3.0 * 512 / w, 0.75 * 512 / h, 7.3}) {
+        FloatImage map = *NewImage(w, h);
+        for (size_t i = 0; i < map.PixelCount(); ++i) {
+            const auto channel = [&] { return gen() % 3 == 0 ? specials[pick(gen)] : any(gen); };
+            map.Data()[i] = {gen() % 2 == 0 ? 0.0f : channel(), channel(), channel(), 255.0f};
+        }
+        FloatImage dst = *NewImage(w, h);
+        SwirlImage(src, map, dst, strength, strength, ctx);
+        for (int32_t y = 0; y < h; ++y) {
+            for (int32_t x = 0; x < w; ++x) {
+                const FloatPixel q = map.At(x, y);
+                double u = static_cast<double>(static_cast<Extended>(w / 2 - x) / (w / 2) *
+                                               ((q.G + 1.0L) / 255.0L));
+                double v = static_cast<double>(static_cast<Extended>(h / 2 - y) / (h / 2) *
+                                               ((q.B + 1.0L) / 255.0L));
+                const double d = static_cast<double>(
+                    std::sqrt(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
+                if (d > 0) {
+                    u = static_cast<double>(u / static_cast<Extended>(d) * strength * (w / 512.0L));
+                    v = static_cast<double>(v / static_cast<Extended>(d) * strength * (h / 512.0L));
+                }
+                const Vector2 turned =
+                    RotateVector(u, v, static_cast<double>(q.R * 0.00392156862745098L * 360.0L));
+                const int64_t nx = std::clamp<int64_t>(x + Round(turned.x), 1, w - 2);
+                const int64_t ny = std::clamp<int64_t>(y + Round(turned.y), 1, h - 2);
+                ASSERT_EQ(dst.At(x, y).R, float(ny * w + nx)) << strength << " " << x << " " << y;
+            }
+        }
     }
 }
 
