@@ -4,6 +4,10 @@
 #include <optional>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
 #include "generate/craters.h"
@@ -11,6 +15,7 @@
 #include "generate/distance.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
+#include "image/decided_lerp.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
@@ -84,26 +89,48 @@ inline float LerpValue(float a, float b, double t) {
 // each column's bilinear taps are computed once. When every pattern pixel has A = 255
 // (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
 // and G and B are never read.
-void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Extended amplitude,
-                  Extended radius, Extended cx, Extended cy, int64_t rowLo = 0,
-                  int64_t rowHi = std::numeric_limits<int32_t>::max()) {
-    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return;
-    // The amplitude rounded up to a double, for bounds.
-    double amplitudeUp = static_cast<double>(amplitude);
-    if (static_cast<Extended>(amplitudeUp) < amplitude) {
-        amplitudeUp = std::nextafter(amplitudeUp, std::numeric_limits<double>::infinity());
+// Where a MaxStamp lands, worked out once for all the bands it is painted in.
+struct MaxStampSquare {
+    bool empty = true;
+    Extended amplitude = 0;
+    double amplitudeUp = 0;  // the amplitude rounded up to a double, for bounds
+    Extended stepX = 0, stepY = 0;
+    int64_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+};
+
+MaxStampSquare SquareOf(const FloatImage& pattern, Extended amplitude, Extended radius, Extended cx,
+                        Extended cy) {
+    MaxStampSquare square;
+    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return square;
+    square.empty = false;
+    square.amplitude = amplitude;
+    square.amplitudeUp = static_cast<double>(amplitude);
+    if (static_cast<Extended>(square.amplitudeUp) < amplitude) {
+        square.amplitudeUp =
+            std::nextafter(square.amplitudeUp, std::numeric_limits<double>::infinity());
     }
-    const Extended stepX = pattern.Width / (2 * radius);
-    const Extended stepY = pattern.Height / (2 * radius);
-    const int64_t y0 = Round(cy - radius);
-    const int64_t y1 = Round(cy + radius);
-    const int64_t x0 = Round(cx - radius);
-    const int64_t x1 = Round(cx + radius);
-    // Only the rows rowLo <= y < rowHi are painted (the positions advance over all of them).
-    if (y1 < rowLo || y0 >= rowHi) return;
+    square.stepX = pattern.Width / (2 * radius);
+    square.stepY = pattern.Height / (2 * radius);
+    square.y0 = Round(cy - radius);
+    square.y1 = Round(cy + radius);
+    square.x0 = Round(cx - radius);
+    square.x1 = Round(cx + radius);
+    return square;
+}
+
+void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque,
+                  const MaxStampSquare& square, int64_t rowLo = 0,
+                  int64_t rowHi = std::numeric_limits<int32_t>::max()) {
+    // Only the rows rowLo <= y < rowHi are painted (the positions advance up to them).
+    if (square.empty || square.y1 < rowLo || square.y0 >= rowHi) return;
+    const Extended amplitude = square.amplitude;
+    const double amplitudeUp = square.amplitudeUp;
+    const Extended stepX = square.stepX, stepY = square.stepY;
+    const int64_t x0 = square.x0, x1 = square.x1, y0 = square.y0, y1 = square.y1;
     struct Column {
         int32_t x;
         BilinearTap tap;
+        double rest;  // ExactRest(tap.frac)
     };
     // Called per band for every ridge dome: the columns' buffer is kept per thread.
     thread_local std::vector<Column> columns;
@@ -111,17 +138,20 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
     Extended sx = 0;
     for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
         if (x < 0 || x >= image.Width) continue;
-        columns.push_back(
-            {static_cast<int32_t>(x), BilinearAxis(static_cast<double>(sx), pattern.Width)});
+        const BilinearTap tap = BilinearAxis(static_cast<double>(sx), pattern.Width);
+        columns.push_back({static_cast<int32_t>(x), tap, ExactRest(tap.frac)});
     }
+    // The amplitude as a sum of two doubles, for products with it in double.
+    const double amplitudeHi = static_cast<double>(amplitude);
+    const double amplitudeLo = static_cast<double>(amplitude - amplitudeHi);
     Extended sy = 0;
-    for (int64_t y = y0; y <= y1; ++y, sy += stepY) {
-        if (y < 0 || y >= image.Height || y < rowLo || y >= rowHi || columns.empty()) continue;
+    for (int64_t y = y0; y <= y1 && y < rowHi; ++y, sy += stepY) {
+        if (y < 0 || y >= image.Height || y < rowLo || columns.empty()) continue;
         const BilinearTap ty = BilinearAxis(static_cast<double>(sy), pattern.Height);
         const FloatPixel* row0 = pattern.Row(ty.i0);
         const FloatPixel* row1 = pattern.Row(ty.i1);
         FloatPixel* out = image.Row(static_cast<int32_t>(y));
-        for (const Column& c : columns) {
+        const auto stampPixel = [&](const Column& c) {
             FloatPixel& cur = out[c.x];
             float smpR, smpA;
             if (opaque) {
@@ -134,7 +164,7 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
                 if (cur.A < 0 ||
                     (most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < cur.R * (1 - 0x1p-50))) {
                     cur = {cur.R, cur.R, cur.R, cur.A};
-                    continue;
+                    return;
                 }
                 // Every A is 255, and t 255 + (1 - t) 255 in extended precision lies within
                 // 2^-61 of 255, which rounds to 255 as a float: only R needs the lerps.
@@ -156,7 +186,99 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque, Ext
             } else {
                 cur = {cur.R, cur.R, cur.R, cur.A};
             }
+        };
+        size_t j = 0;
+#ifdef __SSE2__
+        // Four neighbouring pixels at a time, for an opaque dome: the bound, the lerps and
+        // the product from double steps. The product amplitude x sample is within 2^-53
+        // of its size of the double sum of its two parts' products, and v within 2^-53 of
+        // it, so v lies within 2^-49 of the estimate's size of it: where that interval is
+        // all at or above the pixel, or all below, and rounds to one float, it decides.
+        // A lane anything leaves open takes the steps above.
+        if (opaque) {
+            const double rowRest = ExactRest(ty.frac);
+            const __m128d rowT = _mm_set1_pd(ty.frac), rowU = _mm_set1_pd(rowRest);
+            const __m128d bound = _mm_set1_pd(amplitudeUp);
+            const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
+            const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
+            const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
+            for (; j + 4 <= columns.size(); j += 4) {
+                const Column* c = columns.data() + j;
+                FloatPixel* cur = out + c[0].x;
+                const auto taps = [&](const FloatPixel* row, bool right) {
+                    const auto at = [&](int k) { return row[right ? c[k].tap.i1 : c[k].tap.i0].R; };
+                    return _mm_set_ps(at(3), at(2), at(1), at(0));
+                };
+                const __m128 r00 = taps(row0, false), r01 = taps(row0, true);
+                const __m128 r10 = taps(row1, false), r11 = taps(row1, true);
+                const __m128 curR = _mm_set_ps(cur[3].R, cur[2].R, cur[1].R, cur[0].R);
+                const __m128 curA = _mm_set_ps(cur[3].A, cur[2].A, cur[1].A, cur[0].A);
+                const __m128 most = _mm_max_ps(_mm_max_ps(r00, r01), _mm_max_ps(r10, r11));
+                const int ordered =
+                    _mm_movemask_ps(_mm_and_ps(_mm_cmpord_ps(r00, r01), _mm_cmpord_ps(r10, r11)));
+                // Pixels the bound keeps (the usual case away from the crest) first.
+                int below = 0;
+                for (int h = 0; h < 2; ++h) {
+                    const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
+                    const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
+                    const __m128d under =
+                        _mm_and_pd(_mm_cmpge_pd(m, _mm_setzero_pd()),
+                                   _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen),
+                                                _mm_mul_pd(r, narrow)));
+                    below |= _mm_movemask_pd(under) << (2 * h);
+                }
+                const int kept =
+                    _mm_movemask_ps(_mm_cmplt_ps(curA, _mm_setzero_ps())) | (ordered & below);
+                if (kept == 0xf) {
+                    for (int k = 0; k < 4; ++k) cur[k] = {cur[k].R, cur[k].R, cur[k].R, cur[k].A};
+                    continue;
+                }
+                const __m128d tLo = _mm_set_pd(c[1].tap.frac, c[0].tap.frac);
+                const __m128d tHi = _mm_set_pd(c[3].tap.frac, c[2].tap.frac);
+                const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
+                const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
+                int d1, d2, d3;
+                const __m128 top = LerpDecided4(r01, r00, tLo, tHi, uLo, uHi, d1);
+                const __m128 bottom = LerpDecided4(r11, r10, tLo, tHi, uLo, uHi, d2);
+                const __m128 smp = LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3);
+                int keep = 0, same = 0;
+                __m128 stored[2];
+                for (int h = 0; h < 2; ++h) {
+                    const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
+                    const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
+                    const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
+                    const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
+                    const __m128d lo = _mm_sub_pd(p, slack), hi = _mm_add_pd(p, slack);
+                    keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
+                    const __m128 flo = _mm_cvtpd_ps(lo), fhi = _mm_cvtpd_ps(hi);
+                    same |= (_mm_movemask_pd(_mm_cmpge_pd(lo, r)) &
+                             _mm_movemask_ps(_mm_castsi128_ps(
+                                 _mm_cmpeq_epi32(_mm_castps_si128(flo), _mm_castps_si128(fhi)))))
+                            << (2 * h);
+                    stored[h] = flo;
+                }
+                const int decided = ordered & d1 & d2 & d3;
+                float values[4];
+                _mm_storeu_ps(values, _mm_movelh_ps(stored[0], stored[1]));
+                for (int k = 0; k < 4; ++k) {
+                    FloatPixel& p = cur[k];
+                    const int bit = 1 << k;
+                    if (kept & bit) {
+                        p = {p.R, p.R, p.R, p.A};
+                    } else if (!(decided & bit)) {
+                        stampPixel(c[k]);
+                    } else if (keep & bit) {
+                        p = {p.R, p.R, p.R, p.A};
+                    } else if ((same & bit) && std::isfinite(values[k])) {
+                        p = {values[k], values[k], values[k], 255.0f};
+                    } else {
+                        stampPixel(c[k]);
+                    }
+                }
+            }
         }
+#endif
+        for (; j < columns.size(); ++j) stampPixel(columns[j]);
     }
 }
 
@@ -173,9 +295,7 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
                                     [](const FloatPixel& p) { return p.A == 255.0f; });
     const int32_t extra = ctx.rng.Random(spread);
     const int32_t count = extra + least;
-    struct Step {
-        Extended amplitude, radius, mx, my;
-    };
+
     // The draws come first, ridge by ridge; the domes of each ridge follow from its draws
     // alone and are worked out side by side.
     struct Ridge {
@@ -214,7 +334,7 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         ridges.push_back(ridge);
         statesAfter.push_back(ctx.rng.state);
     }
-    std::vector<Step> steps(draws.size());
+    std::vector<MaxStampSquare> steps(draws.size());
     ParallelForBands(ctx, static_cast<int64_t>(ridges.size()), 1, [&](int64_t k, int64_t) {
         const Ridge& ridge = ridges[static_cast<size_t>(k)];
         const int32_t n = ridge.n;
@@ -226,14 +346,11 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
             const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
             const double amplitude =
                 CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
-            steps[at] = {amplitude, radius, mx, my};
+            steps[at] = SquareOf(dome, amplitude, radius, mx, my);
         }
     });
     ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-        for (const Step& step : steps) {
-            MaxStampWith(stamp, dome, opaque, step.amplitude, step.radius, step.mx, step.my, y0,
-                         y1);
-        }
+        for (const MaxStampSquare& step : steps) MaxStampWith(stamp, dome, opaque, step, y0, y1);
     });
     for (int32_t i = 1; i <= count; ++i) {
         if (ctx.StepDone(i, count)) {
@@ -252,15 +369,22 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
     std::vector<ImageRect> rects;
     std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
+    // Only the stamps read the pattern: they read its carved plane where it has one.
+    DeferredBrush deferred(pattern, ctx);
+    SourceLayout drawn = SourceLayout::General;
     for (int32_t first = 1; first <= kSwirlStamps;) {
         if (first == 1) {
             DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+            drawn = PatternLayout(true, false, false, 3);
         } else if (first == 34) {
             RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+            drawn = PatternLayout(false, true, false, 4);
         } else if (first == 67 || first == 100) {
             RingPattern(pattern, false, false, true, 5, 2.0, ctx);
+            drawn = PatternLayout(false, false, true, 5);
         }
-        const SourceLayout layout = FindSourceLayout(pattern);
+        const float* plane = deferred.TakePlane(drawn);
+        const SourceLayout layout = plane ? drawn : FindSourceLayout(pattern);
         // The stamps up to the next regeneration share the pattern.
         const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
         rects.clear();
@@ -284,7 +408,13 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
         });
         ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
             for (const std::optional<StretchPlan>& plan : plans) {
-                plan->PaintBand(pattern, swirl, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+                if (plane) {
+                    plan->PaintBand(plane, swirl, static_cast<int32_t>(y0),
+                                    static_cast<int32_t>(y1));
+                } else {
+                    plan->PaintBand(pattern, swirl, static_cast<int32_t>(y0),
+                                    static_cast<int32_t>(y1));
+                }
             }
         });
         for (int32_t i = first; i <= last; ++i) {
@@ -388,7 +518,7 @@ void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, 
               Extended cx, Extended cy) {
     const bool opaque = std::all_of(pattern.Data(), pattern.Data() + pattern.PixelCount(),
                                     [](const FloatPixel& p) { return p.A == 255.0f; });
-    MaxStampWith(image, pattern, opaque, amplitude, radius, cx, cy);
+    MaxStampWith(image, pattern, opaque, SquareOf(pattern, amplitude, radius, cx, cy));
 }
 
 namespace {

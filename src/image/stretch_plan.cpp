@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "image/decided_lerp.h"
+
 namespace globeforge {
 
 namespace {
@@ -55,36 +57,6 @@ inline ValueAlpha LerpValueAlpha(ValueAlpha a, ValueAlpha b, double t) {
     const Extended te = t;
     const Extended ue = 1.0L - te;
     return {static_cast<float>(te * a.v + ue * b.v), static_cast<float>(te * a.a + ue * b.a)};
-}
-
-// 1 - t where the double difference is exact (t a multiple of 2^-53 in [0, 1], so the
-// extended difference is the same number), else NaN, which sends every decided lerp with it
-// to the extended steps.
-double ExactRest(double t) {
-    const double units = t * 0x1p53;
-    if (!(t >= 0.0 && t <= 1.0) || units != std::floor(units)) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    return 1.0 - t;
-}
-
-// The float nearest to an extended result known to lie within slack of the double s: the
-// float both ends of that interval round to, when they agree. Subtracting and adding slack
-// rounds at 2^-53 of s, which the callers' slack covers with room to spare.
-inline bool Decided(double s, double slack, float& out) {
-    const float lo = static_cast<float>(s - slack);
-    const float hi = static_cast<float>(s + slack);
-    out = lo;
-    return SameBits(lo, hi) && std::isfinite(lo);
-}
-
-// t a + u b for positive finite a and b, with u = 1 - t exact (see ExactRest), as LerpSame
-// rounds it, when double arithmetic decides it. The exact sum X lies between a and b; the
-// two double products and their sum each round within 2^-53 of X, the extended steps
-// within 2^-64, so the extended result lies within 2^-51 of s; slack is 2^-49 of s.
-inline bool LerpSameDecided(float a, float b, double t, double u, float& out) {
-    const double s = t * a + u * b;
-    return Decided(s, s * 0x1p-49, out);
 }
 
 // d + a v / 255 (Add) or d - a v / 255 (Sub) as BlendPixel rounds it, when double arithmetic
@@ -406,9 +378,9 @@ inline void BlendSameBilinear(FloatPixel& d, float v00, float v10, float v01, fl
     // double; a lerp of positive values is positive.
     if (v00 > 0.0f && v10 > 0.0f && v01 > 0.0f && v11 > 0.0f) {
         float top, bottom, p;
-        if (LerpSameDecided(v10, v00, c.frac, c.rest, top) &&
-            LerpSameDecided(v11, v01, c.frac, c.rest, bottom) &&
-            LerpSameDecided(bottom, top, row.frac, row.rest, p)) {
+        if (LerpDecided(v10, v00, c.frac, c.rest, top) &&
+            LerpDecided(v11, v01, c.frac, c.rest, bottom) &&
+            LerpDecided(bottom, top, row.frac, row.rest, p)) {
             BlendInto<M, L>(d, p, p);
             return;
         }
@@ -468,33 +440,6 @@ struct ValuePlane {
     const float* data;
     int32_t width;
 };
-
-#ifdef __SSE2__
-// LerpSameDecided in four lanes: a and b the four pairs of floats, t and u the fractions
-// and rests of lanes 0-1 (Lo) and 2-3 (Hi). The same double steps and slack, so a lane is
-// decided exactly when LerpSameDecided decides it; decided gets a bit per decided lane.
-__attribute__((always_inline)) inline __m128 LerpSameDecided4(__m128 a, __m128 b, __m128d tLo,
-                                                              __m128d tHi, __m128d uLo, __m128d uHi,
-                                                              int& decided) {
-    const __m128d sLo =
-        _mm_add_pd(_mm_mul_pd(tLo, _mm_cvtps_pd(a)), _mm_mul_pd(uLo, _mm_cvtps_pd(b)));
-    const __m128d sHi = _mm_add_pd(_mm_mul_pd(tHi, _mm_cvtps_pd(_mm_movehl_ps(a, a))),
-                                   _mm_mul_pd(uHi, _mm_cvtps_pd(_mm_movehl_ps(b, b))));
-    const __m128d k = _mm_set1_pd(0x1p-49);
-    const __m128d slackLo = _mm_mul_pd(sLo, k);
-    const __m128d slackHi = _mm_mul_pd(sHi, k);
-    const __m128 lo = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(sLo, slackLo)),
-                                    _mm_cvtpd_ps(_mm_sub_pd(sHi, slackHi)));
-    const __m128 hi = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(sLo, slackLo)),
-                                    _mm_cvtpd_ps(_mm_add_pd(sHi, slackHi)));
-    const __m128i bits = _mm_castps_si128(lo);
-    const __m128i exponent = _mm_set1_epi32(0x7f800000);
-    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
-    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
-    decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
-    return lo;
-}
-#endif
 
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
 void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
@@ -558,9 +503,9 @@ void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
                 const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
                 const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
                 int d1, d2, d3;
-                const __m128 top = LerpSameDecided4(v10, v00, tLo, tHi, uLo, uHi, d1);
-                const __m128 bottom = LerpSameDecided4(v11, v01, tLo, tHi, uLo, uHi, d2);
-                _mm_storeu_ps(p, LerpSameDecided4(bottom, top, rowT, rowT, rowU, rowU, d3));
+                const __m128 top = LerpDecided4(v10, v00, tLo, tHi, uLo, uHi, d1);
+                const __m128 bottom = LerpDecided4(v11, v01, tLo, tHi, uLo, uHi, d2);
+                _mm_storeu_ps(p, LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3));
                 decided &= d1 & d2 & d3;
             }
             // Four decided samples for four neighbouring pixels: one blend of them all.
