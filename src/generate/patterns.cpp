@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <vector>
@@ -523,11 +524,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         dome.r = rDrawn == 0 ? 1 : rDrawn;
         dome.e = static_cast<double>(static_cast<Extended>(rng.RandomReal()) * bias);
     }
-    struct Item {
-        size_t dome;
-        int64_t first;
-    };
-    std::vector<Item> items;
+    std::vector<size_t> order;
     size_t groupEnd = 0;
     for (size_t groupStart = 0;; groupStart = groupEnd) {
         // A dome's squared distances are at most r^2.
@@ -545,64 +542,35 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         const auto group = std::span(domes).subspan(groupStart, groupEnd - groupStart);
         if (carving.used.size() < room) carving.used.resize(room);
         if (carving.byN.size() < room) carving.byN.resize(room);
-        // Domes are clipped at the edges, not wrapped.
+        // Domes are clipped at the edges, not wrapped. Each dome is worked out on one
+        // thread, its marks, its profile values and its table one after the other while
+        // they are in cache; the largest first, so that the last to finish are small.
+        order.resize(group.size());
+        std::iota(order.begin(), order.end(), size_t{0});
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return group[a].r > group[b].r; });
         ForBands(
             ctx, static_cast<int64_t>(group.size()), large,
             [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
-                    CarvedDome& dome = group[static_cast<size_t>(k)];
+                    CarvedDome& dome = group[order[static_cast<size_t>(k)]];
                     dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r, planed);
                     dome.carved = !dome.disc.Empty();
                     if (!dome.carved) continue;
                     uint8_t* used = carving.used.data() + dome.at;
+                    float* byN = carving.byN.data() + dome.at;
                     std::fill(used, used + dome.disc.DistanceCount(), uint8_t{0});
                     dome.disc.MarkDistances(used);
-                }
-            },
-            1);
-        items.clear();
-        for (size_t k = 0; k < group.size(); ++k) {
-            if (!group[k].carved) continue;
-            for (int64_t n = 0; n < group[k].disc.DistanceCount(); n += kDistanceBand) {
-                items.push_back({k, n});
-            }
-        }
-        ForBands(
-            ctx, static_cast<int64_t>(items.size()), large,
-            [&](int64_t i0, int64_t i1) {
-                for (int64_t i = i0; i < i1; ++i) {
-                    const Item& item = items[static_cast<size_t>(i)];
-                    const CarvedDome& dome = group[item.dome];
                     const BiasCurve profile(255, 0, 0, dome.r, dome.e);
-                    const auto value = [&](const double* d, float* out, size_t k) {
-                        profile.Floats(d, out, k);
+                    const auto value = [&](const double* d, float* out, size_t values) {
+                        profile.Floats(d, out, values);
                     };
-                    DiscClasses<float>::Evaluate(
-                        carving.used.data() + dome.at, carving.byN.data() + dome.at, item.first,
-                        std::min(item.first + kDistanceBand, dome.disc.DistanceCount()), value);
-                }
-            },
-            1);
-        items.clear();
-        for (size_t k = 0; k < group.size(); ++k) {
-            if (!group[k].carved) continue;
-            for (int64_t b = 0; b < group[k].disc.TableRows(); b += kPatternBandRows) {
-                items.push_back({k, b});
-            }
-        }
-        ForBands(
-            ctx, static_cast<int64_t>(items.size()), large,
-            [&](int64_t i0, int64_t i1) {
-                const auto same = [](float v) { return v; };
-                for (int64_t i = i0; i < i1; ++i) {
-                    const Item& item = items[static_cast<size_t>(i)];
-                    CarvedDome& dome = group[item.dome];
-                    const int64_t end =
-                        std::min(item.first + kPatternBandRows, dome.disc.TableRows());
+                    DiscClasses<float>::Evaluate(used, byN, 0, dome.disc.DistanceCount(), value);
                     if (planed) {
-                        dome.disc.HandOutQuadrant(carving.byN.data() + dome.at, item.first, end);
+                        dome.disc.HandOutQuadrant(byN, 0, dome.disc.TableRows());
                     } else {
-                        dome.disc.HandOut(carving.byN.data() + dome.at, item.first, end, same);
+                        const auto same = [](float v) { return v; };
+                        dome.disc.HandOut(byN, 0, dome.disc.TableRows(), same);
                     }
                 }
             },
