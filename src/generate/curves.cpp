@@ -122,9 +122,14 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
     const __m128i exponentBits = _mm_set1_epi32(0x7f800000);
     for (size_t i = 0; i < count; i += 4) {
         const size_t n = std::min<size_t>(4, count - i);
-        double lane[4];
-        for (size_t k = 0; k < 4; ++k) lane[k] = x[i + std::min(k, n - 1)];
-        const __m256d xs = _mm256_loadu_pd(lane);
+        __m256d xs;
+        if (n == 4) {
+            xs = _mm256_loadu_pd(x + i);
+        } else {
+            double lane[4];
+            for (size_t k = 0; k < 4; ++k) lane[k] = x[i + std::min(k, n - 1)];
+            xs = _mm256_loadu_pd(lane);
+        }
         const __m256d t = _mm256_sub_pd(xs, x0);
         const __m256d base = out_ ? _mm256_sub_pd(_mm256_sub_pd(x1, t), x0) : t;
         const __m256d y = _mm256_mul_pd(p, _ZGVdN4v_log(_mm256_andnot_pd(sign, base)));
@@ -152,9 +157,13 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
         const __m128i decided =
             _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(lowBits, _mm_castps_si128(high)), finite),
                           _mm_castps_si128(_mm256_cvtpd_ps(valid)));
+        const int mask = _mm_movemask_ps(_mm_castsi128_ps(decided));
+        if (mask == 0xf && n == 4) {
+            _mm_storeu_ps(out + i, low);
+            continue;
+        }
         float values[4];
         _mm_storeu_ps(values, low);
-        const int mask = _mm_movemask_ps(_mm_castsi128_ps(decided));
         for (size_t k = 0; k < n; ++k) {
             out[i + k] = (mask >> k) & 1 ? values[k] : ExactFloat(x[i + k]);
         }
