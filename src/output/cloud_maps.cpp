@@ -44,17 +44,26 @@ namespace {
 class TransparencyPixel {
   public:
     explicit TransparencyPixel(Extended oneMinusT)
-        : opacity_(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0), oneMinusT_(oneMinusT) {}
+        : opacity_(FixedCurve::Kind::In, 255.0, 0.0, 255.0, 0.0, 10.0),
+          oneMinusT_(oneMinusT),
+          clear_(Value(0.0)) {}
     FloatPixel operator()(double dens) const {
-        const float v = ChainedPower(opacity_.PowerBase(dens), 10.0, [this](double power) {
-            return static_cast<float>(static_cast<Extended>(opacity_.Apply(power)) * oneMinusT_);
-        });
+        // Clear sky, the commonest density, is the one the double bracket can never decide
+        // (the curve's two terms cancel there): its value is worked out once.
+        const float v = dens == 0.0 ? clear_ : Value(dens);
         return {v, v, v, 255.0f};
     }
 
   private:
+    float Value(double dens) const {
+        return ChainedPower(opacity_.PowerBase(dens), 10.0, [this](double power) {
+            return static_cast<float>(static_cast<Extended>(opacity_.Apply(power)) * oneMinusT_);
+        });
+    }
+
     FixedCurve opacity_;
     Extended oneMinusT_;
+    float clear_;  // the value of density 0 (or -0: the same base)
 };
 
 void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, Extended oneMinusT,
