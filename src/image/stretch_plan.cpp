@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -335,6 +337,7 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
         rows_.push_back(row);
     }
     firstRow_ = dstRect.Y;
+    rowsRepeat_ = dstRect.H > srcRect.H;
     empty_ = false;
 }
 
@@ -533,6 +536,128 @@ void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
     }
 }
 
+// The horizontal lerps of one source row of a plane for every column of a plan: each
+// column's float where its two taps are positive and the lerp is decided, and what its taps
+// are. Rows of a stretched stamp share source rows, so these are kept for the next row.
+struct RowLerps {
+    enum : uint8_t { kZeroTaps, kDecided, kOpen };
+    const float* source = nullptr;
+    std::vector<float> value;
+    std::vector<uint8_t> state;
+};
+
+template <typename Column>
+void FillRowLerps(RowLerps& h, const float* in, const std::vector<Column>& columns) {
+    h.source = in;
+    h.value.resize(columns.size());
+    h.state.resize(columns.size());
+    size_t j = 0;
+#ifdef __SSE2__
+    const __m128 zero = _mm_setzero_ps();
+    for (; j + 4 <= columns.size(); j += 4) {
+        const Column* c = columns.data() + j;
+        const __m128 v0 = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
+        const __m128 v1 = _mm_set_ps(in[c[3].src1], in[c[2].src1], in[c[1].src1], in[c[0].src1]);
+        const int zeros =
+            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(v0, zero), _mm_cmpeq_ps(v1, zero)));
+        int decided = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v0, zero), _mm_cmpgt_ps(v1, zero)));
+        if (decided != 0) {
+            int d;
+            const __m128 lerps = LerpDecided4(
+                v1, v0, _mm_set_pd(c[1].frac, c[0].frac), _mm_set_pd(c[3].frac, c[2].frac),
+                _mm_set_pd(c[1].rest, c[0].rest), _mm_set_pd(c[3].rest, c[2].rest), d);
+            _mm_storeu_ps(h.value.data() + j, lerps);
+            decided &= d;
+        }
+        for (int k = 0; k < 4; ++k) {
+            h.state[j + k] = (zeros >> k) & 1     ? RowLerps::kZeroTaps
+                             : (decided >> k) & 1 ? RowLerps::kDecided
+                                                  : RowLerps::kOpen;
+        }
+    }
+#endif
+    for (; j < columns.size(); ++j) {
+        const Column& c = columns[j];
+        const float v0 = in[c.src0], v1 = in[c.src1];
+        if (v0 == 0.0f && v1 == 0.0f) {
+            h.state[j] = RowLerps::kZeroTaps;
+        } else if (v0 > 0.0f && v1 > 0.0f && LerpDecided(v1, v0, c.frac, c.rest, h.value[j])) {
+            h.state[j] = RowLerps::kDecided;
+        } else {
+            h.state[j] = RowLerps::kOpen;
+        }
+    }
+}
+
+// The row lerps of the last two source rows a band's rows read.
+struct RowLerpCache {
+    RowLerps slots[2];
+    int last = 0;
+    void Forget() { slots[0].source = slots[1].source = nullptr; }
+    const RowLerps& Get(const float* in, const auto& columns) {
+        for (int k = 0; k < 2; ++k) {
+            if (slots[k].source == in) {
+                last = k;
+                return slots[k];
+            }
+        }
+        last ^= 1;
+        FillRowLerps(slots[last], in, columns);
+        return slots[last];
+    }
+};
+
+// A bilinear row from a plane: the vertical lerp of the two source rows' kept horizontal
+// lerps where both are decided, the whole sample from the taps elsewhere.
+template <BlendMode M, SourceLayout L, typename Row, typename Column>
+void PaintRowLerps(const ValuePlane& src, FloatPixel* out, const Row& row,
+                   const std::vector<Column>& columns, RowLerpCache& cache) {
+    const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
+    const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
+    // Getting the second row never evicts the first.
+    const RowLerps& upper = cache.Get(in0, columns);
+    const RowLerps& bottom = cache.Get(in1, columns);
+    const auto one = [&](size_t j) {
+        const Column& c = columns[j];
+        const uint8_t a = upper.state[j], b = bottom.state[j];
+        if (a == RowLerps::kZeroTaps && b == RowLerps::kZeroTaps) return;
+        float p;
+        if (a == RowLerps::kDecided && b == RowLerps::kDecided &&
+            LerpDecided(bottom.value[j], upper.value[j], row.frac, row.rest, p)) {
+            BlendInto<M, L>(out[c.dst], p, p);
+            return;
+        }
+        BlendSameBilinear<M, L>(out[c.dst], in0[c.src0], in0[c.src1], in1[c.src0], in1[c.src1], row,
+                                c);
+    };
+    size_t j = 0;
+#ifdef __SSE2__
+    // Four columns at a time where all four are decided and land on neighbouring pixels.
+    const __m128d rowT = _mm_set1_pd(row.frac);
+    const __m128d rowU = _mm_set1_pd(row.rest);
+    for (; j + 4 <= columns.size(); j += 4) {
+        uint32_t a, b;
+        std::memcpy(&a, upper.state.data() + j, 4);
+        std::memcpy(&b, bottom.state.data() + j, 4);
+        if ((a | b) == 0) continue;  // every tap zero: nothing to blend
+        const Column* c = columns.data() + j;
+        if (a == 0x01010101u && b == 0x01010101u && c[3].dst - c[0].dst == 3 &&
+            c[1].dst - c[0].dst == 1 && c[2].dst - c[0].dst == 2) {
+            int d;
+            const __m128 p =
+                LerpDecided4(_mm_loadu_ps(bottom.value.data() + j),
+                             _mm_loadu_ps(upper.value.data() + j), rowT, rowT, rowU, rowU, d);
+            if (d == 0xf) {
+                BlendInto4<M, L>(out + c[0].dst, p);
+                continue;
+            }
+        }
+        for (size_t k = j; k < j + 4; ++k) one(k);
+    }
+#endif
+    for (; j < columns.size(); ++j) one(j);
+}
+
 }  // namespace
 
 void StretchPlan::PaintBand(const FloatImage& src, FloatImage& dst, int32_t y0, int32_t y1) const {
@@ -551,10 +676,26 @@ void StretchPlan::Paint(const Source& src, FloatImage& dst, int32_t y0, int32_t 
         if constexpr (std::is_same_v<Source, ValuePlane> && L == SourceLayout::General) {
             return;  // a general source has no value plane
         } else {
-            ForEachRowInBand(y0, y1, [&](const Row& row) {
-                if (row.dst < 0) return;
-                PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
-            });
+            if constexpr (std::is_same_v<Source, ValuePlane> && S == StretchSampling::Bilinear) {
+                if (!rowsRepeat_) {
+                    ForEachRowInBand(y0, y1, [&](const Row& row) {
+                        if (row.dst >= 0) PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+                    });
+                    return;
+                }
+                // Kept per thread so that its buffers are reused; valid for one plan.
+                thread_local RowLerpCache cache;
+                cache.Forget();
+                ForEachRowInBand(y0, y1, [&](const Row& row) {
+                    if (row.dst < 0) return;
+                    PaintRowLerps<M, L>(src, dst.Row(row.dst), row, columns_, cache);
+                });
+            } else {
+                ForEachRowInBand(y0, y1, [&](const Row& row) {
+                    if (row.dst < 0) return;
+                    PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+                });
+            }
         }
     };
     const auto bySampling = [&]<BlendMode M, SourceLayout L>() {

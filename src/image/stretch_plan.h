@@ -89,6 +89,7 @@ class StretchPlan {
     bool empty_ = true;
     int32_t dstHeight_ = 0;
     int64_t firstRow_ = 0;         // dstRect.Y
+    bool rowsRepeat_ = false;      // a stretch taller than its source reads rows again
     std::vector<Column> columns_;  // only the columns that reach the destination
     std::vector<Row> rows_;        // every destination row of the rectangle
 };
