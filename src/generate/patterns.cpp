@@ -428,8 +428,10 @@ void ExpandPlane(const float* plane, FloatImage& image, int64_t y0, int64_t y1) 
 // A carved plane's rows y0 <= y < y1 clipped below 0 in place: the values ExpandPlane writes.
 void ClipPlane(float* plane, int32_t width, int64_t y0, int64_t y1) {
     const size_t end = static_cast<size_t>(y1) * width;
+    // Every value stored, so the loop runs in vectors; -0 and NaN are kept, as the test
+    // keeps them.
     for (size_t i = static_cast<size_t>(y0) * width; i < end; ++i) {
-        if (plane[i] < 0.0f) plane[i] = 0.0f;
+        plane[i] = plane[i] < 0.0f ? 0.0f : plane[i];
     }
 }
 
