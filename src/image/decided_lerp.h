@@ -48,6 +48,22 @@ inline bool LerpDecided(float a, float b, double t, double u, float& out) {
 }
 
 #ifdef __SSE2__
+// Decided in four lanes: s and slack of lanes 0-1 (Lo) and 2-3 (Hi); the floats of s - slack,
+// with a bit in decided for each lane where s + slack gives the same finite float.
+__attribute__((always_inline)) inline __m128 Decided4(__m128d sLo, __m128d slackLo, __m128d sHi,
+                                                      __m128d slackHi, int& decided) {
+    const __m128 lo = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(sLo, slackLo)),
+                                    _mm_cvtpd_ps(_mm_sub_pd(sHi, slackHi)));
+    const __m128 hi = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(sLo, slackLo)),
+                                    _mm_cvtpd_ps(_mm_add_pd(sHi, slackHi)));
+    const __m128i bits = _mm_castps_si128(lo);
+    const __m128i exponent = _mm_set1_epi32(0x7f800000);
+    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
+    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
+    decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
+    return lo;
+}
+
 // LerpDecided in four lanes: a and b four pairs of floats, t and u the fractions and rests
 // of lanes 0-1 (Lo) and 2-3 (Hi). The same double steps and slack, so a lane is decided
 // exactly when LerpDecided decides it; decided gets a bit per decided lane.
@@ -56,26 +72,16 @@ __attribute__((always_inline)) inline __m128 LerpDecided4(__m128 a, __m128 b, __
                                                           int& decided) {
     const __m128d sign = _mm_set1_pd(-0.0);
     const __m128d scale = _mm_set1_pd(0x1p-49);
-    __m128 ends[2][2];
+    __m128d s[2], slack[2];
     for (int h = 0; h < 2; ++h) {
         const __m128d ah = _mm_cvtps_pd(h == 0 ? a : _mm_movehl_ps(a, a));
         const __m128d bh = _mm_cvtps_pd(h == 0 ? b : _mm_movehl_ps(b, b));
         const __m128d p1 = _mm_mul_pd(h == 0 ? tLo : tHi, ah);
         const __m128d p2 = _mm_mul_pd(h == 0 ? uLo : uHi, bh);
-        const __m128d s = _mm_add_pd(p1, p2);
-        const __m128d slack =
-            _mm_mul_pd(_mm_add_pd(_mm_andnot_pd(sign, p1), _mm_andnot_pd(sign, p2)), scale);
-        ends[h][0] = _mm_cvtpd_ps(_mm_sub_pd(s, slack));
-        ends[h][1] = _mm_cvtpd_ps(_mm_add_pd(s, slack));
+        s[h] = _mm_add_pd(p1, p2);
+        slack[h] = _mm_mul_pd(_mm_add_pd(_mm_andnot_pd(sign, p1), _mm_andnot_pd(sign, p2)), scale);
     }
-    const __m128 lo = _mm_movelh_ps(ends[0][0], ends[1][0]);
-    const __m128 hi = _mm_movelh_ps(ends[0][1], ends[1][1]);
-    const __m128i bits = _mm_castps_si128(lo);
-    const __m128i exponent = _mm_set1_epi32(0x7f800000);
-    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
-    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
-    decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
-    return lo;
+    return Decided4(s[0], slack[0], s[1], slack[1], decided);
 }
 #endif
 

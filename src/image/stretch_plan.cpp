@@ -165,26 +165,17 @@ __attribute__((always_inline)) inline __m128 AddScaled4(__m128 d, __m128 v) {
     const __m128d k = _mm_set1_pd(1.0 / 255.0);
     const __m128d sign = _mm_set1_pd(-0.0);
     const __m128d slackScale = _mm_set1_pd(0x1p-49);
-    __m128 halves[2][2];
+    __m128d sum[2], slack[2];
     for (int h = 0; h < 2; ++h) {
-        const __m128 dh = h == 0 ? d : _mm_movehl_ps(d, d);
-        const __m128 vh = h == 0 ? v : _mm_movehl_ps(v, v);
-        const __m128d dd = _mm_cvtps_pd(dh);
-        const __m128d vd = _mm_cvtps_pd(vh);
+        const __m128d dd = _mm_cvtps_pd(h == 0 ? d : _mm_movehl_ps(d, d));
+        const __m128d vd = _mm_cvtps_pd(h == 0 ? v : _mm_movehl_ps(v, v));
         const __m128d q = _mm_mul_pd(_mm_mul_pd(vd, vd), k);
-        const __m128d sum = M == BlendMode::Add ? _mm_add_pd(dd, q) : _mm_sub_pd(dd, q);
-        const __m128d slack =
+        sum[h] = M == BlendMode::Add ? _mm_add_pd(dd, q) : _mm_sub_pd(dd, q);
+        slack[h] =
             _mm_mul_pd(_mm_add_pd(_mm_andnot_pd(sign, dd), _mm_andnot_pd(sign, q)), slackScale);
-        halves[h][0] = _mm_cvtpd_ps(_mm_sub_pd(sum, slack));
-        halves[h][1] = _mm_cvtpd_ps(_mm_add_pd(sum, slack));
     }
-    const __m128 lo = _mm_movelh_ps(halves[0][0], halves[1][0]);
-    const __m128 hi = _mm_movelh_ps(halves[0][1], halves[1][1]);
-    const __m128i bits = _mm_castps_si128(lo);
-    const __m128i exponent = _mm_set1_epi32(0x7f800000);
-    const __m128i nonFinite = _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent);
-    const __m128i same = _mm_cmpeq_epi32(bits, _mm_castps_si128(hi));
-    const int decided = _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
+    int decided;
+    const __m128 lo = Decided4(sum[0], slack[0], sum[1], slack[1], decided);
     if (decided == 0xf) return lo;
     float out[4], dv[4], vv[4];
     _mm_storeu_ps(out, lo);
