@@ -496,8 +496,10 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
 // The domes of one carving are computed side by side, and every band of rows then
 // subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
 // after the other would give it. They go in groups whose tables stay within this many
-// squared distances, which bounds the memory a large brush needs at once.
-constexpr size_t kCarveGroupArea = size_t{1} << 22;
+// squared distances (80 MB of marks and values), which bounds the memory a large brush needs
+// at once; each dome of a group is worked out on one thread, so a group must hold several
+// domes even of an 8K brush for the threads to share them.
+constexpr size_t kCarveGroupArea = size_t{1} << 24;
 // A dome table larger than this radius is not kept for the next carving.
 constexpr int32_t kKeptRadius = 512;
 
