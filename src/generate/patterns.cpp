@@ -335,10 +335,10 @@ struct PatternMemo {
     std::optional<PlaneChannel> channel;      // of the disc, once asked
     std::optional<DiscClasses<float>> plane;  // the disc's carved channel, as a quadrant
     Carving carving;
-    // While a DeferredBrush lives: the image whose pixels are still only in carving.plane
-    // (clipped), and the plane's channel.
-    bool deferring = false;
-    const FloatImage* pending = nullptr;
+    // The image of the innermost DeferredBrush; the image whose pixels are still only in
+    // carving.plane (clipped), and the plane's channel.
+    const FloatImage* deferred = nullptr;
+    FloatImage* pending = nullptr;
     PlaneChannel pendingChannel = PlaneChannel::None;
 };
 
@@ -519,7 +519,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
     const bool planed = base != nullptr && channel != PlaneChannel::None;
     if (planed) carving.plane.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
     // Under a DeferredBrush the clipped plane is kept in place of the image.
-    const bool defer = planed && ctx && MemoOf(*ctx).deferring;
+    const bool defer = planed && ctx && MemoOf(*ctx).deferred == &image;
     for (CarvedDome& dome : domes) {
         // Draws, in this order: cx, cy, r, e.
         dome.cx = rng.Random(w);
@@ -686,11 +686,27 @@ uint64_t Bits(double v) {
 
 // The centred disc, then the carving: in a plane of one channel where the channels allow,
 // else laid on the image and carved there.
+// Writes the image whose pixels are still only in the carving plane, if there is one.
+void WritePending(PatternMemo& memo, RenderContext& ctx) {
+    FloatImage* image = memo.pending;
+    if (!image) return;
+    const float* plane = memo.carving.plane.data();
+    ParallelForBands(ctx, image->Height, kPatternBandRows, [&](int64_t y0, int64_t y1) {
+        ExpandPlane(plane, *image, memo.pendingChannel, y0, y1);
+    });
+    memo.pending = nullptr;
+}
+
 template <typename Profile>
 void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, Lcg32& rng,
              RenderContext* ctx, const Profile& profile) {
-    // Whatever was pending in the image is drawn over.
-    if (ctx) MemoOf(*ctx).pending = nullptr;
+    if (ctx) {
+        // The plane is about to be carved again: an image still waiting in it is written
+        // first, unless it is the one being drawn over.
+        PatternMemo& memo = MemoOf(*ctx);
+        if (memo.pending != &image) WritePending(memo, *ctx);
+        memo.pending = nullptr;
+    }
     std::optional<DiscClasses<FloatPixel>> local;
     const DiscClasses<FloatPixel>& disc = CentredDisc(image, key, ctx, profile, local);
     PlaneChannel channel = PlaneChannel::None;
@@ -735,12 +751,16 @@ void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, dou
 }  // namespace
 
 DeferredBrush::DeferredBrush(FloatImage& brush, RenderContext& ctx) : brush_(brush), ctx_(ctx) {
-    MemoOf(ctx_).deferring = true;
+    // Another brush still waiting is written before this one takes the plane over.
+    PatternMemo& memo = MemoOf(ctx_);
+    WritePending(memo, ctx_);
+    previous_ = memo.deferred;
+    memo.deferred = &brush_;
 }
 
 DeferredBrush::~DeferredBrush() {
     TakePlane(SourceLayout::General);
-    MemoOf(ctx_).deferring = false;
+    MemoOf(ctx_).deferred = previous_;
 }
 
 const float* DeferredBrush::TakePlane(SourceLayout layout) {
@@ -753,9 +773,7 @@ const float* DeferredBrush::TakePlane(SourceLayout layout) {
                         (layout == SourceLayout::OnlyG && channel == PlaneChannel::G) ||
                         (layout == SourceLayout::OnlyB && channel == PlaneChannel::B);
     if (serves) return plane;
-    ParallelForBands(ctx_, brush_.Height, kPatternBandRows,
-                     [&](int64_t y0, int64_t y1) { ExpandPlane(plane, brush_, channel, y0, y1); });
-    memo.pending = nullptr;
+    WritePending(memo, ctx_);
     return nullptr;
 }
 

@@ -62,9 +62,10 @@ void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t cou
 // A brush that stamps alone will read, for the span of a stamp pass. While one lives, a
 // pattern drawn into its image with the context and carved in a plane of one value per pixel
 // (gray, or one channel with the others +0) keeps that plane and leaves the image unwritten:
-// TakePlane hands the plane to the stamps, which then read a quarter of the bytes, and the
-// image is written from it when it is asked for otherwise and when the DeferredBrush ends,
-// so the brush always ends as the patterns drew it.
+// TakePlane hands the plane to the stamps, which then read a quarter of the bytes. The image
+// is written from the plane when it is asked for otherwise, before a pattern is drawn into
+// another image (which carves the plane again) and when the DeferredBrush ends, so the brush
+// always ends as the patterns drew it. Patterns drawn into other images are written at once.
 class DeferredBrush {
   public:
     DeferredBrush(FloatImage& brush, RenderContext& ctx);
@@ -80,6 +81,7 @@ class DeferredBrush {
   private:
     FloatImage& brush_;
     RenderContext& ctx_;
+    const FloatImage* previous_ = nullptr;  // an enclosing DeferredBrush's image
 };
 
 // The layout every brush DomePattern and RingPattern draw with these channels and count has,

@@ -1,6 +1,7 @@
 #include "generate/patterns.h"
 
 #include <cmath>
+#include <optional>
 
 #include "generate/curves.h"
 #include "generator_fixtures.h"
@@ -197,6 +198,40 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
         CarveRandomDomes(banded, true, true, false, 12, 1.5, ctx);
         ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
     }
+}
+
+TEST(DeferredBrush, WaitingBrushesAreWrittenBeforeThePlaneIsReused) {
+    // Patterns into a deferred brush wait in the carving plane; drawing into another image,
+    // a nested deferred brush and the end of each must all leave every image as drawn
+    // without deferral, and a plane is handed out only for the layout it serves.
+    const auto draw = [](RenderContext& ctx, FloatImage& a, FloatImage& b, FloatImage& c,
+                         FloatImage& aMidway, bool defer) {
+        std::optional<DeferredBrush> outer;
+        if (defer) outer.emplace(a, ctx);
+        DomePattern(a, false, true, false, 6, 2.0, ctx);
+        if (defer) {
+            EXPECT_EQ(outer->TakePlane(SourceLayout::OnlyR), nullptr);  // not its layout
+            DomePattern(a, false, true, false, 6, 2.0, ctx);
+            EXPECT_NE(outer->TakePlane(SourceLayout::OnlyG), nullptr);
+        } else {
+            DomePattern(a, false, true, false, 6, 2.0, ctx);
+        }
+        RingPattern(b, true, false, false, 5, 2.0, ctx);  // carves the plane again
+        CopyImage(aMidway, a);
+        std::optional<DeferredBrush> inner;
+        if (defer) inner.emplace(c, ctx);
+        DomePattern(c, true, true, true, 4, -2.0, ctx);
+        inner.reset();
+        DomePattern(a, false, false, true, 3, 2.0, ctx);
+    };
+    FloatImage images[2][4];
+    for (int k = 0; k < 2; ++k) {
+        for (FloatImage& image : images[k]) image = MakeImage(48, 24);
+        RenderContext ctx;
+        ctx.rng = Lcg32(8);
+        draw(ctx, images[k][0], images[k][1], images[k][2], images[k][3], k == 1);
+    }
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(SamePixels(images[0][i], images[1][i])) << i;
 }
 
 }  // namespace
