@@ -429,6 +429,13 @@ void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
     }
 }
 
+// Whether four columns land on four neighbouring pixels, left to right (a wrapped stamp may
+// bring a column back onto the row's start, or onto a pixel already blended).
+template <typename Column>
+bool Neighbouring(const Column* c) {
+    return c[1].dst == c[0].dst + 1 && c[2].dst == c[0].dst + 2 && c[3].dst == c[0].dst + 3;
+}
+
 // A plane of values that are their own alpha, width floats per row.
 struct ValuePlane {
     const float* data;
@@ -447,8 +454,7 @@ void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
             const Column* c = columns.data() + j;
             const __m128 v = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
             const int live = _mm_movemask_ps(_mm_cmpneq_ps(v, _mm_setzero_ps()));
-            if (live == 0xf && c[3].dst - c[0].dst == 3 && c[1].dst - c[0].dst == 1 &&
-                c[2].dst - c[0].dst == 2) {
+            if (live == 0xf && Neighbouring(c)) {
                 BlendInto4<M, L>(out + c[0].dst, v);
                 continue;
             }
@@ -503,8 +509,7 @@ void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
                 decided &= d1 & d2 & d3;
             }
             // Four decided samples for four neighbouring pixels: one blend of them all.
-            if (decided == 0xf && c[3].dst - c[0].dst == 3 && c[1].dst - c[0].dst == 1 &&
-                c[2].dst - c[0].dst == 2) {
+            if (decided == 0xf && Neighbouring(c)) {
                 BlendInto4<M, L>(out + c[0].dst, _mm_loadu_ps(p));
                 continue;
             }
@@ -632,8 +637,7 @@ void PaintRowLerps(const ValuePlane& src, FloatPixel* out, const Row& row,
         std::memcpy(&b, bottom.state.data() + j, 4);
         if ((a | b) == 0) continue;  // every tap zero: nothing to blend
         const Column* c = columns.data() + j;
-        if (a == 0x01010101u && b == 0x01010101u && c[3].dst - c[0].dst == 3 &&
-            c[1].dst - c[0].dst == 1 && c[2].dst - c[0].dst == 2) {
+        if (a == 0x01010101u && b == 0x01010101u && Neighbouring(c)) {
             int d;
             const __m128 p =
                 LerpDecided4(_mm_loadu_ps(bottom.value.data() + j),
