@@ -15,9 +15,16 @@ inline int32_t Round(Extended v) {
     if (!(v == v)) return 0;
     if (v >= 2147483647.0L) return 2147483647;
     if (v <= -2147483648.0L) return static_cast<int32_t>(-2147483647 - 1);
-    // rint rounds in the current mode (nearest, halves to even) exactly like nearbyint, but
-    // compiles to one x87 instruction instead of a library call that saves the FPU flags.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    // One store in the current rounding mode (nearest, halves to even), as nearbyint
+    // rounds; rint followed by a C++ conversion would switch the FPU to truncation and
+    // back around the store, which stalls the pipeline on every call.
+    int32_t out;
+    __asm__("fistpl %0" : "=m"(out) : "t"(v) : "st");
+    return out;
+#else
     return static_cast<int32_t>(std::rint(v));
+#endif
 }
 
 }  // namespace globeforge
