@@ -295,6 +295,53 @@ class DiscClasses {
     int64_t nEnd_ = 0;                 // one past the largest squared distance of a class
 };
 
+// Every sum of two squares a^2 + b^2 up to a limit, ascending, once each, with its square
+// root: a disc whose classes are not clipped by the image has exactly the squared distances
+// of this list up to r^2, so a carving evaluates its domes from the list instead of marking
+// and scanning every integer below r^2 for each dome. A clipped dome also evaluates the
+// distances it lacks; their values are written and never read.
+class SquareSums {
+  public:
+    // Extends the list to every sum up to nMax.
+    void Reach(int64_t nMax) {
+        if (nMax <= reached_) return;
+        std::vector<uint8_t> marks(static_cast<size_t>(nMax) + 1, 0);
+        for (int64_t a = 0; a * a <= nMax; ++a) {
+            for (int64_t b = 0; b <= a && a * a + b * b <= nMax; ++b) {
+                marks[static_cast<size_t>(a * a + b * b)] = 1;
+            }
+        }
+        sums_.clear();
+        roots_.clear();
+        for (int64_t n = 0; n <= nMax; ++n) {
+            if (!marks[static_cast<size_t>(n)]) continue;
+            sums_.push_back(n);
+            roots_.push_back(std::sqrt(static_cast<double>(n)));
+        }
+        reached_ = nMax;
+    }
+
+    // byN[n] = the profile's float at sqrt(n) for every listed n < nEnd: profile(d, out,
+    // count) gives count of them at once.
+    template <typename Profile>
+    void Evaluate(int64_t nEnd, float* byN, Profile& profile) const {
+        const size_t count =
+            static_cast<size_t>(std::lower_bound(sums_.begin(), sums_.end(), nEnd) - sums_.begin());
+        constexpr size_t kBatch = 256;
+        float values[kBatch];
+        for (size_t i = 0; i < count; i += kBatch) {
+            const size_t k = std::min(kBatch, count - i);
+            profile(roots_.data() + i, values, k);
+            for (size_t j = 0; j < k; ++j) byN[static_cast<size_t>(sums_[i + j])] = values[j];
+        }
+    }
+
+  private:
+    int64_t reached_ = -1;
+    std::vector<int64_t> sums_;
+    std::vector<double> roots_;
+};
+
 // What the centred disc of a brush depends on: its profile and the brush.
 struct DiscKey {
     bool ring;
@@ -305,7 +352,7 @@ struct DiscKey {
 };
 
 // One random dome of a carving: its draws, then its classes and their values. Its profile
-// values per squared distance n lie at byN[at + n], its marks at used[at + n].
+// values per squared distance n lie at byN[at + n].
 struct CarvedDome {
     int32_t cx = 0, cy = 0, r = 0;
     double e = 0;
@@ -318,7 +365,7 @@ struct CarvedDome {
 // redrawing a brush does not allocate (and fault in) fresh tables every time.
 struct Carving {
     std::vector<CarvedDome> domes;
-    std::vector<uint8_t> used;
+    SquareSums sums;
     std::vector<float> byN;
     std::vector<float> plane;
 };
@@ -496,7 +543,7 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
 // The domes of one carving are computed side by side, and every band of rows then
 // subtracts them in the drawn order, so each pixel sees the same subtractions as one dome
 // after the other would give it. They go in groups whose tables stay within this many
-// squared distances (80 MB of marks and values), which bounds the memory a large brush needs
+// squared distances (64 MB of values), which bounds the memory a large brush needs
 // at once; each dome of a group is worked out on one thread, so a group must hold several
 // domes even of an 8K brush for the threads to share them.
 constexpr size_t kCarveGroupArea = size_t{1} << 24;
@@ -544,10 +591,10 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         }
         const bool large = rMax >= kParallelRadius;
         const auto group = std::span(domes).subspan(groupStart, groupEnd - groupStart);
-        if (carving.used.size() < room) carving.used.resize(room);
         if (carving.byN.size() < room) carving.byN.resize(room);
+        carving.sums.Reach(int64_t{rMax} * rMax);
         // Domes are clipped at the edges, not wrapped. Each dome is worked out on one
-        // thread, its marks, its profile values and its table one after the other while
+        // thread, its profile values and its table one after the other while
         // they are in cache; the largest first, so that the last to finish are small.
         order.resize(group.size());
         std::iota(order.begin(), order.end(), size_t{0});
@@ -561,15 +608,12 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                     dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r, planed);
                     dome.carved = !dome.disc.Empty();
                     if (!dome.carved) continue;
-                    uint8_t* used = carving.used.data() + dome.at;
                     float* byN = carving.byN.data() + dome.at;
-                    std::fill(used, used + dome.disc.DistanceCount(), uint8_t{0});
-                    dome.disc.MarkDistances(used);
                     const BiasCurve profile(255, 0, 0, dome.r, dome.e);
                     const auto value = [&](const double* d, float* out, size_t values) {
                         profile.Floats(d, out, values);
                     };
-                    DiscClasses<float>::Evaluate(used, byN, 0, dome.disc.DistanceCount(), value);
+                    carving.sums.Evaluate(dome.disc.DistanceCount(), byN, value);
                     if (planed) {
                         dome.disc.HandOutQuadrant(byN, 0, dome.disc.TableRows());
                     } else {
@@ -621,10 +665,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         }
         if (last) break;
     }
-    if (carving.byN.size() > kCarveGroupArea) {
-        carving.used = {};
-        carving.byN = {};
-    }
+    if (carving.byN.size() > kCarveGroupArea) carving.byN = {};
     if (!ctx) carving.plane = {};
     if (defer) {
         MemoOf(*ctx).pending = &image;
