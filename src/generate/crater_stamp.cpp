@@ -552,7 +552,8 @@ void SwirlOffset(const FloatPixel& q, int32_t x, int32_t y, int32_t hw, int32_t 
 // leave the estimates within 2^-48 of their size of the exact path's components. A zero component
 // is zero on both paths, and both leave u and v unscaled when they are both zero.
 bool SwirlOffsetOfEstimate(const FloatPixel& q, int32_t x, int32_t y, int32_t hw, int32_t hh,
-                           double scaleX, double scaleY, double theta, int64_t& rx, int64_t& ry) {
+                           double scaleX, double scaleY, double ad, double s, double c, int64_t& rx,
+                           int64_t& ry) {
     const double g = q.G + 1.0;
     const double b = q.B + 1.0;
     if (!(std::fabs(g) < 1e30 && std::fabs(b) < 1e30)) return false;
@@ -565,7 +566,7 @@ bool SwirlOffsetOfEstimate(const FloatPixel& q, int32_t x, int32_t y, int32_t hw
         u = u / d * scaleX;
         v = v / d * scaleY;
     }
-    return RoundedRotationOfEstimate(u, v, 0x1p-48, theta, rx, ry);
+    return RoundedRotationOfTurn(u, v, 0x1p-48, ad, s, c, rx, ry);
 }
 
 }  // namespace
@@ -580,13 +581,27 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
     ParallelRows(
         ctx, h, kBandRows,
         [&](int64_t y0, int64_t y1) {
+            // The turns' sines and cosines are taken a run of pixels at a time.
+            constexpr int32_t kRun = 32;
+            double thetas[kRun], angles[kRun], sines[kRun], cosines[kRun];
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 for (int32_t x = 0; x < w; ++x) {
+                    const int32_t k = x % kRun;
+                    if (k == 0) {
+                        const int32_t n = std::min(kRun, w - x);
+                        for (int32_t i = 0; i < n; ++i) {
+                            const FloatPixel q = GetPixel(warpMap, x + i, y, Wrap::Off);
+                            thetas[i] = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);
+                            angles[i] = TurnRadians(thetas[i]);
+                        }
+                        SinesAndCosines(angles, sines, cosines, static_cast<size_t>(n));
+                    }
                     const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
-                    const double theta = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);
+                    const double theta = thetas[k];
                     int64_t rx = 0, ry = 0;
                     if (!SwirlOffsetOfEstimate(q, x, y, hw, hh, strengthX * (w / 512.0),
-                                               strengthY * (h / 512.0), theta, rx, ry)) {
+                                               strengthY * (h / 512.0), angles[k], sines[k],
+                                               cosines[k], rx, ry)) {
                         SwirlOffset(q, x, y, hw, hh, strengthX, strengthY, w, h, theta, rx, ry);
                     }
                     int64_t nx = rx + x;

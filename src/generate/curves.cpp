@@ -13,6 +13,10 @@ __m128d _ZGVbN2v_log(__m128d);
 __m128d _ZGVbN2v_exp(__m128d);
 __attribute__((target("avx2"))) __m256d _ZGVdN4v_log(__m256d);
 __attribute__((target("avx2"))) __m256d _ZGVdN4v_exp(__m256d);
+__m128d _ZGVbN2v_sin(__m128d);
+__m128d _ZGVbN2v_cos(__m128d);
+__attribute__((target("avx2"))) __m256d _ZGVdN4v_sin(__m256d);
+__attribute__((target("avx2"))) __m256d _ZGVdN4v_cos(__m256d);
 }
 #endif
 
@@ -57,9 +61,53 @@ void LogsAndExpsSse2(const double* base, double exponent, double* y, double* e, 
     }
 }
 
+// Counts that are not a multiple of the vector width end with a lane or three of 0 whose
+// results are dropped.
+__attribute__((target("avx2"))) void SinesAndCosinesAvx2(const double* a, double* s, double* c,
+                                                         size_t count) {
+    for (size_t i = 0; i < count; i += 4) {
+        const size_t n = std::min<size_t>(4, count - i);
+        double lane[4] = {0.0, 0.0, 0.0, 0.0};
+        std::copy_n(a + i, n, lane);
+        const __m256d v = _mm256_loadu_pd(lane);
+        double sOut[4], cOut[4];
+        _mm256_storeu_pd(sOut, _ZGVdN4v_sin(v));
+        _mm256_storeu_pd(cOut, _ZGVdN4v_cos(v));
+        std::copy_n(sOut, n, s + i);
+        std::copy_n(cOut, n, c + i);
+    }
+}
+
+void SinesAndCosinesSse2(const double* a, double* s, double* c, size_t count) {
+    for (size_t i = 0; i < count; i += 2) {
+        const size_t n = std::min<size_t>(2, count - i);
+        double lane[2] = {0.0, 0.0};
+        std::copy_n(a + i, n, lane);
+        const __m128d v = _mm_loadu_pd(lane);
+        double sOut[2], cOut[2];
+        _mm_storeu_pd(sOut, _ZGVbN2v_sin(v));
+        _mm_storeu_pd(cOut, _ZGVbN2v_cos(v));
+        std::copy_n(sOut, n, s + i);
+        std::copy_n(cOut, n, c + i);
+    }
+}
+
 #endif
 
 }  // namespace
+
+void SinesAndCosines(const double* a, double* s, double* c, size_t count) {
+#ifdef GLOBEFORGE_VECTOR_MATH
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return SinesAndCosinesAvx2(a, s, c, count);
+    return SinesAndCosinesSse2(a, s, c, count);
+#else
+    for (size_t i = 0; i < count; ++i) {
+        s[i] = std::sin(a[i]);
+        c[i] = std::cos(a[i]);
+    }
+#endif
+}
 
 void ScaledLogsAndExps(const double* base, double exponent, double* y, double* e, size_t count) {
 #ifdef GLOBEFORGE_VECTOR_MATH

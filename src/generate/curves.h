@@ -97,6 +97,10 @@ inline PowerBracket BracketAbsPower(double base, double exponent) {
 // faster than one value at a time.
 void ScaledLogsAndExps(const double* base, double exponent, double* y, double* e, size_t count);
 
+// s[i] = sin a[i] and c[i] = cos a[i] for count angles, with the C library's vector forms
+// (at most 4 ulp off) where the processor has them.
+void SinesAndCosines(const double* a, double* s, double* c, size_t count);
+
 // A value of a chain of rounding steps that is monotonic in the power fed into it (a float,
 // or an array of floats each monotonic), taken from the bracket when both ends give the
 // same bits, else from the exact power. The result is always

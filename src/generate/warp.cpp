@@ -25,17 +25,23 @@ Turn TurnOf(Extended degrees) {
     return {std::cos(a), std::sin(a)};
 }
 
+double TurnRadians(Extended degrees) {
+    return static_cast<double>(DegToRad(degrees));
+}
+
 bool RoundedRotationOfEstimate(double x, double y, double slack, Extended degrees, int64_t& rx,
                                int64_t& ry) {
-    const Extended a = DegToRad(degrees);
-    const double ad = static_cast<double>(a);
+    const double ad = TurnRadians(degrees);
+    return RoundedRotationOfTurn(x, y, slack, ad, std::sin(ad), std::cos(ad), rx, ry);
+}
+
+bool RoundedRotationOfTurn(double x, double y, double slack, double ad, double s, double c,
+                           int64_t& rx, int64_t& ry) {
     if (!(std::fabs(ad) < 1e6) || !(slack >= 0 && slack < 1e-6)) return false;
-    // The double angle is within 2^-53 |a| of a; double sine and cosine are within an ulp;
-    // so each component lies within (|x| + |y|)(|a| + 3) 2^-52 of the exact one, plus
-    // (|x| + |y|) slack (1 + 2^-20) for the estimates. The bound below allows a hundred
-    // times the first term.
-    const double c = std::cos(ad);
-    const double s = std::sin(ad);
+    // The double angle is within 2^-53 |a| of a; double sine and cosine are within an ulp
+    // (four for the vector forms); so each component lies within (|x| + |y|)(|a| + 6) 2^-52
+    // of the exact one, plus (|x| + |y|) slack (1 + 2^-20) for the estimates. The bound
+    // below allows more than fifty times the first term.
     const double tx = x * c - y * s;
     const double ty = x * s + y * c;
     const double size = std::fabs(x) + std::fabs(y);
@@ -211,8 +217,14 @@ bool PixelLerpDecided(FloatPixel a, FloatPixel b, double t0, double t1, FloatPix
 struct QuickTaps {
     TapRange x, y;
 };
-bool PlanQuickSample(const FloatImage& src, const FloatPixel& q, const Steer& steer, int32_t width,
-                     int32_t height, int32_t x, int32_t y, double latitude, QuickTaps& taps) {
+
+// The turn of a pixel in radians, estimated, with its error bound; valid is false where
+// no estimate is made.
+struct TurnEstimate {
+    double a, error;
+    bool valid;
+};
+TurnEstimate EstimateTurn(const FloatPixel& q, const Steer& steer) {
     // The turn: 720 - 1440 (m / 512)^p. The exact steps round P = 512^p, 1440 / P, m^p, the
     // product less 720 and the angle to double, each within 2^-53 (the extended powers
     // within 2^-60 more); the estimate's exponents carry 1.5 ulps of the logarithm and the
@@ -220,21 +232,26 @@ bool PlanQuickSample(const FloatImage& src, const FloatPixel& q, const Steer& st
     // product and difference round once each. Both lie within the bound below of the real
     // angle.
     const double m = 512.0 - static_cast<double>(q.R);
-    if (!(m > 0.0 && m < 0x1p20)) return false;
+    if (!(m > 0.0 && m < 0x1p20)) return {0.0, 0.0, false};
     const double tA = steer.p * std::log(m);
     const double tP = steer.p * kLn512;
-    if (!(std::fabs(tA) < 500.0 && std::fabs(tP) < 500.0)) return false;
+    if (!(std::fabs(tA) < 500.0 && std::fabs(tP) < 500.0)) return {0.0, 0.0, false};
     const double product = std::exp(tA) * (1440.0 / std::exp(tP));
     const double theta = 720.0 - product;
     const double thetaError =
         (std::fabs(product) * (2.0 * (std::fabs(tA) + std::fabs(tP)) + 8.0) + 4096.0) * kEps;
     // DegToRad in double: the constant and the product each within 2^-53.
     const double a = theta * kDegToRad;
-    const double aError = thetaError * 0.0175 + std::fabs(a) * 2.0 * kEps + 0x1p-60;
-    double s = 0.0, c = 0.0;
-    sincos(a, &s, &c);
-    // Both the double and the extended sine and cosine within 2^-52 of their arguments'.
-    const double trigError = aError + 2.0 * kEps;
+    return {a, thetaError * 0.0175 + std::fabs(a) * 2.0 * kEps + 0x1p-60, std::isfinite(a)};
+}
+
+// The rest of the plan, from the turn and its sine s and cosine c.
+bool PlanQuickSample(const FloatImage& src, const Steer& steer, int32_t width, int32_t height,
+                     int32_t x, int32_t y, double latitude, const TurnEstimate& turn, double s,
+                     double c, QuickTaps& taps) {
+    // The vector sine and cosine within 4 ulp (2^-51 for values up to 1) and the extended
+    // ones within 2^-52 of their arguments': 2^-50 covers both.
+    const double trigError = turn.error + 4.0 * kEps;
     const double rx = steer.gx * c - steer.gy * s;
     const double ry = steer.gx * s + steer.gy * c;
     const double turnError = (std::fabs(steer.gx) + std::fabs(steer.gy)) * (trigError + 2.0 * kEps);
@@ -289,19 +306,30 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
                 bool quick;
             };
             Planned planned[kRun];
+            TurnEstimate turns[kRun];
+            double angles[kRun], sines[kRun], cosines[kRun];
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 FloatPixel* out = dst.Row(y);
                 const double latitude = LatitudeFactor(h, y);
                 // A run of pixels is planned first and its texels fetched ahead: the reads
-                // land anywhere in the source and would otherwise each wait for memory.
+                // land anywhere in the source and would otherwise each wait for memory. The
+                // turns' sines and cosines are taken for the whole run at once.
                 for (int32_t first = 0; first < w; first += kRun) {
                     const int32_t end = std::min(w, first + kRun);
                     for (int32_t x = first; x < end; ++x) {
                         Planned& plan = planned[x - first];
                         plan.q = GetPixel(warpMap, x, y, Wrap::On);
                         plan.steer = SteerOf(plan.q, rng.RandomReal(), w, h, strengthX, strengthY);
-                        plan.quick = PlanQuickSample(src, plan.q, plan.steer, w, h, x, y, latitude,
-                                                     plan.taps);
+                        turns[x - first] = EstimateTurn(plan.q, plan.steer);
+                        angles[x - first] = turns[x - first].valid ? turns[x - first].a : 0.0;
+                    }
+                    SinesAndCosines(angles, sines, cosines, static_cast<size_t>(end - first));
+                    for (int32_t x = first; x < end; ++x) {
+                        Planned& plan = planned[x - first];
+                        const TurnEstimate& turn = turns[x - first];
+                        plan.quick = turn.valid && PlanQuickSample(src, plan.steer, w, h, x, y,
+                                                                   latitude, turn, sines[x - first],
+                                                                   cosines[x - first], plan.taps);
                         if (plan.quick) {
                             __builtin_prefetch(src.Row(plan.taps.y.i0) + plan.taps.x.i0);
                             __builtin_prefetch(src.Row(plan.taps.y.i1) + plan.taps.x.i0);

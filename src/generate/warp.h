@@ -50,6 +50,11 @@ void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t&
 // that slack, false (nothing set) when the exact components must decide.
 bool RoundedRotationOfEstimate(double x, double y, double slack, Extended degrees, int64_t& rx,
                                int64_t& ry);
+// The angle of a turn by degrees in radians, rounded to double, and the estimate above for
+// callers that take its sine s and cosine c themselves (within 4 ulp), many at once.
+double TurnRadians(Extended degrees);
+bool RoundedRotationOfTurn(double x, double y, double slack, double ad, double s, double c,
+                           int64_t& rx, int64_t& ry);
 
 // The displaced sampling position of pixel (x, y) of a width x height image, steered by its
 // warp-map pixel q: R turns the displacement, G and B set its components (0 at 256). The
