@@ -66,14 +66,18 @@ class DiscClasses {
         extent_.clear();
         last_.clear();
         offset_.clear();
-        values_.clear();
+        // The values are not cleared: every entry is handed out before it is read, and a
+        // table sized anew would be zeroed first.
         quadOffset_.clear();
         nEnd_ = 0;
         // Only offsets that reach the image matter.
         const int64_t dyMax =
             std::min<int64_t>(r_, std::max<int64_t>(cy, int64_t{height} - 1 - cy));
         const int64_t dxMax = std::min<int64_t>(r_, std::max<int64_t>(cx, int64_t{width} - 1 - cx));
-        if (width <= 0 || height <= 0 || dyMax < 0 || dxMax < 0) return;
+        if (width <= 0 || height <= 0 || dyMax < 0 || dxMax < 0) {
+            values_.clear();
+            return;
+        }
         extent_.resize(static_cast<size_t>(dyMax + 1));
         int64_t x = r_;
         for (int64_t dy = 0; dy <= dyMax; ++dy) {
@@ -213,6 +217,19 @@ class DiscClasses {
                 row[dx] = byN[static_cast<size_t>(dx * dx + dy * dy)];
             }
         }
+    }
+
+    // Sets every pixel of the rows y0 <= y < y1 that the disc does not cover to value.
+    template <typename Pixel>
+    void FillOutside(Pixel* pixels, int64_t y0, int64_t y1, const Pixel& value) const {
+        int64_t next = y0;  // the first row not yet filled
+        ForEachRow(y0, y1, [&](int64_t y, int64_t, int64_t x0, int64_t x1) {
+            std::fill(pixels + next * width_, pixels + y * width_ + x0, value);
+            next = y;
+            std::fill(pixels + y * width_ + x1 + 1, pixels + (y + 1) * width_, value);
+            next = y + 1;
+        });
+        std::fill(pixels + next * width_, pixels + y1 * width_, value);
     }
 
     // Paint from a quadrant table: the same pixels, values and order.
@@ -632,7 +649,7 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             ForBands(ctx, h, large || last || groupStart == 0, [&](int64_t y0, int64_t y1) {
                 float* plane = carving.plane.data();
                 if (groupStart == 0) {
-                    std::fill(plane + y0 * w, plane + y1 * w, 0.0f);
+                    base->FillOutside(plane, y0, y1, 0.0f);
                     base->PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = v; });
                 }
                 for (const CarvedDome& dome : group) {
