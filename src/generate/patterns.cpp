@@ -9,10 +9,6 @@
 #include <span>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
@@ -38,6 +34,57 @@ void ForBands(RenderContext* ctx, int64_t rows, bool large,
         fn(0, rows);
     }
 }
+
+// Every sum of two squares a^2 + b^2 up to a limit, ascending, once each, with its square
+// root: a disc whose classes are not clipped by the image has exactly the squared distances
+// of this list up to r^2, so a carving evaluates its domes from the list instead of marking
+// and scanning every integer below r^2 for each dome. A clipped dome also evaluates the
+// distances it lacks; their values are written and never read.
+class SquareSums {
+  public:
+    // Extends the list to every sum up to nMax.
+    void Reach(int64_t nMax) {
+        if (nMax <= reached_) return;
+        std::vector<uint8_t> marks(static_cast<size_t>(nMax) + 1, 0);
+        for (int64_t a = 0; a * a <= nMax; ++a) {
+            for (int64_t b = 0; b <= a && a * a + b * b <= nMax; ++b) {
+                marks[static_cast<size_t>(a * a + b * b)] = 1;
+            }
+        }
+        sums_.clear();
+        roots_.clear();
+        for (int64_t n = 0; n <= nMax; ++n) {
+            if (!marks[static_cast<size_t>(n)]) continue;
+            sums_.push_back(n);
+            roots_.push_back(std::sqrt(static_cast<double>(n)));
+        }
+        reached_ = nMax;
+    }
+
+    // How many listed sums lie below nEnd.
+    size_t CountBelow(int64_t nEnd) const {
+        return static_cast<size_t>(std::lower_bound(sums_.begin(), sums_.end(), nEnd) -
+                                   sums_.begin());
+    }
+
+    // byN[n] = the profile's float at sqrt(n) for the listed n from the i0-th to before the
+    // i1-th: profile(d, out, count) gives count of them at once.
+    template <typename Profile>
+    void Evaluate(size_t i0, size_t i1, float* byN, Profile& profile) const {
+        constexpr size_t kBatch = 256;
+        float values[kBatch];
+        for (size_t i = i0; i < i1; i += kBatch) {
+            const size_t k = std::min(kBatch, i1 - i);
+            profile(roots_.data() + i, values, k);
+            for (size_t j = 0; j < k; ++j) byN[static_cast<size_t>(sums_[i + j])] = values[j];
+        }
+    }
+
+  private:
+    int64_t reached_ = -1;
+    std::vector<int64_t> sums_;
+    std::vector<double> roots_;
+};
 
 // A disc of radius r around (cx, cy) as far as it lies in a width x height image: for every
 // row offset dy the largest column offset inside the disc, and the values of a radial
@@ -100,7 +147,7 @@ class DiscClasses {
             return;
         }
         // A quadrant row reaches as far as the disc and the image allow; its offsets are all
-        // classes' offsets too, so every squared distance it needs is among the marked ones.
+        // classes' offsets too, so every squared distance it needs is among the classes' ones.
         quadOffset_.assign(extent_.size() + 1, 0);
         for (size_t dy = 0; dy < extent_.size(); ++dy) {
             const int64_t reach = std::min<int64_t>(extent_[dy], dxMax);
@@ -113,72 +160,29 @@ class DiscClasses {
     // distance n = a^2 + b^2 alone, and many classes share one n, so the profile is
     // evaluated once per distinct n (in bands of n), then handed out to the classes.
     // profile(d, out, count) gives the profile at count distances at once.
+    // The distances come from sums, extended as far as the disc needs.
     template <typename Profile, typename ToValue>
-    void Fill(RenderContext* ctx, Profile&& profile, ToValue&& toValue) {
-        std::vector<uint8_t> used(static_cast<size_t>(nEnd_), 0);
-        MarkDistances(used.data());
-        // Only the entries marked used are written and read: no need to clear the block.
+    void Fill(RenderContext* ctx, SquareSums& sums, Profile&& profile, ToValue&& toValue) {
+        sums.Reach(nEnd_ - 1);
+        // Only the listed entries are written, and the classes read only those.
         const std::unique_ptr<float[]> byN(new float[static_cast<size_t>(nEnd_)]);
         const bool large = r_ >= kParallelRadius;
         ForBands(
-            ctx, DistanceCount(), large,
-            [&](int64_t n0, int64_t n1) { Evaluate(used.data(), byN.get(), n0, n1, profile); },
+            ctx, static_cast<int64_t>(sums.CountBelow(nEnd_)), large,
+            [&](int64_t i0, int64_t i1) {
+                sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.get(), profile);
+            },
             kDistanceBand);
         ForBands(ctx, TableRows(), large,
                  [&](int64_t b0, int64_t b1) { HandOut(byN.get(), b0, b1, toValue); });
     }
 
-    // The steps of Fill, for callers that share them out themselves. The squared distances
-    // 0 <= n < DistanceCount() (at most r^2 + 1 of them) are evaluated, the table rows
-    // 0 <= b < TableRows() handed out (quadrant rows dy with a quadrant table).
+    // The steps of Fill, for callers that share them out themselves: the squared distances
+    // of the classes lie below DistanceCount() (at most r^2 + 1), the table rows
+    // 0 <= b < TableRows() are handed out (quadrant rows dy with a quadrant table).
     int64_t DistanceCount() const { return nEnd_; }
     int64_t TableRows() const {
         return static_cast<int64_t>(quadOffset_.empty() ? last_.size() : extent_.size());
-    }
-
-    // Sets used[n] to 1 for every squared distance n some class has; the others are left.
-    void MarkDistances(uint8_t* used) const {
-        for (int64_t b = 0; b < static_cast<int64_t>(last_.size()); ++b) {
-            for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
-                used[static_cast<size_t>(a * a + b * b)] = 1;
-            }
-        }
-    }
-
-    // Sets byN[n] for the used n in n0 <= n < n1, several at a time: profile(d, out, count)
-    // gives the profile at count distances.
-    template <typename Profile>
-    static void Evaluate(const uint8_t* used, float* byN, int64_t n0, int64_t n1,
-                         Profile& profile) {
-        constexpr size_t kBatch = 256;
-        double d[kBatch];
-        float values[kBatch];
-        int64_t at[kBatch];
-        size_t k = 0;
-        const auto flush = [&] {
-            size_t i = 0;
-#ifdef __SSE2__
-            // Two roots at a time: both instructions round the root correctly, so the
-            // values are std::sqrt's.
-            for (; i + 2 <= k; i += 2) {
-                const __m128d squares =
-                    _mm_set_pd(static_cast<double>(at[i + 1]), static_cast<double>(at[i]));
-                _mm_storeu_pd(d + i, _mm_sqrt_pd(squares));
-            }
-#endif
-            for (; i < k; ++i) d[i] = std::sqrt(static_cast<double>(at[i]));
-            profile(d, values, k);
-            for (size_t j = 0; j < k; ++j) byN[static_cast<size_t>(at[j])] = values[j];
-            k = 0;
-        };
-        // The used distances follow no pattern a branch could predict: every n is written
-        // and only the used ones are kept.
-        for (int64_t n = n0; n < n1; ++n) {
-            at[k] = n;
-            k += used[n];
-            if (k == kBatch) flush();
-        }
-        if (k > 0) flush();
     }
 
     template <typename Profiled, typename ToValue>
@@ -267,9 +271,7 @@ class DiscClasses {
         });
     }
 
-    bool Empty() const {
-        return extent_.empty();
-    }
+    bool Empty() const { return extent_.empty(); }
 
     template <typename Pred>
     bool AllValues(Pred&& pred) const {
@@ -280,9 +282,7 @@ class DiscClasses {
     template <typename>
     friend class DiscClasses;
 
-    int64_t Extent(int64_t dy) const {
-        return extent_[static_cast<size_t>(dy)];
-    }
+    int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
 
     // fn(y, dy, x0, x1) for every image row y0 <= y < y1 the disc reaches, top to bottom:
     // dy = |y - cy|, and x0 <= x <= x1 the disc's columns within the image.
@@ -310,53 +310,6 @@ class DiscClasses {
     std::vector<Value> values_;
     std::vector<int64_t> quadOffset_;  // row dy of a quadrant table, when there is one
     int64_t nEnd_ = 0;                 // one past the largest squared distance of a class
-};
-
-// Every sum of two squares a^2 + b^2 up to a limit, ascending, once each, with its square
-// root: a disc whose classes are not clipped by the image has exactly the squared distances
-// of this list up to r^2, so a carving evaluates its domes from the list instead of marking
-// and scanning every integer below r^2 for each dome. A clipped dome also evaluates the
-// distances it lacks; their values are written and never read.
-class SquareSums {
-  public:
-    // Extends the list to every sum up to nMax.
-    void Reach(int64_t nMax) {
-        if (nMax <= reached_) return;
-        std::vector<uint8_t> marks(static_cast<size_t>(nMax) + 1, 0);
-        for (int64_t a = 0; a * a <= nMax; ++a) {
-            for (int64_t b = 0; b <= a && a * a + b * b <= nMax; ++b) {
-                marks[static_cast<size_t>(a * a + b * b)] = 1;
-            }
-        }
-        sums_.clear();
-        roots_.clear();
-        for (int64_t n = 0; n <= nMax; ++n) {
-            if (!marks[static_cast<size_t>(n)]) continue;
-            sums_.push_back(n);
-            roots_.push_back(std::sqrt(static_cast<double>(n)));
-        }
-        reached_ = nMax;
-    }
-
-    // byN[n] = the profile's float at sqrt(n) for every listed n < nEnd: profile(d, out,
-    // count) gives count of them at once.
-    template <typename Profile>
-    void Evaluate(int64_t nEnd, float* byN, Profile& profile) const {
-        const size_t count =
-            static_cast<size_t>(std::lower_bound(sums_.begin(), sums_.end(), nEnd) - sums_.begin());
-        constexpr size_t kBatch = 256;
-        float values[kBatch];
-        for (size_t i = 0; i < count; i += kBatch) {
-            const size_t k = std::min(kBatch, count - i);
-            profile(roots_.data() + i, values, k);
-            for (size_t j = 0; j < k; ++j) byN[static_cast<size_t>(sums_[i + j])] = values[j];
-        }
-    }
-
-  private:
-    int64_t reached_ = -1;
-    std::vector<int64_t> sums_;
-    std::vector<double> roots_;
 };
 
 // What the centred disc of a brush depends on: its profile and the brush.
@@ -429,8 +382,10 @@ const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKe
         memo->plane.reset();
     }
     slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
+    SquareSums localSums;
     slot->Fill(
-        ctx, [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
+        ctx, memo ? memo->carving.sums : localSums,
+        [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
         [&](float f) {
             const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f,
                                    f};
@@ -630,7 +585,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                     const auto value = [&](const double* d, float* out, size_t values) {
                         profile.Floats(d, out, values);
                     };
-                    carving.sums.Evaluate(dome.disc.DistanceCount(), byN, value);
+                    const size_t listed = carving.sums.CountBelow(dome.disc.DistanceCount());
+                    carving.sums.Evaluate(0, listed, byN, value);
                     if (planed) {
                         dome.disc.HandOutQuadrant(byN, 0, dome.disc.TableRows());
                     } else {
