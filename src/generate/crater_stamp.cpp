@@ -89,65 +89,74 @@ inline float LerpValue(float a, float b, double t) {
 // each column's bilinear taps are computed once. When every pattern pixel has A = 255
 // (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
 // and G and B are never read.
-// Where a MaxStamp lands, worked out once for all the bands it is painted in.
+// Where a MaxStamp lands, worked out once for all the bands it is painted in: its square
+// and, for the columns and rows inside the image, the bilinear taps of their positions
+// (each position the sum of the steps before it, in extended precision).
+struct MaxStampColumn {
+    int32_t x;
+    BilinearTap tap;
+    double rest;  // ExactRest(tap.frac)
+};
 struct MaxStampSquare {
     bool empty = true;
     Extended amplitude = 0;
     double amplitudeUp = 0;  // the amplitude rounded up to a double, for bounds
-    Extended stepX = 0, stepY = 0;
-    int64_t x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    int64_t y0 = 0, y1 = 0;
+    std::vector<MaxStampColumn> columns;
+    int64_t firstRow = 0;           // the first row inside the image
+    std::vector<BilinearTap> rows;  // of the rows firstRow, firstRow + 1, ...
 };
 
-MaxStampSquare SquareOf(const FloatImage& pattern, Extended amplitude, Extended radius, Extended cx,
-                        Extended cy) {
+MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Extended amplitude,
+                        Extended radius, Extended cx, Extended cy) {
     MaxStampSquare square;
     if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return square;
-    square.empty = false;
     square.amplitude = amplitude;
     square.amplitudeUp = static_cast<double>(amplitude);
     if (static_cast<Extended>(square.amplitudeUp) < amplitude) {
         square.amplitudeUp =
             std::nextafter(square.amplitudeUp, std::numeric_limits<double>::infinity());
     }
-    square.stepX = pattern.Width / (2 * radius);
-    square.stepY = pattern.Height / (2 * radius);
+    const Extended stepX = pattern.Width / (2 * radius);
+    const Extended stepY = pattern.Height / (2 * radius);
     square.y0 = Round(cy - radius);
     square.y1 = Round(cy + radius);
-    square.x0 = Round(cx - radius);
-    square.x1 = Round(cx + radius);
+    const int64_t x0 = Round(cx - radius);
+    const int64_t x1 = Round(cx + radius);
+    Extended sx = 0;
+    for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
+        if (x < 0 || x >= image.Width) continue;
+        const BilinearTap tap = BilinearAxis(static_cast<double>(sx), pattern.Width);
+        square.columns.push_back({static_cast<int32_t>(x), tap, ExactRest(tap.frac)});
+    }
+    // A square with no column inside the image paints nothing.
+    if (square.columns.empty()) return square;
+    square.firstRow = std::max<int64_t>(square.y0, 0);
+    Extended sy = 0;
+    for (int64_t y = square.y0; y <= square.y1 && y < image.Height; ++y, sy += stepY) {
+        if (y < 0) continue;
+        square.rows.push_back(BilinearAxis(static_cast<double>(sy), pattern.Height));
+    }
+    square.empty = square.rows.empty();
     return square;
 }
 
 void MaxStampWith(FloatImage& image, const FloatImage& pattern, bool opaque,
                   const MaxStampSquare& square, int64_t rowLo = 0,
                   int64_t rowHi = std::numeric_limits<int32_t>::max()) {
-    // Only the rows rowLo <= y < rowHi are painted (the positions advance up to them).
-    if (square.empty || square.y1 < rowLo || square.y0 >= rowHi) return;
+    // Only the rows rowLo <= y < rowHi are painted.
+    if (square.empty) return;
     const Extended amplitude = square.amplitude;
     const double amplitudeUp = square.amplitudeUp;
-    const Extended stepX = square.stepX, stepY = square.stepY;
-    const int64_t x0 = square.x0, x1 = square.x1, y0 = square.y0, y1 = square.y1;
-    struct Column {
-        int32_t x;
-        BilinearTap tap;
-        double rest;  // ExactRest(tap.frac)
-    };
-    // Called per band for every ridge dome: the columns' buffer is kept per thread.
-    thread_local std::vector<Column> columns;
-    columns.clear();
-    Extended sx = 0;
-    for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
-        if (x < 0 || x >= image.Width) continue;
-        const BilinearTap tap = BilinearAxis(static_cast<double>(sx), pattern.Width);
-        columns.push_back({static_cast<int32_t>(x), tap, ExactRest(tap.frac)});
-    }
+    using Column = MaxStampColumn;
+    const std::vector<Column>& columns = square.columns;
     // The amplitude as a sum of two doubles, for products with it in double.
     const double amplitudeHi = static_cast<double>(amplitude);
     const double amplitudeLo = static_cast<double>(amplitude - amplitudeHi);
-    Extended sy = 0;
-    for (int64_t y = y0; y <= y1 && y < rowHi; ++y, sy += stepY) {
-        if (y < 0 || y >= image.Height || y < rowLo || columns.empty()) continue;
-        const BilinearTap ty = BilinearAxis(static_cast<double>(sy), pattern.Height);
+    const int64_t rowEnd =
+        std::min(rowHi, square.firstRow + static_cast<int64_t>(square.rows.size()));
+    for (int64_t y = std::max(rowLo, square.firstRow); y < rowEnd; ++y) {
+        const BilinearTap& ty = square.rows[static_cast<size_t>(y - square.firstRow)];
         const FloatPixel* row0 = pattern.Row(ty.i0);
         const FloatPixel* row1 = pattern.Row(ty.i1);
         FloatPixel* out = image.Row(static_cast<int32_t>(y));
@@ -346,7 +355,7 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
             const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
             const double amplitude =
                 CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
-            steps[at] = SquareOf(dome, amplitude, radius, mx, my);
+            steps[at] = SquareOf(stamp, dome, amplitude, radius, mx, my);
         }
     });
     ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
@@ -518,7 +527,7 @@ void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, 
               Extended cx, Extended cy) {
     const bool opaque = std::all_of(pattern.Data(), pattern.Data() + pattern.PixelCount(),
                                     [](const FloatPixel& p) { return p.A == 255.0f; });
-    MaxStampWith(image, pattern, opaque, SquareOf(pattern, amplitude, radius, cx, cy));
+    MaxStampWith(image, pattern, opaque, SquareOf(image, pattern, amplitude, radius, cx, cy));
 }
 
 namespace {
