@@ -86,6 +86,14 @@ class SquareSums {
     std::vector<double> roots_;
 };
 
+// The largest s with s^2 <= m, for m >= 0.
+inline int64_t FloorSqrt(int64_t m) {
+    auto s = static_cast<int64_t>(std::sqrt(static_cast<double>(m)));
+    while (s * s > m) --s;
+    while ((s + 1) * (s + 1) <= m) ++s;
+    return s;
+}
+
 // A disc of radius r around (cx, cy) as far as it lies in a width x height image: for every
 // row offset dy the largest column offset inside the disc, and the values of a radial
 // profile per distance class. The class (a, b), 0 <= b <= a, stands for the pixels at
@@ -212,13 +220,22 @@ class DiscClasses {
 
     // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it.
     template <typename Profiled>
+    // A large disc's values are read one block of squared distances at a time, so the
+    // block stays in cache: the reads of a row are far apart in n, and a row's entries
+    // within one block are a run of dx.
     void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
-        for (int64_t dy = dy0; dy < dy1; ++dy) {
-            Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
-            const int64_t count =
-                quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
-            for (int64_t dx = 0; dx < count; ++dx) {
-                row[dx] = byN[static_cast<size_t>(dx * dx + dy * dy)];
+        constexpr int64_t kBlock = int64_t{1} << 15;
+        for (int64_t nLo = 0; nLo < nEnd_; nLo += kBlock) {
+            const int64_t nHi = nLo + kBlock;
+            for (int64_t dy = dy0; dy < dy1 && dy * dy < nHi; ++dy) {
+                Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
+                const int64_t count =
+                    quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
+                const int64_t dy2 = dy * dy;
+                // The dx with nLo <= dx^2 + dy^2 < nHi.
+                int64_t dx = nLo <= dy2 ? 0 : FloorSqrt(nLo - dy2 - 1) + 1;
+                const int64_t end = std::min(count, FloorSqrt(nHi - 1 - dy2) + 1);
+                for (; dx < end; ++dx) row[dx] = byN[static_cast<size_t>(dx * dx + dy2)];
             }
         }
     }
