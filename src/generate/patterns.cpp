@@ -86,6 +86,9 @@ class SquareSums {
     std::vector<double> roots_;
 };
 
+// How many squared distances' values a table is handed out from at a time (128 KB of floats).
+constexpr int64_t kHandOutBlock = int64_t{1} << 15;
+
 // The largest s with s^2 <= m, for m >= 0.
 inline int64_t FloorSqrt(int64_t m) {
     auto s = static_cast<int64_t>(std::sqrt(static_cast<double>(m)));
@@ -193,12 +196,18 @@ class DiscClasses {
         return static_cast<int64_t>(quadOffset_.empty() ? last_.size() : extent_.size());
     }
 
+    // One block of squared distances at a time, as HandOutQuadrant.
     template <typename Profiled, typename ToValue>
     void HandOut(const Profiled* byN, int64_t b0, int64_t b1, ToValue& toValue) {
-        for (int64_t b = b0; b < b1; ++b) {
-            Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
-            for (int64_t a = b; a <= last_[static_cast<size_t>(b)]; ++a) {
-                row[a] = toValue(byN[static_cast<size_t>(a * a + b * b)]);
+        for (int64_t nLo = 0; nLo < nEnd_; nLo += kHandOutBlock) {
+            const int64_t nHi = nLo + kHandOutBlock;
+            for (int64_t b = b0; b < b1 && 2 * b * b < nHi; ++b) {
+                Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
+                const int64_t b2 = b * b;
+                int64_t a = std::max(b, nLo <= b2 ? 0 : FloorSqrt(nLo - b2 - 1) + 1);
+                const int64_t end =
+                    std::min<int64_t>(last_[static_cast<size_t>(b)], FloorSqrt(nHi - 1 - b2)) + 1;
+                for (; a < end; ++a) row[a] = toValue(byN[static_cast<size_t>(a * a + b2)]);
             }
         }
     }
@@ -224,9 +233,8 @@ class DiscClasses {
     // block stays in cache: the reads of a row are far apart in n, and a row's entries
     // within one block are a run of dx.
     void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
-        constexpr int64_t kBlock = int64_t{1} << 15;
-        for (int64_t nLo = 0; nLo < nEnd_; nLo += kBlock) {
-            const int64_t nHi = nLo + kBlock;
+        for (int64_t nLo = 0; nLo < nEnd_; nLo += kHandOutBlock) {
+            const int64_t nHi = nLo + kHandOutBlock;
             for (int64_t dy = dy0; dy < dy1 && dy * dy < nHi; ++dy) {
                 Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
                 const int64_t count =
