@@ -107,19 +107,25 @@ void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, i
     ParallelRows(
         ctx, image.Width, kBandRows,
         [&](int64_t x0, int64_t x1) {
+            // The band's columns go distance by distance side by side: neighbouring rays
+            // read nearby pixels of the work image and write along one image row, where one
+            // ray at a time would touch a new row of both for every pixel.
+            std::vector<Turn> turns;
             for (int32_t x = static_cast<int32_t>(x0); x < x1; ++x) {
                 // The angle and the distance are stored values: doubles.
                 const double phi =
                     static_cast<double>(static_cast<Extended>(x) / image.Width * 360.0L);
-                const Turn turn = TurnOf(phi);
-                for (int32_t t = 0; sampled && t <= rows; ++t) {
-                    const int64_t row = north ? t : int64_t{image.Height} - t;
-                    if (row < 0 || row >= image.Height) continue;  // row H in the south
-                    const double rho =
-                        rows == 0
-                            ? 0.0
-                            : static_cast<double>(static_cast<Extended>(t) / rows * work.Width / 2);
-                    const Vector2 offset = Rotate(rho, 0, turn);
+                turns.push_back(TurnOf(phi));
+            }
+            for (int32_t t = 0; sampled && t <= rows; ++t) {
+                const int64_t row = north ? t : int64_t{image.Height} - t;
+                if (row < 0 || row >= image.Height) continue;  // row H in the south
+                const double rho =
+                    rows == 0
+                        ? 0.0
+                        : static_cast<double>(static_cast<Extended>(t) / rows * work.Width / 2);
+                for (int32_t x = static_cast<int32_t>(x0); x < x1; ++x) {
+                    const Vector2 offset = Rotate(rho, 0, turns[static_cast<size_t>(x - x0)]);
                     const float v = SampleBilinear(work, static_cast<double>(hwx + offset.x),
                                                    static_cast<double>(hwy + offset.y));
                     BlendPixelAt(image, x, static_cast<int32_t>(row), {v, v, v, 255.0f}, Wrap::Off,
