@@ -82,7 +82,10 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     // it is done with one, so a large colour map does not hold back the smaller ones; the
     // files are still written one after the other in the fixed order, by the calling thread,
     // and none after the first that fails. A map is taken only while fewer than twice the
-    // thread count are taken and not yet written, which bounds the encoded bytes held.
+    // thread count are taken and not yet written, or while the encoded maps waiting to be
+    // written hold less than kHeldBudget bytes: that bounds the bytes held, and a long
+    // first map does not keep the other threads waiting for its turn to be written.
+    constexpr size_t kHeldBudget = size_t{64} << 20;
     const size_t count = wanted.size();
     const size_t workers = static_cast<size_t>(std::max(threads, 1));
     const size_t window = 2 * workers;
@@ -92,6 +95,7 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     std::condition_variable changed;
     size_t next = 0;     // the first map nobody has taken
     size_t written = 0;  // the maps before it are written
+    size_t held = 0;     // bytes of the encoded maps not yet written
     bool stop = false;
     const auto encode = [&](size_t k) {
         const MapToSave& map = *wanted[k];
@@ -106,7 +110,9 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
         out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
     };
     // Whether the next map may be taken; called under the lock.
-    const auto mayTake = [&] { return !stop && next < count && next < written + window; };
+    const auto mayTake = [&] {
+        return !stop && next < count && (next < written + window || held < kHeldBudget);
+    };
     // Encodes the map k and marks it ready; called under the lock, which it releases while
     // it encodes.
     const auto encodeTaken = [&](std::unique_lock<std::mutex>& lock, size_t k) {
@@ -114,6 +120,7 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
         encode(k);
         lock.lock();
         ready[k] = 1;
+        held += encoded[k].bytes.size();
         changed.notify_all();
     };
     std::vector<std::jthread> helpers;
@@ -159,9 +166,11 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
     std::unique_lock lock(mutex);
     while (written < count) {
         if (ready[written]) {
+            const size_t size = encoded[written].bytes.size();
             lock.unlock();
             const bool ok = write(written);
             lock.lock();
+            held -= size;
             if (!ok) break;
             ++written;
             changed.notify_all();
