@@ -123,6 +123,8 @@ MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Exte
     square.y1 = Round(cy + radius);
     const int64_t x0 = Round(cx - radius);
     const int64_t x1 = Round(cx + radius);
+    square.columns.reserve(static_cast<size_t>(std::max<int64_t>(
+        0, std::min<int64_t>(x1, image.Width - 1) - std::max<int64_t>(x0, 0) + 1)));
     Extended sx = 0;
     for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
         if (x < 0 || x >= image.Width) continue;
@@ -132,6 +134,8 @@ MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Exte
     // A square with no column inside the image paints nothing.
     if (square.columns.empty()) return square;
     square.firstRow = std::max<int64_t>(square.y0, 0);
+    square.rows.reserve(static_cast<size_t>(std::max<int64_t>(
+        0, std::min<int64_t>(square.y1, image.Height - 1) - square.firstRow + 1)));
     Extended sy = 0;
     for (int64_t y = square.y0; y <= square.y1 && y < image.Height; ++y, sy += stepY) {
         if (y < 0) continue;
@@ -360,26 +364,48 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         ridges.push_back(ridge);
         statesAfter.push_back(ctx.rng.state);
     }
-    std::vector<MaxStampSquare> steps(draws.size());
+    // Where each dome lands, ridge by ridge side by side.
+    struct Place {
+        Extended mx = 0, my = 0;
+        double radius = 0, amplitude = 0;
+    };
+    std::vector<Place> places(draws.size());
     ParallelForBands(ctx, static_cast<int64_t>(ridges.size()), 1, [&](int64_t k, int64_t) {
         const Ridge& ridge = ridges[static_cast<size_t>(k)];
         const int32_t n = ridge.n;
         size_t at = ridge.first;
         for (int32_t j = n; n > 0 && j >= 0; --j, ++at) {
-            const Extended mx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
-            const Extended my = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
-            const double radius = CurveOut(shape.R * ridge.q, 0.0, 0.0, n, j, 3.0);
+            Place& place = places[at];
+            place.mx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
+            place.my = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
+            place.radius = CurveOut(shape.R * ridge.q, 0.0, 0.0, n, j, 3.0);
             const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
-            const double amplitude =
-                CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
-            steps[at] = SquareOf(stamp, dome, amplitude, radius, mx, my);
+            place.amplitude = CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
         }
     });
-    ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-        for (const MaxStampSquare& step : steps) {
-            MaxStampWith(stamp, dome, opaqueR.empty() ? nullptr : opaqueR.data(), step, y0, y1);
+    // The domes' taps are worked out and painted a run of domes at a time, the runs holding
+    // about kRunTaps taps, so that a large stamp's thousands of domes never hold all their
+    // taps at once. Every band still meets the domes in their order.
+    constexpr double kRunTaps = 1 << 20;
+    std::vector<MaxStampSquare> steps;
+    for (size_t first = 0; first < places.size();) {
+        size_t end = first;
+        for (double taps = 0; end < places.size() && (end == first || taps < kRunTaps); ++end) {
+            taps += 4 * places[end].radius + 4;
         }
-    });
+        steps.resize(end - first);
+        ParallelForBands(ctx, static_cast<int64_t>(end - first), 1, [&](int64_t k, int64_t) {
+            const Place& place = places[first + static_cast<size_t>(k)];
+            steps[static_cast<size_t>(k)] =
+                SquareOf(stamp, dome, place.amplitude, place.radius, place.mx, place.my);
+        });
+        ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            for (const MaxStampSquare& step : steps) {
+                MaxStampWith(stamp, dome, opaqueR.empty() ? nullptr : opaqueR.data(), step, y0, y1);
+            }
+        });
+        first = end;
+    }
     for (int32_t i = 1; i <= count; ++i) {
         if (ctx.StepDone(i, count)) {
             // The generator ends where the serial loop would have stopped drawing.
