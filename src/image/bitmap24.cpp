@@ -31,19 +31,20 @@ bool SetBitmapSize(Bitmap24& bitmap, int32_t width, int32_t height) {
     return true;
 }
 
+void ImageRowToBgr(const FloatImage& image, int32_t y, uint8_t* dst) {
+    const FloatPixel* src = image.Row(y);
+    for (int32_t x = 0; x < image.Width; ++x) {
+        const BgrPixel bgr = PixelToBgr(src[x]);
+        dst[0] = bgr.B;
+        dst[1] = bgr.G;
+        dst[2] = bgr.R;
+        dst += 3;
+    }
+}
+
 bool ImageToBitmap(Bitmap24& bitmap, const FloatImage& image) {
     if (!SetBitmapSize(bitmap, image.Width, image.Height)) return false;
-    for (int32_t y = 0; y < image.Height; ++y) {
-        const FloatPixel* src = image.Row(y);
-        uint8_t* dst = bitmap.Row(y);
-        for (int32_t x = 0; x < image.Width; ++x) {
-            const BgrPixel bgr = PixelToBgr(src[x]);
-            dst[0] = bgr.B;
-            dst[1] = bgr.G;
-            dst[2] = bgr.R;
-            dst += 3;
-        }
-    }
+    for (int32_t y = 0; y < image.Height; ++y) ImageRowToBgr(image, y, bitmap.Row(y));
     return true;
 }
 

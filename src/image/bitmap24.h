@@ -35,6 +35,8 @@ bool PictureFitsInMemory(int64_t width, int64_t height);
 // The bitmap takes the image's size; every pixel goes through PixelToBgr. False, with the
 // bitmap unchanged, when the bitmap cannot be resized.
 bool ImageToBitmap(Bitmap24& bitmap, const FloatImage& image);
+// Row y of that bitmap: 3 x Width bytes, blue, green, red.
+void ImageRowToBgr(const FloatImage& image, int32_t y, uint8_t* dst);
 
 // The image takes the bitmap's size; every pixel goes through BgrToPixel, so A = 255.
 // False, with the image unchanged, when the image cannot be resized.

@@ -242,6 +242,10 @@ bool EncodeImage(const FloatImage& image, const std::string& fileName,
         return EncodePngGray16(HeightSamples(image), bytes,
                                PngWriteOptions{.CompressionLevel = 6, .Texts = texts}, error);
     }
+    if (format == ImageFormat::Png) {
+        return EncodePng(image, bytes, PngWriteOptions{.CompressionLevel = 6, .Texts = texts},
+                         error);
+    }
     Bitmap24 bitmap;
     if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");
     return EncodeBitmap(bitmap, format, texts, bytes, error);

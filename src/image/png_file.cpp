@@ -149,6 +149,10 @@ struct EncodeJob {
     bool bgr = false;  // 8-bit colour rows stored blue, green, red
     const uint8_t* pixels = nullptr;
     size_t stride = 0;
+    // Instead of pixels: fills one row (stride bytes) of the image into row, which the
+    // caller allocates before the encoding, so that a longjmp never skips its release.
+    const FloatImage* image = nullptr;
+    uint8_t* row = nullptr;
     png_text* texts = nullptr;
     int textCount = 0;
     int compressionLevel = 6;
@@ -174,7 +178,14 @@ bool RunEncode(PngSession& session, const EncodeJob& job) {
     if (job.textCount > 0) png_set_text(png, info, job.texts, job.textCount);
     png_write_info(png, info);
     if (job.bgr) png_set_bgr(png);
-    for (uint32_t y = 0; y < job.height; ++y) png_write_row(png, job.pixels + y * job.stride);
+    for (uint32_t y = 0; y < job.height; ++y) {
+        if (job.image) {
+            ImageRowToBgr(*job.image, static_cast<int32_t>(y), job.row);
+            png_write_row(png, job.row);
+        } else {
+            png_write_row(png, job.pixels + y * job.stride);
+        }
+    }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -298,6 +309,22 @@ bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out, const PngWrite
     job.bgr = true;
     job.pixels = bitmap.Bytes.data();
     job.stride = bitmap.Stride();
+    return Encode(job, options, out, error);
+}
+
+bool EncodePng(const FloatImage& image, std::vector<uint8_t>& out, const PngWriteOptions& options,
+               std::string* error) {
+    if (image.Width <= 0 || image.Height <= 0) return Fail(error, "image has no pixels");
+    if (!CheckOptions(options, error)) return false;
+    std::vector<uint8_t> row;
+    if (!ResizeRow(row, static_cast<size_t>(image.Width) * 3)) return Fail(error, "out of memory");
+    EncodeJob job;
+    job.width = static_cast<uint32_t>(image.Width);
+    job.height = static_cast<uint32_t>(image.Height);
+    job.bgr = true;
+    job.image = &image;
+    job.row = row.data();
+    job.stride = row.size();
     return Encode(job, options, out, error);
 }
 

@@ -33,6 +33,10 @@ struct Gray16Raster {
 // 8-bit RGB.
 bool EncodePng(const Bitmap24& bitmap, std::vector<uint8_t>& out,
                const PngWriteOptions& options = {}, std::string* error = nullptr);
+// The same file as EncodePng of ImageToBitmap(image), each row converted as it is
+// compressed: no bitmap of the whole image is held.
+bool EncodePng(const FloatImage& image, std::vector<uint8_t>& out,
+               const PngWriteOptions& options = {}, std::string* error = nullptr);
 
 // 8-bit RGBA with straight alpha: width x height pixels of 4 bytes, rows top first.
 bool EncodePngRgba(const uint8_t* rgba, int32_t width, int32_t height, std::vector<uint8_t>& out,

@@ -88,6 +88,19 @@ TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
     ASSERT_TRUE(EncodePng(noise, stored, {.CompressionLevel = 0, .Texts = {}}));
     EXPECT_GT(stored.size(), noise.Bytes.size());
     EXPECT_FALSE(EncodePng(noise, stored, {.CompressionLevel = 10, .Texts = {}}));
+
+    // A float image converted row by row while it is compressed: the file of its bitmap,
+    // out-of-range and fractional values included.
+    FloatImage floats;
+    ASSERT_TRUE(BitmapToImage(floats, noise));
+    floats.At(3, 1) = {-7.5f, 300.0f, 127.5f, 255.0f};
+    floats.At(36, 4) = {0.49f, 254.51f, NAN, 1.0f};
+    Bitmap24 converted;
+    ASSERT_TRUE(ImageToBitmap(converted, floats));
+    std::vector<uint8_t> fromBitmap, fromFloats;
+    ASSERT_TRUE(EncodePng(converted, fromBitmap));
+    ASSERT_TRUE(EncodePng(floats, fromFloats));
+    EXPECT_EQ(fromFloats, fromBitmap);
 }
 
 TEST(Png, SixteenBitGreyKeepsEverySample) {
