@@ -7,6 +7,7 @@
 #include <numeric>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "core/parallel.h"
@@ -95,6 +96,12 @@ inline int64_t FloorSqrt(int64_t m) {
     while (s * s > m) --s;
     while ((s + 1) * (s + 1) <= m) ++s;
     return s;
+}
+
+// The t >= 0 with nLo <= t^2 + s2 < nHi, as [first, end): a table row's entries within one
+// block of squared distances (s2 < nHi).
+inline std::pair<int64_t, int64_t> RunInBlock(int64_t nLo, int64_t nHi, int64_t s2) {
+    return {nLo <= s2 ? 0 : FloorSqrt(nLo - s2 - 1) + 1, FloorSqrt(nHi - 1 - s2) + 1};
 }
 
 // A disc of radius r around (cx, cy) as far as it lies in a width x height image: for every
@@ -204,10 +211,11 @@ class DiscClasses {
             for (int64_t b = b0; b < b1 && 2 * b * b < nHi; ++b) {
                 Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
                 const int64_t b2 = b * b;
-                int64_t a = std::max(b, nLo <= b2 ? 0 : FloorSqrt(nLo - b2 - 1) + 1);
-                const int64_t end =
-                    std::min<int64_t>(last_[static_cast<size_t>(b)], FloorSqrt(nHi - 1 - b2)) + 1;
-                for (; a < end; ++a) row[a] = toValue(byN[static_cast<size_t>(a * a + b2)]);
+                const auto [first, end] = RunInBlock(nLo, nHi, b2);
+                const int64_t last = std::min<int64_t>(last_[static_cast<size_t>(b)], end - 1);
+                for (int64_t a = std::max(b, first); a <= last; ++a) {
+                    row[a] = toValue(byN[static_cast<size_t>(a * a + b2)]);
+                }
             }
         }
     }
@@ -227,11 +235,10 @@ class DiscClasses {
         }
     }
 
-    // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it.
+    // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it. A large disc's values are
+    // read one block of squared distances at a time, so the block stays in cache: the reads
+    // of a row are far apart in n, and a row's entries within one block are a run of dx.
     template <typename Profiled>
-    // A large disc's values are read one block of squared distances at a time, so the
-    // block stays in cache: the reads of a row are far apart in n, and a row's entries
-    // within one block are a run of dx.
     void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
         for (int64_t nLo = 0; nLo < nEnd_; nLo += kHandOutBlock) {
             const int64_t nHi = nLo + kHandOutBlock;
@@ -240,10 +247,10 @@ class DiscClasses {
                 const int64_t count =
                     quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
                 const int64_t dy2 = dy * dy;
-                // The dx with nLo <= dx^2 + dy^2 < nHi.
-                int64_t dx = nLo <= dy2 ? 0 : FloorSqrt(nLo - dy2 - 1) + 1;
-                const int64_t end = std::min(count, FloorSqrt(nHi - 1 - dy2) + 1);
-                for (; dx < end; ++dx) row[dx] = byN[static_cast<size_t>(dx * dx + dy2)];
+                const auto [first, end] = RunInBlock(nLo, nHi, dy2);
+                for (int64_t dx = first; dx < std::min(count, end); ++dx) {
+                    row[dx] = byN[static_cast<size_t>(dx * dx + dy2)];
+                }
             }
         }
     }
@@ -254,7 +261,6 @@ class DiscClasses {
         int64_t next = y0;  // the first row not yet filled
         ForEachRow(y0, y1, [&](int64_t y, int64_t, int64_t x0, int64_t x1) {
             std::fill(pixels + next * width_, pixels + y * width_ + x0, value);
-            next = y;
             std::fill(pixels + y * width_ + x1 + 1, pixels + (y + 1) * width_, value);
             next = y + 1;
         });
