@@ -248,7 +248,8 @@ class DiscClasses {
                     quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
                 const int64_t dy2 = dy * dy;
                 const auto [first, end] = RunInBlock(nLo, nHi, dy2);
-                for (int64_t dx = first; dx < std::min(count, end); ++dx) {
+                const int64_t stop = std::min(count, end);
+                for (int64_t dx = first; dx < stop; ++dx) {
                     row[dx] = byN[static_cast<size_t>(dx * dx + dy2)];
                 }
             }
