@@ -1,7 +1,12 @@
 // One crater stamp: bowl and rim, ridges and the swirled outline.
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cmath>
+#include <limits>
+#include <numeric>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #ifdef __SSE2__
@@ -105,6 +110,106 @@ struct MaxStampSquare {
     std::vector<MaxStampColumn> columns;
     int64_t firstRow = 0;           // the first row inside the image
     std::vector<BilinearTap> rows;  // of the rows firstRow, firstRow + 1, ...
+    // For each block of RidgeBounds::kBlock image columns the square reaches, from the
+    // first: the least and the largest pattern column its columns' taps read.
+    std::vector<std::pair<int32_t, int32_t>> blockTaps;
+};
+
+// What lets the ridge domes pass over blocks of pixels they cannot raise. A dome's sample
+// never exceeds the largest texel it reads, and the domes only ever raise pixels, so a
+// block whose least pixel (its floor) stays above the amplitude times the largest texel its
+// taps read keeps every pixel: the per-pixel bound would keep each of them, and on an image
+// whose G and B equal R keeping changes nothing. The dome pattern's rows rise to one peak
+// and fall after it, so the largest texel of a run of columns is the one nearest the peak.
+class RidgeBounds {
+  public:
+    static constexpr int32_t kBlock = 16;
+
+    // opaqueR: the pattern's R, width x height. Nothing when a row has no single peak.
+    static std::optional<RidgeBounds> Of(const FloatImage& image, const float* opaqueR,
+                                         int32_t width, int32_t height) {
+        RidgeBounds bounds;
+        bounds.texels_ = opaqueR;
+        bounds.width_ = width;
+        bounds.blocks_ = (image.Width + kBlock - 1) / kBlock;
+        bounds.peaks_.resize(static_cast<size_t>(height));
+        for (int32_t y = 0; y < height; ++y) {
+            const float* row = opaqueR + static_cast<size_t>(y) * width;
+            int32_t i = 0;
+            while (i + 1 < width && row[i] <= row[i + 1]) ++i;
+            bounds.peaks_[static_cast<size_t>(y)] = i;
+            for (int32_t k = i; k + 1 < width; ++k) {
+                // A NaN fails both comparisons.
+                if (!(row[k] >= row[k + 1])) return std::nullopt;
+            }
+            if (width > 0 && std::isnan(row[i])) return std::nullopt;
+        }
+        bounds.floors_.resize(static_cast<size_t>(bounds.blocks_) * image.Height);
+        return bounds;
+    }
+
+    // Takes every block's floor of the image rows y0 <= y < y1; false when a pixel's G or B
+    // differs from its R (bit for bit), where a kept pixel would still change.
+    bool TakeFloors(const FloatImage& image, int64_t y0, int64_t y1) {
+        bool gray = true;
+        for (int64_t y = y0; y < y1; ++y) {
+            const FloatPixel* row = image.Row(static_cast<int32_t>(y));
+            for (int32_t x = 0; x < image.Width; ++x) {
+                const uint32_t r = std::bit_cast<uint32_t>(row[x].R);
+                gray &= r == std::bit_cast<uint32_t>(row[x].G) &&
+                        r == std::bit_cast<uint32_t>(row[x].B);
+            }
+            float* floors = Floors(y);
+            for (int32_t b = 0; b < blocks_; ++b) floors[b] = Floor(row, b, image.Width);
+        }
+        return gray;
+    }
+
+    float* Floors(int64_t y) { return floors_.data() + static_cast<size_t>(y) * blocks_; }
+
+    // The largest R of texels lo .. hi of pattern row y.
+    float RangeMax(int32_t y, int32_t lo, int32_t hi) const {
+        const int32_t peak = peaks_[static_cast<size_t>(y)];
+        return texels_[static_cast<size_t>(y) * width_ + std::clamp(peak, lo, hi)];
+    }
+
+    // The least R of block b of an image row, over the pixels a dome may raise (A >= 0,
+    // R not NaN); +inf when there is none.
+    static float Floor(const FloatPixel* row, int32_t b, int32_t width) {
+        const int32_t x0 = b * kBlock;
+        const int32_t end = std::min(width, x0 + kBlock);
+        float least = std::numeric_limits<float>::infinity();
+        int32_t x = x0;
+#ifdef __SSE2__
+        __m128 lanes = _mm_set1_ps(least);
+        for (; x + 4 <= end; x += 4) {
+            __m128 r = _mm_loadu_ps(&row[x].R), g = _mm_loadu_ps(&row[x + 1].R);
+            __m128 b4 = _mm_loadu_ps(&row[x + 2].R), a = _mm_loadu_ps(&row[x + 3].R);
+            _MM_TRANSPOSE4_PS(r, g, b4, a);
+            const __m128 counted =
+                _mm_and_ps(_mm_cmpge_ps(a, _mm_setzero_ps()), _mm_cmpord_ps(r, r));
+            lanes = _mm_min_ps(lanes, _mm_or_ps(_mm_and_ps(counted, r),
+                                                _mm_andnot_ps(counted, _mm_set1_ps(least))));
+        }
+        float four[4];
+        _mm_storeu_ps(four, lanes);
+        least = std::min(std::min(four[0], four[1]), std::min(four[2], four[3]));
+#endif
+        for (; x < end; ++x) {
+            const FloatPixel& p = row[x];
+            if (p.A >= 0 && !std::isnan(p.R)) least = std::min(least, p.R);
+        }
+        return least;
+    }
+
+  private:
+    RidgeBounds() = default;
+
+    const float* texels_ = nullptr;
+    int32_t width_ = 0;
+    int32_t blocks_ = 0;
+    std::vector<int32_t> peaks_;  // per pattern row, the column of its peak
+    std::vector<float> floors_;
 };
 
 MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Extended amplitude,
@@ -133,6 +238,17 @@ MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Exte
     }
     // A square with no column inside the image paints nothing.
     if (square.columns.empty()) return square;
+    const int32_t firstBlock = square.columns.front().x / RidgeBounds::kBlock;
+    for (const MaxStampColumn& c : square.columns) {
+        const size_t b = static_cast<size_t>(c.x / RidgeBounds::kBlock - firstBlock);
+        const int32_t lo = std::min(c.tap.i0, c.tap.i1), hi = std::max(c.tap.i0, c.tap.i1);
+        if (b == square.blockTaps.size()) {
+            square.blockTaps.emplace_back(lo, hi);
+        } else {
+            square.blockTaps[b].first = std::min(square.blockTaps[b].first, lo);
+            square.blockTaps[b].second = std::max(square.blockTaps[b].second, hi);
+        }
+    }
     square.firstRow = std::max<int64_t>(square.y0, 0);
     square.rows.reserve(static_cast<size_t>(std::max<int64_t>(
         0, std::min<int64_t>(square.y1, image.Height - 1) - square.firstRow + 1)));
@@ -157,10 +273,13 @@ std::vector<float> OpaqueR(const FloatImage& pattern) {
     return r;
 }
 
-// opaqueR: OpaqueR(pattern), or null for a pattern that is not opaque.
+// opaqueR: OpaqueR(pattern), or null for a pattern that is not opaque. With bounds (an
+// opaque pattern on an image whose pixels all have G = B = R), whole blocks of a row that
+// the dome cannot raise are passed over.
 void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opaqueR,
                   const MaxStampSquare& square, int64_t rowLo = 0,
-                  int64_t rowHi = std::numeric_limits<int32_t>::max()) {
+                  int64_t rowHi = std::numeric_limits<int32_t>::max(),
+                  RidgeBounds* bounds = nullptr) {
     // Only the rows rowLo <= y < rowHi are painted.
     if (square.empty) return;
     const bool opaque = opaqueR != nullptr;
@@ -218,100 +337,181 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opa
                 cur = {cur.R, cur.R, cur.R, cur.A};
             }
         };
-        size_t j = 0;
+        const auto stampColumns = [&](size_t j, size_t to) {
 #ifdef __SSE2__
-        // Four neighbouring pixels at a time, for an opaque dome: the bound, the lerps and
-        // the product from double steps. The product amplitude x sample is within 2^-53
-        // of its size of the double sum of its two parts' products, and v within 2^-53 of
-        // it, so v lies within 2^-49 of the estimate's size of it: where that interval is
-        // all at or above the pixel, or all below, and rounds to one float, it decides.
-        // A lane anything leaves open takes the steps above.
-        if (opaque) {
-            const double rowRest = ExactRest(ty.frac);
-            const __m128d rowT = _mm_set1_pd(ty.frac), rowU = _mm_set1_pd(rowRest);
-            const __m128d bound = _mm_set1_pd(amplitudeUp);
-            const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
-            const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
-            const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
-            for (; j + 4 <= columns.size(); j += 4) {
-                const Column* c = columns.data() + j;
-                FloatPixel* cur = out + c[0].x;
-                const auto taps = [&](const float* row, bool right) {
-                    const auto at = [&](int k) { return row[right ? c[k].tap.i1 : c[k].tap.i0]; };
-                    return _mm_set_ps(at(3), at(2), at(1), at(0));
-                };
-                const __m128 r00 = taps(rows0, false), r01 = taps(rows0, true);
-                const __m128 r10 = taps(rows1, false), r11 = taps(rows1, true);
-                const __m128 curR = _mm_set_ps(cur[3].R, cur[2].R, cur[1].R, cur[0].R);
-                const __m128 curA = _mm_set_ps(cur[3].A, cur[2].A, cur[1].A, cur[0].A);
-                const __m128 most = _mm_max_ps(_mm_max_ps(r00, r01), _mm_max_ps(r10, r11));
-                const int ordered =
-                    _mm_movemask_ps(_mm_and_ps(_mm_cmpord_ps(r00, r01), _mm_cmpord_ps(r10, r11)));
-                // Pixels the bound keeps (the usual case away from the crest) first.
-                int below = 0;
-                for (int h = 0; h < 2; ++h) {
-                    const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                    const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
-                    const __m128d under =
-                        _mm_and_pd(_mm_cmpge_pd(m, _mm_setzero_pd()),
-                                   _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen),
-                                                _mm_mul_pd(r, narrow)));
-                    below |= _mm_movemask_pd(under) << (2 * h);
-                }
-                const int kept =
-                    _mm_movemask_ps(_mm_cmplt_ps(curA, _mm_setzero_ps())) | (ordered & below);
-                if (kept == 0xf) {
-                    for (int k = 0; k < 4; ++k) cur[k] = {cur[k].R, cur[k].R, cur[k].R, cur[k].A};
-                    continue;
-                }
-                const __m128d tLo = _mm_set_pd(c[1].tap.frac, c[0].tap.frac);
-                const __m128d tHi = _mm_set_pd(c[3].tap.frac, c[2].tap.frac);
-                const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
-                const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
-                int d1, d2, d3;
-                const __m128 top = LerpDecided4(r01, r00, tLo, tHi, uLo, uHi, d1);
-                const __m128 bottom = LerpDecided4(r11, r10, tLo, tHi, uLo, uHi, d2);
-                const __m128 smp = LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3);
-                int keep = 0, same = 0;
-                __m128 stored[2];
-                for (int h = 0; h < 2; ++h) {
-                    const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                    const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
-                    const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
-                    const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
-                    const __m128d lo = _mm_sub_pd(p, slack), hi = _mm_add_pd(p, slack);
-                    keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
-                    const __m128 flo = _mm_cvtpd_ps(lo), fhi = _mm_cvtpd_ps(hi);
-                    same |= (_mm_movemask_pd(_mm_cmpge_pd(lo, r)) &
-                             _mm_movemask_ps(_mm_castsi128_ps(
-                                 _mm_cmpeq_epi32(_mm_castps_si128(flo), _mm_castps_si128(fhi)))))
-                            << (2 * h);
-                    stored[h] = flo;
-                }
-                const int decided = ordered & d1 & d2 & d3;
-                float values[4];
-                _mm_storeu_ps(values, _mm_movelh_ps(stored[0], stored[1]));
-                for (int k = 0; k < 4; ++k) {
-                    FloatPixel& p = cur[k];
-                    const int bit = 1 << k;
-                    if (kept & bit) {
-                        p = {p.R, p.R, p.R, p.A};
-                    } else if (!(decided & bit)) {
-                        stampPixel(c[k]);
-                    } else if (keep & bit) {
-                        p = {p.R, p.R, p.R, p.A};
-                    } else if ((same & bit) && std::isfinite(values[k])) {
-                        p = {values[k], values[k], values[k], 255.0f};
-                    } else {
-                        stampPixel(c[k]);
+            // Four neighbouring pixels at a time, for an opaque dome: the bound, the lerps and
+            // the product from double steps. The product amplitude x sample is within 2^-53
+            // of its size of the double sum of its two parts' products, and v within 2^-53 of
+            // it, so v lies within 2^-49 of the estimate's size of it: where that interval is
+            // all at or above the pixel, or all below, and rounds to one float, it decides.
+            // A lane anything leaves open takes the steps above.
+            if (opaque) {
+                const double rowRest = ExactRest(ty.frac);
+                const __m128d rowT = _mm_set1_pd(ty.frac), rowU = _mm_set1_pd(rowRest);
+                const __m128d bound = _mm_set1_pd(amplitudeUp);
+                const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
+                const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
+                const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
+                for (; j + 4 <= to; j += 4) {
+                    const Column* c = columns.data() + j;
+                    FloatPixel* cur = out + c[0].x;
+                    const auto taps = [&](const float* row, bool right) {
+                        const auto at = [&](int k) {
+                            return row[right ? c[k].tap.i1 : c[k].tap.i0];
+                        };
+                        return _mm_set_ps(at(3), at(2), at(1), at(0));
+                    };
+                    const __m128 r00 = taps(rows0, false), r01 = taps(rows0, true);
+                    const __m128 r10 = taps(rows1, false), r11 = taps(rows1, true);
+                    const __m128 curR = _mm_set_ps(cur[3].R, cur[2].R, cur[1].R, cur[0].R);
+                    const __m128 curA = _mm_set_ps(cur[3].A, cur[2].A, cur[1].A, cur[0].A);
+                    const __m128 most = _mm_max_ps(_mm_max_ps(r00, r01), _mm_max_ps(r10, r11));
+                    const int ordered = _mm_movemask_ps(
+                        _mm_and_ps(_mm_cmpord_ps(r00, r01), _mm_cmpord_ps(r10, r11)));
+                    // Pixels the bound keeps (the usual case away from the crest) first.
+                    int below = 0;
+                    for (int h = 0; h < 2; ++h) {
+                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
+                        const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
+                        const __m128d under =
+                            _mm_and_pd(_mm_cmpge_pd(m, _mm_setzero_pd()),
+                                       _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen),
+                                                    _mm_mul_pd(r, narrow)));
+                        below |= _mm_movemask_pd(under) << (2 * h);
+                    }
+                    const int kept =
+                        _mm_movemask_ps(_mm_cmplt_ps(curA, _mm_setzero_ps())) | (ordered & below);
+                    if (kept == 0xf) {
+                        for (int k = 0; k < 4; ++k)
+                            cur[k] = {cur[k].R, cur[k].R, cur[k].R, cur[k].A};
+                        continue;
+                    }
+                    const __m128d tLo = _mm_set_pd(c[1].tap.frac, c[0].tap.frac);
+                    const __m128d tHi = _mm_set_pd(c[3].tap.frac, c[2].tap.frac);
+                    const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
+                    const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
+                    int d1, d2, d3;
+                    const __m128 top = LerpDecided4(r01, r00, tLo, tHi, uLo, uHi, d1);
+                    const __m128 bottom = LerpDecided4(r11, r10, tLo, tHi, uLo, uHi, d2);
+                    const __m128 smp = LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3);
+                    int keep = 0, same = 0;
+                    __m128 stored[2];
+                    for (int h = 0; h < 2; ++h) {
+                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
+                        const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
+                        const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
+                        const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
+                        const __m128d lo = _mm_sub_pd(p, slack), hi = _mm_add_pd(p, slack);
+                        keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
+                        const __m128 flo = _mm_cvtpd_ps(lo), fhi = _mm_cvtpd_ps(hi);
+                        same |= (_mm_movemask_pd(_mm_cmpge_pd(lo, r)) &
+                                 _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
+                                     _mm_castps_si128(flo), _mm_castps_si128(fhi)))))
+                                << (2 * h);
+                        stored[h] = flo;
+                    }
+                    const int decided = ordered & d1 & d2 & d3;
+                    float values[4];
+                    _mm_storeu_ps(values, _mm_movelh_ps(stored[0], stored[1]));
+                    for (int k = 0; k < 4; ++k) {
+                        FloatPixel& p = cur[k];
+                        const int bit = 1 << k;
+                        if (kept & bit) {
+                            p = {p.R, p.R, p.R, p.A};
+                        } else if (!(decided & bit)) {
+                            stampPixel(c[k]);
+                        } else if (keep & bit) {
+                            p = {p.R, p.R, p.R, p.A};
+                        } else if ((same & bit) && std::isfinite(values[k])) {
+                            p = {values[k], values[k], values[k], 255.0f};
+                        } else {
+                            stampPixel(c[k]);
+                        }
                     }
                 }
             }
-        }
 #endif
-        for (; j < columns.size(); ++j) stampPixel(columns[j]);
+            for (; j < to; ++j) stampPixel(columns[j]);
+        };
+        if (!bounds) {
+            stampColumns(0, columns.size());
+            continue;
+        }
+        // Block by block of the image row: a block none of whose pixels the dome can raise
+        // is not visited, and a visited block's floor is taken again.
+        float* floors = bounds->Floors(y);
+        const int32_t xFirst = columns.front().x;
+        for (size_t j = 0; j < columns.size();) {
+            const int32_t b = columns[j].x / RidgeBounds::kBlock;
+            const size_t to = std::min(columns.size(),
+                                       static_cast<size_t>((b + 1) * RidgeBounds::kBlock - xFirst));
+            const auto [lo, hi] =
+                square.blockTaps[static_cast<size_t>(b - xFirst / RidgeBounds::kBlock)];
+            const double most =
+                std::max(bounds->RangeMax(ty.i0, lo, hi), bounds->RangeMax(ty.i1, lo, hi));
+            if (!(most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < floors[b] * (1 - 0x1p-50))) {
+                stampColumns(j, to);
+                floors[b] = RidgeBounds::Floor(out, b, image.Width);
+            }
+            j = to;
+        }
     }
 }
+
+}  // namespace
+
+void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
+                   const std::vector<RidgeDome>& domes, RenderContext& ctx) {
+    const std::vector<float> opaqueR = OpaqueR(pattern);
+    const float* opaque = opaqueR.empty() ? nullptr : opaqueR.data();
+    // Opaque domes leave each pixel they reach at the float of their largest sample at or
+    // above it (or as it was), whatever their order: so the highest go first, after which
+    // most pixels of the lower ones fail the bound and fewer pixels are raised twice. A
+    // dome of no positive amplitude paints nothing and goes last.
+    std::vector<size_t> order(domes.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    if (opaque) {
+        const auto height = [&](size_t k) {
+            return domes[k].amplitude > 0 ? domes[k].amplitude : 0.0;
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return height(a) > height(b); });
+    }
+    std::optional<RidgeBounds> bounds;
+    if (opaque) bounds = RidgeBounds::Of(image, opaque, pattern.Width, pattern.Height);
+    if (bounds) {
+        std::atomic<bool> gray = true;
+        ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            if (!bounds->TakeFloors(image, y0, y1)) gray = false;
+        });
+        if (!gray) bounds.reset();
+    }
+    // The domes' taps are worked out and painted a run of domes at a time, the runs holding
+    // about kRunTaps taps, so that a large stamp's thousands of domes never hold all their
+    // taps at once. Every band meets the domes in one order.
+    constexpr double kRunTaps = 1 << 20;
+    std::vector<MaxStampSquare> steps;
+    for (size_t first = 0; first < order.size();) {
+        size_t end = first;
+        for (double taps = 0; end < order.size() && (end == first || taps < kRunTaps); ++end) {
+            taps += 4 * domes[order[end]].radius + 4;
+        }
+        steps.resize(end - first);
+        ParallelForBands(ctx, static_cast<int64_t>(end - first), 1, [&](int64_t k, int64_t) {
+            const RidgeDome& dome = domes[order[first + static_cast<size_t>(k)]];
+            steps[static_cast<size_t>(k)] =
+                SquareOf(image, pattern, dome.amplitude, dome.radius, dome.cx, dome.cy);
+        });
+        ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            for (const MaxStampSquare& step : steps) {
+                MaxStampWith(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
+            }
+        });
+        first = end;
+    }
+}
+
+namespace {
 
 // Ridges running outward from the rim crest, each drawn as a row of shrinking domes from
 // its far end back to the rim. The draws and dome positions of all ridges come first, in
@@ -322,7 +522,6 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
     const Extended cy = stamp.Height / 2;
     const int32_t spread = Round(CurveOut(30.0, 10.0, 1.0, 0.0, sizeFraction, 1.5));
     const int32_t least = Round(CurveOut(15.0, 5.0, 1.0, 0.0, sizeFraction, 2.0));
-    const std::vector<float> opaqueR = OpaqueR(dome);
     const int32_t extra = ctx.rng.Random(spread);
     const int32_t count = extra + least;
 
@@ -365,47 +564,21 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
         statesAfter.push_back(ctx.rng.state);
     }
     // Where each dome lands, ridge by ridge side by side.
-    struct Place {
-        Extended mx = 0, my = 0;
-        double radius = 0, amplitude = 0;
-    };
-    std::vector<Place> places(draws.size());
+    std::vector<RidgeDome> places(draws.size());
     ParallelForBands(ctx, static_cast<int64_t>(ridges.size()), 1, [&](int64_t k, int64_t) {
         const Ridge& ridge = ridges[static_cast<size_t>(k)];
         const int32_t n = ridge.n;
         size_t at = ridge.first;
         for (int32_t j = n; n > 0 && j >= 0; --j, ++at) {
-            Place& place = places[at];
-            place.mx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
-            place.my = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
+            RidgeDome& place = places[at];
+            place.cx = static_cast<Extended>(ridge.p1x) + ridge.dx * j / n;
+            place.cy = static_cast<Extended>(ridge.p1y) + ridge.dy * j / n;
             place.radius = CurveOut(shape.R * ridge.q, 0.0, 0.0, n, j, 3.0);
             const double p = static_cast<double>(static_cast<Extended>(draws[at]) * noise + 1.0L);
             place.amplitude = CurveOut(static_cast<double>(shape.rimH / 255.0L), 0.0, 0.0, n, j, p);
         }
     });
-    // The domes' taps are worked out and painted a run of domes at a time, the runs holding
-    // about kRunTaps taps, so that a large stamp's thousands of domes never hold all their
-    // taps at once. Every band still meets the domes in their order.
-    constexpr double kRunTaps = 1 << 20;
-    std::vector<MaxStampSquare> steps;
-    for (size_t first = 0; first < places.size();) {
-        size_t end = first;
-        for (double taps = 0; end < places.size() && (end == first || taps < kRunTaps); ++end) {
-            taps += 4 * places[end].radius + 4;
-        }
-        steps.resize(end - first);
-        ParallelForBands(ctx, static_cast<int64_t>(end - first), 1, [&](int64_t k, int64_t) {
-            const Place& place = places[first + static_cast<size_t>(k)];
-            steps[static_cast<size_t>(k)] =
-                SquareOf(stamp, dome, place.amplitude, place.radius, place.mx, place.my);
-        });
-        ParallelForBands(ctx, stamp.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            for (const MaxStampSquare& step : steps) {
-                MaxStampWith(stamp, dome, opaqueR.empty() ? nullptr : opaqueR.data(), step, y0, y1);
-            }
-        });
-        first = end;
-    }
+    MaxStampDomes(stamp, dome, places, ctx);
     for (int32_t i = 1; i <= count; ++i) {
         if (ctx.StepDone(i, count)) {
             // The generator ends where the serial loop would have stopped drawing.

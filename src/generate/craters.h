@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/progress.h"
 #include "core/render_params.h"
@@ -49,6 +50,17 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
 // never raised.
 void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
               Extended cx, Extended cy);
+
+// One dome of a crater ridge: amplitude x pattern over the square of the radius around
+// (cx, cy), as MaxStamp takes them.
+struct RidgeDome {
+    Extended cx = 0, cy = 0;
+    double radius = 0, amplitude = 0;
+};
+
+// MaxStamp of every dome, one after the other, on the context's threads: the same pixels.
+void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
+                   const std::vector<RidgeDome>& domes, RenderContext& ctx);
 
 // dst := src, each pixel fetched from a fixed-length offset toward the centre turned by an
 // angle from warpMap (R: angle, G and B: weights of the two components).

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "generate/curves.h"
+#include "generate/patterns.h"
 #include "generate/warp.h"
 #include "render/render_planet.h"
 
@@ -243,6 +244,68 @@ TEST(MaxStamp, OpaqueDomesAsTheExtendedSteps) {
         for (size_t i = 0; i < image.PixelCount(); ++i) {
             ASSERT_EQ(std::memcmp(&image.Data()[i], &expected.Data()[i], sizeof(FloatPixel)), 0)
                 << "round " << round << " pixel " << i;
+        }
+    }
+}
+
+TEST(MaxStampDomes, SameAsOneMaxStampAfterTheOther) {
+    // Ridge-like runs of domes (amplitudes tied, zero, negative, not doubles; centres off
+    // the image) on images with bowls, signed zeros and a NaN, over the crater dome pattern
+    // (rows with one peak: blocks are passed over), a patchy opaque pattern (no single
+    // peak) and a pattern with transparent texels; gray images and one that is not.
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    FloatImage dome = *NewImage(24, 12);
+    Lcg32 rng(1);
+    DomePattern(dome, true, true, true, 0, 3.0, rng);
+    FloatImage patchy = *NewImage(9, 7);
+    FloatImage seeThrough = *NewImage(9, 7);
+    for (size_t i = 0; i < patchy.PixelCount(); ++i) {
+        const float v = static_cast<float>(std::floor(unit(gen) * 300));
+        patchy.Data()[i] = {v, v, v, 255.0f};
+        seeThrough.Data()[i] = {v, v, v, i % 5 == 0 ? 0.0f : 255.0f};
+    }
+    // Flat: every sample is 200, and the pixels lie within 2^-13 of 100, what the domes of
+    // amplitude 0.5 give: a loose block bound would pass over pixels they raise.
+    FloatImage flat = *NewFilledImage(5, 4, {200.0f, 200.0f, 200.0f, 255.0f});
+    std::vector<RidgeDome> domes;
+    for (int ridge = 0; ridge < 12; ++ridge) {
+        const double x0 = unit(gen) * 90 - 10, y0 = unit(gen) * 60 - 10;
+        const double dx = unit(gen) * 2 - 1, dy = unit(gen) * 2 - 1;
+        for (int j = 0; j < 30; ++j) {
+            const double a = ridge == 3 ? 0.5 : j == 7 ? 0.0 : j == 8 ? -1.0 : unit(gen) * 1.3;
+            domes.push_back({x0 + dx * j + 0.1L, y0 + dy * j, 2 + unit(gen) * (30 - j), a});
+        }
+    }
+    for (const FloatImage* pattern : {&dome, &patchy, &seeThrough, &flat}) {
+        for (const bool gray : {true, false}) {
+            FloatImage image = *NewImage(80, 50);
+            for (size_t i = 0; i < image.PixelCount(); ++i) {
+                const double near = 100 * (1 + (unit(gen) - 0.5) * 0x1p-12);
+                const float v = i % 97 == 0        ? -0.0f
+                                : pattern == &flat ? static_cast<float>(near)
+                                                   : static_cast<float>(unit(gen) * 200 - 20);
+                image.Data()[i] = {v, gray ? v : v + 1, v, i % 13 == 0 ? -1.0f : 255.0f};
+            }
+            image.Data()[101] = {NAN, NAN, NAN, 255.0f};
+            // On the flat pattern only the ridge of amplitude 0.5, which no other one hides.
+            const std::vector<RidgeDome> stamps =
+                pattern == &flat ? std::vector(domes.begin() + 90, domes.begin() + 120) : domes;
+            FloatImage expected = *NewImage(0, 0);
+            CopyImage(expected, image);
+            for (const RidgeDome& d : stamps)
+                MaxStamp(expected, *pattern, d.amplitude, d.radius, d.cx, d.cy);
+            for (const int threads : {1, 3}) {
+                FloatImage stamped = *NewImage(0, 0);
+                CopyImage(stamped, image);
+                RenderContext ctx;
+                ctx.threads = threads;
+                MaxStampDomes(stamped, *pattern, stamps, ctx);
+                ASSERT_EQ(std::memcmp(stamped.Data(), expected.Data(),
+                                      image.PixelCount() * sizeof(FloatPixel)),
+                          0)
+                    << pattern->Width << " gray " << gray << " threads " << threads;
+            }
         }
     }
 }
