@@ -113,6 +113,7 @@ struct MaxStampSquare {
     // For each block of RidgeBounds::kBlock image columns the square reaches, from the
     // first: the least and the largest pattern column its columns' taps read.
     std::vector<std::pair<int32_t, int32_t>> blockTaps;
+    std::pair<int32_t, int32_t> allTaps;  // the same over every column
 };
 
 // What lets the ridge domes pass over blocks of pixels they cannot raise. A dome's sample
@@ -167,11 +168,10 @@ class RidgeBounds {
 
     float* Floors(int64_t y) { return floors_.data() + static_cast<size_t>(y) * blocks_; }
 
-    // The largest R of texels lo .. hi of pattern row y.
-    float RangeMax(int32_t y, int32_t lo, int32_t hi) const {
-        const int32_t peak = peaks_[static_cast<size_t>(y)];
-        return texels_[static_cast<size_t>(y) * width_ + std::clamp(peak, lo, hi)];
-    }
+    // Pattern row y and the column of its peak: the largest of its texels lo .. hi is the
+    // one at the peak clamped to lo .. hi.
+    const float* Texels(int32_t y) const { return texels_ + static_cast<size_t>(y) * width_; }
+    int32_t Peak(int32_t y) const { return peaks_[static_cast<size_t>(y)]; }
 
     // The least R of block b of an image row, over the pixels a dome may raise (A >= 0,
     // R not NaN); +inf when there is none.
@@ -248,6 +248,10 @@ MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Exte
             square.blockTaps[b].first = std::min(square.blockTaps[b].first, lo);
             square.blockTaps[b].second = std::max(square.blockTaps[b].second, hi);
         }
+    }
+    square.allTaps = square.blockTaps.front();
+    for (const auto& [lo, hi] : square.blockTaps) {
+        square.allTaps = {std::min(square.allTaps.first, lo), std::max(square.allTaps.second, hi)};
     }
     square.firstRow = std::max<int64_t>(square.y0, 0);
     square.rows.reserve(static_cast<size_t>(std::max<int64_t>(
@@ -438,22 +442,35 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opa
             continue;
         }
         // Block by block of the image row: a block none of whose pixels the dome can raise
-        // is not visited, and a visited block's floor is taken again.
+        // is not visited, and a visited block's floor is taken again. A row none of whose
+        // blocks it can raise is passed over at once.
+        const auto cannotRaise = [&](float most, float floor) {
+            return most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < floor * (1 - 0x1p-50);
+        };
+        const int32_t p0 = bounds->Peak(ty.i0), p1 = bounds->Peak(ty.i1);
+        const float* texels0 = bounds->Texels(ty.i0);
+        const float* texels1 = bounds->Texels(ty.i1);
+        const auto mostIn = [&](const std::pair<int32_t, int32_t>& taps) {
+            return std::max(texels0[std::clamp(p0, taps.first, taps.second)],
+                            texels1[std::clamp(p1, taps.first, taps.second)]);
+        };
         float* floors = bounds->Floors(y);
         const int32_t xFirst = columns.front().x;
-        for (size_t j = 0; j < columns.size();) {
-            const int32_t b = columns[j].x / RidgeBounds::kBlock;
+        const int32_t bFirst = xFirst / RidgeBounds::kBlock;
+        const int32_t bLast = columns.back().x / RidgeBounds::kBlock;
+        if (cannotRaise(mostIn(square.allTaps),
+                        *std::min_element(floors + bFirst, floors + bLast + 1))) {
+            continue;
+        }
+        for (int32_t b = bFirst; b <= bLast; ++b) {
+            if (cannotRaise(mostIn(square.blockTaps[static_cast<size_t>(b - bFirst)]), floors[b])) {
+                continue;
+            }
+            const size_t j = static_cast<size_t>(std::max(0, b * RidgeBounds::kBlock - xFirst));
             const size_t to = std::min(columns.size(),
                                        static_cast<size_t>((b + 1) * RidgeBounds::kBlock - xFirst));
-            const auto [lo, hi] =
-                square.blockTaps[static_cast<size_t>(b - xFirst / RidgeBounds::kBlock)];
-            const double most =
-                std::max(bounds->RangeMax(ty.i0, lo, hi), bounds->RangeMax(ty.i1, lo, hi));
-            if (!(most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < floors[b] * (1 - 0x1p-50))) {
-                stampColumns(j, to);
-                floors[b] = RidgeBounds::Floor(out, b, image.Width);
-            }
-            j = to;
+            stampColumns(j, to);
+            floors[b] = RidgeBounds::Floor(out, b, image.Width);
         }
     }
 }
