@@ -161,9 +161,10 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         ctx.failure = "not enough memory for the crater stamps";
         return;
     }
+    CraterScratch scratch;
     for (int32_t k = 1; k <= kCraterStampCount; ++k) {
         const double sizeFraction = CurveIn(0.1, 0.5, 1.0, kCraterStampCount, k, 2.0);
-        if (!BuildCraterStamp(*building, sizeFraction, warp, noise, ctx)) return;
+        if (!BuildCraterStamp(*building, sizeFraction, warp, noise, ctx, scratch)) return;
         std::optional<ScalarImage> stamp = ScalarFromGray(*building);
         if (!stamp) {
             ctx.failure = "not enough memory for the crater stamps";
@@ -175,6 +176,7 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         if (ctx.StepDone(k, kCraterStampCount) && k < kCraterStampCount) return;
     }
     building.reset();
+    scratch = {};
 
     const int32_t rows = Round(static_cast<Extended>(image.Height) * scale / 2);
     // Without room at the pole (m div 2 = 0) no attempt could ever fit, and an empty stamp

@@ -717,29 +717,50 @@ float CraterHeightFloat(const CraterShape& shape, double d, double draw, double 
     return CurveFloat(c.out, c.y0, c.y1, c.x0, c.x1, d, c.p);
 }
 
+namespace {
+
+// image, unless it already has width x height pixels, becomes a new image of that size;
+// false when the memory cannot be had.
+bool Fit(std::optional<FloatImage>& image, int32_t width, int32_t height) {
+    if (image && image->Width == width && image->Height == height) return true;
+    image.reset();
+    image = NewImage(width, height);
+    return image.has_value();
+}
+
+}  // namespace
+
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx) {
+    CraterScratch scratch;
+    return BuildCraterStamp(stamp, sizeFraction, warpStrength, noise, ctx, scratch);
+}
+
+bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
+                      RenderContext& ctx, CraterScratch& scratch) {
     FillImage(stamp, kOpaqueBlack, ctx);
     const CraterShape shape = MakeCraterShape(stamp.Width, sizeFraction);
     CarveBowlAndRim(stamp, shape, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター穴部作成終了");
 
-    std::optional<FloatImage> pattern = NewImage(stamp.Width / 4, stamp.Height / 4);
-    if (!pattern) {
+    if (!Fit(scratch.pattern, stamp.Width / 4, stamp.Height / 4)) {
         ctx.failure = "not enough memory for the crater pattern";
         return false;
     }
+    std::optional<FloatImage>& pattern = scratch.pattern;
     DomePattern(*pattern, true, true, true, 0, 3.0, ctx.rng);  // no draws with count 0
     DrawRidges(stamp, *pattern, shape, sizeFraction, noise, ctx);
     ctx.ReportProgress(stamp, "地表ハイトマップ・クレーター基本形作成終了");
 
-    std::optional<FloatImage> swirl = NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
-    std::optional<FloatImage> swirled =
-        NewFilledImage(stamp.Width, stamp.Height, kOpaqueBlack, ctx);
-    if (!swirl || !swirled) {
+    if (!Fit(scratch.swirl, stamp.Width, stamp.Height) ||
+        !Fit(scratch.swirled, stamp.Width, stamp.Height)) {
         ctx.failure = "not enough memory for the crater swirl map";
         return false;
     }
+    std::optional<FloatImage>& swirl = scratch.swirl;
+    std::optional<FloatImage>& swirled = scratch.swirled;
+    FillImage(*swirl, kOpaqueBlack, ctx);
+    FillImage(*swirled, kOpaqueBlack, ctx);
     BuildSwirlMap(*swirl, *pattern, ctx);
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
     SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx);

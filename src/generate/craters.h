@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/progress.h"
@@ -40,10 +41,18 @@ CraterProfilePoint CraterProfile(const CraterShape& shape, double d, double draw
 // static_cast<float>(CraterProfile(...).height), mostly without extended-precision powers.
 float CraterHeightFloat(const CraterShape& shape, double d, double draw, double noise);
 
+// The helper images of a crater stamp build, kept from one stamp to the next so that the
+// 40 stamps of a render do not each fault fresh memory in.
+struct CraterScratch {
+    std::optional<FloatImage> pattern, swirl, swirled;
+};
+
 // Fills the stamp with one crater: bowl and rim, ridges, then the swirled outline. Draws
 // from ctx.rng. False when a helper image cannot be allocated (ctx.failure says so).
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx);
+bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
+                      RenderContext& ctx, CraterScratch& scratch);
 
 // Raises image to amplitude x pattern.R, the pattern stretched over the square of the given
 // radius around (cx, cy), wherever that is higher. Pixels with a negative A (the bowl) are
