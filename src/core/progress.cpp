@@ -54,6 +54,18 @@ ThreadPool* RenderContext::Pool() {
     return pool_.get();
 }
 
+std::optional<FloatImage> RenderContext::NewImage(int32_t width, int32_t height) {
+    for (size_t i = 0; i < spares_.size(); ++i) {
+        if (spares_[i].Width == width && spares_[i].Height == height) {
+            std::optional<FloatImage> image = std::move(spares_[i]);
+            spares_.erase(spares_.begin() + static_cast<std::ptrdiff_t>(i));
+            return image;
+        }
+    }
+    ReleaseSpares();
+    return globeforge::NewImage(width, height);
+}
+
 void RenderContext::SetPercent(int64_t done, int64_t total) {
     if (total == 0) {
         ProgressPercent.store(100, std::memory_order_relaxed);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/parallel.h"
 #include "generate/lcg32.h"
@@ -97,6 +98,17 @@ class RenderContext {
 
     bool Aborted() const { return AbortRequested.load(std::memory_order_relaxed); }
 
+    // Layer-sized images a stage has finished with are kept as spares for the next image of
+    // the same size, whose memory then need not be faulted in afresh, page by page. A request
+    // for another size releases them all first, and the driver releases them before the
+    // stages that need other large blocks, so they never add to the most a render holds.
+    // NewImage: a spare of that size, else a new image (nullopt when the memory cannot be
+    // had); the content is unspecified either way.
+    std::optional<FloatImage> NewImage(int32_t width, int32_t height);
+    void KeepSpare(FloatImage&& image) { spares_.push_back(std::move(image)); }
+    void ReleaseSpares() { spares_.clear(); }
+    size_t SpareCount() const { return spares_.size(); }
+
   private:
     template <class Image>
     void Observe(const Image& image, std::string_view message);
@@ -105,6 +117,7 @@ class RenderContext {
     ProgressSink* sink_ = nullptr;
     StageObserver* observer_ = nullptr;
     std::unique_ptr<ThreadPool> pool_;
+    std::vector<FloatImage> spares_;
 };
 
 }  // namespace globeforge

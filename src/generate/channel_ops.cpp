@@ -66,7 +66,7 @@ void FillImage(FloatImage& image, const FloatPixel& pixel, RenderContext& ctx) {
 
 std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const FloatPixel& fill,
                                          RenderContext& ctx) {
-    std::optional<FloatImage> image = NewImage(width, height);
+    std::optional<FloatImage> image = ctx.NewImage(width, height);
     if (image) FillImage(*image, fill, ctx);
     return image;
 }

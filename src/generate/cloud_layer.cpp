@@ -144,7 +144,7 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     if (!RunStampPass(passes[0], brush, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
-    const std::optional<FloatImage> warpMap = BuildWarpMap(
+    std::optional<FloatImage> warpMap = BuildWarpMap(
         passes, brush, w, h,
         {{"雲・歪みフィルタ1作成終了", "雲・歪みフィルタ2作成終了", "雲・歪みフィルタ3作成終了"},
          "雲・歪みフィルタ合成終了",
@@ -152,7 +152,7 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
         ctx);
     if (!warpMap) return;
 
-    std::optional<FloatImage> warped = NewImage(w, h);
+    std::optional<FloatImage> warped = ctx.NewImage(w, h);
     if (!warped) {
         ctx.failure = "not enough memory for the warped clouds";
         return;
@@ -161,7 +161,10 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
               static_cast<double>(ClampSetting(params.CloudXWarp) / 10.0L),
               static_cast<double>(ClampSetting(params.CloudYWarp) / 20.0L), ctx);
     ctx.ReportProgress(*warped, "雲・基本画像作成終了");
-    if (!ctx.Aborted()) layer = std::move(*warped);
+    // The layer's old memory and the warp map's are kept for the maps.
+    if (!ctx.Aborted()) std::swap(layer, *warped);
+    ctx.KeepSpare(std::move(*warped));
+    ctx.KeepSpare(std::move(*warpMap));
 }
 
 std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx) {

@@ -5,6 +5,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
@@ -197,6 +200,12 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         if (ctx.Aborted()) break;
     }
     NormalizeImage(image, ctx);
+#ifdef __GLIBC__
+    // The stamps came from the heap, where blocks allocated after them and still in use keep
+    // their freed pages from returning to the system: without this a render held about
+    // 90 MB more from here on at 4096 x 2048.
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace globeforge

@@ -138,7 +138,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
-    const std::optional<FloatImage> warpMap = BuildWarpMap(
+    std::optional<FloatImage> warpMap = BuildWarpMap(
         passes, brush, w, h,
         {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
           "地表ハイトマップ・歪みフィルタ3作成終了"},
@@ -147,7 +147,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
         ctx);
     if (!warpMap) return;
 
-    std::optional<FloatImage> warped = NewImage(w, h);
+    std::optional<FloatImage> warped = ctx.NewImage(w, h);
     if (!warped) {
         ctx.failure = "not enough memory for the warped ground";
         return;
@@ -156,7 +156,10 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
               ClampWarp(params.GroundYWarp) / 2.0, ctx);
     // Shown also when the warp stopped early.
     ctx.ReportProgress(*warped, "地表ハイトマップ・表面画像作成終了");
-    if (!ctx.Aborted()) layer = std::move(*warped);
+    // The layer's old memory and the warp map's are kept for the images that follow.
+    if (!ctx.Aborted()) std::swap(layer, *warped);
+    ctx.KeepSpare(std::move(*warped));
+    ctx.KeepSpare(std::move(*warpMap));
 }
 
 bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
@@ -165,6 +168,8 @@ bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height
     if (fileName.empty()) return true;
     std::error_code error;
     if (!std::filesystem::exists(fileName, error)) return true;
+    // The picture and its decoding need blocks of other sizes.
+    ctx.ReleaseSpares();
     std::optional<FloatImage> loaded = NewImage(0, 0);
     if (!loaded) {
         ctx.failure = "not enough memory to load " + fileName;
@@ -204,6 +209,8 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
         if (!ctx.failure.empty()) return std::nullopt;
         // After an abort the layer is discarded, so the craters are not started.
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
+            // The craters' images have other sizes.
+            ctx.ReleaseSpares();
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
             NormalizeImage(*layer, ctx);

@@ -158,7 +158,7 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
         ctx.ReportProgress(*scratch, messages.filters[filter - 1]);
         AddImage(*scratch, *warpMap, ctx);
     }
-    scratch.reset();
+    ctx.KeepSpare(std::move(*scratch));
 
     NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, messages.merged);

@@ -101,7 +101,7 @@ class CloudShade {
 template <typename RowFn>
 std::optional<FloatImage> RunRows(int32_t width, int32_t height, const char* what,
                                   RenderContext& ctx, RowFn&& row) {
-    std::optional<FloatImage> work = NewImage(width, height);
+    std::optional<FloatImage> work = ctx.NewImage(width, height);
     if (!work) {
         ctx.failure = std::string("not enough memory for the ") + what;
         return std::nullopt;
@@ -147,7 +147,8 @@ inline bool WorkIsResult(const RenderParams& params, const FloatImage& work) {
 inline FloatImage* StoreResult(const RenderParams& params, std::optional<FloatImage>& field,
                                const char* what, RenderContext& ctx) {
     std::optional<FloatImage> image =
-        NewFilledImage(params.OutputResolutionX, params.OutputResolutionY, kOpaqueBlack);
+        ctx.NewImage(params.OutputResolutionX, params.OutputResolutionY);
+    if (image) std::fill_n(image->Data(), image->PixelCount(), kOpaqueBlack);
     if (!image) {
         ctx.failure = std::string("not enough memory for the ") + what;
         return nullptr;

@@ -72,7 +72,7 @@ void BuildNormalMap(RenderParams& params, const FloatImage& ground, const FloatI
         static_cast<float>(static_cast<Extended>(params.CoastLevel) / 100.0L * 255.0L);
     const int32_t w = ground.Width;
     const int32_t h = ground.Height;
-    std::optional<FloatImage> work = NewImage(w, h);
+    std::optional<FloatImage> work = ctx.NewImage(w, h);
     if (!work) {
         ctx.failure = "not enough memory for the normal map";
         return;

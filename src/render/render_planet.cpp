@@ -23,10 +23,13 @@ double PhysicalMemoryBytes() {
     return static_cast<double>(pages) * static_cast<double>(pageSize);
 }
 
-// Clears the Rendering flag on every way out of the driver.
+// Clears the Rendering flag and releases the spare images on every way out of the driver.
 struct RenderingScope {
     explicit RenderingScope(RenderContext& c) : ctx(c) { ctx.Rendering = true; }
-    ~RenderingScope() { ctx.Rendering = false; }
+    ~RenderingScope() {
+        ctx.ReleaseSpares();
+        ctx.Rendering = false;
+    }
     RenderContext& ctx;
 };
 

@@ -124,6 +124,29 @@ TEST(RenderParams, FreeRenderMapsAndMixRule) {
     EXPECT_FALSE(MixCloudsIntoGround(params));
 }
 
+TEST(RenderContext, SparesServeTheirSizeOnlyAndGoWithTheRender) {
+    RenderContext ctx;
+    ctx.KeepSpare(*NewImage(4, 5));
+    FloatImage a = *NewImage(4, 3);
+    const FloatPixel* block = a.Data();
+    ctx.KeepSpare(std::move(a));
+    std::optional<FloatImage> b = ctx.NewImage(4, 3);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->Data(), block);
+    EXPECT_EQ(ctx.SpareCount(), 1u);
+    // Another size: a new image, and the spare left is released first.
+    std::optional<FloatImage> c = ctx.NewImage(3, 4);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->Width * 10 + c->Height, 34);
+    EXPECT_EQ(ctx.SpareCount(), 0u);
+    EXPECT_FALSE(ctx.NewImage(-1, 2));
+    // A render keeps spares between its stages and leaves none behind.
+    ctx.KeepSpare(std::move(*c));
+    RenderParams params = SmallParams();
+    EXPECT_TRUE(RenderPlanet(params, ctx));
+    EXPECT_EQ(ctx.SpareCount(), 0u);
+}
+
 TEST(RenderContext, PercentRoundsHalfToEven) {
     RenderContext ctx;
     ctx.SetPercent(1, 8);  // 12.5
