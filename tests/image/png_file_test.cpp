@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
+#include <utility>
 
 #include "image_test_util.h"
 
@@ -18,6 +20,7 @@ struct PngSpec {
     int colorType = PNG_COLOR_TYPE_RGB;
     int bitDepth = 8;
     bool interlaced = false;
+    bool gamma = true;
     std::vector<png_color> palette{};
     std::vector<png_byte> transparency{};
     std::vector<std::vector<uint8_t>> rows{};
@@ -42,7 +45,7 @@ std::vector<uint8_t> WriteWithLibpng(const PngSpec& spec) {
     if (!spec.transparency.empty()) {
         png_set_tRNS(png, info, spec.transparency.data(), int(spec.transparency.size()), nullptr);
     }
-    png_set_gAMA(png, info, 1.0);  // must not change the samples read back
+    if (spec.gamma) png_set_gAMA(png, info, 1.0);  // must not change the samples read back
     png_write_info(png, info);
     std::vector<png_bytep> rows;
     for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
@@ -101,6 +104,84 @@ TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
     ASSERT_TRUE(EncodePng(converted, fromBitmap));
     ASSERT_TRUE(EncodePng(floats, fromFloats));
     EXPECT_EQ(fromFloats, fromBitmap);
+}
+
+TEST(Png, SameFileAsLibpngChoosingItsOwnFilters) {
+    // Row by row the encoder picks the filter libpng would: on noise, gradients, stripes,
+    // repeated rows, bytes about 128 (where a byte's magnitude turns) and flat rows, where
+    // filters tie and the first of them is taken; from a bitmap and from a float image.
+    std::mt19937 gen(11);
+    for (const auto& [w, h] :
+         {std::pair{1, 1}, {1, 7}, {7, 1}, {2, 2}, {6, 5}, {37, 23}, {301, 40}}) {
+        PngSpec spec;
+        spec.width = uint32_t(w);
+        spec.height = uint32_t(h);
+        spec.gamma = false;
+        Bitmap24 bitmap;
+        ASSERT_TRUE(SetBitmapSize(bitmap, w, h));
+        FloatImage image = *NewImage(w, h);
+        for (int y = 0; y < h; ++y) {
+            std::vector<uint8_t> row(size_t(w) * 3);
+            for (int x = 0; x < w; ++x) {
+                for (int k = 0; k < 3; ++k) {
+                    // The last two rows alike and flat: Up and Paeth tie at 0.
+                    const int kind = y >= h - 2 && h > 3 ? 5 : (y + k) % 6;
+                    const int v = kind == 0   ? int(gen() % 256)
+                                  : kind == 1 ? (x * 7 + y * 3 + k) % 256
+                                  : kind == 2 ? (x % 3 == 0 ? 250 : 5)
+                                  : kind == 3 ? (x * 5 + k) % 256
+                                  : kind == 4 ? 126 + int(gen() % 5)
+                                              : 77;
+                    row[size_t(x) * 3 + size_t(k)] = uint8_t(v);
+                }
+                bitmap.Row(y)[x * 3] = row[size_t(x) * 3 + 2];
+                bitmap.Row(y)[x * 3 + 1] = row[size_t(x) * 3 + 1];
+                bitmap.Row(y)[x * 3 + 2] = row[size_t(x) * 3];
+                image.At(x, y) = {float(row[size_t(x) * 3]), float(row[size_t(x) * 3 + 1]),
+                                  float(row[size_t(x) * 3 + 2]), 255.0f};
+            }
+            spec.rows.push_back(std::move(row));
+        }
+        const std::vector<uint8_t> stock = WriteWithLibpng(spec);
+        std::vector<uint8_t> fromBitmap, fromImage;
+        ASSERT_TRUE(EncodePng(bitmap, fromBitmap, {}));
+        ASSERT_TRUE(EncodePng(image, fromImage, {}));
+        EXPECT_TRUE(fromBitmap == stock) << w << " x " << h;
+        EXPECT_TRUE(fromImage == stock) << w << " x " << h;
+    }
+}
+
+TEST(Png, SameFileAsLibpngOnNearTies) {
+    // Smooth rows with a little noise, where the filters' sums lie close together.
+    std::mt19937 gen(12);
+    for (int round = 0; round < 300; ++round) {
+        const int w = 1 + int(gen() % 40), h = 2 + int(gen() % 6);
+        PngSpec spec;
+        spec.width = uint32_t(w);
+        spec.height = uint32_t(h);
+        spec.gamma = false;
+        Bitmap24 bitmap;
+        ASSERT_TRUE(SetBitmapSize(bitmap, w, h));
+        const int noise = int(gen() % 4);
+        for (int y = 0; y < h; ++y) {
+            std::vector<uint8_t> row(size_t(w) * 3);
+            for (size_t i = 0; i < row.size(); ++i) {
+                const int left = i >= 3 ? row[i - 3] : 100;
+                const int up = y > 0 ? spec.rows.back()[i] : 100;
+                const int mode = (y + int(i) / 24) % 3;
+                const int base = mode == 0 ? (left + up) / 2 : mode == 1 ? left : up;
+                row[i] = uint8_t(base + int(gen() % unsigned(2 * noise + 1)) - noise);
+            }
+            for (int x = 0; x < w; ++x) {
+                for (int k = 0; k < 3; ++k)
+                    bitmap.Row(y)[x * 3 + k] = row[size_t(x) * 3 + 2 - size_t(k)];
+            }
+            spec.rows.push_back(std::move(row));
+        }
+        std::vector<uint8_t> ours;
+        ASSERT_TRUE(EncodePng(bitmap, ours, {}));
+        ASSERT_TRUE(ours == WriteWithLibpng(spec)) << round;
+    }
 }
 
 TEST(Png, SixteenBitGreyKeepsEverySample) {
