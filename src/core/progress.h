@@ -106,6 +106,8 @@ class RenderContext {
     // had); the content is unspecified either way.
     std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     void KeepSpare(FloatImage&& image) { spares_.push_back(std::move(image)); }
+    // Set by the driver when the crater stage may run with the ground's spares kept.
+    bool SparesOutliveCraters = false;
     void ReleaseSpares() { spares_.clear(); }
     size_t SpareCount() const { return spares_.size(); }
 

@@ -210,7 +210,7 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
         // After an abort the layer is discarded, so the craters are not started.
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
             // The craters' images have other sizes.
-            ctx.ReleaseSpares();
+            if (!ctx.SparesOutliveCraters) ctx.ReleaseSpares();
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
             NormalizeImage(*layer, ctx);

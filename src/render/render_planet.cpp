@@ -65,8 +65,9 @@ RenderFootprint EstimateRenderFootprint(const RenderParams& params) {
         const double scale = std::min(params.CraterBasicRadius / 10.0 / 8.0 + 1.2, 1.9);
         const double side = std::max(0.0, std::round(m * scale));
         const double stamp = std::floor(w / 4) * std::floor(h / 4);
-        note(brush + groundPicture + layer + side * side * sizeof(float) +
-             40 * stamp * sizeof(float) + 3 * stamp * pixel);
+        f.craterBytes = brush + groundPicture + layer + side * side * sizeof(float) +
+                        40 * stamp * sizeof(float) + 3 * stamp * pixel;
+        note(f.craterBytes);
     }
     // Clouds beside the ground layer.
     const bool clouds = params.CloudAutoCreate || !params.LoadCloudAlpha.empty();
@@ -150,6 +151,13 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         ctx.ReportProgress(nullptr, "作画中止");
         return false;
     }
+
+    // The ground's two spare images serve the clouds if the crater stage can run beside
+    // them within what the render needs at its fullest anyway.
+    const RenderFootprint footprint = EstimateRenderFootprint(params);
+    const double layerBytes = static_cast<double>(footprint.layerWidth) *
+                              static_cast<double>(footprint.layerHeight) * sizeof(FloatPixel);
+    ctx.SparesOutliveCraters = footprint.craterBytes + 2 * layerBytes <= footprint.peakBytes;
 
     const int32_t layerW = params.OutputResolutionX * params.OverSampling;
     const int32_t layerH = params.OutputResolutionY * params.OverSampling;

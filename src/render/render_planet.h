@@ -15,6 +15,7 @@ struct RenderFootprint {
     int64_t layerWidth = 0;
     int64_t layerHeight = 0;
     double peakBytes = 0;
+    double craterBytes = 0;  // the most the crater stage holds, the layers' images included
 };
 RenderFootprint EstimateRenderFootprint(const RenderParams& params);
 
