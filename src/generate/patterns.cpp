@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -18,6 +19,30 @@
 namespace globeforge {
 
 namespace {
+
+// A vector's allocator whose resize leaves new elements uninitialised: the tables below
+// write every entry before it is read, and zeroing a large fresh table first would touch
+// every page one more time.
+template <typename T>
+struct UninitAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitAllocator<U>;
+    };
+    UninitAllocator() = default;
+    template <typename U>
+    UninitAllocator(const UninitAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <typename T>
+using Table = std::vector<T, UninitAllocator<T>>;
 
 // Rows per band of the pattern passes, and the smallest disc worth handing to the pool.
 constexpr int64_t kPatternBandRows = 8;
@@ -161,7 +186,7 @@ class DiscClasses {
             if (last >= b) nEnd_ = std::max(nEnd_, last * last + b * b + 1);
         }
         if (!quadrant) {
-            values_.resize(offset_.back());
+            SizeValues(offset_.back());
             return;
         }
         // A quadrant row reaches as far as the disc and the image allow; its offsets are all
@@ -171,7 +196,7 @@ class DiscClasses {
             const int64_t reach = std::min<int64_t>(extent_[dy], dxMax);
             quadOffset_[dy + 1] = quadOffset_[dy] + std::max<int64_t>(reach + 1, 0);
         }
-        values_.resize(quadOffset_.back());
+        SizeValues(quadOffset_.back());
     }
 
     // The values: value(d) for every class. A radial profile depends on the squared
@@ -179,20 +204,23 @@ class DiscClasses {
     // evaluated once per distinct n (in bands of n), then handed out to the classes.
     // profile(d, out, count) gives the profile at count distances at once.
     // The distances come from sums, extended as far as the disc needs.
+    // byN holds the values by squared distance meanwhile.
     template <typename Profile, typename ToValue>
-    void Fill(RenderContext* ctx, SquareSums& sums, Profile&& profile, ToValue&& toValue) {
+    void Fill(RenderContext* ctx, SquareSums& sums, Table<float>& byN, Profile&& profile,
+              ToValue&& toValue) {
         sums.Reach(nEnd_ - 1);
         // Only the listed entries are written, and the classes read only those.
-        const std::unique_ptr<float[]> byN(new float[static_cast<size_t>(nEnd_)]);
+        if (byN.size() < static_cast<size_t>(nEnd_)) byN.resize(static_cast<size_t>(nEnd_));
         const bool large = r_ >= kParallelRadius;
         ForBands(
             ctx, static_cast<int64_t>(sums.CountBelow(nEnd_)), large,
             [&](int64_t i0, int64_t i1) {
-                sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.get(), profile);
+                sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.data(),
+                              profile);
             },
             kDistanceBand);
         ForBands(ctx, TableRows(), large,
-                 [&](int64_t b0, int64_t b1) { HandOut(byN.get(), b0, b1, toValue); });
+                 [&](int64_t b0, int64_t b1) { HandOut(byN.data(), b0, b1, toValue); });
     }
 
     // The steps of Fill, for callers that share them out themselves: the squared distances
@@ -305,6 +333,10 @@ class DiscClasses {
 
     bool Empty() const { return extent_.empty(); }
 
+    // The values' storage, to serve another disc.
+    Table<Value> TakeValues() { return std::exchange(values_, Table<Value>()); }
+    void GiveValues(Table<Value>&& values) { values_ = std::move(values); }
+
     template <typename Pred>
     bool AllValues(Pred&& pred) const {
         return std::all_of(values_.begin(), values_.end(), pred);
@@ -315,6 +347,10 @@ class DiscClasses {
     friend class DiscClasses;
 
     int64_t Extent(int64_t dy) const { return extent_[static_cast<size_t>(dy)]; }
+
+    // The old values are never read again; growing storage keeps the vector's headroom,
+    // which the next, larger disc often fits in.
+    void SizeValues(int64_t count) { values_.resize(static_cast<size_t>(count)); }
 
     // fn(y, dy, x0, x1) for every image row y0 <= y < y1 the disc reaches, top to bottom:
     // dy = |y - cy|, and x0 <= x <= x1 the disc's columns within the image.
@@ -339,7 +375,7 @@ class DiscClasses {
     std::vector<int32_t> extent_;
     std::vector<int32_t> last_;
     std::vector<int64_t> offset_;
-    std::vector<Value> values_;
+    Table<Value> values_;
     std::vector<int64_t> quadOffset_;  // row dy of a quadrant table, when there is one
     int64_t nEnd_ = 0;                 // one past the largest squared distance of a class
 };
@@ -368,9 +404,36 @@ struct CarvedDome {
 struct Carving {
     std::vector<CarvedDome> domes;
     SquareSums sums;
-    std::vector<float> byN;
+    Table<float> byN;
     std::vector<float> plane;
+    // The storage of large domes' tables, largest last, for the next large domes: a fresh
+    // table above glibc's mmap threshold (32 MB, reached by 16K brushes) is faulted in page
+    // by page every time.
+    std::vector<Table<float>> spareTables;
+
+    // Keeps the largest of the spare tables and table within kKeptTableBytes.
+    void KeepTable(Table<float>&& table);
 };
+
+// What the large domes' spare tables may hold between carvings.
+constexpr size_t kKeptTableBytes = size_t{128} << 20;
+
+void Carving::KeepTable(Table<float>&& table) {
+    if (table.capacity() == 0) return;
+    spareTables.push_back(std::move(table));
+    std::sort(
+        spareTables.begin(), spareTables.end(),
+        [](const Table<float>& a, const Table<float>& b) { return a.capacity() < b.capacity(); });
+    size_t bytes = 0;
+    for (size_t k = spareTables.size(); k-- > 0;) {
+        bytes += spareTables[k].capacity() * sizeof(float);
+        if (bytes > kKeptTableBytes) {
+            spareTables.erase(spareTables.begin(),
+                              spareTables.begin() + static_cast<ptrdiff_t>(k + 1));
+            break;
+        }
+    }
+}
 
 // The last centred disc computed in a render: the brushes of a pass mostly share one, so a
 // redraw usually finds it here and only the carving remains. Also the carving's tables.
@@ -383,6 +446,7 @@ struct PatternMemo {
     std::optional<DiscClasses<FloatPixel>> disc;
     std::optional<PlaneChannel> channel;      // of the disc, once asked
     std::optional<DiscClasses<float>> plane;  // the disc's carved channel, as a quadrant
+    bool planeMade = false;                   // plane is of the current disc
     Carving carving;
     // The image of the innermost DeferredBrush; the image whose pixels are still only in
     // carving.plane (clipped), and the plane's channel.
@@ -411,12 +475,20 @@ const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKe
     if (memo) {
         memo->key.reset();
         memo->channel.reset();
-        memo->plane.reset();
+        memo->planeMade = false;
     }
-    slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
+    // A disc of the last key keeps its storage for the new one: at 16K a disc's tables are
+    // hundreds of MB, which a fresh allocation would fault in page by page on every redraw
+    // whose profile differs.
+    if (slot) {
+        slot->Reset(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
+    } else {
+        slot.emplace(image.Width, image.Height, image.Width / 2, image.Height / 2, image.Width / 2);
+    }
     SquareSums localSums;
+    Table<float> localValues;
     slot->Fill(
-        ctx, memo ? memo->carving.sums : localSums,
+        ctx, memo ? memo->carving.sums : localSums, memo ? memo->carving.byN : localValues,
         [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
         [&](float f) {
             const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f,
@@ -553,6 +625,9 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
 constexpr size_t kCarveGroupArea = size_t{1} << 24;
 // A dome table larger than this radius is not kept for the next carving.
 constexpr int32_t kKeptRadius = 512;
+// Values by squared distance kept for the next carving or centred disc: a 16K brush's
+// disc needs just over kCarveGroupArea of them.
+constexpr size_t kKeptValues = size_t{1} << 25;
 
 // With a base disc and a plane channel, the image's content is not read: the disc is laid
 // into a plane of the chosen channel band by band, carved there and written out at the
@@ -604,6 +679,12 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
         std::iota(order.begin(), order.end(), size_t{0});
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return group[a].r > group[b].r; });
+        // The largest spare tables go to the largest domes.
+        for (const size_t k : order) {
+            if (carving.spareTables.empty() || group[k].r <= kKeptRadius) break;
+            group[k].disc.GiveValues(std::move(carving.spareTables.back()));
+            carving.spareTables.pop_back();
+        }
         ForBands(
             ctx, static_cast<int64_t>(group.size()), large,
             [&](int64_t k0, int64_t k1) {
@@ -666,11 +747,14 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             });
         }
         for (CarvedDome& dome : group) {
-            if (dome.r > kKeptRadius) dome.disc = {};
+            if (dome.r > kKeptRadius) {
+                carving.KeepTable(dome.disc.TakeValues());
+                dome.disc = {};
+            }
         }
         if (last) break;
     }
-    if (carving.byN.size() > kCarveGroupArea) carving.byN = {};
+    if (carving.byN.size() > kKeptValues) carving.byN = {};
     if (!ctx) carving.plane = {};
     if (defer) {
         MemoOf(*ctx).pending = &image;
@@ -773,11 +857,14 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
     }
     std::optional<DiscClasses<float>> localPlane;
     std::optional<DiscClasses<float>>& plane = ctx ? MemoOf(*ctx).plane : localPlane;
-    if (!plane) {
-        plane.emplace();
+    bool localMade = false;
+    bool& made = ctx ? MemoOf(*ctx).planeMade : localMade;
+    if (!made) {
+        if (!plane) plane.emplace();
         plane->QuadrantFrom(disc, [channel](const FloatPixel& v) {
             return channel == PlaneChannel::G ? v.G : channel == PlaneChannel::B ? v.B : v.R;
         });
+        made = true;
     }
     Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &*plane, channel);
 }

@@ -171,16 +171,17 @@ TEST(Patterns, GrayBrushesCarvedAsAnyImage) {
 
 TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
     // Brushes large enough for the banded paths, drawn serially and with 1, 2 and 3 threads;
-    // each context redraws twice so the kept disc is used too.
+    // each context redraws a ring and a dome at three sizes, so the kept disc is used and
+    // its storage serves discs of another profile and of other sizes.
     for (const int threads : {1, 2, 3}) {
         RenderContext ctx;
         ctx.threads = threads;
         ctx.rng = Lcg32(606);
         Lcg32 rng(606);
-        for (int round = 0; round < 2; ++round) {
+        for (const int32_t width : {150, 150, 90, 170}) {
             for (const bool ring : {false, true}) {
-                FloatImage serial = MakeImage(150, 70);
-                FloatImage banded = MakeImage(150, 70);
+                FloatImage serial = MakeImage(width, width / 2 - 5);
+                FloatImage banded = MakeImage(width, width / 2 - 5);
                 if (ring) {
                     RingPattern(serial, true, false, true, 9, 2.5, rng);
                     RingPattern(banded, true, false, true, 9, 2.5, ctx);
