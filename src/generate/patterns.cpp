@@ -21,8 +21,8 @@ namespace globeforge {
 namespace {
 
 // A vector's allocator whose resize leaves new elements uninitialised: the tables below
-// write every entry before it is read, and zeroing a large fresh table first would touch
-// every page one more time.
+// write every entry they read before reading it, and zeroing a large fresh table first
+// would touch every page one more time.
 template <typename T>
 struct UninitAllocator : std::allocator<T> {
     template <typename U>
