@@ -106,6 +106,29 @@ TEST(Png, RoundTripIsExactAndTheFileIsPlainRgb8) {
     EXPECT_EQ(fromFloats, fromBitmap);
 }
 
+// An 8-bit RGB picture written by libpng with its own filter choice (no gamma chunk, as
+// ours) beside the same picture as a bitmap: rows are added top to bottom, RGB.
+struct RgbCase {
+    PngSpec spec;
+    Bitmap24 bitmap;
+
+    RgbCase(int w, int h) {
+        spec.width = uint32_t(w);
+        spec.height = uint32_t(h);
+        spec.gamma = false;
+        EXPECT_TRUE(SetBitmapSize(bitmap, w, h));
+    }
+    void AddRow(std::vector<uint8_t> row) {
+        uint8_t* out = bitmap.Row(int(spec.rows.size()));
+        for (size_t i = 0; i < row.size(); i += 3) {
+            out[i] = row[i + 2];
+            out[i + 1] = row[i + 1];
+            out[i + 2] = row[i];
+        }
+        spec.rows.push_back(std::move(row));
+    }
+};
+
 TEST(Png, SameFileAsLibpngChoosingItsOwnFilters) {
     // Row by row the encoder picks the filter libpng would: on noise, gradients, stripes,
     // repeated rows, bytes about 128 (where a byte's magnitude turns) and flat rows, where
@@ -113,12 +136,7 @@ TEST(Png, SameFileAsLibpngChoosingItsOwnFilters) {
     std::mt19937 gen(11);
     for (const auto& [w, h] :
          {std::pair{1, 1}, {1, 7}, {7, 1}, {2, 2}, {6, 5}, {37, 23}, {301, 40}}) {
-        PngSpec spec;
-        spec.width = uint32_t(w);
-        spec.height = uint32_t(h);
-        spec.gamma = false;
-        Bitmap24 bitmap;
-        ASSERT_TRUE(SetBitmapSize(bitmap, w, h));
+        RgbCase c(w, h);
         FloatImage image = *NewImage(w, h);
         for (int y = 0; y < h; ++y) {
             std::vector<uint8_t> row(size_t(w) * 3);
@@ -134,17 +152,14 @@ TEST(Png, SameFileAsLibpngChoosingItsOwnFilters) {
                                               : 77;
                     row[size_t(x) * 3 + size_t(k)] = uint8_t(v);
                 }
-                bitmap.Row(y)[x * 3] = row[size_t(x) * 3 + 2];
-                bitmap.Row(y)[x * 3 + 1] = row[size_t(x) * 3 + 1];
-                bitmap.Row(y)[x * 3 + 2] = row[size_t(x) * 3];
                 image.At(x, y) = {float(row[size_t(x) * 3]), float(row[size_t(x) * 3 + 1]),
                                   float(row[size_t(x) * 3 + 2]), 255.0f};
             }
-            spec.rows.push_back(std::move(row));
+            c.AddRow(std::move(row));
         }
-        const std::vector<uint8_t> stock = WriteWithLibpng(spec);
+        const std::vector<uint8_t> stock = WriteWithLibpng(c.spec);
         std::vector<uint8_t> fromBitmap, fromImage;
-        ASSERT_TRUE(EncodePng(bitmap, fromBitmap, {}));
+        ASSERT_TRUE(EncodePng(c.bitmap, fromBitmap, {}));
         ASSERT_TRUE(EncodePng(image, fromImage, {}));
         EXPECT_TRUE(fromBitmap == stock) << w << " x " << h;
         EXPECT_TRUE(fromImage == stock) << w << " x " << h;
@@ -156,31 +171,22 @@ TEST(Png, SameFileAsLibpngOnNearTies) {
     std::mt19937 gen(12);
     for (int round = 0; round < 300; ++round) {
         const int w = 1 + int(gen() % 40), h = 2 + int(gen() % 6);
-        PngSpec spec;
-        spec.width = uint32_t(w);
-        spec.height = uint32_t(h);
-        spec.gamma = false;
-        Bitmap24 bitmap;
-        ASSERT_TRUE(SetBitmapSize(bitmap, w, h));
+        RgbCase c(w, h);
         const int noise = int(gen() % 4);
         for (int y = 0; y < h; ++y) {
             std::vector<uint8_t> row(size_t(w) * 3);
             for (size_t i = 0; i < row.size(); ++i) {
                 const int left = i >= 3 ? row[i - 3] : 100;
-                const int up = y > 0 ? spec.rows.back()[i] : 100;
+                const int up = y > 0 ? c.spec.rows.back()[i] : 100;
                 const int mode = (y + int(i) / 24) % 3;
                 const int base = mode == 0 ? (left + up) / 2 : mode == 1 ? left : up;
                 row[i] = uint8_t(base + int(gen() % unsigned(2 * noise + 1)) - noise);
             }
-            for (int x = 0; x < w; ++x) {
-                for (int k = 0; k < 3; ++k)
-                    bitmap.Row(y)[x * 3 + k] = row[size_t(x) * 3 + 2 - size_t(k)];
-            }
-            spec.rows.push_back(std::move(row));
+            c.AddRow(std::move(row));
         }
         std::vector<uint8_t> ours;
-        ASSERT_TRUE(EncodePng(bitmap, ours, {}));
-        ASSERT_TRUE(ours == WriteWithLibpng(spec)) << round;
+        ASSERT_TRUE(EncodePng(c.bitmap, ours, {}));
+        ASSERT_TRUE(ours == WriteWithLibpng(c.spec)) << round;
     }
 }
 
