@@ -148,11 +148,11 @@ inline FloatImage* StoreResult(const RenderParams& params, std::optional<FloatIm
                                const char* what, RenderContext& ctx) {
     std::optional<FloatImage> image =
         ctx.NewImage(params.OutputResolutionX, params.OutputResolutionY);
-    if (image) std::fill_n(image->Data(), image->PixelCount(), kOpaqueBlack);
     if (!image) {
         ctx.failure = std::string("not enough memory for the ") + what;
         return nullptr;
     }
+    std::fill_n(image->Data(), image->PixelCount(), kOpaqueBlack);
     field = std::move(image);
     return &*field;
 }
