@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <new>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace globeforge {
 
@@ -33,7 +36,31 @@ bool SetBitmapSize(Bitmap24& bitmap, int32_t width, int32_t height) {
 
 void ImageRowToBgr(const FloatImage& image, int32_t y, uint8_t* dst) {
     const FloatPixel* src = image.Row(y);
-    for (int32_t x = 0; x < image.Width; ++x) {
+    int32_t x = 0;
+#ifdef __SSE2__
+    // Four pixels at a time, with FloatToByte's clamp and rounding: maxps gives its second
+    // operand, 0, for a NaN (and +0 for -0), minps then caps at 255, and cvtps2dq rounds in
+    // the current mode as nearbyint does.
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 top = _mm_set1_ps(255.0f);
+    const auto bytes = [&](const FloatPixel& p) {
+        return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.R), zero), top));
+    };
+    for (; x + 4 <= image.Width; x += 4) {
+        const __m128i rgba =
+            _mm_packus_epi16(_mm_packs_epi32(bytes(src[x]), bytes(src[x + 1])),
+                             _mm_packs_epi32(bytes(src[x + 2]), bytes(src[x + 3])));
+        alignas(16) uint8_t b[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(b), rgba);
+        for (int k = 0; k < 4; ++k) {
+            dst[0] = b[4 * k + 2];
+            dst[1] = b[4 * k + 1];
+            dst[2] = b[4 * k];
+            dst += 3;
+        }
+    }
+#endif
+    for (; x < image.Width; ++x) {
         const BgrPixel bgr = PixelToBgr(src[x]);
         dst[0] = bgr.B;
         dst[1] = bgr.G;

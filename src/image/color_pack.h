@@ -6,6 +6,9 @@
 
 #include <cmath>
 #include <cstdint>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "image/float_image.h"
 
@@ -21,7 +24,12 @@ struct BgrPixel {
 inline uint8_t FloatToByte(float value) {
     if (value > 255.0f) return 255;
     if (!(value >= 0.0f)) return 0;  // also catches NaN
+#ifdef __SSE2__
+    // cvtss2si rounds in the current mode, as nearbyint does, without a library call.
+    return static_cast<uint8_t>(_mm_cvtss_si32(_mm_set_ss(value)));
+#else
     return static_cast<uint8_t>(std::nearbyint(value));
+#endif
 }
 
 // Colour value (red bits 0-7, green 8-15, blue 16-23, the top byte ignored) to an opaque

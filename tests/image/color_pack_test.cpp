@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include "image/bitmap24.h"
 
@@ -17,6 +18,18 @@ TEST(FloatToByte, ClampsThenRoundsHalvesToEven) {
         {255.4f, 255}, {256.f, 255}, {inf, 255},    {-3.0f, 0},    {-0.4f, 0},
         {-inf, 0},     {nan, 0},     {127.5f, 128}, {0.49f, 0},    {99.51f, 100}};
     for (const auto& [in, out] : cases) EXPECT_EQ(FloatToByte(in), out) << in;
+    // A bitmap row, four pixels at a time where it can be, gives the same bytes.
+    auto image = NewFilledImage(std::size(cases) + 2, 1, kOpaqueBlack);
+    for (int32_t x = 0; x < image->Width; ++x) {
+        const auto at = [&](int32_t k) { return cases[k % std::size(cases)].first; };
+        image->At(x, 0) = {at(x), at(x + 5), at(x + 11), 255.0f};
+    }
+    std::vector<uint8_t> row(3 * image->Width);
+    ImageRowToBgr(*image, 0, row.data());
+    for (int32_t x = 0; x < image->Width; ++x) {
+        const BgrPixel p = PixelToBgr(image->At(x, 0));
+        EXPECT_EQ((BgrPixel{row[3 * x], row[3 * x + 1], row[3 * x + 2]}), p) << x;
+    }
 }
 
 TEST(ColorPacking, ByteOrdersOfColourValueWordAndBitmapPixel) {
