@@ -142,8 +142,9 @@ inline bool WorkIsResult(const RenderParams& params, const FloatImage& work) {
     return work.Width == params.OutputResolutionX && work.Height == params.OutputResolutionY;
 }
 
-// Creates the output-sized result (opaque black) in the record's field and returns it, or
-// records the memory failure and returns null.
+// Creates the output-sized result in the record's field and returns it, or records the
+// memory failure and returns null. Its pixels are left as they come (a spare image's old
+// content): every caller reduces the work image into it, which writes each of them.
 inline FloatImage* StoreResult(const RenderParams& params, std::optional<FloatImage>& field,
                                const char* what, RenderContext& ctx) {
     std::optional<FloatImage> image =
@@ -152,7 +153,6 @@ inline FloatImage* StoreResult(const RenderParams& params, std::optional<FloatIm
         ctx.failure = std::string("not enough memory for the ") + what;
         return nullptr;
     }
-    std::fill_n(image->Data(), image->PixelCount(), kOpaqueBlack);
     field = std::move(image);
     return &*field;
 }
