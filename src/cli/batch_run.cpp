@@ -282,6 +282,9 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     ctx.threads = threads;
     PlanetProgress progress(ctx, board, planet.name, options.stop);
     ctx.SetProgressTargets(&progress);
+    // With threads to share, the finished maps are encoded while the rest are built.
+    std::optional<MapPreEncoder> early;
+    if (threads > 1) early.emplace(params, ctx);
     const bool rendered = RenderPlanet(params, ctx);
     ctx.SetProgressTargets(nullptr);
     if (!rendered || Stopped(options.stop)) {
@@ -292,9 +295,10 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
 
     // From here on the planet is finished rather than abandoned: its maps are whole.
     std::string failedName, reason;
-    if (!SaveRenderMaps(params, &failedName, &reason, &ctx)) {
-        return fail("cannot write " + failedName + ": " + reason);
-    }
+    const bool mapsSaved =
+        SaveRenderMaps(params, &failedName, &reason, &ctx, early ? &*early : nullptr);
+    early.reset();
+    if (!mapsSaved) return fail("cannot write " + failedName + ": " + reason);
     // The thumbnail, and then the maps can go.
     std::string why;
     const fs::path thumbnailPath = ThumbnailPath(outDir, planet);

@@ -241,6 +241,9 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 
+    // With threads to share, the finished maps are encoded while the rest are built.
+    std::optional<MapPreEncoder> early;
+    if (ctx.threads > 1) early.emplace(params, ctx);
     const bool rendered = RenderPlanet(params, ctx);
     progress.Finish();
     interruptTarget = nullptr;
@@ -251,9 +254,10 @@ int main(int argc, char** argv) {
     }
 
     std::string failedName, reason;
-    if (!SaveRenderMaps(params, &failedName, &reason, &ctx)) {
-        return Fail(1, "cannot write " + failedName + ": " + reason);
-    }
+    const bool saved =
+        SaveRenderMaps(params, &failedName, &reason, &ctx, early ? &*early : nullptr);
+    early.reset();
+    if (!saved) return Fail(1, "cannot write " + failedName + ": " + reason);
     if (!options.quiet) {
         for (const std::string* name :
              {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,

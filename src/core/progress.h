@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,6 +71,10 @@ class RenderContext {
 
     // Who sees each reported image in full; null (the default) costs nothing.
     void SetStageObserver(StageObserver* observer) { observer_ = observer; }
+
+    // Called by the driver with each map as soon as it is finished: the map does not change
+    // after, and stays in its place in the parameters until the next render.
+    std::function<void(const FloatImage& map)> mapFinished;
 
     // End of a sub-step: show the image (if any) and the message, count, process events.
     void ReportProgress(const FloatImage* image, std::string_view message);

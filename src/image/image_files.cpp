@@ -239,12 +239,16 @@ bool EncodeImage(const FloatImage& image, const std::string& fileName,
                          bytes, error);
     }
     if (format == ImageFormat::Png && options.heightMap && options.heightBitDepth == 16) {
-        return EncodePngGray16(HeightSamples(image), bytes,
-                               PngWriteOptions{.CompressionLevel = 6, .Texts = texts}, error);
+        return EncodePngGray16(
+            HeightSamples(image), bytes,
+            PngWriteOptions{.CompressionLevel = 6, .Texts = texts, .Cancel = options.cancel},
+            error);
     }
     if (format == ImageFormat::Png) {
-        return EncodePng(image, bytes, PngWriteOptions{.CompressionLevel = 6, .Texts = texts},
-                         error);
+        return EncodePng(
+            image, bytes,
+            PngWriteOptions{.CompressionLevel = 6, .Texts = texts, .Cancel = options.cancel},
+            error);
     }
     Bitmap24 bitmap;
     if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");
@@ -314,6 +318,10 @@ bool SaveImageFile(const FloatImage& image, const std::string& fileName,
     } catch (...) {
         return Fail(error, "unexpected failure");
     }
+}
+
+bool EncodingCanBeCancelled(const std::string& fileName) {
+    return FormatFromName(fileName) == ImageFormat::Png;
 }
 
 bool EncodeImageFile(const FloatImage& image, const std::string& fileName,

@@ -7,6 +7,7 @@
 // throws or prints.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,6 +40,8 @@ struct ImageFileOptions {
     // When not empty, PNG, JPEG and OpenEXR files carry this settings text, the product
     // version and the JPEG quality. BMP files carry nothing.
     std::string settingsText;
+    // PNG files only: the encoding stops (and fails) at the next row once this holds true.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Writes the image with 8 bits per colour channel (floats clamped, rounded half to even),
@@ -51,6 +54,9 @@ bool SaveImageFile(const FloatImage& image, const std::string& fileName,
 
 // The bytes SaveImageFile would write, without writing them; safe to call on several
 // threads at once for different images. False on any failure.
+// Whether EncodeImageFile of this name heeds ImageFileOptions::cancel (PNG).
+bool EncodingCanBeCancelled(const std::string& fileName);
+
 bool EncodeImageFile(const FloatImage& image, const std::string& fileName,
                      const ImageFileOptions& options, std::vector<uint8_t>& bytes,
                      std::string* error = nullptr);

@@ -245,6 +245,7 @@ struct EncodeJob {
     png_text* texts = nullptr;
     int textCount = 0;
     int compressionLevel = 6;
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Holds the setjmp; see RunDecode.
@@ -277,6 +278,11 @@ bool RunEncode(PngSession& session, const EncodeJob& job) {
                                             PNG_FILTER_AVG, PNG_FILTER_PAETH};
     const size_t rowBytes = static_cast<size_t>(job.width) * 3;
     for (uint32_t y = 0; y < job.height; ++y) {
+        if (job.cancel && job.cancel->load(std::memory_order_relaxed)) {
+            png_destroy_write_struct(&png, &info);
+            std::snprintf(session.message, sizeof session.message, "cancelled");
+            return false;
+        }
         const uint8_t* row;
         const uint8_t* above;
         if (job.image) {
@@ -397,6 +403,7 @@ bool Encode(EncodeJob& job, const PngWriteOptions& options, std::vector<uint8_t>
     job.texts = entries.data();
     job.textCount = static_cast<int>(entries.size());
     job.compressionLevel = options.CompressionLevel;
+    job.cancel = options.Cancel;
     std::vector<uint8_t> bytes;
     PngSession session;
     session.message[0] = '\0';

@@ -5,6 +5,7 @@
 // taken as they stand.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,6 +22,8 @@ struct PngWriteOptions {
     // Written as uncompressed international text chunks (iTXt, UTF-8) before the image data.
     // Keys must be 1 to 79 printable Latin-1 characters.
     MetadataTexts Texts;
+    // When set, the encoding stops at the next row once it holds true ("cancelled").
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 // One sample per pixel, rows top first, no padding.

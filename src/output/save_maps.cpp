@@ -1,6 +1,7 @@
 #include "output/save_maps.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -22,6 +23,28 @@ struct MapToSave {
     const char* whyAbsent;
     bool heightMap;
 };
+
+// The maps in the order they are written.
+std::array<MapToSave, 7> MapsOf(const RenderParams& params) {
+    return {{
+        {params.OutputColorMap, params.ColorMapImage, "the map was not built", false},
+        {params.OutputSpeculerMap, params.SpecularMapImage, "the map was not built", false},
+        {params.OutputBumpMap, params.BumpMapImage, "the map was not built", true},
+        {params.OutputCloudColorMap, params.CloudColorMapImage, "no cloud layer was built", false},
+        {params.OutputCloudBumpMap, params.CloudBumpMapImage, "no cloud layer was built", true},
+        {params.OutputCloudTransparencyMap, params.CloudTransparencyMapImage,
+         "no cloud layer was built", false},
+        {params.OutputNormalMap, params.NormalMapImage, "the map was not built", false},
+    }};
+}
+
+ImageFileOptions OptionsOf(const RenderParams& params, bool heightMap) {
+    ImageFileOptions options;
+    options.heightMap = heightMap;
+    options.heightBitDepth = params.HeightBitDepth;
+    options.settingsText = params.SettingsText;
+    return options;
+}
 
 struct Encoded {
     bool ok = false;
@@ -58,22 +81,88 @@ bool SaveCubeFaces(const FloatImage& map, const std::string& mapName,
 
 }  // namespace
 
+MapPreEncoder::MapPreEncoder(const RenderParams& params, RenderContext& ctx)
+    : params_(params), ctx_(ctx) {
+    ctx_.mapFinished = [this](const FloatImage& map) { Finished(map); };
+    thread_ = std::thread([this] { Run(); });
+}
+
+MapPreEncoder::~MapPreEncoder() {
+    ctx_.mapFinished = nullptr;
+    cancel_.store(true, std::memory_order_relaxed);
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void MapPreEncoder::Finished(const FloatImage& map) {
+    for (const MapToSave& field : MapsOf(params_)) {
+        if (!field.image || &*field.image != &map) continue;
+        if (field.name.empty() || !EncodingCanBeCancelled(field.name)) return;
+        {
+            const std::lock_guard lock(mutex_);
+            Job& job = jobs_.emplace_back();
+            job.map = &map;
+            job.name = field.name;
+            job.heightMap = field.heightMap;
+        }
+        changed_.notify_all();
+        return;
+    }
+}
+
+void MapPreEncoder::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        Job* job = nullptr;
+        changed_.wait(lock, [&] {
+            if (stop_) return true;
+            for (Job& j : jobs_) {
+                if (j.state == Job::kWaiting) {
+                    job = &j;
+                    return true;
+                }
+            }
+            return false;
+        });
+        if (stop_) return;
+        job->state = Job::kRunning;
+        lock.unlock();
+        ImageFileOptions options = OptionsOf(params_, job->heightMap);
+        options.cancel = &cancel_;
+        job->ok = EncodeImageFile(*job->map, job->name, options, job->bytes, &job->why);
+        lock.lock();
+        job->state = Job::kDone;
+        changed_.notify_all();
+    }
+}
+
+bool MapPreEncoder::Claim(const FloatImage& map, bool& ok, std::vector<uint8_t>& bytes,
+                          std::string& why) {
+    std::unique_lock lock(mutex_);
+    for (Job& job : jobs_) {
+        if (job.map != &map || job.state == Job::kLeft) continue;
+        if (job.state == Job::kWaiting) {
+            job.state = Job::kLeft;
+            return false;
+        }
+        changed_.wait(lock, [&] { return job.state == Job::kDone; });
+        job.state = Job::kLeft;
+        ok = job.ok;
+        bytes = std::move(job.bytes);
+        why = std::move(job.why);
+        return true;
+    }
+    return false;
+}
+
 bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::string* reason,
-                    RenderContext* ctx) {
+                    RenderContext* ctx, MapPreEncoder* early) {
     const int threads = ctx ? ctx->threads : 1;
-    const MapToSave maps[] = {
-        {params.OutputColorMap, params.ColorMapImage, "the map was not built", false},
-        {params.OutputSpeculerMap, params.SpecularMapImage, "the map was not built", false},
-        {params.OutputBumpMap, params.BumpMapImage, "the map was not built", true},
-        {params.OutputCloudColorMap, params.CloudColorMapImage, "no cloud layer was built", false},
-        {params.OutputCloudBumpMap, params.CloudBumpMapImage, "no cloud layer was built", true},
-        {params.OutputCloudTransparencyMap, params.CloudTransparencyMapImage,
-         "no cloud layer was built", false},
-        {params.OutputNormalMap, params.NormalMapImage, "the map was not built", false},
-    };
-    ImageFileOptions options;
-    options.heightBitDepth = params.HeightBitDepth;
-    options.settingsText = params.SettingsText;
+    const std::array<MapToSave, 7> maps = MapsOf(params);
     std::vector<const MapToSave*> wanted;
     for (const MapToSave& map : maps) {
         if (!map.name.empty()) wanted.push_back(&map);
@@ -105,9 +194,9 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
             out.why = map.whyAbsent;
             return;
         }
-        ImageFileOptions own = options;
-        own.heightMap = map.heightMap;
-        out.ok = EncodeImageFile(*map.image, map.name, own, out.bytes, &out.why);
+        if (early && early->Claim(*map.image, out.ok, out.bytes, out.why)) return;
+        out.ok = EncodeImageFile(*map.image, map.name, OptionsOf(params, map.heightMap), out.bytes,
+                                 &out.why);
     };
     // Whether the next map may be taken; called under the lock.
     const auto mayTake = [&] {
@@ -142,9 +231,10 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
         if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) {
             out.bytes = {};
             if (!params.CubeMapFaces) return true;
-            ImageFileOptions own = options;
-            own.heightMap = map.heightMap;
-            if (SaveCubeFaces(*map.image, map.name, own, ctx, failed, out.why)) return true;
+            if (SaveCubeFaces(*map.image, map.name, OptionsOf(params, map.heightMap), ctx, failed,
+                              out.why)) {
+                return true;
+            }
         }
         if (out.why.empty()) out.why = "the file could not be written";
         if (failedName) *failedName = std::move(failed);

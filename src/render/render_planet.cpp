@@ -183,24 +183,44 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         ctx.patternMemo.reset();
         const bool mix = MixCloudsIntoGround(params);
         const FloatImage* cloudPtr = cloud ? &*cloud : nullptr;
+        const auto finished = [&](const std::optional<FloatImage>& map) {
+            if (ctx.mapFinished && map && !ctx.Aborted() && ctx.failure.empty())
+                ctx.mapFinished(*map);
+        };
 
-        if (Builds(params, params.OutputColorMap))
+        if (Builds(params, params.OutputColorMap)) {
             BuildGroundColorMap(params, *ground, cloudPtr, mix, ctx);
-        if (Builds(params, params.OutputBumpMap))
+            finished(params.ColorMapImage);
+        }
+        if (Builds(params, params.OutputBumpMap)) {
             BuildGroundBumpMap(params, *ground, cloudPtr, mix, ctx);
-        if (!params.OutputNormalMap.empty()) BuildNormalMap(params, *ground, cloudPtr, mix, ctx);
-        if (Builds(params, params.OutputSpeculerMap))
+            finished(params.BumpMapImage);
+        }
+        if (!params.OutputNormalMap.empty()) {
+            BuildNormalMap(params, *ground, cloudPtr, mix, ctx);
+            finished(params.NormalMapImage);
+        }
+        if (Builds(params, params.OutputSpeculerMap)) {
             BuildGroundSpecularMap(params, std::move(*ground), cloudPtr, mix, ctx);
+            finished(params.SpecularMapImage);
+        }
         ground.reset();
 
         if (cloud) {
             // Baked-in clouds are already part of the ground colour a globe shows.
             const bool globeClouds = params.BuildGlobeMaps && !mix;
-            if (!params.OutputCloudColorMap.empty() || globeClouds)
+            if (!params.OutputCloudColorMap.empty() || globeClouds) {
                 BuildCloudColorMap(params, *cloud, ctx);
-            if (!params.OutputCloudBumpMap.empty()) BuildCloudBumpMap(params, *cloud, ctx);
-            if (!params.OutputCloudTransparencyMap.empty() || globeClouds)
+                finished(params.CloudColorMapImage);
+            }
+            if (!params.OutputCloudBumpMap.empty()) {
+                BuildCloudBumpMap(params, *cloud, ctx);
+                finished(params.CloudBumpMapImage);
+            }
+            if (!params.OutputCloudTransparencyMap.empty() || globeClouds) {
                 BuildCloudTransparencyMap(params, std::move(*cloud), ctx);
+                finished(params.CloudTransparencyMapImage);
+            }
         }
     }
     params.WorkImage.reset();

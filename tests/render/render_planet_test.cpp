@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "image/image_files.h"
+#include "output/save_maps.h"
+#include "support/test_files.h"
 
 namespace globeforge {
 namespace {
@@ -111,6 +117,52 @@ TEST(RenderPlanet, ImpossibleSizesFailWithAReasonBeforeAnyWork) {
     }
     RenderParams ok = SmallParams();
     EXPECT_EQ(CheckRenderSize(ok), "");
+}
+
+TEST(RenderPlanet, MapsEncodedWhileTheOthersAreBuiltMakeTheSameFiles) {
+    // Every map as PNG, the heights at 16 bits; an encoder that goes away unclaimed stops
+    // and writes nothing; a cancelled PNG encoding fails.
+    const char* names[] = {"c.png", "s.png", "b.png", "cc.png", "cb.png", "ct.png", "n.png"};
+    const auto render = [&](const testing::ScratchDir& dir, bool early, bool save) {
+        RenderParams params;
+        params.OutputResolutionX = 96;
+        params.OutputResolutionY = 48;
+        params.GroundAutoCreate = params.CloudAutoCreate = true;
+        params.HeightBitDepth = 16;
+        std::string* fields[] = {&params.OutputColorMap,     &params.OutputSpeculerMap,
+                                 &params.OutputBumpMap,      &params.OutputCloudColorMap,
+                                 &params.OutputCloudBumpMap, &params.OutputCloudTransparencyMap,
+                                 &params.OutputNormalMap};
+        for (size_t k = 0; k < std::size(fields); ++k) *fields[k] = dir / names[k];
+        RenderContext ctx;
+        ctx.threads = 2;
+        std::optional<MapPreEncoder> encoder;
+        if (early) encoder.emplace(params, ctx);
+        ASSERT_TRUE(RenderPlanet(params, ctx)) << ctx.failure;
+        if (save) {
+            EXPECT_TRUE(
+                SaveRenderMaps(params, nullptr, nullptr, &ctx, encoder ? &*encoder : nullptr));
+        }
+    };
+    testing::ScratchDir plain, early, unclaimed;
+    render(plain, false, true);
+    render(early, true, true);
+    render(unclaimed, true, false);
+    EXPECT_EQ(unclaimed.Count(), 0u);
+    for (const char* name : names) {
+        const std::vector<uint8_t> bytes = testing::ReadBytes(early / name);
+        EXPECT_FALSE(bytes.empty()) << name;
+        EXPECT_EQ(bytes, testing::ReadBytes(plain / name)) << name;
+    }
+
+    const std::atomic<bool> cancel{true};
+    ImageFileOptions options;
+    options.cancel = &cancel;
+    std::vector<uint8_t> bytes;
+    std::string why;
+    EXPECT_FALSE(
+        EncodeImageFile(*NewFilledImage(4, 4, kOpaqueBlack), "x.png", options, bytes, &why));
+    EXPECT_EQ(why, "cancelled");
 }
 
 TEST(RenderParams, FreeRenderMapsAndMixRule) {
