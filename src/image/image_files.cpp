@@ -245,10 +245,13 @@ bool EncodeImage(const FloatImage& image, const std::string& fileName,
             error);
     }
     if (format == ImageFormat::Png) {
-        return EncodePng(
-            image, bytes,
-            PngWriteOptions{.CompressionLevel = 6, .Texts = texts, .Cancel = options.cancel},
-            error);
+        return EncodePng(image, bytes,
+                         PngWriteOptions{.CompressionLevel = 6,
+                                         .Texts = texts,
+                                         .Cancel = options.cancel,
+                                         .Threads = options.threads,
+                                         .ThroughLibpng = false},
+                         error);
     }
     Bitmap24 bitmap;
     if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");

@@ -42,6 +42,8 @@ struct ImageFileOptions {
     std::string settingsText;
     // PNG files only: the encoding stops (and fails) at the next row once this holds true.
     const std::atomic<bool>* cancel = nullptr;
+    // PNG files only: threads the compression may use (the bytes do not depend on it).
+    int32_t threads = 1;
 };
 
 // Writes the image with 8 bits per colour channel (floats clamped, rounded half to even),

@@ -1,6 +1,7 @@
 #include "image/png_file.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <new>
 #include <utility>
+
+#include "image/png_deflate.h"
 
 namespace globeforge {
 
@@ -306,6 +309,153 @@ bool RunEncode(PngSession& session, const EncodeJob& job) {
     return true;
 }
 
+// libpng's chunks before the image data (signature, header, texts), without the image.
+bool RunEncodeHead(PngSession& session, const EncodeJob& job) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    if (setjmp(session.jump)) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &session, WriteFn, FlushFn);
+    png_set_IHDR(png, info, job.width, job.height, job.bitDepth, job.colorType, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (job.textCount > 0) png_set_text(png, info, job.texts, job.textCount);
+    png_write_info(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// One row of 8-bit colour in red, green, blue order.
+void RgbRow(const EncodeJob& job, uint32_t y, uint8_t* into) {
+    const size_t n = static_cast<size_t>(job.width) * 3;
+    if (job.image) {
+        ImageRowToBgr(*job.image, static_cast<int32_t>(y), into);
+    } else {
+        std::memcpy(into, job.pixels + y * job.stride, n);
+    }
+    if (job.image || job.bgr) {
+        for (size_t i = 0; i < n; i += 3) std::swap(into[i], into[i + 2]);
+    }
+}
+
+// The row as libpng stores it: the filter type, then the filtered bytes (prev is the row
+// above, zeros for the first).
+void FilterRow(const uint8_t* row, const uint8_t* prev, size_t n, int filter, uint8_t* out) {
+    out[0] = static_cast<uint8_t>(filter);
+    ++out;
+    // The first pixel has no left neighbour: a and c read as 0.
+    const auto apply = [&](auto&& predict) {
+        for (size_t i = 0; i < n && i < 3; ++i) {
+            out[i] = static_cast<uint8_t>(row[i] - predict(0, prev[i], 0));
+        }
+        for (size_t i = 3; i < n; ++i) {
+            out[i] = static_cast<uint8_t>(row[i] - predict(row[i - 3], prev[i], prev[i - 3]));
+        }
+    };
+    switch (filter) {
+        case 1:
+            apply([](int a, int, int) { return a; });
+            break;
+        case 2:
+            apply([](int, int b, int) { return b; });
+            break;
+        case 3:
+            apply([](int a, int b, int) { return (a + b) >> 1; });
+            break;
+        case 4:
+            apply([](int a, int b, int c) {
+                const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+                return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            });
+            break;
+        default:
+            std::memcpy(out, row, n);
+            break;
+    }
+}
+
+// The chunks libpng writes for 8-bit colour at level 6, with the image data compressed on
+// several threads: the rows filtered as libpng chooses (AdaptiveFilter, the first row
+// against zeros), the stream from DeflateLikeLibpng, cut into chunks of libpng's 8 KB.
+bool EncodeThreaded(PngSession& session, const EncodeJob& job, int threads) {
+    const size_t rowBytes = static_cast<size_t>(job.width) * 3;
+    const size_t line = rowBytes + 1;
+    if (!RunEncodeHead(session, job)) return false;
+    std::vector<uint8_t>& out = *session.output;
+    const auto chunk = [&](const char* type, const uint8_t* data, size_t n) {
+        const uint8_t head[8] = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                                 static_cast<uint8_t>(n >> 8),  static_cast<uint8_t>(n),
+                                 static_cast<uint8_t>(type[0]), static_cast<uint8_t>(type[1]),
+                                 static_cast<uint8_t>(type[2]), static_cast<uint8_t>(type[3])};
+        uLong crc = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
+        if (n > 0) crc = crc32(crc, data, static_cast<uInt>(n));
+        const uint8_t tail[4] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+                                 static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
+        return Append(out, head, 8) && (n == 0 || Append(out, data, n)) && Append(out, tail, 4);
+    };
+    // The filtered rows of a range of the data; each range converts the row above it again.
+    const auto source = [&](size_t from, size_t n, uint8_t* into) {
+        std::vector<uint8_t> rows(2 * rowBytes + line, 0);
+        uint8_t* above = rows.data();
+        uint8_t* row = above + rowBytes;
+        uint8_t* filtered = row + rowBytes;
+        uint32_t y = static_cast<uint32_t>(from / line);
+        size_t offset = from % line;
+        if (y > 0) RgbRow(job, y - 1, above);
+        while (n > 0) {
+            RgbRow(job, y, row);
+            FilterRow(row, above, rowBytes, AdaptiveFilter(row, above, rowBytes), filtered);
+            const size_t k = std::min(n, line - offset);
+            std::memcpy(into, filtered + offset, k);
+            into += k;
+            n -= k;
+            offset = 0;
+            ++y;
+            std::swap(row, above);
+        }
+    };
+    constexpr size_t kChunk = 8192;  // libpng's compression buffer
+    std::vector<uint8_t> held;
+    bool written = true;
+    const auto sink = [&](const uint8_t* bytes, size_t n) {
+        while (n > 0 && written) {
+            const size_t k = std::min(n, kChunk - held.size());
+            held.insert(held.end(), bytes, bytes + k);
+            bytes += k;
+            n -= k;
+            if (held.size() == kChunk) {
+                written = chunk("IDAT", held.data(), held.size());
+                held.clear();
+            }
+        }
+        return written;
+    };
+    bool ok;
+    try {
+        held.reserve(kChunk);
+        ok = DeflateLikeLibpng(line * job.height, source, sink, threads, job.cancel);
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    if (!ok) {
+        const bool cancelled = job.cancel && job.cancel->load(std::memory_order_relaxed);
+        std::snprintf(session.message, sizeof session.message,
+                      cancelled ? "cancelled" : "out of memory");
+        return false;
+    }
+    if ((!held.empty() && !chunk("IDAT", held.data(), held.size())) || !chunk("IEND", nullptr, 0)) {
+        std::snprintf(session.message, sizeof session.message, "out of memory");
+        return false;
+    }
+    return true;
+}
+
 // Stores a copy of libpng's text entries; false when memory cannot be had.
 bool CollectTexts(const png_text* entries, int count, MetadataTexts& texts) noexcept {
     try {
@@ -408,7 +558,17 @@ bool Encode(EncodeJob& job, const PngWriteOptions& options, std::vector<uint8_t>
     PngSession session;
     session.message[0] = '\0';
     session.output = &bytes;
-    if (!RunEncode(session, job)) return Fail(error, session.message);
+    // Small images gain nothing from threads (and libpng narrows the window for them).
+    constexpr uint64_t kThreadedFrom = uint64_t{1} << 16;
+    const uint64_t data = (uint64_t{job.width} * 3 + 1) * job.height;
+    const bool threaded = !options.ThroughLibpng && job.bitDepth == 8 &&
+                          job.colorType == PNG_COLOR_TYPE_RGB && job.compressionLevel == 6 &&
+                          job.width > 1 && job.height > 1 && data >= kThreadedFrom &&
+                          data < (uint64_t{1} << 31);
+    if (job.cancel && job.cancel->load(std::memory_order_relaxed)) return Fail(error, "cancelled");
+    if (!(threaded ? EncodeThreaded(session, job, options.Threads) : RunEncode(session, job))) {
+        return Fail(error, session.message);
+    }
     out = std::move(bytes);
     return true;
 }

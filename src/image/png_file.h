@@ -24,6 +24,12 @@ struct PngWriteOptions {
     MetadataTexts Texts;
     // When set, the encoding stops at the next row once it holds true ("cancelled").
     const std::atomic<bool>* Cancel = nullptr;
+    // Threads the compression of 8-bit colour at level 6 may use; the bytes are the same
+    // for any number.
+    int32_t Threads = 1;
+    // Compress through libpng's own calls to zlib instead: the reference that the threaded
+    // compression is checked against.
+    bool ThroughLibpng = false;
 };
 
 // One sample per pixel, rows top first, no padding.

@@ -38,11 +38,14 @@ std::array<MapToSave, 7> MapsOf(const RenderParams& params) {
     }};
 }
 
-ImageFileOptions OptionsOf(const RenderParams& params, bool heightMap) {
+// A PNG map's compression may use every thread of the render: when maps are encoded side
+// by side, it only shares them.
+ImageFileOptions OptionsOf(const RenderParams& params, bool heightMap, const RenderContext* ctx) {
     ImageFileOptions options;
     options.heightMap = heightMap;
     options.heightBitDepth = params.HeightBitDepth;
     options.settingsText = params.SettingsText;
+    options.threads = ctx ? ctx->threads : 1;
     return options;
 }
 
@@ -131,7 +134,7 @@ void MapPreEncoder::Run() {
         if (stop_) return;
         job->state = Job::kRunning;
         lock.unlock();
-        ImageFileOptions options = OptionsOf(params_, job->heightMap);
+        ImageFileOptions options = OptionsOf(params_, job->heightMap, &ctx_);
         options.cancel = &cancel_;
         job->ok = EncodeImageFile(*job->map, job->name, options, job->bytes, &job->why);
         lock.lock();
@@ -195,8 +198,8 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
             return;
         }
         if (early && early->Claim(*map.image, out.ok, out.bytes, out.why)) return;
-        out.ok = EncodeImageFile(*map.image, map.name, OptionsOf(params, map.heightMap), out.bytes,
-                                 &out.why);
+        out.ok = EncodeImageFile(*map.image, map.name, OptionsOf(params, map.heightMap, ctx),
+                                 out.bytes, &out.why);
     };
     // Whether the next map may be taken; called under the lock.
     const auto mayTake = [&] {
@@ -231,8 +234,8 @@ bool SaveRenderMaps(const RenderParams& params, std::string* failedName, std::st
         if (out.ok && WriteFileAtomically(map.name, out.bytes, &out.why)) {
             out.bytes = {};
             if (!params.CubeMapFaces) return true;
-            if (SaveCubeFaces(*map.image, map.name, OptionsOf(params, map.heightMap), ctx, failed,
-                              out.why)) {
+            if (SaveCubeFaces(*map.image, map.name, OptionsOf(params, map.heightMap, ctx), ctx,
+                              failed, out.why)) {
                 return true;
             }
         }

@@ -190,6 +190,61 @@ TEST(Png, SameFileAsLibpngOnNearTies) {
     }
 }
 
+TEST(Png, ThreadedCompressionWritesLibpngsBytes) {
+    // Images large enough for the compression to be split: noise (stored blocks), flat
+    // runs (the longest matches, and a match reaching into the bytes past the end), rows
+    // repeated at a distance, smooth gradients with a little noise; one piece of the parse
+    // or several (1 MB each); any thread count gives stock libpng's file.
+    std::mt19937 gen(13);
+    const auto threaded = [](int threads) {
+        PngWriteOptions options;
+        options.Threads = threads;
+        return options;
+    };
+    for (const auto& [w, h] : {std::pair{200, 120}, {1000, 400}, {1111, 900}}) {
+        RgbCase c(w, h);
+        FloatImage image = *NewImage(w, h);
+        for (int y = 0; y < h; ++y) {
+            std::vector<uint8_t> row(size_t(w) * 3);
+            const int kind = (y / 37) % 5;
+            for (size_t i = 0; i < row.size(); ++i) {
+                const int x = int(i / 3);
+                const int v = kind == 0   ? int(gen() % 256)
+                              : kind == 1 ? 40
+                              : kind == 2 ? (x % 97) * 2 + int(i % 3)
+                              : kind == 3 ? (x + y) % 256 + int(gen() % 3)
+                                          : (y % 2 ? 200 : int(gen() % 256));
+                row[i] = uint8_t(v);
+            }
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* p = row.data() + size_t(x) * 3;
+                image.At(x, y) = {float(p[0]), float(p[1]), float(p[2]), 255.0f};
+            }
+            c.AddRow(std::move(row));
+        }
+        const std::vector<uint8_t> stock = WriteWithLibpng(c.spec);
+        for (const int threads : {1, 2, 3}) {
+            std::vector<uint8_t> fromBitmap, fromImage;
+            ASSERT_TRUE(EncodePng(c.bitmap, fromBitmap, threaded(threads)));
+            ASSERT_TRUE(EncodePng(image, fromImage, threaded(threads)));
+            EXPECT_TRUE(fromBitmap == stock) << w << " x " << h << ", " << threads;
+            EXPECT_TRUE(fromImage == stock) << w << " x " << h << ", " << threads;
+        }
+        std::vector<uint8_t> through;
+        PngWriteOptions libpng;
+        libpng.ThroughLibpng = true;
+        ASSERT_TRUE(EncodePng(c.bitmap, through, libpng));
+        EXPECT_TRUE(through == stock);
+    }
+    const std::atomic<bool> cancelled{true};
+    PngWriteOptions cancelling = threaded(2);
+    cancelling.Cancel = &cancelled;
+    std::vector<uint8_t> out;
+    std::string why;
+    EXPECT_FALSE(EncodePng(*NewImage(300, 300), out, cancelling, &why));
+    EXPECT_EQ(why, "cancelled");
+}
+
 TEST(Png, SixteenBitGreyKeepsEverySample) {
     Gray16Raster raster{300, 3, {}};
     for (uint32_t i = 0; i < 900; ++i) raster.Samples.push_back(uint16_t(i * 7919u));
