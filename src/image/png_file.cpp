@@ -249,6 +249,8 @@ struct EncodeJob {
     int textCount = 0;
     int compressionLevel = 6;
     const std::atomic<bool>* cancel = nullptr;
+    // Only the chunks before the image data (signature, header, texts).
+    bool headOnly = false;
 };
 
 // Holds the setjmp; see RunDecode.
@@ -270,6 +272,10 @@ bool RunEncode(PngSession& session, const EncodeJob& job) {
     png_set_compression_level(png, job.compressionLevel);
     if (job.textCount > 0) png_set_text(png, info, job.texts, job.textCount);
     png_write_info(png, info);
+    if (job.headOnly) {
+        png_destroy_write_struct(&png, &info);
+        return true;
+    }
     if (job.bgr) png_set_bgr(png);
     // 8-bit colour rows after the first get libpng's own adaptive choice of filter from
     // AdaptiveFilter, and libpng filters them that way alone. The first row is left to
@@ -305,28 +311,6 @@ bool RunEncode(PngSession& session, const EncodeJob& job) {
         png_write_row(png, row);
     }
     png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-// libpng's chunks before the image data (signature, header, texts), without the image.
-bool RunEncodeHead(PngSession& session, const EncodeJob& job) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        std::snprintf(session.message, sizeof session.message, "out of memory");
-        return false;
-    }
-    if (setjmp(session.jump)) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, &session, WriteFn, FlushFn);
-    png_set_IHDR(png, info, job.width, job.height, job.bitDepth, job.colorType, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (job.textCount > 0) png_set_text(png, info, job.texts, job.textCount);
-    png_write_info(png, info);
     png_destroy_write_struct(&png, &info);
     return true;
 }
@@ -386,7 +370,9 @@ void FilterRow(const uint8_t* row, const uint8_t* prev, size_t n, int filter, ui
 bool EncodeThreaded(PngSession& session, const EncodeJob& job, int threads) {
     const size_t rowBytes = static_cast<size_t>(job.width) * 3;
     const size_t line = rowBytes + 1;
-    if (!RunEncodeHead(session, job)) return false;
+    EncodeJob headJob = job;
+    headJob.headOnly = true;
+    if (!RunEncode(session, headJob)) return false;
     std::vector<uint8_t>& out = *session.output;
     const auto chunk = [&](const char* type, const uint8_t* data, size_t n) {
         const uint8_t head[8] = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
