@@ -37,7 +37,7 @@ constexpr uint32_t kFilteredShortest = 6;
 // Memory level 8 ends a block at 2^14 - 1 symbols.
 constexpr size_t kBlockSymbols = 16383;
 // A piece of the parse, and what each thread parses per round.
-constexpr size_t kSegment = size_t{1} << 20;
+constexpr size_t kSegment = size_t{1} << 18;
 
 // A symbol of the parse: a literal byte (distance 0), or a match of length lc + 3.
 uint32_t LiteralSymbol(uint8_t c) {
