@@ -2,6 +2,10 @@
 
 #include <zlib.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <condition_variable>
@@ -56,12 +60,6 @@ size_t Covered(uint32_t s) {
     return DistanceOf(s) ? LcOf(s) + kMinMatch : 1;
 }
 
-uint16_t Pair(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
 uint32_t CommonPrefix(const uint8_t* a, const uint8_t* b, uint32_t most) {
     for (uint32_t n = 0; n < most; n += 8) {
         uint64_t x, y;
@@ -81,7 +79,13 @@ uint32_t CommonPrefix(const uint8_t* a, const uint8_t* b, uint32_t most) {
 // after a match that both reach.
 class Parser {
   public:
-    Parser() : head_(kHashMask + 1), prev_(kWindow) {}
+    Parser()
+        : head_(kHashMask + 1),
+          prev_(kWindow),
+          count_(kHashMask + 1),
+          order_(kWindow),
+          head6_(kHashMask + 1),
+          prev6_(kWindow) {}
 
     // data holds the bytes from origin on, origin a multiple of the window.
     void Rebase(const uint8_t* data, size_t origin) {
@@ -96,8 +100,9 @@ class Parser {
         matchLength_ = kMinMatch - 1;
         matchStart_ = 0;
         symbols_.clear();
-        std::fill(head_.begin(), head_.end(), uint16_t{0});
-        std::fill(prev_.begin(), prev_.end(), uint16_t{0});
+        for (auto* table : {&head_, &prev_, &count_, &order_, &head6_, &prev6_}) {
+            std::fill(table->begin(), table->end(), uint16_t{0});
+        }
         // A multiple of the window, so that offsets and positions share their chain slots;
         // reading as "none", the base itself is out of reach of every position parsed.
         base_ = (start > kWindow ? start - kWindow : 0) & ~kWindowMask;
@@ -121,7 +126,7 @@ class Parser {
         const size_t prevMatch = matchStart_;
         matchLength_ = kMinMatch - 1;
         if (hashHead != 0 && prevLength < kMaxLazy && s - base_ - hashHead <= kMaxDistance) {
-            matchLength_ = LongestMatch(s, hashHead, prevLength, lookahead);
+            matchLength_ = LongestMatch(s, prevLength, lookahead);
             if (matchLength_ < kFilteredShortest) matchLength_ = kMinMatch - 1;
         }
         if (prevLength >= kMinMatch && matchLength_ <= prevLength) {
@@ -159,26 +164,56 @@ class Parser {
         const uint8_t* b = At(p);
         const uint32_t h = ((uint32_t{b[0]} << 10) ^ (uint32_t{b[1]} << 5) ^ b[2]) & kHashMask;
         const uint16_t old = head_[h];
-        prev_[p & kWindowMask] = old;
+        const size_t slot = p & kWindowMask;
+        prev_[slot] = old;
         head_[h] = static_cast<uint16_t>(p - base_);
+        order_[slot] = count_[h]++;
+        if (size_ - p >= kFilteredShortest) {
+            const uint32_t h6 = Hash6(b);
+            prev6_[slot] = head6_[h6];
+            head6_[h6] = static_cast<uint16_t>(p - base_);
+        }
         return old;
+    }
+
+    static uint32_t Hash6(const uint8_t* b) {
+        uint64_t v;
+        std::memcpy(&v, b, 8);
+        return static_cast<uint32_t>(((v << 16) * 0x9E3779B97F4A7C15ull) >> 49);
     }
 
     void Slide() {
         base_ += kWindow;
-        const auto down = [](uint16_t& v) {
-            v = static_cast<uint16_t>(v >= kWindow ? v - kWindow : 0);
-        };
-        std::for_each(head_.begin(), head_.end(), down);
-        std::for_each(prev_.begin(), prev_.end(), down);
+        for (auto* table : {&head_, &prev_, &head6_, &prev6_}) {
+            uint16_t* v = table->data();
+            const size_t n = table->size();
+#ifdef __SSE2__
+            // Unsigned saturation gives the offset 32 KB lower, or 0 ("none") below it.
+            const __m128i window = _mm_set1_epi16(static_cast<short>(kWindow));
+            for (size_t i = 0; i < n; i += 8) {
+                __m128i* at = reinterpret_cast<__m128i*>(v + i);
+                _mm_storeu_si128(at, _mm_subs_epu16(_mm_loadu_si128(at), window));
+            }
+#else
+            for (size_t i = 0; i < n; ++i) {
+                v[i] = static_cast<uint16_t>(v[i] >= kWindow ? v[i] - kWindow : 0);
+            }
+#endif
+        }
     }
 
-    // zlib's longest_match: the first of the longest matches along the chain, the third
-    // byte taken as equal (the chains hold positions of one hash), reading up to kMaxMatch
-    // past s whatever the lookahead, and the result cut to the lookahead. Offsets from the
-    // base.
-    uint32_t LongestMatch(size_t s, uint32_t candidate, uint32_t prevLength, size_t lookahead) {
-        uint32_t chain = prevLength >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
+    // What zlib's longest_match gives: along the chain of positions with the hash of the
+    // next three bytes, newest first, at most `chain` of them and none beyond kMaxDistance,
+    // the first of the longest matches that beat prevLength, the search ending at the
+    // first as long as `nice`; the result cut to the lookahead. The filtered strategy drops
+    // any result below kFilteredShortest, and a match that short cannot decide anything
+    // else (the position it sets is read only after a match of 3 or more), so only the
+    // positions whose next six bytes hash alike are tried: a second chain, in the same
+    // order, each position's place in the first chain known from a count per hash.
+    // Offsets from the base.
+    uint32_t LongestMatch(size_t s, uint32_t prevLength, size_t lookahead) {
+        if (lookahead < kFilteredShortest) return kMinMatch - 1;
+        const uint32_t chain = prevLength >= kGoodMatch ? kMaxChain >> 2 : kMaxChain;
         const uint32_t nice =
             lookahead < kNiceMatch ? static_cast<uint32_t>(lookahead) : kNiceMatch;
         uint32_t best = prevLength;
@@ -186,23 +221,28 @@ class Parser {
         const uint32_t limit = here > kMaxDistance ? static_cast<uint32_t>(here - kMaxDistance) : 0;
         const uint8_t* window = At(base_);
         const uint8_t* scan = window + here;
-        const uint16_t start = Pair(scan);
-        uint16_t end = Pair(scan + best - 1);
-        do {
+        const uint16_t after = order_[s & kWindowMask];
+        for (uint32_t candidate = prev6_[s & kWindowMask]; candidate > limit;
+             candidate = prev6_[candidate & kWindowMask]) {
             const uint8_t* match = window + candidate;
-            if (Pair(match + best - 1) != end || Pair(match) != start) continue;
+            // Another three bytes share the hash chain of the first: not in zlib's chain.
+            if (match[0] != scan[0] || match[1] != scan[1] || match[2] != scan[2]) continue;
+            // Its place among the positions zlib would try (the 16-bit count cannot wrap
+            // within the window).
+            if (static_cast<uint16_t>(after - 1 - order_[candidate & kWindowMask]) >= chain) break;
             const uint32_t length = 3 + CommonPrefix(scan + 3, match + 3, kMaxMatch - 3);
             if (length > best) {
                 matchStart_ = base_ + candidate;
                 best = length;
                 if (length >= nice) break;
-                end = Pair(scan + best - 1);
             }
-        } while ((candidate = prev_[candidate & kWindowMask]) > limit && --chain != 0);
+        }
         return best <= lookahead ? best : static_cast<uint32_t>(lookahead);
     }
 
-    const uint8_t* At(size_t p) const { return data_ + (p - origin_); }
+    const uint8_t* At(size_t p) const {
+        return data_ + (p - origin_);
+    }
 
     const uint8_t* data_ = nullptr;
     size_t origin_ = 0;
@@ -214,6 +254,10 @@ class Parser {
     size_t base_ = 0;
     std::vector<uint16_t> head_;
     std::vector<uint16_t> prev_;
+    std::vector<uint16_t> count_;  // positions put in each chain so far
+    std::vector<uint16_t> order_;  // each position's count in its chain
+    std::vector<uint16_t> head6_;  // chains by the next six bytes
+    std::vector<uint16_t> prev6_;
     std::vector<uint32_t> symbols_;
 };
 
