@@ -81,7 +81,6 @@ class Parser {
   public:
     Parser()
         : head_(kHashMask + 1),
-          prev_(kWindow),
           count_(kHashMask + 1),
           order_(kWindow),
           head6_(kHashMask + 1),
@@ -100,7 +99,7 @@ class Parser {
         matchLength_ = kMinMatch - 1;
         matchStart_ = 0;
         symbols_.clear();
-        for (auto* table : {&head_, &prev_, &count_, &order_, &head6_, &prev6_}) {
+        for (auto* table : {&head_, &count_, &order_, &head6_, &prev6_}) {
             std::fill(table->begin(), table->end(), uint16_t{0});
         }
         // A multiple of the window, so that offsets and positions share their chain slots;
@@ -165,7 +164,6 @@ class Parser {
         const uint32_t h = ((uint32_t{b[0]} << 10) ^ (uint32_t{b[1]} << 5) ^ b[2]) & kHashMask;
         const uint16_t old = head_[h];
         const size_t slot = p & kWindowMask;
-        prev_[slot] = old;
         head_[h] = static_cast<uint16_t>(p - base_);
         order_[slot] = count_[h]++;
         if (size_ - p >= kFilteredShortest) {
@@ -184,7 +182,7 @@ class Parser {
 
     void Slide() {
         base_ += kWindow;
-        for (auto* table : {&head_, &prev_, &head6_, &prev6_}) {
+        for (auto* table : {&head_, &head6_, &prev6_}) {
             uint16_t* v = table->data();
             const size_t n = table->size();
 #ifdef __SSE2__
@@ -252,8 +250,7 @@ class Parser {
     uint32_t matchLength_ = kMinMatch - 1;
     size_t matchStart_ = 0;
     size_t base_ = 0;
-    std::vector<uint16_t> head_;
-    std::vector<uint16_t> prev_;
+    std::vector<uint16_t> head_;   // the newest position of each three-byte hash
     std::vector<uint16_t> count_;  // positions put in each chain so far
     std::vector<uint16_t> order_;  // each position's count in its chain
     std::vector<uint16_t> head6_;  // chains by the next six bytes
