@@ -14,6 +14,7 @@
 #include "generate/stamping.h"
 #include "generate/warp.h"
 #include "image/image_files.h"
+#include "image/png_file.h"
 #include "output/cloud_maps.h"
 #include "output/ground_maps.h"
 
@@ -234,6 +235,35 @@ void BM_FileWriting(benchmark::State& state) {
     SetPixelsProcessed(state, w, w / 2);
 }
 BENCHMARK(BM_FileWriting)->Apply(StageArgs);
+
+// The ground colour map compressed as PNG in memory, with the threads given, and (third
+// argument 1) through libpng's own calls to zlib for comparison: the same bytes.
+void BM_PngCompression(benchmark::State& state) {
+    const int32_t w = static_cast<int32_t>(state.range(0));
+    RenderParams params = ExampleParams(w, w / 2);
+    const FloatImage ground = ReliefLayer(w, w / 2, 6);
+    const FloatImage cloud = ReliefLayer(w, w / 2, 7);
+    RenderContext ctx;
+    BuildGroundColorMap(params, ground, &cloud, true, ctx);
+    PngWriteOptions options;
+    options.Threads = static_cast<int32_t>(state.range(1));
+    options.ThroughLibpng = state.range(2) != 0;
+    std::vector<uint8_t> bytes;
+    for (auto _ : state) {
+        if (!EncodePng(*params.ColorMapImage, bytes, options)) {
+            state.SkipWithError("the map cannot be encoded");
+            break;
+        }
+    }
+    SetPixelsProcessed(state, w, w / 2);
+}
+BENCHMARK(BM_PngCompression)
+    ->ArgNames({"width", "threads", "libpng"})
+    ->Args({2048, 1, 1})
+    ->Args({2048, 1, 0})
+    ->Args({2048, 2, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace globeforge::bench
