@@ -220,14 +220,18 @@ class Parser {
         const uint8_t* window = At(base_);
         const uint8_t* scan = window + here;
         const uint16_t after = order_[s & kWindowMask];
-        for (uint32_t candidate = prev6_[s & kWindowMask]; candidate > limit;
+        // zlib tries its chain's first position even at kMaxDistance exactly (the limit),
+        // the others only above it.
+        for (uint32_t candidate = prev6_[s & kWindowMask]; candidate >= limit && candidate != 0;
              candidate = prev6_[candidate & kWindowMask]) {
             const uint8_t* match = window + candidate;
             // Another three bytes share the hash chain of the first: not in zlib's chain.
             if (match[0] != scan[0] || match[1] != scan[1] || match[2] != scan[2]) continue;
             // Its place among the positions zlib would try (the 16-bit count cannot wrap
             // within the window).
-            if (static_cast<uint16_t>(after - 1 - order_[candidate & kWindowMask]) >= chain) break;
+            const uint16_t place =
+                static_cast<uint16_t>(after - 1 - order_[candidate & kWindowMask]);
+            if (place >= chain || (candidate == limit && place != 0)) break;
             const uint32_t length = 3 + CommonPrefix(scan + 3, match + 3, kMaxMatch - 3);
             if (length > best) {
                 matchStart_ = base_ + candidate;
