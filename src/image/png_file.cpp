@@ -148,6 +148,12 @@ bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& r
     return true;
 }
 
+// PNG's Paeth predictor from the bytes left (a), above (b) and above left (c).
+int Paeth(int a, int b, int c) {
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
 // libpng's adaptive filter choice for one row of 8-bit colour (3 bytes a pixel), worked
 // out in one pass instead of five: the first of None, Sub, Up, Average and Paeth whose
 // filtered bytes, each read as a signed byte's magnitude, have the least sum. prev is the
@@ -157,10 +163,6 @@ int AdaptiveFilter(const uint8_t* row, const uint8_t* prev, size_t n) {
     const auto magnitude = [](int d) {
         const unsigned v = static_cast<unsigned>(d) & 0xffu;
         return v < 128 ? v : 256 - v;
-    };
-    const auto paeth = [](int a, int b, int c) {
-        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
     };
     uint64_t sums[5] = {0, 0, 0, 0, 0};
     // The first pixel has no left neighbour: Sub keeps it, Average and Paeth take the byte
@@ -222,7 +224,7 @@ int AdaptiveFilter(const uint8_t* row, const uint8_t* prev, size_t n) {
         sums[1] += magnitude(row[i] - a);
         sums[2] += magnitude(row[i] - b);
         sums[3] += magnitude(row[i] - ((a + b) >> 1));
-        sums[4] += magnitude(row[i] - paeth(a, b, c));
+        sums[4] += magnitude(row[i] - Paeth(a, b, c));
     }
     int best = 0;
     for (int f = 1; f < 5; ++f) {
@@ -353,10 +355,7 @@ void FilterRow(const uint8_t* row, const uint8_t* prev, size_t n, int filter, ui
             apply([](int a, int b, int) { return (a + b) >> 1; });
             break;
         case 4:
-            apply([](int a, int b, int c) {
-                const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-                return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-            });
+            apply(Paeth);
             break;
         default:
             std::memcpy(out, row, n);
