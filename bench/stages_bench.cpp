@@ -83,31 +83,41 @@ void BM_BasePatternPass(benchmark::State& state) {
 }
 BENCHMARK(BM_BasePatternPass)->Apply(StageArgs);
 
-// The ground's three warp filters (600 + 60 + 60 stamps) and their composition.
-void BM_FilterPasses(benchmark::State& state) {
+// Sees every stage image and keeps none: the stages then make whole images.
+class WatchingObserver : public StageObserver {
+  public:
+    bool ObserveStage(const FloatImage&, std::string_view, std::string&) override { return true; }
+    bool ObserveStage(const ScalarImage&, std::string_view, std::string&) override { return true; }
+};
+
+// A layer's warp map: its three warp filters (the ground's 600 + 60 + 60 stamps, the
+// clouds' 800 + 300 + 250) and their composition. Arguments: width, threads, clouds (0 or
+// 1), watched (1: a stage observer sees the filters' images, so they are whole).
+void BM_WarpMap(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     const RenderParams params = ExampleParams(w, w / 2);
-    const auto passes = GroundStampPasses(params, w);
+    const auto passes =
+        state.range(2) != 0 ? CloudStampPasses(params, w) : GroundStampPasses(params, w);
     FloatImage brush = *NewImage(w / 2, w / 4);
-    FloatImage warpMap = *NewImage(w, w / 2);
-    FloatImage scratch = *NewImage(w, w / 2);
-    const ImageRect whole{0, 0, w, w / 2};
     RenderContext ctx;
     Configure(ctx, state, 1);
+    WatchingObserver observer;
+    if (state.range(3) != 0) ctx.SetStageObserver(&observer);
     for (auto _ : state) {
         ctx.rng = Lcg32(kSeed);
-        FillImage(warpMap, kOpaqueBlack);
-        RunStampPass(passes[1], brush, warpMap, ctx);
-        for (int k = 2; k <= 3; ++k) {
-            FillImage(scratch, kOpaqueBlack);
-            RunStampPass(passes[k], brush, scratch, ctx);
-            StretchBlendNearest(scratch, whole, warpMap, whole, Wrap::Off, BlendMode::AddDirect);
-        }
-        benchmark::DoNotOptimize(warpMap.Data());
+        std::optional<FloatImage> map =
+            BuildWarpMap(passes, brush, w, w / 2, {{"1", "2", "3"}, "merged", "layer"}, ctx);
+        if (!map) std::abort();
+        benchmark::DoNotOptimize(map->Data());
+        ctx.KeepSpare(std::move(*map));
     }
     SetPixelsProcessed(state, w, w / 2);
 }
-BENCHMARK(BM_FilterPasses)->Apply(StageArgs);
+BENCHMARK(BM_WarpMap)
+    ->ArgNames({"width", "threads", "clouds", "watched"})
+    ->ArgsProduct({{1024, 2048}, {1, 2}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Warp(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));

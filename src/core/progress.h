@@ -72,6 +72,10 @@ class RenderContext {
     // Who sees each reported image in full; null (the default) costs nothing.
     void SetStageObserver(StageObserver* observer) { observer_ = observer; }
 
+    // Whether anyone sees the images given to ReportProgress: a stage may then leave out
+    // parts of an image that only the display or an observer would read.
+    bool ImagesWatched() const { return observer_ || (sink_ && sink_->ShowsImages()); }
+
     // Called by the driver with each map as soon as it is finished: the map does not change
     // after, and stays in its place in the parameters until the next render.
     std::function<void(const FloatImage& map)> mapFinished;

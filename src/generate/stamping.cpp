@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/parallel.h"
@@ -70,8 +71,35 @@ SourceLayout BrushLayout(const FloatImage& brush, RenderContext& ctx) {
 
 }  // namespace
 
-bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
-                  RenderContext& ctx) {
+bool StampsIntoValuePlane(const StampPass& pass) {
+    const SourceLayout layout = pass.brushLayout;
+    if (layout != SourceLayout::OnlyR && layout != SourceLayout::OnlyG &&
+        layout != SourceLayout::OnlyB) {
+        return false;
+    }
+    for (int32_t i = 1; i <= pass.count; ++i) {
+        if (pass.mode(i) == BlendMode::Norm) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The value of a one-channel brush, one float per pixel, for a pattern that kept no plane.
+std::vector<float> ValuesOf(const FloatImage& brush, SourceLayout layout) {
+    std::vector<float> values(brush.PixelCount());
+    const FloatPixel* p = brush.Data();
+    for (size_t i = 0; i < values.size(); ++i) {
+        values[i] = layout == SourceLayout::OnlyG   ? p[i].G
+                    : layout == SourceLayout::OnlyB ? p[i].B
+                                                    : p[i].R;
+    }
+    return values;
+}
+
+template <typename Target>
+bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderContext& ctx) {
+    constexpr bool kValueOut = std::is_same_v<Target, const ChannelPlane>;
     const ImageRect whole{0, 0, brush.Width, brush.Height};
     const StretchSampling sampling = pass.sampling == StampSampling::Nearest
                                          ? StretchSampling::Nearest
@@ -81,6 +109,7 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
     std::vector<ImageRect> rects;
     std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
+    std::vector<float> brushValues;
     DeferredBrush deferred(brush, ctx);
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
     // the serial order; then every band of target rows replays the stamps in order.
@@ -100,6 +129,10 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
         }
         if (paint) {
             const float* plane = deferred.TakePlane(pass.brushLayout);
+            if (kValueOut && !plane) {
+                brushValues = ValuesOf(brush, pass.brushLayout);
+                plane = brushValues.data();
+            }
             const SourceLayout layout = pass.brushLayout == SourceLayout::General
                                             ? BrushLayout(brush, ctx)
                                             : pass.brushLayout;
@@ -112,7 +145,10 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
                 for (const std::optional<StretchPlan>& plan : plans) {
-                    if (plane) {
+                    if constexpr (kValueOut) {
+                        plan->PaintBand(plane, target, static_cast<int32_t>(y0),
+                                        static_cast<int32_t>(y1));
+                    } else if (plane) {
                         plan->PaintBand(plane, target, static_cast<int32_t>(y0),
                                         static_cast<int32_t>(y1));
                     } else {
@@ -134,6 +170,80 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
     return true;
 }
 
+}  // namespace
+
+bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
+                  RenderContext& ctx) {
+    return StampAll(pass, brush, target, ctx);
+}
+
+bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& target,
+                  RenderContext& ctx) {
+    if (!StampsIntoValuePlane(pass)) {
+        ctx.failure = "a stamp pass without one-channel brushes cannot paint a value plane";
+        return false;
+    }
+    return StampAll(pass, brush, target, ctx);
+}
+
+namespace {
+
+int ChannelOf(SourceLayout layout) {
+    return layout == SourceLayout::OnlyR ? 0 : layout == SourceLayout::OnlyG ? 1 : 2;
+}
+
+// BuildWarpMap when nobody sees the filters' images: each filter stamps only the channel its
+// brushes carry, into a plane of its own (a quarter of the bytes each stamp reads and
+// writes), and the map is put together from the planes as the filters' sums would make it.
+// The planes live in the scratch image's memory, whose four floats a pixel hold three planes.
+std::optional<FloatImage> WarpMapFromPlanes(const std::array<StampPass, 4>& passes,
+                                            FloatImage& brush, FloatImage& scratch,
+                                            FloatImage& warpMap, const WarpMapMessages& messages,
+                                            RenderContext& ctx) {
+    const size_t n = scratch.PixelCount();
+    ChannelPlane planes[3];
+    for (size_t k = 0; k < 3; ++k) {
+        planes[k] = {&scratch.Data()->R + k * n, scratch.Width, scratch.Height};
+    }
+    ParallelForBands(ctx, scratch.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        const size_t count = static_cast<size_t>(y1 - y0) * scratch.Width;
+        for (const ChannelPlane& plane : planes) {
+            std::fill_n(plane.Row(static_cast<int32_t>(y0)), count, 0.0f);
+        }
+    });
+    for (size_t k = 0; k < 3; ++k) {
+        if (!RunStampPass(passes[k + 1], brush, planes[k], ctx)) return std::nullopt;
+        ctx.ReportProgress(nullptr, messages.filters[k]);
+    }
+    // Filter 1 is stamped onto the opaque black map, which leaves its other channels +0;
+    // filters 2 and 3 onto black scratch images, added onto the map in turn (every pixel:
+    // a stamped pixel's alpha is never 0). So a channel is its first value plus the second
+    // and the third, each +0 where a filter does not stamp that channel: the same float sums.
+    const int channels[3] = {ChannelOf(passes[1].brushLayout), ChannelOf(passes[2].brushLayout),
+                             ChannelOf(passes[3].brushLayout)};
+    ParallelForBands(ctx, warpMap.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            const float* in[3] = {planes[0].Row(y), planes[1].Row(y), planes[2].Row(y)};
+            FloatPixel* out = warpMap.Row(y);
+            for (int32_t x = 0; x < warpMap.Width; ++x) {
+                float c[3] = {0.0f, 0.0f, 0.0f};
+                c[channels[0]] = in[0][x];
+                for (int k = 1; k < 3; ++k) {
+                    for (int ch = 0; ch < 3; ++ch) {
+                        c[ch] = c[ch] + (ch == channels[k] ? in[k][x] : 0.0f);
+                    }
+                }
+                out[x] = {c[0], c[1], c[2], 255.0f};
+            }
+        }
+    });
+    NormalizeImage(warpMap, ctx);
+    ctx.ReportProgress(nullptr, messages.merged);
+    return std::move(warpMap);
+}
+
+}  // namespace
+
 std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
                                        int32_t width, int32_t height,
                                        const WarpMapMessages& messages, RenderContext& ctx) {
@@ -141,6 +251,17 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
         ctx.failure = std::string("not enough memory for the ") + messages.layerName + " " + what;
         return std::nullopt;
     };
+    if (!ctx.ImagesWatched() && StampsIntoValuePlane(passes[1]) &&
+        StampsIntoValuePlane(passes[2]) && StampsIntoValuePlane(passes[3])) {
+        std::optional<FloatImage> warpMap = ctx.NewImage(width, height);
+        if (!warpMap) return outOfMemory("warp map");
+        std::optional<FloatImage> scratch = ctx.NewImage(width, height);
+        if (!scratch) return outOfMemory("warp filter");
+        std::optional<FloatImage> result =
+            WarpMapFromPlanes(passes, brush, *scratch, *warpMap, messages, ctx);
+        ctx.KeepSpare(std::move(*scratch));
+        return result;
+    }
     // Each filter's brush has one channel (R, G, B in turn) and the scratch image starts
     // black, so the map gathers filter 1 in R, filter 2 in G and filter 3 in B.
     std::optional<FloatImage> warpMap = NewFilledImage(width, height, kOpaqueBlack, ctx);

@@ -74,6 +74,15 @@ void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
 // pass was aborted.
 bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target, RenderContext& ctx);
 
+// Whether a pass can be stamped into a value plane: its brushes carry one channel (OnlyR,
+// OnlyG or OnlyB) and none of its stamps blends with Norm.
+bool StampsIntoValuePlane(const StampPass& pass);
+// The same draws and stamps into the plane of the one channel the pass's brushes carry,
+// for a pass StampsIntoValuePlane accepts: that channel comes out bit for bit as in a
+// FloatImage target, whose other channels these blends leave +0 where they start +0.
+bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& target,
+                  RenderContext& ctx);
+
 // What the warp-map steps of a layer report: the message after each filter and after the
 // merge, and the layer's name for a failure ("ground", "cloud").
 struct WarpMapMessages {

@@ -157,6 +157,22 @@ inline void BlendInto(FloatPixel& d, float v, float a) {
     }
 }
 
+// The same blend kept to the value channel of a one-channel layout, for a destination of
+// which only that channel is held (its other channels stay +0 under these modes, and its A
+// is not kept): the channel's steps above, unchanged.
+template <BlendMode M, SourceLayout L>
+inline void BlendInto(float& c, float v, float a) {
+    static_assert(L != SourceLayout::General && L != SourceLayout::Gray && M != BlendMode::Norm,
+                  "a value plane holds one channel and no alpha");
+    if constexpr (M == BlendMode::Add || M == BlendMode::Sub) {
+        c = AddScaled<M>(c, v, a);
+    } else if constexpr (M == BlendMode::AddDirect) {
+        c = c + v;
+    } else {
+        c = c - v;
+    }
+}
+
 #ifdef __SSE2__
 // AddScaled of four lanes d and v (a = v): the same double steps and slack in two lanes at a
 // time; a lane they do not decide takes AddScaled's extended steps.
@@ -223,6 +239,21 @@ __attribute__((always_inline)) inline void BlendInto4(FloatPixel* d, __m128 v) {
         _mm_storeu_ps(f + 4, g);
         _mm_storeu_ps(f + 8, b);
         _mm_storeu_ps(f + 12, a);
+    }
+}
+#endif
+
+#ifdef __SSE2__
+// BlendInto<M, L>(d[i], v[i], v[i]) for four neighbouring values of a value plane.
+template <BlendMode M, SourceLayout L>
+__attribute__((always_inline)) inline void BlendInto4(float* d, __m128 v) {
+    const __m128 c = _mm_loadu_ps(d);
+    if constexpr (M == BlendMode::AddDirect) {
+        _mm_storeu_ps(d, _mm_add_ps(c, v));
+    } else if constexpr (M == BlendMode::SubDirect) {
+        _mm_storeu_ps(d, _mm_sub_ps(c, v));
+    } else {
+        _mm_storeu_ps(d, AddScaled4<M>(c, v));
     }
 }
 #endif
@@ -363,9 +394,9 @@ namespace {
 // The bilinear sample of four neighbours that are each their own alpha (v00 and v10 the
 // upper row's left and right), blended into d. Where no neighbour is transparent, LerpPixel
 // gives the channel and A from the same numbers by the same steps, so one lerp serves both.
-template <BlendMode M, SourceLayout L, typename Row, typename Column>
-inline void BlendSameBilinear(FloatPixel& d, float v00, float v10, float v01, float v11,
-                              const Row& row, const Column& c) {
+template <BlendMode M, SourceLayout L, typename Row, typename Column, typename Out>
+inline void BlendSameBilinear(Out& d, float v00, float v10, float v01, float v11, const Row& row,
+                              const Column& c) {
     // Four transparent neighbours give alpha 0, which the blend skips.
     if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) return;
     // With no transparent neighbour every lerp is of positive values, mostly decided in
@@ -442,9 +473,9 @@ struct ValuePlane {
     int32_t width;
 };
 
-template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
-void PaintRow(const ValuePlane& src, FloatPixel* out, const Row& row,
-              const std::vector<Column>& columns) {
+template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column,
+          typename Out>
+void PaintRow(const ValuePlane& src, Out* out, const Row& row, const std::vector<Column>& columns) {
     if constexpr (S == StretchSampling::Nearest) {
         const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
         size_t j = 0;
@@ -605,8 +636,8 @@ struct RowLerpCache {
 
 // A bilinear row from a plane: the vertical lerp of the two source rows' kept horizontal
 // lerps where both are decided, the whole sample from the taps elsewhere.
-template <BlendMode M, SourceLayout L, typename Row, typename Column>
-void PaintRowLerps(const ValuePlane& src, FloatPixel* out, const Row& row,
+template <BlendMode M, SourceLayout L, typename Row, typename Column, typename Out>
+void PaintRowLerps(const ValuePlane& src, Out* out, const Row& row,
                    const std::vector<Column>& columns, RowLerpCache& cache) {
     const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
     const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
@@ -663,13 +694,21 @@ void StretchPlan::PaintBand(const float* plane, FloatImage& dst, int32_t y0, int
     Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
 }
 
-template <typename Source>
-void StretchPlan::Paint(const Source& src, FloatImage& dst, int32_t y0, int32_t y1) const {
+void StretchPlan::PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0,
+                            int32_t y1) const {
+    Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
+}
+
+template <typename Source, typename Dest>
+void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) const {
     if (empty_) return;
+    constexpr bool kValueOut = std::is_same_v<Dest, const ChannelPlane>;
     // One kernel per plan: the mode, layout and sampling are fixed for all its pixels.
     const auto run = [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
         if constexpr (std::is_same_v<Source, ValuePlane> && L == SourceLayout::General) {
             return;  // a general source has no value plane
+        } else if constexpr (kValueOut && (L == SourceLayout::Gray || M == BlendMode::Norm)) {
+            return;  // a value plane holds one channel and no alpha
         } else {
             if constexpr (std::is_same_v<Source, ValuePlane> && S == StretchSampling::Bilinear) {
                 if (!rowsRepeat_) {

@@ -37,6 +37,15 @@ SourceLayout FindSourceLayout(const FloatImage& image);
 uint32_t SourceLayoutsOf(const FloatPixel* pixels, size_t count);
 SourceLayout PickSourceLayout(uint32_t layouts);
 
+// One channel of an image held on its own, one float per pixel, row after row.
+struct ChannelPlane {
+    float* data = nullptr;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    size_t PixelCount() const { return static_cast<size_t>(Width) * static_cast<size_t>(Height); }
+    float* Row(int32_t y) const { return data + static_cast<size_t>(y) * Width; }
+};
+
 class StretchPlan {
   public:
     // Plans StretchBlendNearest or StretchBlendBilinear(src, srcRect, dst, dstRect, wrap,
@@ -54,6 +63,11 @@ class StretchPlan {
     // is its own alpha in every pixel (a gray layout with A equal to R, G and B, or a
     // one-channel layout): a quarter of the bytes to read. Paints nothing for General.
     void PaintBand(const float* plane, FloatImage& dst, int32_t y0, int32_t y1) const;
+    // The same into the one channel of the destination that a one-channel layout (OnlyR,
+    // OnlyG or OnlyB) blends, held as a plane: that channel comes out as it would in the
+    // FloatImage, and the destination's A, which such a blend overwrites, is not kept.
+    // Paints nothing for the other layouts and for Norm, which reads the destination's A.
+    void PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0, int32_t y1) const;
     // The same for gray images: a bilinear AddDirect stretch from an opaque gray source.
     void PaintBand(const ScalarImage& src, ScalarImage& dst, int32_t y0, int32_t y1) const;
 
@@ -78,8 +92,8 @@ class StretchPlan {
     template <typename Fn>
     void ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const;
 
-    template <typename Source>
-    void Paint(const Source& src, FloatImage& dst, int32_t y0, int32_t y1) const;
+    template <typename Source, typename Dest>
+    void Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) const;
 
     SourceLayout layout_;
     int32_t srcWidth_ = 0;

@@ -1,5 +1,8 @@
 #include "generate/stamping.h"
 
+#include <bit>
+
+#include "generate/cloud_layer.h"
 #include "generate/ground_layer.h"
 #include "generator_fixtures.h"
 
@@ -123,6 +126,51 @@ TEST(RunStampPass, PatternBrushesReadFromTheirPlanes) {
     redraw(21, last, ctx);
     EXPECT_TRUE(SamePixels(brushes[0], last));
     EXPECT_TRUE(SamePixels(brushes[1], last));
+}
+
+class WatchingObserver : public StageObserver {
+  public:
+    bool ObserveStage(const FloatImage&, std::string_view, std::string&) override { return true; }
+    bool ObserveStage(const ScalarImage&, std::string_view, std::string&) override { return true; }
+};
+
+TEST(BuildWarpMap, FiltersStampedIntoChannelPlanesGiveTheWatchedMap) {
+    // Unwatched, each filter stamps only its brushes' channel into a plane of its own;
+    // watched, whole pixels, as the stage images show them. The cloud filters cycle through
+    // Add, Sub, AddDirect and SubDirect, so the channels go negative and pass through zero.
+    for (const bool clouds : {false, true}) {
+        const auto passes =
+            clouds ? CloudStampPasses(RenderParams{}, 96) : GroundStampPasses(RenderParams{}, 96);
+        std::optional<FloatImage> maps[2];
+        uint32_t states[2];
+        for (int watched = 0; watched < 2; ++watched) {
+            FloatImage brush = MakeImage(48, 24);
+            RenderContext ctx;
+            ctx.rng = Lcg32(11);
+            WatchingObserver observer;
+            if (watched) ctx.SetStageObserver(&observer);
+            maps[watched] =
+                BuildWarpMap(passes, brush, 96, 48, {{"1", "2", "3"}, "merged", "layer"}, ctx);
+            ASSERT_TRUE(maps[watched]);
+            states[watched] = ctx.rng.state;
+        }
+        EXPECT_EQ(states[0], states[1]);
+        for (size_t k = 0; k < maps[0]->PixelCount(); ++k) {
+            const FloatPixel a = maps[0]->Data()[k], b = maps[1]->Data()[k];
+            ASSERT_EQ(std::bit_cast<uint32_t>(a.R), std::bit_cast<uint32_t>(b.R)) << k;
+            ASSERT_EQ(std::bit_cast<uint32_t>(a.G), std::bit_cast<uint32_t>(b.G)) << k;
+            ASSERT_EQ(std::bit_cast<uint32_t>(a.B), std::bit_cast<uint32_t>(b.B)) << k;
+        }
+        EXPECT_NE(Fingerprint(*maps[0]), Fingerprint(MakeImage(96, 48)));
+    }
+    // A pass whose brushes carry every channel has no one channel to stamp.
+    StampPass base = GroundStampPasses(RenderParams{}, 96)[0];
+    EXPECT_FALSE(StampsIntoValuePlane(base));
+    FloatImage brush = MakeImage(4, 4);
+    std::vector<float> values(16);
+    RenderContext ctx;
+    EXPECT_FALSE(RunStampPass(base, brush, ChannelPlane{values.data(), 4, 4}, ctx));
+    EXPECT_FALSE(ctx.failure.empty());
 }
 
 }  // namespace
