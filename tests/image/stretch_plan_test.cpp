@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -59,8 +60,8 @@ FloatImage Source(SourceLayout layout, int32_t w, int32_t h, std::mt19937& gen) 
 
 // Paints every band of rows, in a shuffled order, with bands of a random height; src is
 // the source image or the plane of its values.
-template <typename Source>
-void PaintShuffled(const StretchPlan& plan, const Source& src, FloatImage& dst, std::mt19937& gen) {
+template <typename Source, typename Dest>
+void PaintShuffled(const StretchPlan& plan, const Source& src, Dest& dst, std::mt19937& gen) {
     const int32_t band = std::uniform_int_distribution<int32_t>(1, 6)(gen);
     std::vector<int32_t> starts;
     for (int32_t y = 0; y < dst.Height; y += band) starts.push_back(y);
@@ -127,6 +128,20 @@ TEST(StretchPlan, BandsInAnyOrderPaintWhatTheStretchBlendsPaint) {
             FloatImage fromPlane = Copy(dst);
             PaintShuffled(plan, plane.data(), fromPlane, gen);
             ASSERT_TRUE(SameBytes(fromPlane, expected)) << "plane, round " << round;
+            // A one-channel source painted into a plane of the destination's channel alone.
+            if (layout == SourceLayout::Gray || mode == BlendMode::Norm) continue;
+            const size_t ch = layout == SourceLayout::OnlyR   ? 0
+                              : layout == SourceLayout::OnlyG ? 1
+                                                              : 2;
+            std::vector<float> channel(dst.PixelCount());
+            for (size_t i = 0; i < channel.size(); ++i) channel[i] = (&dst.Data()[i].R)[ch];
+            ChannelPlane into{channel.data(), dst.Width, dst.Height};
+            PaintShuffled(plan, plane.data(), into, gen);
+            for (size_t i = 0; i < channel.size(); ++i) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(channel[i]),
+                          std::bit_cast<uint32_t>((&expected.Data()[i].R)[ch]))
+                    << "channel plane, round " << round << " pixel " << i;
+            }
         }
     }
 }
