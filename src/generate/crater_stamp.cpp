@@ -608,11 +608,31 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
 // The swirl map: R gathers carved domes, G and B carved ring discs, each pattern stretched
 // onto random rectangles. The stamps of one pattern are planned in draw order and painted
 // band by band, each band replaying them in order.
-void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
+//
+// With room for planes (an image of the swirl map's size whose content may go), the stamps
+// of each pattern are added into a plane of the one channel they carry, a quarter of the
+// bytes, and the map is put together from the planes at the end; its A, which only a watched
+// map shows, is then 255.
+void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
+                   FloatImage* planeRoom) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
     std::vector<ImageRect> rects;
     std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
+    std::vector<float> values;
+    ChannelPlane planes[3];
+    if (planeRoom) {
+        const size_t n = swirl.PixelCount();
+        for (size_t k = 0; k < 3; ++k) {
+            planes[k] = {&planeRoom->Data()->R + k * n, swirl.Width, swirl.Height};
+        }
+        ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            const size_t count = static_cast<size_t>(y1 - y0) * swirl.Width;
+            for (const ChannelPlane& plane : planes) {
+                std::fill_n(plane.Row(static_cast<int32_t>(y0)), count, 0.0f);
+            }
+        });
+    }
     // Only the stamps read the pattern: they read its carved plane where it has one.
     DeferredBrush deferred(pattern, ctx);
     SourceLayout drawn = SourceLayout::General;
@@ -627,8 +647,12 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
             RingPattern(pattern, false, false, true, 5, 2.0, ctx);
             drawn = PatternLayout(false, false, true, 5);
         }
-        const float* plane = deferred.TakePlane(drawn);
+        const float* plane =
+            planeRoom ? deferred.TakeValues(drawn, values) : deferred.TakePlane(drawn);
         const SourceLayout layout = plane ? drawn : FindSourceLayout(pattern);
+        const ChannelPlane& into = planes[drawn == SourceLayout::OnlyR   ? 0
+                                          : drawn == SourceLayout::OnlyG ? 1
+                                                                         : 2];
         // The stamps up to the next regeneration share the pattern.
         const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
         rects.clear();
@@ -652,7 +676,10 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
         });
         ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
             for (const std::optional<StretchPlan>& plan : plans) {
-                if (plane) {
+                if (planeRoom) {
+                    plan->PaintBand(plane, into, static_cast<int32_t>(y0),
+                                    static_cast<int32_t>(y1));
+                } else if (plane) {
                     plan->PaintBand(plane, swirl, static_cast<int32_t>(y0),
                                     static_cast<int32_t>(y1));
                 } else {
@@ -661,14 +688,29 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx) {
                 }
             }
         });
-        for (int32_t i = first; i <= last; ++i) {
+        bool stopped = false;
+        for (int32_t i = first; i <= last && !stopped; ++i) {
             if (ctx.StepDone(i, kSwirlStamps)) {
                 ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
-                return;
+                stopped = true;
             }
         }
+        if (stopped) break;  // the map so far is still put together below
         first = last + 1;
     }
+    if (!planeRoom) return;
+    // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
+    // changes only a -0; a channel's sums of positive values never are -0, so each channel
+    // is its plane.
+    ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            const float* r = planes[0].Row(y);
+            const float* g = planes[1].Row(y);
+            const float* b = planes[2].Row(y);
+            FloatPixel* out = swirl.Row(y);
+            for (int32_t x = 0; x < swirl.Width; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
+        }
+    });
 }
 
 }  // namespace
@@ -759,11 +801,19 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     }
     std::optional<FloatImage>& swirl = scratch.swirl;
     std::optional<FloatImage>& swirled = scratch.swirled;
-    FillImage(*swirl, kOpaqueBlack, ctx);
-    FillImage(*swirled, kOpaqueBlack, ctx);
-    BuildSwirlMap(*swirl, *pattern, ctx);
+    // Nobody sees the swirl map: its channels are stamped in planes held by the swirled
+    // image, which the swirl then overwrites.
+    const bool planes = !ctx.ImagesWatched();
+    if (!planes) {
+        FillImage(*swirl, kOpaqueBlack, ctx);
+        FillImage(*swirled, kOpaqueBlack, ctx);
+    }
+    BuildSwirlMap(*swirl, *pattern, ctx, planes ? &*swirled : nullptr);
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
     SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx);
+    // An aborted swirl leaves rows of the planes behind; the stamp is discarded, but it is
+    // still made of sane values.
+    if (planes && ctx.Aborted()) FillImage(*swirled, kOpaqueBlack, ctx);
     ctx.ReportProgress(*swirled, "地表ハイトマップ・クレーター作成終了");
     // The swirled stamp, opaque.
     const float opaque = static_cast<float>(Extended{255});

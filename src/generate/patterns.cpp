@@ -910,6 +910,18 @@ const float* DeferredBrush::TakePlane(SourceLayout layout) {
     return nullptr;
 }
 
+const float* DeferredBrush::TakeValues(SourceLayout layout, std::vector<float>& storage) {
+    if (const float* plane = TakePlane(layout)) return plane;
+    storage.resize(brush_.PixelCount());
+    const FloatPixel* p = brush_.Data();
+    for (size_t i = 0; i < storage.size(); ++i) {
+        storage[i] = layout == SourceLayout::OnlyG   ? p[i].G
+                     : layout == SourceLayout::OnlyB ? p[i].B
+                                                     : p[i].R;
+    }
+    return storage.data();
+}
+
 SourceLayout PatternLayout(bool useR, bool useG, bool useB, int32_t count) {
     if (useR && useG && useB) return SourceLayout::Gray;
     if (count == 0) return SourceLayout::General;

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "core/progress.h"
 #include "generate/curves.h"
@@ -77,6 +78,9 @@ class DeferredBrush {
     // plane and that plane serves layout (Gray, OnlyR, OnlyG or OnlyB, the value equal to
     // A); otherwise writes the brush image, if it is pending, and gives null.
     const float* TakePlane(SourceLayout layout);
+    // TakePlane for a one-channel layout (OnlyR, OnlyG or OnlyB), or when the pattern kept
+    // no plane, that channel of the written brush copied into storage.
+    const float* TakeValues(SourceLayout layout, std::vector<float>& storage);
 
   private:
     FloatImage& brush_;

@@ -85,18 +85,6 @@ bool StampsIntoValuePlane(const StampPass& pass) {
 
 namespace {
 
-// The value of a one-channel brush, one float per pixel, for a pattern that kept no plane.
-std::vector<float> ValuesOf(const FloatImage& brush, SourceLayout layout) {
-    std::vector<float> values(brush.PixelCount());
-    const FloatPixel* p = brush.Data();
-    for (size_t i = 0; i < values.size(); ++i) {
-        values[i] = layout == SourceLayout::OnlyG   ? p[i].G
-                    : layout == SourceLayout::OnlyB ? p[i].B
-                                                    : p[i].R;
-    }
-    return values;
-}
-
 template <typename Target>
 bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderContext& ctx) {
     constexpr bool kValueOut = std::is_same_v<Target, const ChannelPlane>;
@@ -128,11 +116,8 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
             rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
         if (paint) {
-            const float* plane = deferred.TakePlane(pass.brushLayout);
-            if (kValueOut && !plane) {
-                brushValues = ValuesOf(brush, pass.brushLayout);
-                plane = brushValues.data();
-            }
+            const float* plane = kValueOut ? deferred.TakeValues(pass.brushLayout, brushValues)
+                                           : deferred.TakePlane(pass.brushLayout);
             const SourceLayout layout = pass.brushLayout == SourceLayout::General
                                             ? BrushLayout(brush, ctx)
                                             : pass.brushLayout;

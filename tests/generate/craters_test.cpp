@@ -160,6 +160,27 @@ TEST(CraterStamp, NoiselessProfile) {
     for (size_t i = 0; i < stamp.PixelCount(); ++i) ASSERT_EQ(stamp.Data()[i].A, 255.0f);
 }
 
+TEST(CraterStamp, WatchedOrNotTheSameStamp) {
+    // Unwatched, the swirl map's channels are stamped in planes; watched, in a whole image.
+    for (const auto& [width, height, strength] : {std::tuple{256, 200, 50.0}, {97, 131, 9.0}}) {
+        FloatImage stamps[2] = {*NewImage(width, height), *NewImage(width, height)};
+        uint32_t states[2];
+        for (int watched = 0; watched < 2; ++watched) {
+            RenderContext ctx;
+            ctx.rng = Lcg32(31 + width);
+            std::optional<CraterSink> sink;
+            if (watched) sink.emplace(ctx);
+            ASSERT_TRUE(BuildCraterStamp(stamps[watched], 0.6, strength, 2.0, ctx));
+            states[watched] = ctx.rng.state;
+        }
+        EXPECT_EQ(states[0], states[1]);
+        EXPECT_EQ(std::memcmp(stamps[0].Data(), stamps[1].Data(),
+                              stamps[0].PixelCount() * sizeof(FloatPixel)),
+                  0)
+            << width;
+    }
+}
+
 TEST(CraterStamp, RidgeCountGrowsWithTheSizeFraction) {
     // One ridge step per event between the bowl and ridge reports (plus the report's own).
     for (const auto& [fraction, range, least] : {std::tuple{0.1, 11, 5}, std::tuple{0.5, 17, 8}}) {
