@@ -64,7 +64,8 @@ void BM_Carving(benchmark::State& state) {
 }
 BENCHMARK(BM_Carving)->Apply(StageArgs);
 
-// The ground's 2400 base stamps with their brush redraws.
+// The ground's 2400 base stamps with their brush redraws, stamped into the layer image
+// (planes 0) or into a value and an alpha plane (planes 1), as the render does.
 void BM_BasePatternPass(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     const RenderParams params = ExampleParams(w, w / 2);
@@ -76,12 +77,20 @@ void BM_BasePatternPass(benchmark::State& state) {
     for (auto _ : state) {
         FillImage(layer, kOpaqueBlack);
         ctx.rng = Lcg32(kSeed);
-        RunStampPass(passes[0], brush, layer, ctx);
+        if (state.range(2) != 0) {
+            RunStampPassOnGray(passes[0], brush, layer, ctx);
+        } else {
+            RunStampPass(passes[0], brush, layer, ctx);
+        }
         benchmark::DoNotOptimize(layer.Data());
     }
     SetPixelsProcessed(state, w, w / 2);
 }
-BENCHMARK(BM_BasePatternPass)->Apply(StageArgs);
+BENCHMARK(BM_BasePatternPass)
+    ->ArgNames({"width", "threads", "planes"})
+    ->ArgsProduct({{1024, 2048}, {1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Sees every stage image and keeps none: the stages then make whole images.
 class WatchingObserver : public StageObserver {

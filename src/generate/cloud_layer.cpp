@@ -141,7 +141,7 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     const std::array<StampPass, 4> passes = CloudStampPasses(params, w);
 
     // No normalisation here: the layer builder normalises the final density.
-    if (!RunStampPass(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
     std::optional<FloatImage> warpMap = BuildWarpMap(

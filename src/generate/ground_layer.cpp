@@ -133,7 +133,7 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     const int32_t h = layer.Height;
     const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
 
-    if (!RunStampPass(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
     NormalizeImage(layer, ctx);
     ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");

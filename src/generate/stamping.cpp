@@ -1,6 +1,7 @@
 #include "generate/stamping.h"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -169,6 +170,50 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& 
         return false;
     }
     return StampAll(pass, brush, target, ctx);
+}
+
+bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& target,
+                        RenderContext& ctx) {
+    bool grayPass = pass.brushLayout == SourceLayout::Gray;
+    for (int32_t i = 1; grayPass && i <= pass.count; ++i) {
+        grayPass = pass.mode(i) != BlendMode::Norm;
+    }
+    std::optional<FloatImage> room;
+    if (grayPass && target.PixelCount() > 0) room = ctx.NewImage(target.Width, target.Height);
+    // The planes only save time: without their memory the image takes the stamps itself.
+    if (!room) return RunStampPass(pass, brush, target, ctx);
+    const size_t n = target.PixelCount();
+    const GrayPlanes planes{&room->Data()->R, &room->Data()->R + n, target.Width, target.Height};
+    const size_t bands = static_cast<size_t>((target.Height + kBandRows - 1) / kBandRows);
+    std::vector<uint8_t> gray(bands, 1);
+    ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        const size_t first = static_cast<size_t>(y0) * target.Width;
+        const size_t end = static_cast<size_t>(y1) * target.Width;
+        const FloatPixel* p = target.Data();
+        bool same = true;
+        for (size_t i = first; i < end; ++i) {
+            same = same && std::bit_cast<uint32_t>(p[i].R) == std::bit_cast<uint32_t>(p[i].G) &&
+                   std::bit_cast<uint32_t>(p[i].R) == std::bit_cast<uint32_t>(p[i].B);
+            planes.value[i] = p[i].R;
+            planes.alpha[i] = p[i].A;
+        }
+        gray[static_cast<size_t>(y0 / kBandRows)] = same;
+    });
+    if (std::find(gray.begin(), gray.end(), 0) != gray.end()) {
+        ctx.KeepSpare(std::move(*room));
+        return RunStampPass(pass, brush, target, ctx);
+    }
+    const bool done = StampAll(pass, brush, planes, ctx);
+    ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        FloatPixel* p = target.Data();
+        for (size_t i = static_cast<size_t>(y0) * target.Width,
+                    end = static_cast<size_t>(y1) * target.Width;
+             i < end; ++i) {
+            p[i] = {planes.value[i], planes.value[i], planes.value[i], planes.alpha[i]};
+        }
+    });
+    ctx.KeepSpare(std::move(*room));
+    return done;
 }
 
 namespace {

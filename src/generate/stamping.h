@@ -83,6 +83,14 @@ bool StampsIntoValuePlane(const StampPass& pass);
 bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& target,
                   RenderContext& ctx);
 
+// RunStampPass for a pass of gray brushes (layout Gray, no Norm stamp) onto a target whose
+// R, G and B are equal bit for bit, as a layer filled opaque black is: the stamps blend one
+// value where the image would blend three, into a plane of the value and one of A (held by
+// a spare image of the target's size), and the target is written from them at the end, an
+// aborted pass included. Same pixels; other passes and targets take RunStampPass.
+bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& target,
+                        RenderContext& ctx);
+
 // What the warp-map steps of a layer report: the message after each filter and after the
 // merge, and the layer's name for a failure ("ground", "cloud").
 struct WarpMapMessages {

@@ -176,6 +176,22 @@ inline void BlendInto(float& c, float v, float a) {
     }
 }
 
+// The same for a gray destination held as value and alpha planes: the gray blend's steps
+// for one channel, and A as it sets it.
+template <BlendMode M, SourceLayout L>
+inline void BlendInto(GrayPlanes::Ref d, float v, float a) {
+    static_assert(L == SourceLayout::Gray && M != BlendMode::Norm,
+                  "gray planes take gray sources and no Norm");
+    if constexpr (M == BlendMode::Add || M == BlendMode::Sub) {
+        d.v = AddScaled<M>(d.v, v, a);
+    } else if constexpr (M == BlendMode::AddDirect) {
+        d.v = d.v + v;
+    } else {
+        d.v = d.v - v;
+    }
+    d.a = a;
+}
+
 #ifdef __SSE2__
 // AddScaled of four lanes d and v (a = v): the same double steps and slack in two lanes at a
 // time; a lane they do not decide takes AddScaled's extended steps.
@@ -258,6 +274,15 @@ __attribute__((always_inline)) inline void BlendInto4(float* d, __m128 v) {
     } else {
         _mm_storeu_ps(d, AddScaled4<M>(c, v));
     }
+}
+#endif
+
+#ifdef __SSE2__
+// BlendInto<M, L>(d[i], v[i], v[i]) for four neighbouring pixels of gray planes.
+template <BlendMode M, SourceLayout L>
+__attribute__((always_inline)) inline void BlendInto4(GrayPlanes::RowRef d, __m128 v) {
+    BlendInto4<M, SourceLayout::OnlyR>(d.v, v);
+    _mm_storeu_ps(d.a, v);
 }
 #endif
 
@@ -398,7 +423,7 @@ namespace {
 // upper row's left and right), blended into d. Where no neighbour is transparent, LerpPixel
 // gives the channel and A from the same numbers by the same steps, so one lerp serves both.
 template <BlendMode M, SourceLayout L, typename Row, typename Column, typename Out>
-inline void BlendSameBilinear(Out& d, float v00, float v10, float v01, float v11, const Row& row,
+inline void BlendSameBilinear(Out&& d, float v00, float v10, float v01, float v11, const Row& row,
                               const Column& c) {
     // Four transparent neighbours give alpha 0, which the blend skips.
     if (v00 == 0.0f && v10 == 0.0f && v01 == 0.0f && v11 == 0.0f) return;
@@ -422,9 +447,9 @@ inline void BlendSameBilinear(Out& d, float v00, float v10, float v01, float v11
     BlendInto<M, L>(d, p.v, p.a);
 }
 
-template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column>
-void PaintRow(const FloatImage& src, FloatPixel* out, const Row& row,
-              const std::vector<Column>& columns) {
+template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column,
+          typename Out>
+void PaintRow(const FloatImage& src, Out out, const Row& row, const std::vector<Column>& columns) {
     if constexpr (S == StretchSampling::Nearest) {
         const FloatPixel* in = src.Row(row.src0);
         for (const Column& c : columns) {
@@ -478,7 +503,7 @@ struct ValuePlane {
 
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column,
           typename Out>
-void PaintRow(const ValuePlane& src, Out* out, const Row& row, const std::vector<Column>& columns) {
+void PaintRow(const ValuePlane& src, Out out, const Row& row, const std::vector<Column>& columns) {
     if constexpr (S == StretchSampling::Nearest) {
         const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
         size_t j = 0;
@@ -693,7 +718,7 @@ struct RowLerpCache {
 // A bilinear row from a plane: the vertical lerp of the two source rows' kept horizontal
 // lerps where both are decided, the whole sample from the taps elsewhere.
 template <BlendMode M, SourceLayout L, typename Row, typename Column, typename Out>
-void PaintRowLerps(const ValuePlane& src, Out* out, const Row& row,
+void PaintRowLerps(const ValuePlane& src, Out out, const Row& row,
                    const std::vector<Column>& columns, RowLerpCache& cache) {
     const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
     const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
@@ -755,16 +780,29 @@ void StretchPlan::PaintBand(const float* plane, const ChannelPlane& dst, int32_t
     Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
 }
 
+void StretchPlan::PaintBand(const float* plane, const GrayPlanes& dst, int32_t y0,
+                            int32_t y1) const {
+    Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
+}
+
+void StretchPlan::PaintBand(const FloatImage& src, const GrayPlanes& dst, int32_t y0,
+                            int32_t y1) const {
+    Paint(src, dst, y0, y1);
+}
+
 template <typename Source, typename Dest>
 void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) const {
     if (empty_) return;
     constexpr bool kValueOut = std::is_same_v<Dest, const ChannelPlane>;
+    constexpr bool kGrayOut = std::is_same_v<Dest, const GrayPlanes>;
     // One kernel per plan: the mode, layout and sampling are fixed for all its pixels.
     const auto run = [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
         if constexpr (std::is_same_v<Source, ValuePlane> && L == SourceLayout::General) {
             return;  // a general source has no value plane
         } else if constexpr (kValueOut && (L == SourceLayout::Gray || M == BlendMode::Norm)) {
             return;  // a value plane holds one channel and no alpha
+        } else if constexpr (kGrayOut && (L != SourceLayout::Gray || M == BlendMode::Norm)) {
+            return;  // gray planes take gray sources, and Norm blends three channels apart
         } else {
             if constexpr (std::is_same_v<Source, ValuePlane> && S == StretchSampling::Bilinear) {
                 if (!rowsRepeat_) {

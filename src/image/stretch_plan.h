@@ -46,6 +46,31 @@ struct ChannelPlane {
     float* Row(int32_t y) const { return data + static_cast<size_t>(y) * Width; }
 };
 
+// A gray image (R, G and B equal bit for bit) held as two planes: the value and A.
+struct GrayPlanes {
+    float* value = nullptr;
+    float* alpha = nullptr;
+    int32_t Width = 0;
+    int32_t Height = 0;
+
+    // One pixel of the planes, and a row of them.
+    struct Ref {
+        float& v;
+        float& a;
+    };
+    struct RowRef {
+        float* v;
+        float* a;
+        Ref operator[](size_t x) const { return {v[x], a[x]}; }
+        RowRef operator+(size_t x) const { return {v + x, a + x}; }
+    };
+    size_t PixelCount() const { return static_cast<size_t>(Width) * static_cast<size_t>(Height); }
+    RowRef Row(int32_t y) const {
+        const size_t at = static_cast<size_t>(y) * Width;
+        return {value + at, alpha + at};
+    }
+};
+
 class StretchPlan {
   public:
     // Plans StretchBlendNearest or StretchBlendBilinear(src, srcRect, dst, dstRect, wrap,
@@ -68,6 +93,12 @@ class StretchPlan {
     // FloatImage, and the destination's A, which such a blend overwrites, is not kept.
     // Paints nothing for the other layouts and for Norm, which reads the destination's A.
     void PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0, int32_t y1) const;
+    // The same from a gray source (each value its own alpha) onto a gray destination held
+    // as GrayPlanes: R, G and B go through the same steps, so one value stands for them.
+    // Paints nothing for the other layouts and for Norm.
+    void PaintBand(const float* plane, const GrayPlanes& dst, int32_t y0, int32_t y1) const;
+    // The same from a gray source image (its A its own).
+    void PaintBand(const FloatImage& src, const GrayPlanes& dst, int32_t y0, int32_t y1) const;
     // The same for gray images: a bilinear AddDirect stretch from an opaque gray source.
     void PaintBand(const ScalarImage& src, ScalarImage& dst, int32_t y0, int32_t y1) const;
 

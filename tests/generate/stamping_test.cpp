@@ -128,6 +128,35 @@ TEST(RunStampPass, PatternBrushesReadFromTheirPlanes) {
     EXPECT_TRUE(SamePixels(brushes[1], last));
 }
 
+TEST(RunStampPassOnGray, TheLayerRunStampPassMakes) {
+    // The ground's base pattern (gray brushes, Add and AddDirect), whole and aborted, onto
+    // an opaque black layer; a layer that is not gray takes the image path.
+    StampPass pass = GroundStampPasses(RenderParams{}, 96)[0];
+    pass.count = 60;
+    for (const int abortAfter : {-1, 25}) {
+        for (const bool gray : {true, false}) {
+            FloatImage layers[2] = {MakeImage(96, 48), MakeImage(96, 48)};
+            uint32_t states[2];
+            bool results[2];
+            for (int k = 0; k < 2; ++k) {
+                if (!gray) layers[k].At(5, 7).G = 1.0f;
+                FloatImage brush = MakeImage(48, 24);
+                RenderContext ctx;
+                ctx.rng = Lcg32(21);
+                RecordingSink sink(ctx, abortAfter);
+                results[k] = k == 0 ? RunStampPass(pass, brush, layers[k], ctx)
+                                    : RunStampPassOnGray(pass, brush, layers[k], ctx);
+                states[k] = ctx.rng.state;
+            }
+            EXPECT_EQ(results[0], abortAfter < 0);
+            EXPECT_EQ(results[1], results[0]);
+            EXPECT_EQ(states[1], states[0]);
+            EXPECT_TRUE(SamePixels(layers[1], layers[0])) << abortAfter << " " << gray;
+            EXPECT_NE(Fingerprint(layers[0]), Fingerprint(MakeImage(96, 48)));
+        }
+    }
+}
+
 class WatchingObserver : public StageObserver {
   public:
     bool ObserveStage(const FloatImage&, std::string_view, std::string&) override { return true; }

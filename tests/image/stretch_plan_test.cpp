@@ -128,8 +128,32 @@ TEST(StretchPlan, BandsInAnyOrderPaintWhatTheStretchBlendsPaint) {
             FloatImage fromPlane = Copy(dst);
             PaintShuffled(plan, plane.data(), fromPlane, gen);
             ASSERT_TRUE(SameBytes(fromPlane, expected)) << "plane, round " << round;
+            if (mode == BlendMode::Norm) continue;
+            if (layout == SourceLayout::Gray) {
+                // A gray destination held as a value plane and an alpha plane.
+                FloatImage grayDst = Copy(dst);
+                std::vector<float> value, alpha;
+                for (size_t i = 0; i < grayDst.PixelCount(); ++i) {
+                    FloatPixel& p = grayDst.Data()[i];
+                    p.G = p.B = p.R;
+                    value.push_back(p.R);
+                    alpha.push_back(p.A);
+                }
+                FloatImage grayExpected = Copy(grayDst);
+                if (sampling == StretchSampling::Nearest) {
+                    StretchBlendNearest(same, srcRect, grayExpected, dstRect, wrap, mode);
+                } else {
+                    StretchBlendBilinear(same, srcRect, grayExpected, dstRect, wrap, mode);
+                }
+                GrayPlanes planes{value.data(), alpha.data(), dst.Width, dst.Height};
+                PaintShuffled(plan, plane.data(), planes, gen);
+                for (size_t i = 0; i < value.size(); ++i) {
+                    grayDst.Data()[i] = {value[i], value[i], value[i], alpha[i]};
+                }
+                ASSERT_TRUE(SameBytes(grayDst, grayExpected)) << "gray planes, round " << round;
+                continue;
+            }
             // A one-channel source painted into a plane of the destination's channel alone.
-            if (layout == SourceLayout::Gray || mode == BlendMode::Norm) continue;
             const size_t ch = layout == SourceLayout::OnlyR   ? 0
                               : layout == SourceLayout::OnlyG ? 1
                                                               : 2;
