@@ -1,6 +1,7 @@
 #include "generate/channel_ops.h"
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "core/parallel.h"
@@ -129,10 +130,19 @@ void NormalizeImage(FloatImage& image, RenderContext& ctx) {
     const double scale = static_cast<double>((static_cast<Extended>(hi) - lo) / 256.0L);
     if (!(scale > 0)) return;
     ForEachBand(image, ctx, [lo, scale](FloatPixel* p, size_t n) {
+        const auto normalized = [&](float v) {
+            return static_cast<float>((static_cast<Extended>(v) - lo) / scale);
+        };
         for (size_t i = 0; i < n; ++i) {
-            p[i].R = static_cast<float>((static_cast<Extended>(p[i].R) - lo) / scale);
-            p[i].G = static_cast<float>((static_cast<Extended>(p[i].G) - lo) / scale);
-            p[i].B = static_cast<float>((static_cast<Extended>(p[i].B) - lo) / scale);
+            const uint32_t r = std::bit_cast<uint32_t>(p[i].R);
+            // Most layers are gray: equal channels give equal results, worked out once.
+            if (r == std::bit_cast<uint32_t>(p[i].G) && r == std::bit_cast<uint32_t>(p[i].B)) {
+                p[i].R = p[i].G = p[i].B = normalized(p[i].R);
+                continue;
+            }
+            p[i].R = normalized(p[i].R);
+            p[i].G = normalized(p[i].G);
+            p[i].B = normalized(p[i].B);
         }
     });
 }
