@@ -770,6 +770,7 @@ class RingCurve {
           b2_(r * 0.4L),
           b3_(r * 0.6L),
           b4_(r * 0.8L),
+          bounds_{DoubleAbove(b1_), DoubleAbove(b2_), DoubleAbove(b3_), DoubleAbove(b4_)},
           bands_{FixedInOutCurve(255, 128, 0, static_cast<double>(b1_), exponent),
                  FixedInOutCurve(128, 192, static_cast<double>(b1_), static_cast<double>(b2_),
                                  exponent),
@@ -795,18 +796,25 @@ class RingCurve {
     }
 
   private:
+    // The smallest double not below b: a double d is below b exactly when it is below this,
+    // so the bands are found in double compares instead of extended ones.
+    static double DoubleAbove(Extended b) {
+        const double d = static_cast<double>(b);
+        return static_cast<Extended>(d) < b ? std::nextafter(d, HUGE_VAL) : d;
+    }
+
     const FixedCurve& CurveAt(double d) const {
         // The band bounds are extended products; a distance that equals a bound exactly
         // belongs to the outer band.
-        const Extended de = d;
-        if (de < b1_) return bands_[0].CurveAt(d);
-        if (de < b2_) return bands_[1].CurveAt(d);
-        if (de < b3_) return bands_[2].CurveAt(d);
-        if (de < b4_) return bands_[3].CurveAt(d);
+        if (d < bounds_[0]) return bands_[0].CurveAt(d);
+        if (d < bounds_[1]) return bands_[1].CurveAt(d);
+        if (d < bounds_[2]) return bands_[2].CurveAt(d);
+        if (d < bounds_[3]) return bands_[3].CurveAt(d);
         return bands_[4].CurveAt(d);
     }
 
     Extended b1_, b2_, b3_, b4_;
+    double bounds_[4];
     FixedInOutCurve bands_[5];
 };
 
