@@ -614,29 +614,44 @@ inline void StoreStates(uint8_t* state, int zeros, int decided) {
     std::memcpy(state, &states, sizeof states);
 }
 
+#ifdef __SSE2__
+// The two taps of four columns of a row, and which lanes have both taps zero and which both
+// positive (bit k for lane k).
+struct Taps4 {
+    __m128 v0, v1;
+    int zeros, positive;
+};
+template <typename Column>
+__attribute__((always_inline)) inline Taps4 TapsOf4(const float* in, const Column* c) {
+    const __m128 zero = _mm_setzero_ps();
+    Taps4 t;
+    t.v0 = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
+    t.v1 = _mm_set_ps(in[c[3].src1], in[c[2].src1], in[c[1].src1], in[c[0].src1]);
+    t.zeros = _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(t.v0, zero), _mm_cmpeq_ps(t.v1, zero)));
+    t.positive = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(t.v0, zero), _mm_cmpgt_ps(t.v1, zero)));
+    return t;
+}
+#endif
+
 #if defined(__x86_64__)
 // FillRowLerps's four-column steps with the lerps' double arithmetic four lanes wide: the
 // same products, sums and slack as LerpDecided4, so the same floats and states.
 template <typename Column>
 __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float* in,
                                                         const std::vector<Column>& columns) {
-    const __m128 zero = _mm_setzero_ps();
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d scale = _mm256_set1_pd(0x1p-49);
     const __m128i exponent = _mm_set1_epi32(0x7f800000);
     size_t j = 0;
     for (; j + 4 <= columns.size(); j += 4) {
         const Column* c = columns.data() + j;
-        const __m128 v0 = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
-        const __m128 v1 = _mm_set_ps(in[c[3].src1], in[c[2].src1], in[c[1].src1], in[c[0].src1]);
-        const int zeros =
-            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(v0, zero), _mm_cmpeq_ps(v1, zero)));
-        int decided = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v0, zero), _mm_cmpgt_ps(v1, zero)));
+        const Taps4 taps = TapsOf4(in, c);
+        int decided = taps.positive;
         if (decided != 0) {
             const __m256d t = _mm256_set_pd(c[3].frac, c[2].frac, c[1].frac, c[0].frac);
             const __m256d u = _mm256_set_pd(c[3].rest, c[2].rest, c[1].rest, c[0].rest);
-            const __m256d p1 = _mm256_mul_pd(t, _mm256_cvtps_pd(v1));
-            const __m256d p2 = _mm256_mul_pd(u, _mm256_cvtps_pd(v0));
+            const __m256d p1 = _mm256_mul_pd(t, _mm256_cvtps_pd(taps.v1));
+            const __m256d p2 = _mm256_mul_pd(u, _mm256_cvtps_pd(taps.v0));
             const __m256d sum = _mm256_add_pd(p1, p2);
             const __m256d slack = _mm256_mul_pd(
                 _mm256_add_pd(_mm256_andnot_pd(sign, p1), _mm256_andnot_pd(sign, p2)), scale);
@@ -648,7 +663,7 @@ __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float
             _mm_storeu_ps(h.value.data() + j, lo);
             decided &= _mm_movemask_ps(_mm_castsi128_ps(_mm_andnot_si128(nonFinite, same)));
         }
-        StoreStates(h.state.data() + j, zeros, decided);
+        StoreStates(h.state.data() + j, taps.zeros, decided);
     }
     return j;
 }
@@ -665,23 +680,20 @@ void FillRowLerps(RowLerps& h, const float* in, const std::vector<Column>& colum
     if (avx2) j = FillRowLerpsAvx2(h, in, columns);
 #endif
 #ifdef __SSE2__
-    const __m128 zero = _mm_setzero_ps();
     for (; j + 4 <= columns.size(); j += 4) {
         const Column* c = columns.data() + j;
-        const __m128 v0 = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
-        const __m128 v1 = _mm_set_ps(in[c[3].src1], in[c[2].src1], in[c[1].src1], in[c[0].src1]);
-        const int zeros =
-            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(v0, zero), _mm_cmpeq_ps(v1, zero)));
-        int decided = _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(v0, zero), _mm_cmpgt_ps(v1, zero)));
+        const Taps4 taps = TapsOf4(in, c);
+        int decided = taps.positive;
         if (decided != 0) {
             int d;
-            const __m128 lerps = LerpDecided4(
-                v1, v0, _mm_set_pd(c[1].frac, c[0].frac), _mm_set_pd(c[3].frac, c[2].frac),
-                _mm_set_pd(c[1].rest, c[0].rest), _mm_set_pd(c[3].rest, c[2].rest), d);
+            const __m128 lerps =
+                LerpDecided4(taps.v1, taps.v0, _mm_set_pd(c[1].frac, c[0].frac),
+                             _mm_set_pd(c[3].frac, c[2].frac), _mm_set_pd(c[1].rest, c[0].rest),
+                             _mm_set_pd(c[3].rest, c[2].rest), d);
             _mm_storeu_ps(h.value.data() + j, lerps);
             decided &= d;
         }
-        StoreStates(h.state.data() + j, zeros, decided);
+        StoreStates(h.state.data() + j, taps.zeros, decided);
     }
 #endif
     for (; j < columns.size(); ++j) {
