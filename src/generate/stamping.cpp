@@ -72,16 +72,24 @@ SourceLayout BrushLayout(const FloatImage& brush, RenderContext& ctx) {
 
 }  // namespace
 
-bool StampsIntoValuePlane(const StampPass& pass) {
-    const SourceLayout layout = pass.brushLayout;
-    if (layout != SourceLayout::OnlyR && layout != SourceLayout::OnlyG &&
-        layout != SourceLayout::OnlyB) {
-        return false;
-    }
+namespace {
+
+// Norm reads the destination's A and blends each channel apart; the other modes change a
+// channel by the source's value alone.
+bool NoNormStamp(const StampPass& pass) {
     for (int32_t i = 1; i <= pass.count; ++i) {
         if (pass.mode(i) == BlendMode::Norm) return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool StampsIntoValuePlane(const StampPass& pass) {
+    const SourceLayout layout = pass.brushLayout;
+    return (layout == SourceLayout::OnlyR || layout == SourceLayout::OnlyG ||
+            layout == SourceLayout::OnlyB) &&
+           NoNormStamp(pass);
 }
 
 namespace {
@@ -174,10 +182,7 @@ bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& 
 
 bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& target,
                         RenderContext& ctx) {
-    bool grayPass = pass.brushLayout == SourceLayout::Gray;
-    for (int32_t i = 1; grayPass && i <= pass.count; ++i) {
-        grayPass = pass.mode(i) != BlendMode::Norm;
-    }
+    const bool grayPass = pass.brushLayout == SourceLayout::Gray && NoNormStamp(pass);
     std::optional<FloatImage> room;
     if (grayPass && target.PixelCount() > 0) room = ctx.NewImage(target.Width, target.Height);
     // The planes only save time: without their memory the image takes the stamps itself.
