@@ -15,34 +15,14 @@
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "generate/distance.h"
+#include "image/pixel_block.h"
 
 namespace globeforge {
 
 namespace {
 
-// A vector's allocator whose resize leaves new elements uninitialised: the tables below
-// write every entry they read before reading it, and zeroing a large fresh table first
-// would touch every page one more time.
 template <typename T>
-struct UninitAllocator : std::allocator<T> {
-    template <typename U>
-    struct rebind {
-        using other = UninitAllocator<U>;
-    };
-    UninitAllocator() = default;
-    template <typename U>
-    UninitAllocator(const UninitAllocator<U>&) noexcept {}
-    template <typename U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-};
-template <typename T>
-using Table = std::vector<T, UninitAllocator<T>>;
+using Table = std::vector<T, PixelBlockAllocator<T>>;
 
 // Rows per band of the pattern passes, and the smallest disc worth handing to the pool.
 constexpr int64_t kPatternBandRows = 8;
@@ -405,7 +385,7 @@ struct Carving {
     std::vector<CarvedDome> domes;
     SquareSums sums;
     Table<float> byN;
-    std::vector<float> plane;
+    Table<float> plane;
     // The storage of large domes' tables, largest last, for the next large domes: a fresh
     // table above glibc's mmap threshold (32 MB, reached by 16K brushes) is faulted in page
     // by page every time.

@@ -8,12 +8,11 @@ namespace globeforge {
 
 namespace {
 
-std::unique_ptr<FloatPixel[]> AllocatePixels(int32_t width, int32_t height) {
+PixelBlock<FloatPixel> AllocatePixels(int32_t width, int32_t height) {
     const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));
     if (count > kMaxImagePixels) return nullptr;
     // A zero-pixel image still gets a (one-element) block so Data() is never null.
-    return std::unique_ptr<FloatPixel[]>(new (std::nothrow)
-                                             FloatPixel[std::max<uint64_t>(count, 1)]);
+    return NewPixelBlock<FloatPixel>(static_cast<size_t>(std::max<uint64_t>(count, 1)));
 }
 
 template <typename SampleFn>

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "image/extended.h"
+#include "image/pixel_block.h"
 
 namespace globeforge {
 
@@ -63,7 +64,7 @@ class FloatImage {
   private:
     friend std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     friend bool ResizeImage(FloatImage& image, int32_t width, int32_t height);
-    std::unique_ptr<FloatPixel[]> pixels_;
+    PixelBlock<FloatPixel> pixels_;
 };
 
 // The largest number of pixels one image may hold; larger requests fail like a failed

@@ -35,7 +35,7 @@ class ScalarImage {
 
   private:
     friend std::optional<ScalarImage> NewScalarImage(int32_t width, int32_t height);
-    std::unique_ptr<float[]> values_;
+    PixelBlock<float> values_;
 };
 
 // A new image with unspecified content; nullopt when the size is negative, beyond
