@@ -1,11 +1,13 @@
 // One crater stamp: bowl and rim, ridges and the swirled outline.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -605,112 +607,198 @@ void DrawRidges(FloatImage& stamp, const FloatImage& dome, const CraterShape& sh
     }
 }
 
+// Whether every swirl-map value a stamp of these pattern values can make is finite: a
+// pixel's channel sums at most kSwirlStamps of them.
+bool SumsStayFinite(const std::vector<float>& values) {
+    return std::all_of(values.begin(), values.end(), [](float v) { return std::fabs(v) <= 1e36f; });
+}
+
 // The swirl map: R gathers carved domes, G and B carved ring discs, each pattern stretched
-// onto random rectangles. The stamps of one pattern are planned in draw order and painted
-// band by band, each band replaying them in order.
+// onto random rectangles. The patterns and every rectangle are drawn first, in the order of
+// the draws, each pattern's values kept; the stamps are then painted band by band, each
+// band replaying them in order.
 //
 // With room for planes (an image of the swirl map's size whose content may go), the stamps
 // of each pattern are added into a plane of the one channel they carry, a quarter of the
 // bytes, and the map is put together from the planes at the end; its A, which only a watched
-// map shows, is then 255.
+// map shows, is then 255. Only the window's pixels are then made, unless a pattern's values
+// could sum to a value that is not finite (a pixel outside the window could then be sent
+// anywhere): the window becomes the whole map.
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
-                   FloatImage* planeRoom) {
+                   FloatImage* planeRoom, std::vector<ColumnSpan>& window) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
+    struct Drawn {
+        std::vector<float> values;  // the pattern, one channel
+        SourceLayout layout;
+        size_t end;  // one past its last rectangle
+    };
+    std::vector<Drawn> drawn;
     std::vector<ImageRect> rects;
-    std::vector<std::optional<StretchPlan>> plans;
-    std::vector<uint32_t> statesAfter;
-    std::vector<float> values;
+    {
+        // Only the stamps read the pattern: they read its carved plane where it has one.
+        DeferredBrush deferred(pattern, ctx);
+        for (int32_t first = 1; first <= kSwirlStamps;) {
+            SourceLayout layout = SourceLayout::General;
+            if (first == 1) {
+                DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+                layout = PatternLayout(true, false, false, 3);
+            } else if (first == 34) {
+                RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+                layout = PatternLayout(false, true, false, 4);
+            } else {
+                RingPattern(pattern, false, false, true, 5, 2.0, ctx);
+                layout = PatternLayout(false, false, true, 5);
+            }
+            drawn.push_back({{}, layout, 0});
+            std::vector<float>& values = drawn.back().values;
+            const float* plane = deferred.TakeValues(layout, values);
+            if (plane != values.data()) values.assign(plane, plane + pattern.PixelCount());
+            // The stamps up to the next regeneration share the pattern.
+            const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
+            std::vector<uint32_t> statesAfter;
+            for (int32_t i = first; i <= last; ++i) {
+                // Draws: left, top, width, height.
+                const int32_t left = ctx.rng.Random(swirl.Width);
+                const int32_t top = ctx.rng.Random(swirl.Height);
+                const int32_t width = ctx.rng.Random(swirl.Width);
+                const int32_t height = ctx.rng.Random(swirl.Height);
+                statesAfter.push_back(ctx.rng.state);
+                rects.push_back({left, top, width, height});
+            }
+            drawn.back().end = rects.size();
+            bool stopped = false;
+            for (int32_t i = first; i <= last && !stopped; ++i) {
+                if (ctx.StepDone(i, kSwirlStamps)) {
+                    ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
+                    stopped = true;
+                }
+            }
+            if (stopped) break;  // the stamps drawn so far are still painted below
+            first = last + 1;
+        }
+    }
+    if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(),
+                                   [](const Drawn& d) { return SumsStayFinite(d.values); })) {
+        window.assign(static_cast<size_t>(swirl.Height), ColumnSpan{0, swirl.Width});
+    }
+    // The plans depend on the draws alone: they are made side by side.
+    std::vector<std::optional<StretchPlan>> plans(rects.size());
+    std::vector<size_t> patternOf(rects.size());
+    for (size_t k = 0, d = 0; k < rects.size(); ++k) {
+        while (k >= drawn[d].end) ++d;
+        patternOf[k] = d;
+    }
+    ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
+        plans[static_cast<size_t>(k)].emplace(
+            pattern.Width, pattern.Height, drawn[patternOf[static_cast<size_t>(k)]].layout, source,
+            swirl.Width, swirl.Height, rects[static_cast<size_t>(k)], Wrap::On,
+            BlendMode::AddDirect, StretchSampling::Nearest);
+    });
     ChannelPlane planes[3];
     if (planeRoom) {
         const size_t n = swirl.PixelCount();
         for (size_t k = 0; k < 3; ++k) {
             planes[k] = {&planeRoom->Data()->R + k * n, swirl.Width, swirl.Height};
         }
-        ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            const size_t count = static_cast<size_t>(y1 - y0) * swirl.Width;
-            for (const ChannelPlane& plane : planes) {
-                std::fill_n(plane.Row(static_cast<int32_t>(y0)), count, 0.0f);
-            }
-        });
     }
-    // Only the stamps read the pattern: they read its carved plane where it has one.
-    DeferredBrush deferred(pattern, ctx);
-    SourceLayout drawn = SourceLayout::General;
-    for (int32_t first = 1; first <= kSwirlStamps;) {
-        if (first == 1) {
-            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
-            drawn = PatternLayout(true, false, false, 3);
-        } else if (first == 34) {
-            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
-            drawn = PatternLayout(false, true, false, 4);
-        } else if (first == 67 || first == 100) {
-            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
-            drawn = PatternLayout(false, false, true, 5);
+    ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t b0, int64_t b1) {
+        const int32_t top = static_cast<int32_t>(b0), end = static_cast<int32_t>(b1);
+        // The band's stamps are painted in the hull of its rows' windows.
+        int32_t x0 = swirl.Width, x1 = 0;
+        for (int32_t y = top; y < end; ++y) {
+            const ColumnSpan& c = window[static_cast<size_t>(y)];
+            if (c.x0 >= c.x1) continue;
+            x0 = std::min(x0, c.x0);
+            x1 = std::max(x1, c.x1);
         }
-        const float* plane =
-            planeRoom ? deferred.TakeValues(drawn, values) : deferred.TakePlane(drawn);
-        const SourceLayout layout = plane ? drawn : FindSourceLayout(pattern);
-        const ChannelPlane& into = planes[drawn == SourceLayout::OnlyR   ? 0
-                                          : drawn == SourceLayout::OnlyG ? 1
-                                                                         : 2];
-        // The stamps up to the next regeneration share the pattern.
-        const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
-        rects.clear();
-        statesAfter.clear();
-        for (int32_t i = first; i <= last; ++i) {
-            // Draws: left, top, width, height.
-            const int32_t left = ctx.rng.Random(swirl.Width);
-            const int32_t top = ctx.rng.Random(swirl.Height);
-            const int32_t width = ctx.rng.Random(swirl.Width);
-            const int32_t height = ctx.rng.Random(swirl.Height);
-            statesAfter.push_back(ctx.rng.state);
-            rects.push_back({left, top, width, height});
-        }
-        // The plans depend on the draws alone: they are made side by side.
-        plans.assign(rects.size(), std::nullopt);
-        ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
-            plans[static_cast<size_t>(k)].emplace(pattern.Width, pattern.Height, layout, source,
-                                                  swirl.Width, swirl.Height,
-                                                  rects[static_cast<size_t>(k)], Wrap::On,
-                                                  BlendMode::AddDirect, StretchSampling::Nearest);
-        });
-        ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-            for (const std::optional<StretchPlan>& plan : plans) {
-                if (planeRoom) {
-                    plan->PaintBand(plane, into, static_cast<int32_t>(y0),
-                                    static_cast<int32_t>(y1));
-                } else if (plane) {
-                    plan->PaintBand(plane, swirl, static_cast<int32_t>(y0),
-                                    static_cast<int32_t>(y1));
-                } else {
-                    plan->PaintBand(pattern, swirl, static_cast<int32_t>(y0),
-                                    static_cast<int32_t>(y1));
+        if (x0 >= x1) return;
+        if (planeRoom) {
+            for (int32_t y = top; y < end; ++y) {
+                for (const ChannelPlane& plane : planes) {
+                    std::fill(plane.Row(y) + x0, plane.Row(y) + x1, 0.0f);
                 }
             }
-        });
-        bool stopped = false;
-        for (int32_t i = first; i <= last && !stopped; ++i) {
-            if (ctx.StepDone(i, kSwirlStamps)) {
-                ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
-                stopped = true;
+        }
+        for (size_t k = 0; k < plans.size(); ++k) {
+            const Drawn& from = drawn[patternOf[k]];
+            if (planeRoom) {
+                const ChannelPlane& into = planes[from.layout == SourceLayout::OnlyR   ? 0
+                                                  : from.layout == SourceLayout::OnlyG ? 1
+                                                                                       : 2];
+                plans[k]->PaintBand(from.values.data(), into, top, end, x0, x1);
+            } else {
+                plans[k]->PaintBand(from.values.data(), swirl, top, end);
             }
         }
-        if (stopped) break;  // the map so far is still put together below
-        first = last + 1;
-    }
-    if (!planeRoom) return;
-    // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
-    // changes only a -0; a channel's sums of positive values never are -0, so each channel
-    // is its plane.
-    ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t y0, int64_t y1) {
-        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+        if (!planeRoom) return;
+        // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
+        // changes only a -0; a channel's sums of positive values never are -0, so each
+        // channel is its plane.
+        for (int32_t y = top; y < end; ++y) {
             const float* r = planes[0].Row(y);
             const float* g = planes[1].Row(y);
             const float* b = planes[2].Row(y);
             FloatPixel* out = swirl.Row(y);
-            for (int32_t x = 0; x < swirl.Width; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
+            for (int32_t x = x0; x < x1; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
         }
     });
+}
+
+// The columns of each row of a swirl's destination whose pixels can fetch a pixel of src
+// that is not opaque black; every other pixel comes out opaque black.
+//
+// A pixel's offset is its two components scaled to unit length (each quotient u / d within a
+// few ulps of 1 at most) times the strengths by the size over 512, turned and rounded: its
+// length is at most the hypotenuse of the two scales (plus those ulps) plus a half from the
+// rounding, provided the warp map's value there is finite. The fetched position is then
+// clamped into 1 .. size - 2, which only moves it toward the inside.
+std::vector<ColumnSpan> SwirlReach(const FloatImage& src, double strengthX, double strengthY,
+                                   RenderContext& ctx) {
+    const int32_t w = src.Width;
+    const int32_t h = src.Height;
+    std::vector<ColumnSpan> whole(static_cast<size_t>(h), ColumnSpan{0, w});
+    const double reach =
+        std::hypot(std::fabs(strengthX * (w / 512.0)), std::fabs(strengthY * (h / 512.0))) *
+            (1 + 1e-6) +
+        2;
+    if (w < 3 || h < 3 || !(reach < static_cast<double>(w) + h)) return whole;
+    const int64_t d = static_cast<int64_t>(std::ceil(reach));
+    // The least and the largest column of each row that differs from opaque black.
+    std::vector<ColumnSpan> content(static_cast<size_t>(h));
+    ParallelForBands(ctx, h, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
+            const FloatPixel* row = src.Row(y);
+            const auto black = [](const FloatPixel& p) {
+                return std::bit_cast<std::array<uint32_t, 4>>(p) ==
+                       std::bit_cast<std::array<uint32_t, 4>>(kOpaqueBlack);
+            };
+            int32_t lo = 0;
+            while (lo < w && black(row[lo])) ++lo;
+            int32_t hi = w;
+            while (hi > lo && black(row[hi - 1])) --hi;
+            content[static_cast<size_t>(y)] = {lo, hi};
+        }
+    });
+    const auto clamp = [](int64_t v, int64_t n) { return std::clamp<int64_t>(v, 1, n - 2); };
+    std::vector<ColumnSpan> rows(static_cast<size_t>(h));
+    for (int64_t y = 0; y < h; ++y) {
+        // The rows a pixel of row y may fetch from, and the hull of their content.
+        int64_t lo = w, hi = -1;
+        for (int64_t t = clamp(y - d, h); t <= clamp(y + d, h); ++t) {
+            const ColumnSpan& c = content[static_cast<size_t>(t)];
+            if (c.x0 >= c.x1) continue;
+            lo = std::min<int64_t>(lo, c.x0);
+            hi = std::max<int64_t>(hi, c.x1 - 1);
+        }
+        // The columns x whose reachable columns, clamp(x - d) .. clamp(x + d), meet lo .. hi:
+        // a run, since both ends grow with x.
+        int64_t x0 = 0;
+        while (x0 < w && !(clamp(x0 - d, w) <= hi && clamp(x0 + d, w) >= lo)) ++x0;
+        int64_t x1 = x0;
+        while (x1 < w && clamp(x1 - d, w) <= hi && clamp(x1 + d, w) >= lo) ++x1;
+        rows[static_cast<size_t>(y)] = {static_cast<int32_t>(x0), static_cast<int32_t>(x1)};
+    }
+    return rows;
 }
 
 }  // namespace
@@ -808,9 +896,14 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
         FillImage(*swirl, kOpaqueBlack, ctx);
         FillImage(*swirled, kOpaqueBlack, ctx);
     }
-    BuildSwirlMap(*swirl, *pattern, ctx, planes ? &*swirled : nullptr);
+    // Unwatched, the map and the swirl are made only where a pixel can fetch some of the
+    // crater; the rest of the swirled stamp is opaque black.
+    std::vector<ColumnSpan> window =
+        planes ? SwirlReach(stamp, warpStrength, warpStrength, ctx)
+               : std::vector<ColumnSpan>(static_cast<size_t>(stamp.Height), {0, stamp.Width});
+    BuildSwirlMap(*swirl, *pattern, ctx, planes ? &*swirled : nullptr, window);
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
-    SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx);
+    SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx, window);
     // An aborted swirl leaves rows of the planes behind; the stamp is discarded, but it is
     // still made of sane values.
     if (planes && ctx.Aborted()) FillImage(*swirled, kOpaqueBlack, ctx);
@@ -888,6 +981,12 @@ bool SwirlOffsetOfEstimate(const FloatPixel& q, int32_t x, int32_t y, int32_t hw
 
 void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
                 double strengthY, RenderContext& ctx) {
+    SwirlImage(src, warpMap, dst, strengthX, strengthY, ctx,
+               std::vector<ColumnSpan>(static_cast<size_t>(dst.Height), {0, dst.Width}));
+}
+
+void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
+                double strengthY, RenderContext& ctx, std::span<const ColumnSpan> window) {
     if (src.PixelCount() == 0) return;
     const int32_t w = dst.Width;
     const int32_t h = dst.Height;
@@ -900,10 +999,15 @@ void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& ds
             constexpr int32_t kRun = 32;
             double thetas[kRun], angles[kRun], sines[kRun], cosines[kRun];
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
-                for (int32_t x = 0; x < w; ++x) {
-                    const int32_t k = x % kRun;
+                FloatPixel* out = dst.Row(y);
+                const int32_t wx0 = std::clamp(window[static_cast<size_t>(y)].x0, 0, w);
+                const int32_t wx1 = std::clamp(window[static_cast<size_t>(y)].x1, wx0, w);
+                std::fill(out, out + wx0, kOpaqueBlack);
+                std::fill(out + wx1, out + w, kOpaqueBlack);
+                for (int32_t x = wx0; x < wx1; ++x) {
+                    const int32_t k = (x - wx0) % kRun;
                     if (k == 0) {
-                        const int32_t n = std::min(kRun, w - x);
+                        const int32_t n = std::min(kRun, wx1 - x);
                         for (int32_t i = 0; i < n; ++i) {
                             const FloatPixel q = GetPixel(warpMap, x + i, y, Wrap::Off);
                             thetas[i] = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);

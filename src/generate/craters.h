@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/progress.h"
@@ -75,5 +76,14 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
 // angle from warpMap (R: angle, G and B: weights of the two components).
 void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
                 double strengthY, RenderContext& ctx);
+// The columns x0 <= x < x1 of one row.
+struct ColumnSpan {
+    int32_t x0 = 0, x1 = 0;
+};
+// The same in the columns window[y] of each row y of dst (one span per row): outside them
+// dst becomes opaque black, which is what the swirl gives there when no pixel outside them
+// can fetch a pixel of src that is not opaque black.
+void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
+                double strengthY, RenderContext& ctx, std::span<const ColumnSpan> window);
 
 }  // namespace globeforge

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -346,6 +347,7 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
       mode_(mode),
       sampling_(sampling),
       wrap_(wrap),
+      dstWidth_(dstWidth),
       dstHeight_(dstHeight) {
     if (srcRect.W <= 0 || srcRect.H <= 0 || dstRect.W <= 0 || dstRect.H <= 0) return;
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return;
@@ -449,7 +451,7 @@ inline void BlendSameBilinear(Out&& d, float v00, float v10, float v01, float v1
 
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column,
           typename Out>
-void PaintRow(const FloatImage& src, Out out, const Row& row, const std::vector<Column>& columns) {
+void PaintRow(const FloatImage& src, Out out, const Row& row, std::span<const Column> columns) {
     if constexpr (S == StretchSampling::Nearest) {
         const FloatPixel* in = src.Row(row.src0);
         for (const Column& c : columns) {
@@ -503,7 +505,7 @@ struct ValuePlane {
 
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Row, typename Column,
           typename Out>
-void PaintRow(const ValuePlane& src, Out out, const Row& row, const std::vector<Column>& columns) {
+void PaintRow(const ValuePlane& src, Out out, const Row& row, std::span<const Column> columns) {
     if constexpr (S == StretchSampling::Nearest) {
         const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
         size_t j = 0;
@@ -597,6 +599,7 @@ void PaintRow(const ValuePlane& src, Out out, const Row& row, const std::vector<
 struct RowLerps {
     enum : uint8_t { kZeroTaps, kDecided, kOpen };
     const float* source = nullptr;
+    const void* columns = nullptr;  // the first of the columns they were made for
     std::vector<float> value;
     std::vector<uint8_t> state;
 };
@@ -638,7 +641,7 @@ __attribute__((always_inline)) inline Taps4 TapsOf4(const float* in, const Colum
 // same products, sums and slack as LerpDecided4, so the same floats and states.
 template <typename Column>
 __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float* in,
-                                                        const std::vector<Column>& columns) {
+                                                        std::span<const Column> columns) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d scale = _mm256_set1_pd(0x1p-49);
     const __m128i exponent = _mm_set1_epi32(0x7f800000);
@@ -670,8 +673,9 @@ __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float
 #endif
 
 template <typename Column>
-void FillRowLerps(RowLerps& h, const float* in, const std::vector<Column>& columns) {
+void FillRowLerps(RowLerps& h, const float* in, std::span<const Column> columns) {
     h.source = in;
+    h.columns = columns.data();
     h.value.resize(columns.size());
     h.state.resize(columns.size());
     size_t j = 0;
@@ -714,9 +718,11 @@ struct RowLerpCache {
     RowLerps slots[2];
     int last = 0;
     void Forget() { slots[0].source = slots[1].source = nullptr; }
-    const RowLerps& Get(const float* in, const auto& columns) {
+    template <typename Column>
+    const RowLerps& Get(const float* in, std::span<const Column> columns) {
         for (int k = 0; k < 2; ++k) {
-            if (slots[k].source == in) {
+            if (slots[k].source == in && slots[k].columns == columns.data() &&
+                slots[k].value.size() == columns.size()) {
                 last = k;
                 return slots[k];
             }
@@ -730,8 +736,8 @@ struct RowLerpCache {
 // A bilinear row from a plane: the vertical lerp of the two source rows' kept horizontal
 // lerps where both are decided, the whole sample from the taps elsewhere.
 template <BlendMode M, SourceLayout L, typename Row, typename Column, typename Out>
-void PaintRowLerps(const ValuePlane& src, Out out, const Row& row,
-                   const std::vector<Column>& columns, RowLerpCache& cache) {
+void PaintRowLerps(const ValuePlane& src, Out out, const Row& row, std::span<const Column> columns,
+                   RowLerpCache& cache) {
     const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
     const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
     // Getting the second row never evicts the first.
@@ -792,6 +798,11 @@ void StretchPlan::PaintBand(const float* plane, const ChannelPlane& dst, int32_t
     Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
 }
 
+void StretchPlan::PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0, int32_t y1,
+                            int32_t x0, int32_t x1) const {
+    Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1, x0, x1);
+}
+
 void StretchPlan::PaintBand(const float* plane, const GrayPlanes& dst, int32_t y0,
                             int32_t y1) const {
     Paint(ValuePlane{plane, srcWidth_}, dst, y0, y1);
@@ -803,10 +814,31 @@ void StretchPlan::PaintBand(const FloatImage& src, const GrayPlanes& dst, int32_
 }
 
 template <typename Source, typename Dest>
-void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) const {
+void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1, int32_t x0,
+                        int32_t x1) const {
     if (empty_) return;
     constexpr bool kValueOut = std::is_same_v<Dest, const ChannelPlane>;
     constexpr bool kGrayOut = std::is_same_v<Dest, const GrayPlanes>;
+    // The runs of columns that land in the window, in plan order: each pixel there meets
+    // the blends it meets in a whole row, in the same order.
+    thread_local std::vector<std::span<const Column>> windowRuns;
+    const std::span<const Column> all(columns_);
+    std::span<const std::span<const Column>> runs(&all, 1);
+    if (x0 > 0 || x1 < dstWidth_) {
+        windowRuns.clear();
+        for (size_t j = 0; j < columns_.size();) {
+            const auto in = [&](size_t k) { return columns_[k].dst >= x0 && columns_[k].dst < x1; };
+            if (!in(j)) {
+                ++j;
+                continue;
+            }
+            size_t end = j + 1;
+            while (end < columns_.size() && in(end)) ++end;
+            windowRuns.push_back(all.subspan(j, end - j));
+            j = end;
+        }
+        runs = windowRuns;
+    }
     // One kernel per plan: the mode, layout and sampling are fixed for all its pixels.
     const auto run = [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
         if constexpr (std::is_same_v<Source, ValuePlane> && L == SourceLayout::General) {
@@ -819,7 +851,10 @@ void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) co
             if constexpr (std::is_same_v<Source, ValuePlane> && S == StretchSampling::Bilinear) {
                 if (!rowsRepeat_) {
                     ForEachRowInBand(y0, y1, [&](const Row& row) {
-                        if (row.dst >= 0) PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+                        if (row.dst < 0) return;
+                        for (const auto& columns : runs) {
+                            PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns);
+                        }
                     });
                     return;
                 }
@@ -828,12 +863,16 @@ void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) co
                 cache.Forget();
                 ForEachRowInBand(y0, y1, [&](const Row& row) {
                     if (row.dst < 0) return;
-                    PaintRowLerps<M, L>(src, dst.Row(row.dst), row, columns_, cache);
+                    for (const auto& columns : runs) {
+                        PaintRowLerps<M, L>(src, dst.Row(row.dst), row, columns, cache);
+                    }
                 });
             } else {
                 ForEachRowInBand(y0, y1, [&](const Row& row) {
                     if (row.dst < 0) return;
-                    PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns_);
+                    for (const auto& columns : runs) {
+                        PaintRow<M, L, S>(src, dst.Row(row.dst), row, columns);
+                    }
                 });
             }
         }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "image/float_image.h"
@@ -93,6 +94,10 @@ class StretchPlan {
     // FloatImage, and the destination's A, which such a blend overwrites, is not kept.
     // Paints nothing for the other layouts and for Norm, which reads the destination's A.
     void PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0, int32_t y1) const;
+    // The same in the window of destination columns x0 <= x < x1 only: the pixels there come
+    // out as the whole rows would leave them, the others are not touched.
+    void PaintBand(const float* plane, const ChannelPlane& dst, int32_t y0, int32_t y1, int32_t x0,
+                   int32_t x1) const;
     // The same from a gray source (each value its own alpha) onto a gray destination held
     // as GrayPlanes: R, G and B go through the same steps, so one value stands for them.
     // Paints nothing for the other layouts and for Norm.
@@ -123,8 +128,10 @@ class StretchPlan {
     template <typename Fn>
     void ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const;
 
+    // Paints the rows y0 <= y < y1, in the window of columns x0 <= x < x1.
     template <typename Source, typename Dest>
-    void Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1) const;
+    void Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1, int32_t x0 = 0,
+               int32_t x1 = std::numeric_limits<int32_t>::max()) const;
 
     SourceLayout layout_;
     int32_t srcWidth_ = 0;
@@ -132,6 +139,7 @@ class StretchPlan {
     StretchSampling sampling_;
     Wrap wrap_;
     bool empty_ = true;
+    int32_t dstWidth_ = 0;
     int32_t dstHeight_ = 0;
     int64_t firstRow_ = 0;         // dstRect.Y
     bool rowsRepeat_ = false;      // a stretch taller than its source reads rows again

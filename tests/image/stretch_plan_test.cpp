@@ -159,12 +159,26 @@ TEST(StretchPlan, BandsInAnyOrderPaintWhatTheStretchBlendsPaint) {
                                                               : 2;
             std::vector<float> channel(dst.PixelCount());
             for (size_t i = 0; i < channel.size(); ++i) channel[i] = (&dst.Data()[i].R)[ch];
+            const std::vector<float> before = channel;
             ChannelPlane into{channel.data(), dst.Width, dst.Height};
             PaintShuffled(plan, plane.data(), into, gen);
             for (size_t i = 0; i < channel.size(); ++i) {
                 ASSERT_EQ(std::bit_cast<uint32_t>(channel[i]),
                           std::bit_cast<uint32_t>((&expected.Data()[i].R)[ch]))
                     << "channel plane, round " << round << " pixel " << i;
+            }
+            // Only a window of columns: the same pixels there, none touched elsewhere.
+            const int32_t x0 = pos(gen) % dst.Width, x1 = x0 + size(gen) % dst.Width;
+            std::vector<float> windowed = before;
+            ChannelPlane part{windowed.data(), dst.Width, dst.Height};
+            for (int32_t y = 0; y < dst.Height; y += 4) {
+                plan.PaintBand(plane.data(), part, y, std::min(dst.Height, y + 4), x0, x1);
+            }
+            for (size_t i = 0; i < channel.size(); ++i) {
+                const int32_t x = static_cast<int32_t>(i % dst.Width);
+                ASSERT_EQ(std::bit_cast<uint32_t>(windowed[i]),
+                          std::bit_cast<uint32_t>(x >= x0 && x < x1 ? channel[i] : before[i]))
+                    << "window " << x0 << ".." << x1 << ", round " << round << " pixel " << i;
             }
         }
     }
