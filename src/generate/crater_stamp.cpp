@@ -781,23 +781,26 @@ std::vector<ColumnSpan> SwirlReach(const FloatImage& src, double strengthX, doub
     });
     const auto clamp = [](int64_t v, int64_t n) { return std::clamp<int64_t>(v, 1, n - 2); };
     std::vector<ColumnSpan> rows(static_cast<size_t>(h));
-    for (int64_t y = 0; y < h; ++y) {
-        // The rows a pixel of row y may fetch from, and the hull of their content.
-        int64_t lo = w, hi = -1;
-        for (int64_t t = clamp(y - d, h); t <= clamp(y + d, h); ++t) {
-            const ColumnSpan& c = content[static_cast<size_t>(t)];
-            if (c.x0 >= c.x1) continue;
-            lo = std::min<int64_t>(lo, c.x0);
-            hi = std::max<int64_t>(hi, c.x1 - 1);
+    // Each row on its own: the walks below go over whole rows.
+    ParallelForBands(ctx, h, kBandRows, [&](int64_t y0, int64_t y1) {
+        for (int64_t y = y0; y < y1; ++y) {
+            // The rows a pixel of row y may fetch from, and the hull of their content.
+            int64_t lo = w, hi = -1;
+            for (int64_t t = clamp(y - d, h); t <= clamp(y + d, h); ++t) {
+                const ColumnSpan& c = content[static_cast<size_t>(t)];
+                if (c.x0 >= c.x1) continue;
+                lo = std::min<int64_t>(lo, c.x0);
+                hi = std::max<int64_t>(hi, c.x1 - 1);
+            }
+            // The columns x whose reachable columns, clamp(x - d) .. clamp(x + d), meet lo .. hi:
+            // a run, since both ends grow with x.
+            int64_t x0 = 0;
+            while (x0 < w && !(clamp(x0 - d, w) <= hi && clamp(x0 + d, w) >= lo)) ++x0;
+            int64_t x1 = x0;
+            while (x1 < w && clamp(x1 - d, w) <= hi && clamp(x1 + d, w) >= lo) ++x1;
+            rows[static_cast<size_t>(y)] = {static_cast<int32_t>(x0), static_cast<int32_t>(x1)};
         }
-        // The columns x whose reachable columns, clamp(x - d) .. clamp(x + d), meet lo .. hi:
-        // a run, since both ends grow with x.
-        int64_t x0 = 0;
-        while (x0 < w && !(clamp(x0 - d, w) <= hi && clamp(x0 + d, w) >= lo)) ++x0;
-        int64_t x1 = x0;
-        while (x1 < w && clamp(x1 - d, w) <= hi && clamp(x1 + d, w) >= lo) ++x1;
-        rows[static_cast<size_t>(y)] = {static_cast<int32_t>(x0), static_cast<int32_t>(x1)};
-    }
+    });
     return rows;
 }
 
