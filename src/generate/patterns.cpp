@@ -199,24 +199,25 @@ class DiscClasses {
                               profile);
             },
             kDistanceBand);
-        ForBands(ctx, TableRows(), large,
-                 [&](int64_t b0, int64_t b1) { HandOut(byN.data(), b0, b1, toValue); });
+        ForBands(
+            ctx, HandOutBlocks(), large,
+            [&](int64_t k0, int64_t k1) { HandOut(byN.data(), k0, k1, toValue); }, 1);
     }
 
     // The steps of Fill, for callers that share them out themselves: the squared distances
-    // of the classes lie below DistanceCount() (at most r^2 + 1), the table rows
-    // 0 <= b < TableRows() are handed out (quadrant rows dy with a quadrant table).
+    // of the classes lie below DistanceCount() (at most r^2 + 1), and the values are handed
+    // out in HandOutBlocks() blocks of squared distances, which write disjoint entries.
     int64_t DistanceCount() const { return nEnd_; }
-    int64_t TableRows() const {
-        return static_cast<int64_t>(quadOffset_.empty() ? last_.size() : extent_.size());
-    }
+    int64_t HandOutBlocks() const { return (nEnd_ + kHandOutBlock - 1) / kHandOutBlock; }
 
-    // One block of squared distances at a time, as HandOutQuadrant.
+    // The blocks k0 <= k < k1 of squared distances, one at a time, as HandOutQuadrant.
     template <typename Profiled, typename ToValue>
-    void HandOut(const Profiled* byN, int64_t b0, int64_t b1, ToValue& toValue) {
-        for (int64_t nLo = 0; nLo < nEnd_; nLo += kHandOutBlock) {
+    void HandOut(const Profiled* byN, int64_t k0, int64_t k1, ToValue& toValue) {
+        const int64_t rows = static_cast<int64_t>(last_.size());
+        for (int64_t nLo = k0 * kHandOutBlock; nLo < nEnd_ && nLo < k1 * kHandOutBlock;
+             nLo += kHandOutBlock) {
             const int64_t nHi = nLo + kHandOutBlock;
-            for (int64_t b = b0; b < b1 && 2 * b * b < nHi; ++b) {
+            for (int64_t b = 0; b < rows && 2 * b * b < nHi; ++b) {
                 Value* row = values_.data() + offset_[static_cast<size_t>(b)] - b;
                 const int64_t b2 = b * b;
                 const auto [first, end] = RunInBlock(nLo, nHi, b2);
@@ -243,14 +244,17 @@ class DiscClasses {
         }
     }
 
-    // HandOut for a quadrant table, rows dy0 <= dy < dy1 of it. A large disc's values are
-    // read one block of squared distances at a time, so the block stays in cache: the reads
-    // of a row are far apart in n, and a row's entries within one block are a run of dx.
+    // HandOut for a quadrant table, the blocks k0 <= k < k1 of squared distances. A large
+    // disc's values are read one block at a time, so the block stays in cache: the reads of
+    // a row are far apart in n, and a row's entries within one block are a run of dx.
+    // Threads share a disc out by blocks, not rows, for the same reason.
     template <typename Profiled>
-    void HandOutQuadrant(const Profiled* byN, int64_t dy0, int64_t dy1) {
-        for (int64_t nLo = 0; nLo < nEnd_; nLo += kHandOutBlock) {
+    void HandOutQuadrant(const Profiled* byN, int64_t k0, int64_t k1) {
+        const int64_t rows = static_cast<int64_t>(extent_.size());
+        for (int64_t nLo = k0 * kHandOutBlock; nLo < nEnd_ && nLo < k1 * kHandOutBlock;
+             nLo += kHandOutBlock) {
             const int64_t nHi = nLo + kHandOutBlock;
-            for (int64_t dy = dy0; dy < dy1 && dy * dy < nHi; ++dy) {
+            for (int64_t dy = 0; dy < rows && dy * dy < nHi; ++dy) {
                 Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
                 const int64_t count =
                     quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
@@ -603,6 +607,8 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
 // at once; each dome of a group is worked out on one thread, so a group must hold several
 // domes even of an 8K brush for the threads to share them.
 constexpr size_t kCarveGroupArea = size_t{1} << 24;
+// The smallest dome worth sharing out among threads by itself.
+constexpr int32_t kSharedDomeRadius = 256;
 // A dome table larger than this radius is not kept for the next carving.
 constexpr int32_t kKeptRadius = 512;
 // Values by squared distance kept for the next carving or centred disc: a 16K brush's
@@ -665,27 +671,57 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             group[k].disc.GiveValues(std::move(carving.spareTables.back()));
             carving.spareTables.pop_back();
         }
+        // A dome's classes, profile values and table; the values and the table in
+        // bands of the context's threads when shared, else on the calling thread.
+        const auto workOut = [&](CarvedDome& dome, bool shared) {
+            dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r, planed);
+            dome.carved = !dome.disc.Empty();
+            if (!dome.carved) return;
+            float* byN = carving.byN.data() + dome.at;
+            const BiasCurve profile(255, 0, 0, dome.r, dome.e);
+            const auto value = [&](const double* d, float* out, size_t values) {
+                profile.Floats(d, out, values);
+            };
+            const auto listed =
+                static_cast<int64_t>(carving.sums.CountBelow(dome.disc.DistanceCount()));
+            ForBands(
+                ctx, listed, shared,
+                [&](int64_t i0, int64_t i1) {
+                    carving.sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN,
+                                          value);
+                },
+                kDistanceBand);
+            const auto same = [](float v) { return v; };
+            ForBands(
+                ctx, dome.disc.HandOutBlocks(), shared,
+                [&](int64_t k0, int64_t k1) {
+                    if (planed) {
+                        dome.disc.HandOutQuadrant(byN, k0, k1);
+                    } else {
+                        dome.disc.HandOut(byN, k0, k1, same);
+                    }
+                },
+                1);
+        };
+        // A dome larger than the rest of its group together would keep one thread busy
+        // while the others wait (at 16K a group often holds a single dome): such domes are
+        // shared out one by one, the rest go to the threads whole.
+        size_t sharedCount = 0;
+        if (ctx && large) {
+            size_t rest = room;
+            for (const size_t k : order) {
+                const size_t distances = static_cast<size_t>(int64_t{group[k].r} * group[k].r + 1);
+                if (group[k].r < kSharedDomeRadius || 2 * distances <= rest) break;
+                rest -= distances;
+                ++sharedCount;
+            }
+        }
+        for (size_t s = 0; s < sharedCount; ++s) workOut(group[order[s]], true);
         ForBands(
-            ctx, static_cast<int64_t>(group.size()), large,
+            ctx, static_cast<int64_t>(group.size() - sharedCount), large,
             [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
-                    CarvedDome& dome = group[order[static_cast<size_t>(k)]];
-                    dome.disc.Reset(w, h, dome.cx, dome.cy, dome.r, planed);
-                    dome.carved = !dome.disc.Empty();
-                    if (!dome.carved) continue;
-                    float* byN = carving.byN.data() + dome.at;
-                    const BiasCurve profile(255, 0, 0, dome.r, dome.e);
-                    const auto value = [&](const double* d, float* out, size_t values) {
-                        profile.Floats(d, out, values);
-                    };
-                    const size_t listed = carving.sums.CountBelow(dome.disc.DistanceCount());
-                    carving.sums.Evaluate(0, listed, byN, value);
-                    if (planed) {
-                        dome.disc.HandOutQuadrant(byN, 0, dome.disc.TableRows());
-                    } else {
-                        const auto same = [](float v) { return v; };
-                        dome.disc.HandOut(byN, 0, dome.disc.TableRows(), same);
-                    }
+                    workOut(group[order[sharedCount + static_cast<size_t>(k)]], false);
                 }
             },
             1);

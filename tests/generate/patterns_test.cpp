@@ -198,6 +198,18 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
         CarveRandomDomes(serial, true, true, false, 12, 1.5, rng);
         CarveRandomDomes(banded, true, true, false, 12, 1.5, ctx);
         ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
+        // A few domes, so that one large dome outweighs the rest and is itself shared
+        // out, in a plane and on an image.
+        for (const int32_t count : {1, 2}) {
+            serial = MakeImage(1100, 300);
+            banded = MakeImage(1100, 300);
+            RingPattern(serial, false, false, true, count, 1.5, rng);
+            RingPattern(banded, false, false, true, count, 1.5, ctx);
+            ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << count;
+            CarveRandomDomes(serial, true, false, true, count, -2.0, rng);
+            CarveRandomDomes(banded, true, false, true, count, -2.0, ctx);
+            ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << count;
+        }
     }
 }
 
