@@ -605,7 +605,8 @@ void ClipAndCopyAlpha(FloatImage& image, int64_t y0, int64_t y1) {
 // after the other would give it. They go in groups whose tables stay within this many
 // squared distances (64 MB of values), which bounds the memory a large brush needs
 // at once; each dome of a group is worked out on one thread, so a group must hold several
-// domes even of an 8K brush for the threads to share them.
+// domes even of an 8K brush for the threads to share them (a 16K brush's largest domes
+// fill a group alone, and are shared out by themselves).
 constexpr size_t kCarveGroupArea = size_t{1} << 24;
 // The smallest dome worth sharing out among threads by itself.
 constexpr int32_t kSharedDomeRadius = 256;
