@@ -1,6 +1,7 @@
 #include "generate/patterns.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -229,19 +230,23 @@ class DiscClasses {
         }
     }
 
-    // A quadrant table (see Reset) of the same disc as classes, value(class value) each.
+    // A quadrant table (see Reset) of the same disc as classes, value(class value) each, in
+    // bands of rows on the context's threads (a brush whose profile is drawn anew on every
+    // redraw makes one each time).
     template <typename Other, typename Pick>
-    void QuadrantFrom(const DiscClasses<Other>& classes, Pick&& value) {
+    void QuadrantFrom(const DiscClasses<Other>& classes, RenderContext* ctx, Pick&& value) {
         Reset(classes.width_, classes.height_, classes.cx_, classes.cy_, classes.r_, true);
-        for (size_t dy = 0; dy + 1 < quadOffset_.size(); ++dy) {
-            Value* row = values_.data() + quadOffset_[dy];
-            const int64_t count = quadOffset_[dy + 1] - quadOffset_[dy];
-            for (int64_t dx = 0; dx < count; ++dx) {
-                const int64_t b = std::min<int64_t>(dx, static_cast<int64_t>(dy));
-                const int64_t a = std::max<int64_t>(dx, static_cast<int64_t>(dy));
-                row[dx] = value(classes.At(a, b));
+        const auto rows = static_cast<int64_t>(extent_.size());
+        ForBands(ctx, rows, r_ >= kParallelRadius, [&](int64_t dy0, int64_t dy1) {
+            for (int64_t dy = dy0; dy < dy1; ++dy) {
+                Value* row = values_.data() + quadOffset_[static_cast<size_t>(dy)];
+                const int64_t count =
+                    quadOffset_[static_cast<size_t>(dy) + 1] - quadOffset_[static_cast<size_t>(dy)];
+                for (int64_t dx = 0; dx < count; ++dx) {
+                    row[dx] = value(classes.At(std::max(dx, dy), std::min(dx, dy)));
+                }
             }
-        }
+        });
     }
 
     // HandOut for a quadrant table, the blocks k0 <= k < k1 of squared distances. A large
@@ -321,9 +326,21 @@ class DiscClasses {
     Table<Value> TakeValues() { return std::exchange(values_, Table<Value>()); }
     void GiveValues(Table<Value>&& values) { values_ = std::move(values); }
 
+    // Whether pred holds for every value, in bands on the context's threads.
     template <typename Pred>
-    bool AllValues(Pred&& pred) const {
-        return std::all_of(values_.begin(), values_.end(), pred);
+    bool AllValues(RenderContext* ctx, Pred&& pred) const {
+        constexpr int64_t kValuesPerBand = int64_t{1} << 14;
+        std::atomic<bool> all = true;
+        ForBands(
+            ctx, static_cast<int64_t>(values_.size()), r_ >= kParallelRadius,
+            [&](int64_t i0, int64_t i1) {
+                if (all.load(std::memory_order_relaxed) &&
+                    !std::all_of(values_.begin() + i0, values_.begin() + i1, pred)) {
+                    all = false;
+                }
+            },
+            kValuesPerBand);
+        return all;
     }
 
   private:
@@ -498,11 +515,12 @@ void PaintCentredDisc(FloatImage& image, const DiscClasses<FloatPixel>& disc, Re
 // when they are chosen (the disc's R, G and B are equal bit for bit, and carving and
 // clipping treat them alike), or the one chosen channel when the disc's other channels are
 // +0 everywhere (so carving and clipping leave them +0). A then takes the carved value.
-PlaneChannel PlaneChannelOf(bool useR, bool useG, bool useB, const DiscClasses<FloatPixel>& disc) {
+PlaneChannel PlaneChannelOf(bool useR, bool useG, bool useB, const DiscClasses<FloatPixel>& disc,
+                            RenderContext* ctx) {
     if (useR && useG && useB) return PlaneChannel::Gray;
     const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
     const auto others = [&](PlaneChannel c) {
-        return disc.AllValues([&](const FloatPixel& p) {
+        return disc.AllValues(ctx, [&](const FloatPixel& p) {
             return (c == PlaneChannel::R || zero(p.R)) && (c == PlaneChannel::G || zero(p.G)) &&
                    (c == PlaneChannel::B || zero(p.B));
         });
@@ -871,7 +889,7 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
         if (kept && kept->has_value()) {
             channel = **kept;
         } else {
-            channel = PlaneChannelOf(key.useR, key.useG, key.useB, disc);
+            channel = PlaneChannelOf(key.useR, key.useG, key.useB, disc, ctx);
             if (kept) *kept = channel;
         }
     }
@@ -886,7 +904,7 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
     bool& made = ctx ? MemoOf(*ctx).planeMade : localMade;
     if (!made) {
         if (!plane) plane.emplace();
-        plane->QuadrantFrom(disc, [channel](const FloatPixel& v) {
+        plane->QuadrantFrom(disc, ctx, [channel](const FloatPixel& v) {
             return channel == PlaneChannel::G ? v.G : channel == PlaneChannel::B ? v.B : v.R;
         });
         made = true;
