@@ -17,6 +17,12 @@ void ForEachPixel(FloatImage& image, Fn&& fn) {
     for (size_t i = 0; i < n; ++i) fn(p[i]);
 }
 
+void Invert(FloatPixel& p) {
+    p.R = static_cast<float>(255.0L - p.R);
+    p.G = static_cast<float>(255.0L - p.G);
+    p.B = static_cast<float>(255.0L - p.B);
+}
+
 }  // namespace
 
 void FillAlpha(FloatImage& image, Extended value) {
@@ -42,11 +48,7 @@ void ScaleColor(FloatImage& image, double factor) {
 }
 
 void InvertColor(FloatImage& image) {
-    ForEachPixel(image, [](FloatPixel& p) {
-        p.R = static_cast<float>(255.0L - p.R);
-        p.G = static_cast<float>(255.0L - p.G);
-        p.B = static_cast<float>(255.0L - p.B);
-    });
+    ForEachPixel(image, Invert);
 }
 
 namespace {
@@ -87,6 +89,12 @@ void ScaleColor(FloatImage& image, double factor, RenderContext& ctx) {
             p[i].G = static_cast<float>(p[i].G * f);
             p[i].B = static_cast<float>(p[i].B * f);
         }
+    });
+}
+
+void InvertColor(FloatImage& image, RenderContext& ctx) {
+    ForEachBand(image, ctx, [](FloatPixel* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) Invert(p[i]);
     });
 }
 

@@ -174,7 +174,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
     // Resampled to the layer size, oversampling included, as the ground's picture is.
     std::optional<FloatImage> picture;
     if (!LoadLayerPicture(params.LoadCloudAlpha, w, h, picture, ctx)) return std::nullopt;
-    if (picture && params.CloudAlphaReverse) InvertColor(*picture);
+    if (picture && params.CloudAlphaReverse) InvertColor(*picture, ctx);
     // No clouds wanted: nothing to build and nothing drawn.
     if (!params.CloudAutoCreate && !picture) return std::nullopt;
 

@@ -168,11 +168,15 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
     for (int32_t k = 1; k <= kCraterStampCount; ++k) {
         const double sizeFraction = CurveIn(0.1, 0.5, 1.0, kCraterStampCount, k, 2.0);
         if (!BuildCraterStamp(*building, sizeFraction, warp, noise, ctx, scratch)) return;
-        std::optional<ScalarImage> stamp = ScalarFromGray(*building);
+        // In bands: at 16384 x 8192 each stamp is 8 million pixels.
+        std::optional<ScalarImage> stamp = NewScalarImage(building->Width, building->Height);
         if (!stamp) {
             ctx.failure = "not enough memory for the crater stamps";
             return;
         }
+        ParallelForBands(ctx, stamp->Height, kBandRows, [&](int64_t y0, int64_t y1) {
+            GrayRowsInto(*building, *stamp, static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+        });
         stamps.push_back(std::move(*stamp));
         if (ctx.Aborted()) return;
         // After the last stamp an abort lets placement run its first step of each phase.

@@ -30,16 +30,21 @@ namespace {
 }
 }  // namespace
 
-std::optional<ScalarImage> ScalarFromGray(const FloatImage& image) {
-    std::optional<ScalarImage> out = NewScalarImage(image.Width, image.Height);
-    if (!out) return std::nullopt;
-    const FloatPixel* p = image.Data();
-    float* v = out->Data();
-    for (size_t i = 0; i < image.PixelCount(); ++i) {
+void GrayRowsInto(const FloatImage& image, ScalarImage& out, int32_t y0, int32_t y1) {
+    assert(out.Width == image.Width && out.Height == image.Height);
+    const FloatPixel* p = image.Row(y0);
+    float* v = out.Row(y0);
+    const size_t n = static_cast<size_t>(y1 - y0) * static_cast<size_t>(image.Width);
+    for (size_t i = 0; i < n; ++i) {
         // Gray means R = G = B (NaN included, which hostile parameters can produce) and A = 255.
         assert(SameValue(p[i].G, p[i].R) && SameValue(p[i].B, p[i].R) && p[i].A == 255.0f);
         v[i] = p[i].R;
     }
+}
+
+std::optional<ScalarImage> ScalarFromGray(const FloatImage& image) {
+    std::optional<ScalarImage> out = NewScalarImage(image.Width, image.Height);
+    if (out) GrayRowsInto(image, *out, 0, image.Height);
     return out;
 }
 

@@ -49,6 +49,10 @@ void FillScalarImage(ScalarImage& image, float value);
 // memory cannot be had.
 std::optional<ScalarImage> ScalarFromGray(const FloatImage& image);
 
+// ScalarFromGray for the rows y0 <= y < y1 of image, into the same rows of out, an image of
+// the same size.
+void GrayRowsInto(const FloatImage& image, ScalarImage& out, int32_t y0, int32_t y1);
+
 // The FloatImage (v, v, v, 255) that image stands for, at most maxPixels pixels: a larger
 // image is shown through every k-th row and column (the smallest k that fits), which is all
 // a preview needs. nullopt when the memory cannot be had.

@@ -74,7 +74,7 @@ void FinishTransparency(RenderParams& params, std::optional<FloatImage> work, Ex
     const auto finish = [&](FloatImage& map) {
         NormalizeImage(map, ctx);
         ScaleColor(map, static_cast<double>(oneMinusT), ctx);
-        if (!params.OutputTransparencyMode) InvertColor(map);
+        if (!params.OutputTransparencyMode) InvertColor(map, ctx);
     };
     if (WorkIsResult(params, *work)) {
         // The work image is what is shown; shown first, it then becomes the map itself.
