@@ -28,9 +28,9 @@ void ScaleColor(FloatImage& image, double factor);
 void InvertColor(FloatImage& image);
 
 // The whole-image operations of the float image in bands of rows on ctx.threads threads,
-// with the same results: FillImage, CopyImage, ScaleColor, InvertColor and NormalizeImage (whose
-// lowest and highest values are merged band by band in row order, so even a tie between +0 and -0
-// resolves as in one pass).
+// with the same results: FillImage, CopyImage, ScaleColor, InvertColor and NormalizeImage
+// (whose lowest and highest values are merged band by band in row order, so even a tie
+// between +0 and -0 resolves as in one pass).
 void FillImage(FloatImage& image, const FloatPixel& pixel, RenderContext& ctx);
 std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const FloatPixel& fill,
                                          RenderContext& ctx);
