@@ -309,6 +309,19 @@ class DiscClasses {
         });
     }
 
+    // Asks for the table entries PaintQuadrant(pixels, y0, y1, op) will read to be brought
+    // into this core's cache.
+    void PrefetchQuadrant(int64_t y0, int64_t y1) const {
+        ForEachRow(y0, y1, [&](int64_t, int64_t dy, int64_t x0, int64_t x1) {
+            const Value* q = values_.data() + quadOffset_[static_cast<size_t>(dy)];
+            const int64_t end = std::max<int64_t>(cx_ - x0, x1 - cx_) + 1;
+            const auto* first = reinterpret_cast<const char*>(q);
+            const auto* last = reinterpret_cast<const char*>(q + end);
+            for (const char* p = first; p < last; p += 64) __builtin_prefetch(p);
+            __builtin_prefetch(last - 1);  // the row's last line, when it starts mid-line
+        });
+    }
+
     // Calls op(pixel, value) for every pixel of the disc in the image rows y0 <= y < y1, row
     // by row, left to right. Where |dx| >= dy the classes of a row lie side by side in the
     // table; in the middle of the row (|dx| < dy) each pixel finds its own table row.
@@ -771,9 +784,21 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
                     base->FillOutside(plane, y0, y1, 0.0f);
                     base->PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = v; });
                 }
-                for (const CarvedDome& dome : group) {
-                    if (!dome.carved) continue;
-                    dome.disc.PaintQuadrant(plane, y0, y1, [](float& p, float v) { p = p - v; });
+                // A dome's table rows are asked for while the dome before it is painted:
+                // with several threads most were written on another core, and each such
+                // line read on demand stalls the subtraction.
+                const auto carvedFrom = [&](size_t k) {
+                    while (k < group.size() && !group[k].carved) ++k;
+                    return k;
+                };
+                size_t k = carvedFrom(0);
+                if (k < group.size()) group[k].disc.PrefetchQuadrant(y0, y1);
+                while (k < group.size()) {
+                    const size_t after = carvedFrom(k + 1);
+                    if (after < group.size()) group[after].disc.PrefetchQuadrant(y0, y1);
+                    group[k].disc.PaintQuadrant(plane, y0, y1,
+                                                [](float& p, float v) { p = p - v; });
+                    k = after;
                 }
                 if (last && defer) ClipPlane(plane, w, y0, y1);
                 if (last && !defer) ExpandPlane(plane, image, channel, y0, y1);
