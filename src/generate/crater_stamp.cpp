@@ -31,6 +31,12 @@ namespace {
 
 constexpr int32_t kSwirlStamps = 100;
 
+// A crater's ridge domes crowd around the middle rows of its stamp, so they are painted in
+// thinner bands than a layer's, which spread that work more evenly over the threads. Their
+// squares are worked out in batches: one dome is too little work to hand out on its own.
+constexpr int64_t kRidgeBandRows = 8;
+constexpr int64_t kDomesPerBand = 16;
+
 // The largest column offset within distance r on the row dy away from the centre, or -1.
 int64_t RowReach(int64_t r, int64_t dy) {
     if (dy > r) return -1;
@@ -516,12 +522,15 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
             taps += 4 * domes[order[end]].radius + 4;
         }
         steps.resize(end - first);
-        ParallelForBands(ctx, static_cast<int64_t>(end - first), 1, [&](int64_t k, int64_t) {
-            const RidgeDome& dome = domes[order[first + static_cast<size_t>(k)]];
-            steps[static_cast<size_t>(k)] =
-                SquareOf(image, pattern, dome.amplitude, dome.radius, dome.cx, dome.cy);
-        });
-        ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+        ParallelForBands(
+            ctx, static_cast<int64_t>(end - first), kDomesPerBand, [&](int64_t k0, int64_t k1) {
+                for (int64_t k = k0; k < k1; ++k) {
+                    const RidgeDome& dome = domes[order[first + static_cast<size_t>(k)]];
+                    steps[static_cast<size_t>(k)] =
+                        SquareOf(image, pattern, dome.amplitude, dome.radius, dome.cx, dome.cy);
+                }
+            });
+        ParallelForBands(ctx, image.Height, kRidgeBandRows, [&](int64_t y0, int64_t y1) {
             for (const MaxStampSquare& step : steps) {
                 MaxStampWith(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
             }
