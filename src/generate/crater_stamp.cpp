@@ -292,8 +292,12 @@ void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opa
                   const MaxStampSquare& square, int64_t rowLo = 0,
                   int64_t rowHi = std::numeric_limits<int32_t>::max(),
                   RidgeBounds* bounds = nullptr) {
-    // Only the rows rowLo <= y < rowHi are painted.
-    if (square.empty) return;
+    // Only the rows rowLo <= y < rowHi are painted. Most bands miss most domes: they leave
+    // before any set-up.
+    if (square.empty || rowHi <= square.firstRow ||
+        rowLo >= square.firstRow + static_cast<int64_t>(square.rows.size())) {
+        return;
+    }
     const bool opaque = opaqueR != nullptr;
     const Extended amplitude = square.amplitude;
     const double amplitudeUp = square.amplitudeUp;

@@ -740,8 +740,8 @@ void Carve(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, do
             dome.carved = !dome.disc.Empty();
             if (!dome.carved) return;
             float* byN = carving.byN.data() + dome.at;
-            // Other threads mostly touched the dome's entries of byN and its table last, in
-            // the last carving; asked for now, they arrive while the profile is evaluated.
+            // In the last carving other threads mostly wrote or read this stretch of byN and
+            // this table; asked for now, their lines arrive while the profile is evaluated.
             if (!shared) {
                 PrefetchForWrite(byN, static_cast<size_t>(dome.disc.DistanceCount()));
                 dome.disc.PrefetchValuesForWrite();
