@@ -43,16 +43,24 @@ constexpr int64_t kPatternBandRows = 8;
 constexpr int32_t kParallelRadius = 24;
 constexpr int64_t kDistanceBand = 512;
 
+// Asks for every cache line of the bytes [begin, end) to be brought into this core's cache,
+// for writing when kWrite is 1.
+template <int kWrite>
+void PrefetchLines(const void* begin, const void* end) {
+    constexpr uintptr_t kLine = 64;
+    const auto stop = reinterpret_cast<uintptr_t>(end);
+    for (uintptr_t a = reinterpret_cast<uintptr_t>(begin) & ~(kLine - 1); a < stop; a += kLine) {
+        __builtin_prefetch(reinterpret_cast<const void*>(a), kWrite);
+    }
+}
+
 // Asks for the count entries from data on to be brought into this core's cache for writing,
 // when they fit it: lines that another core holds are otherwise taken back one by one as
 // they are written, each a wait of its own.
 template <typename T>
 void PrefetchForWrite(const T* data, size_t count) {
     constexpr size_t kMostBytes = size_t{256} << 10;
-    if (count * sizeof(T) > kMostBytes) return;
-    const auto* first = reinterpret_cast<const char*>(data);
-    const auto* end = reinterpret_cast<const char*>(data + count);
-    for (const char* p = first; p < end; p += 64) __builtin_prefetch(p, 1);
+    if (count * sizeof(T) <= kMostBytes) PrefetchLines<1>(data, data + count);
 }
 
 // Runs fn over bands of rows, on the context's threads when there is one and the work is
@@ -326,11 +334,7 @@ class DiscClasses {
     void PrefetchQuadrant(int64_t y0, int64_t y1) const {
         ForEachRow(y0, y1, [&](int64_t, int64_t dy, int64_t x0, int64_t x1) {
             const Value* q = values_.data() + quadOffset_[static_cast<size_t>(dy)];
-            const int64_t end = std::max<int64_t>(cx_ - x0, x1 - cx_) + 1;
-            const auto* first = reinterpret_cast<const char*>(q);
-            const auto* last = reinterpret_cast<const char*>(q + end);
-            for (const char* p = first; p < last; p += 64) __builtin_prefetch(p);
-            __builtin_prefetch(last - 1);  // the row's last line, when it starts mid-line
+            PrefetchLines<0>(q, q + std::max<int64_t>(cx_ - x0, x1 - cx_) + 1);
         });
     }
 
