@@ -1,9 +1,6 @@
 #include "image/pixel_block.h"
 
 #include <algorithm>
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace globeforge {
 
@@ -16,14 +13,9 @@ constexpr size_t kHugePage = size_t{2} << 20;
 void* AllocatePixelBlock(size_t bytes) noexcept {
     if (bytes < kHugePage) return std::malloc(std::max<size_t>(bytes, 1));
     if (bytes > static_cast<size_t>(-1) - kHugePage) return nullptr;
-    // Whole huge pages, so that the advice covers no neighbour's memory.
+    // Whole huge pages, so that a huge page never holds a neighbour's memory.
     const size_t size = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* p = std::aligned_alloc(kHugePage, size);
-#ifdef MADV_HUGEPAGE
-    // Only advice: where huge pages are off or run out, the block is served in small pages.
-    if (p) madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return p;
+    return std::aligned_alloc(kHugePage, size);
 }
 
 }  // namespace globeforge

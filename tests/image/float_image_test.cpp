@@ -28,8 +28,8 @@ TEST(NewImage, RefusesImpossibleSizes) {
     FillImage(*empty, kWhite);  // nothing to fill, nothing to crash
     NormalizeImage(*empty);
 
-    // Large blocks start on a huge page, so their advice covers no neighbour; a count whose
-    // bytes overflow is refused, not wrapped.
+    // Large blocks start on a huge page boundary, so a huge page holds no neighbour; a count
+    // whose bytes overflow is refused, not wrapped.
     auto large = NewImage(1000, 200);
     ASSERT_TRUE(large.has_value());
     EXPECT_EQ(reinterpret_cast<uintptr_t>(large->Data()) % (size_t{2} << 20), 0u);
