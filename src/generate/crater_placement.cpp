@@ -31,6 +31,8 @@ constexpr int64_t kMaxCratersPerHemisphere = 100000;
 // come; a crater gives up after this many attempts (their draws are made), and the
 // hemisphere places no further craters, which would fare no better.
 constexpr int64_t kMaxPlacementAttempts = 1000000;
+// How many distance steps ahead a hemisphere's projection asks for the pixels it will need.
+constexpr int32_t kProjectAhead = 8;
 
 // When only a sliver of the radius draws fits, every crater finds its place only after
 // thousands of attempts, and a large NumberOfCraters turns that into hours. A hemisphere
@@ -120,13 +122,43 @@ void ProjectHemisphere(const ScalarImage& work, FloatImage& image, bool north, i
                     static_cast<double>(static_cast<Extended>(x) / image.Width * 360.0L);
                 turns.push_back(TurnOf(phi));
             }
+            // The turns in double, for finding the pixels to ask for.
+            std::vector<double> cosines, sines;
+            for (const Turn& turn : turns) {
+                cosines.push_back(static_cast<double>(turn.c));
+                sines.push_back(static_cast<double>(turn.s));
+            }
+            const auto rhoOf = [&](int32_t t) {
+                return rows == 0
+                           ? 0.0
+                           : static_cast<double>(static_cast<Extended>(t) / rows * work.Width / 2);
+            };
             for (int32_t t = 0; sampled && t <= rows; ++t) {
                 const int64_t row = north ? t : int64_t{image.Height} - t;
                 if (row < 0 || row >= image.Height) continue;  // row H in the south
-                const double rho =
-                    rows == 0
-                        ? 0.0
-                        : static_cast<double>(static_cast<Extended>(t) / rows * work.Width / 2);
+                const double rho = rhoOf(t);
+                // The rays wander across the work image and down the image, neither of
+                // which the hardware foresees: the pixels a few steps on are asked for now.
+                if (const int32_t ahead = t + kProjectAhead; ahead <= rows) {
+                    const double rhoAhead = rhoOf(ahead);
+                    for (size_t k = 0; k < cosines.size(); ++k) {
+                        const double px = hwx + rhoAhead * cosines[k];
+                        const double py = hwy + rhoAhead * sines[k];
+                        if (px >= 0 && px < work.Width - 1 && py >= 0 && py < work.Height - 1) {
+                            const float* at =
+                                work.Row(static_cast<int32_t>(py)) + static_cast<int32_t>(px);
+                            __builtin_prefetch(at);
+                            __builtin_prefetch(at + work.Width);
+                        }
+                    }
+                    const int64_t rowAhead = north ? ahead : int64_t{image.Height} - ahead;
+                    if (rowAhead >= 0 && rowAhead < image.Height) {
+                        const FloatPixel* first = image.Row(static_cast<int32_t>(rowAhead)) + x0;
+                        for (const FloatPixel* p = first; p < first + (x1 - x0); p += 4) {
+                            __builtin_prefetch(p, 1);
+                        }
+                    }
+                }
                 for (int32_t x = static_cast<int32_t>(x0); x < x1; ++x) {
                     const Vector2 offset = Rotate(rho, 0, turns[static_cast<size_t>(x - x0)]);
                     const float v = SampleBilinear(work, static_cast<double>(hwx + offset.x),
