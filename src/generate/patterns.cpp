@@ -120,6 +120,15 @@ class SquareSums {
         }
     }
 
+    // byN[n] = fn(byN[n]) for the listed n from the i0-th to before the i1-th.
+    template <typename Fn>
+    void Transform(size_t i0, size_t i1, float* byN, Fn& fn) const {
+        for (size_t i = i0; i < i1; ++i) {
+            float& v = byN[static_cast<size_t>(sums_[i])];
+            v = fn(v);
+        }
+    }
+
   private:
     int64_t reached_ = -1;
     std::vector<int64_t> sums_;
@@ -490,6 +499,7 @@ enum class PlaneChannel { None, Gray, R, G, B };
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
+    bool discFilled = false;                  // disc holds the current key's classes
     std::optional<PlaneChannel> channel;      // of the disc, once asked
     std::optional<DiscClasses<float>> plane;  // the disc's carved channel, as a quadrant
     bool planeMade = false;                   // plane is of the current disc
@@ -511,18 +521,26 @@ PatternMemo& MemoOf(RenderContext& ctx) {
 // blend: every disc pixel is still opaque black when its class is blended, so the blend is
 // computed once per class. The brushes of a pass mostly share one disc, so a redraw usually
 // finds it in the render's memo; without a context it is made in local.
+// The pixel of the centred disc whose profile value is f.
+FloatPixel DiscPixel(const DiscKey& key, float f) {
+    const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f, f};
+    // A pixel with alpha 0 (on the rim) is skipped by the blend: it stays black.
+    return pixel.A == 0.0f ? kOpaqueBlack : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
+}
+
 template <typename Profile>
 const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKey& key,
                                            RenderContext* ctx, Profile&& profile,
                                            std::optional<DiscClasses<FloatPixel>>& local) {
     PatternMemo* memo = ctx ? &MemoOf(*ctx) : nullptr;
-    if (memo && memo->key == key) return *memo->disc;
+    if (memo && memo->key == key && memo->discFilled) return *memo->disc;
     auto& slot = memo ? memo->disc : local;
-    if (memo) {
+    if (memo && memo->key != key) {
         memo->key.reset();
         memo->channel.reset();
         memo->planeMade = false;
     }
+    if (memo) memo->discFilled = false;
     // A disc of the last key keeps its storage for the new one: at 16K a disc's tables are
     // hundreds of MB, which a fresh allocation would fault in page by page on every redraw
     // whose profile differs.
@@ -536,15 +554,91 @@ const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKe
     slot->Fill(
         ctx, memo ? memo->carving.sums : localSums, memo ? memo->carving.byN : localValues,
         [&](const double* d, float* out, size_t count) { profile.Floats(d, out, count); },
-        [&](float f) {
-            const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f,
-                                   f};
-            // A pixel with alpha 0 (on the rim) is skipped by the blend: it stays black.
-            return pixel.A == 0.0f ? kOpaqueBlack
-                                   : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
-        });
-    if (memo) memo->key = key;
+        [&](float f) { return DiscPixel(key, f); });
+    if (memo) {
+        memo->key = key;
+        memo->discFilled = true;
+    }
     return *slot;
+}
+
+// For a carving in a plane, the centred disc's plane made straight from its values by
+// squared distance, without its classes in full colour (which only the plane would read),
+// as QuadrantFrom would make it: true when the memo then holds the key's plane and its
+// channel. The channel test looks at the value of every listed squared distance the disc
+// reaches, the classes' ones among them, so it may refuse a disc PlaneChannelOf would
+// accept (the caller then takes the classes' way), never the reverse.
+template <typename Profile>
+bool PlaneStraight(const FloatImage& image, const DiscKey& key, RenderContext& ctx,
+                   const Profile& profile) {
+    PatternMemo& memo = MemoOf(ctx);
+    if (memo.key == key) {
+        return memo.planeMade && memo.channel && *memo.channel != PlaneChannel::None;
+    }
+    const int picks = (key.useR ? 1 : 0) + (key.useG ? 1 : 0) + (key.useB ? 1 : 0);
+    if (picks == 2 || picks == 0) return false;
+    const PlaneChannel channel = picks == 3 ? PlaneChannel::Gray
+                                 : key.useR ? PlaneChannel::R
+                                 : key.useG ? PlaneChannel::G
+                                            : PlaneChannel::B;
+    memo.key.reset();
+    memo.channel.reset();
+    memo.planeMade = false;
+    memo.discFilled = false;
+    if (!memo.plane) memo.plane.emplace();
+    DiscClasses<float>& plane = *memo.plane;
+    const int32_t r = image.Width / 2;
+    plane.Reset(image.Width, image.Height, r, image.Height / 2, r, true);
+    const int64_t nEnd = plane.DistanceCount();
+    SquareSums& sums = memo.carving.sums;
+    Table<float>& byN = memo.carving.byN;
+    sums.Reach(nEnd - 1);
+    if (byN.size() < static_cast<size_t>(nEnd)) ResizeUnkept(byN, static_cast<size_t>(nEnd));
+    const bool large = r >= kParallelRadius;
+    const auto listed = static_cast<int64_t>(sums.CountBelow(nEnd));
+    const auto value = [&](const double* d, float* out, size_t count) {
+        profile.Floats(d, out, count);
+    };
+    ForBands(
+        &ctx, listed, large,
+        [&](int64_t i0, int64_t i1) {
+            sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.data(), value);
+        },
+        kDistanceBand);
+    std::atomic<bool> refused = false;
+    ForBands(
+        &ctx, listed, large,
+        [&](int64_t i0, int64_t i1) {
+            bool others = false;
+            const auto pick = [&](float f) {
+                const FloatPixel p = DiscPixel(key, f);
+                const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
+                switch (channel) {
+                    case PlaneChannel::R:
+                        others |= !zero(p.G) || !zero(p.B);
+                        return p.R;
+                    case PlaneChannel::G:
+                        others |= !zero(p.R) || !zero(p.B);
+                        return p.G;
+                    case PlaneChannel::B:
+                        others |= !zero(p.R) || !zero(p.G);
+                        return p.B;
+                    default:
+                        return p.R;
+                }
+            };
+            sums.Transform(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.data(), pick);
+            if (others) refused.store(true, std::memory_order_relaxed);
+        },
+        kDistanceBand);
+    if (refused.load(std::memory_order_relaxed)) return false;
+    ForBands(
+        &ctx, plane.HandOutBlocks(), large,
+        [&](int64_t k0, int64_t k1) { plane.HandOutQuadrant(byN.data(), k0, k1); }, 1);
+    memo.key = key;
+    memo.channel = channel;
+    memo.planeMade = true;
+    return true;
 }
 
 // Opaque black with the centred disc on it.
@@ -944,6 +1038,12 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
         PatternMemo& memo = MemoOf(*ctx);
         if (memo.pending != &image) WritePending(memo, *ctx);
         memo.pending = nullptr;
+    }
+    if (ctx && count != 0 && PlaneStraight(image, key, *ctx, profile)) {
+        PatternMemo& memo = MemoOf(*ctx);
+        Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &*memo.plane,
+              *memo.channel);
+        return;
     }
     std::optional<DiscClasses<FloatPixel>> local;
     const DiscClasses<FloatPixel>& disc = CentredDisc(image, key, ctx, profile, local);

@@ -193,6 +193,22 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
                 ASSERT_EQ(ctx.rng.state, rng.state);
             }
         }
+        // One channel's disc made only as a carving plane, then wanted whole (count 0), then
+        // as a plane again; profiles of every sign, some with values below 0.
+        for (const double bias : {-4.0, -0.5, 0.0, 4.9}) {
+            for (const int32_t count : {5, 0, 5}) {
+                FloatImage serial = MakeImage(140, 50);
+                FloatImage banded = MakeImage(140, 50);
+                if (bias < 0) {
+                    DomePattern(serial, false, true, false, count, bias, rng);
+                    DomePattern(banded, false, true, false, count, bias, ctx);
+                } else {
+                    RingPattern(serial, true, false, false, count, bias, rng);
+                    RingPattern(banded, true, false, false, count, bias, ctx);
+                }
+                ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << bias;
+            }
+        }
         FloatImage serial = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
         FloatImage banded = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
         CarveRandomDomes(serial, true, true, false, 12, 1.5, rng);
