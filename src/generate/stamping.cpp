@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -106,6 +107,7 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
     std::vector<ImageRect> rects;
     std::vector<std::optional<StretchPlan>> plans;
     std::vector<uint32_t> statesAfter;
+    std::vector<size_t> order;
     std::vector<float> brushValues;
     DeferredBrush deferred(brush, ctx);
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
@@ -131,11 +133,18 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
                                             ? BrushLayout(brush, ctx)
                                             : pass.brushLayout;
             plans.assign(rects.size(), std::nullopt);
-            ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t k, int64_t) {
-                plans[static_cast<size_t>(k)].emplace(
-                    brush.Width, brush.Height, layout, whole, target.Width, target.Height,
-                    rects[static_cast<size_t>(k)], Wrap::On,
-                    pass.mode(first + static_cast<int32_t>(k)), sampling);
+            // A plan costs about its rectangle's width plus height; the largest go first, so
+            // that the threads finish together.
+            order.resize(rects.size());
+            std::iota(order.begin(), order.end(), size_t{0});
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return int64_t{rects[a].W} + rects[a].H > int64_t{rects[b].W} + rects[b].H;
+            });
+            ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t at, int64_t) {
+                const size_t k = order[static_cast<size_t>(at)];
+                plans[k].emplace(brush.Width, brush.Height, layout, whole, target.Width,
+                                 target.Height, rects[k], Wrap::On,
+                                 pass.mode(first + static_cast<int32_t>(k)), sampling);
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
                 for (const std::optional<StretchPlan>& plan : plans) {
