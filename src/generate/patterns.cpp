@@ -516,11 +516,6 @@ PatternMemo& MemoOf(RenderContext& ctx) {
     return *static_cast<PatternMemo*>(ctx.patternMemo.get());
 }
 
-// The classes of the centred disc of radius Width div 2 whose value at distance d is the
-// profile's float (profile.Floats for many distances), laid on opaque black with the Norm
-// blend: every disc pixel is still opaque black when its class is blended, so the blend is
-// computed once per class. The brushes of a pass mostly share one disc, so a redraw usually
-// finds it in the render's memo; without a context it is made in local.
 // The pixel of the centred disc whose profile value is f.
 FloatPixel DiscPixel(const DiscKey& key, float f) {
     const FloatPixel pixel{key.useR ? f : 0.0f, key.useG ? f : 0.0f, key.useB ? f : 0.0f, f};
@@ -528,6 +523,11 @@ FloatPixel DiscPixel(const DiscKey& key, float f) {
     return pixel.A == 0.0f ? kOpaqueBlack : BlendPixel(kOpaqueBlack, pixel, BlendMode::Norm);
 }
 
+// The classes of the centred disc of radius Width div 2 whose value at distance d is the
+// profile's float (profile.Floats for many distances), laid on opaque black with the Norm
+// blend: every disc pixel is still opaque black when its class is blended, so the blend is
+// computed once per class. The brushes of a pass mostly share one disc, so a redraw usually
+// finds it in the render's memo; without a context it is made in local.
 template <typename Profile>
 const DiscClasses<FloatPixel>& CentredDisc(const FloatImage& image, const DiscKey& key,
                                            RenderContext* ctx, Profile&& profile,
