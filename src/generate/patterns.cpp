@@ -120,15 +120,6 @@ class SquareSums {
         }
     }
 
-    // byN[n] = fn(byN[n]) for the listed n from the i0-th to before the i1-th.
-    template <typename Fn>
-    void Transform(size_t i0, size_t i1, float* byN, Fn& fn) const {
-        for (size_t i = i0; i < i1; ++i) {
-            float& v = byN[static_cast<size_t>(sums_[i])];
-            v = fn(v);
-        }
-    }
-
   private:
     int64_t reached_ = -1;
     std::vector<int64_t> sums_;
@@ -496,6 +487,19 @@ void Carving::KeepTable(Table<float>&& table) {
 // (PlaneChannelOf).
 enum class PlaneChannel { None, Gray, R, G, B };
 
+// A disc pixel's value in a plane of the channel (Gray takes R, which equals G and B).
+float PlaneValue(PlaneChannel channel, const FloatPixel& p) {
+    return channel == PlaneChannel::G ? p.G : channel == PlaneChannel::B ? p.B : p.R;
+}
+
+// Whether the pixel's channels other than the plane's are all +0 (Gray has none other).
+bool OthersZero(PlaneChannel channel, const FloatPixel& p) {
+    const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
+    return channel == PlaneChannel::Gray ||
+           ((channel == PlaneChannel::R || zero(p.R)) &&
+            (channel == PlaneChannel::G || zero(p.G)) && (channel == PlaneChannel::B || zero(p.B)));
+}
+
 struct PatternMemo {
     std::optional<DiscKey> key;
     std::optional<DiscClasses<FloatPixel>> disc;
@@ -596,39 +600,22 @@ bool PlaneStraight(const FloatImage& image, const DiscKey& key, RenderContext& c
     if (byN.size() < static_cast<size_t>(nEnd)) ResizeUnkept(byN, static_cast<size_t>(nEnd));
     const bool large = r >= kParallelRadius;
     const auto listed = static_cast<int64_t>(sums.CountBelow(nEnd));
+    std::atomic<bool> refused = false;
+    // Each profile value goes into byN as its disc pixel's value in the plane.
     const auto value = [&](const double* d, float* out, size_t count) {
         profile.Floats(d, out, count);
+        bool others = false;
+        for (size_t i = 0; i < count; ++i) {
+            const FloatPixel p = DiscPixel(key, out[i]);
+            others |= !OthersZero(channel, p);
+            out[i] = PlaneValue(channel, p);
+        }
+        if (others) refused.store(true, std::memory_order_relaxed);
     };
     ForBands(
         &ctx, listed, large,
         [&](int64_t i0, int64_t i1) {
             sums.Evaluate(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.data(), value);
-        },
-        kDistanceBand);
-    std::atomic<bool> refused = false;
-    ForBands(
-        &ctx, listed, large,
-        [&](int64_t i0, int64_t i1) {
-            bool others = false;
-            const auto pick = [&](float f) {
-                const FloatPixel p = DiscPixel(key, f);
-                const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
-                switch (channel) {
-                    case PlaneChannel::R:
-                        others |= !zero(p.G) || !zero(p.B);
-                        return p.R;
-                    case PlaneChannel::G:
-                        others |= !zero(p.R) || !zero(p.B);
-                        return p.G;
-                    case PlaneChannel::B:
-                        others |= !zero(p.R) || !zero(p.G);
-                        return p.B;
-                    default:
-                        return p.R;
-                }
-            };
-            sums.Transform(static_cast<size_t>(i0), static_cast<size_t>(i1), byN.data(), pick);
-            if (others) refused.store(true, std::memory_order_relaxed);
         },
         kDistanceBand);
     if (refused.load(std::memory_order_relaxed)) return false;
@@ -657,12 +644,8 @@ void PaintCentredDisc(FloatImage& image, const DiscClasses<FloatPixel>& disc, Re
 PlaneChannel PlaneChannelOf(bool useR, bool useG, bool useB, const DiscClasses<FloatPixel>& disc,
                             RenderContext* ctx) {
     if (useR && useG && useB) return PlaneChannel::Gray;
-    const auto zero = [](float v) { return std::bit_cast<uint32_t>(v) == 0; };
     const auto others = [&](PlaneChannel c) {
-        return disc.AllValues(ctx, [&](const FloatPixel& p) {
-            return (c == PlaneChannel::R || zero(p.R)) && (c == PlaneChannel::G || zero(p.G)) &&
-                   (c == PlaneChannel::B || zero(p.B));
-        });
+        return disc.AllValues(ctx, [&](const FloatPixel& p) { return OthersZero(c, p); });
     };
     if (useR && !useG && !useB && others(PlaneChannel::R)) return PlaneChannel::R;
     if (!useR && useG && !useB && others(PlaneChannel::G)) return PlaneChannel::G;
@@ -1069,9 +1052,8 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
     bool& made = ctx ? MemoOf(*ctx).planeMade : localMade;
     if (!made) {
         if (!plane) plane.emplace();
-        plane->QuadrantFrom(disc, ctx, [channel](const FloatPixel& v) {
-            return channel == PlaneChannel::G ? v.G : channel == PlaneChannel::B ? v.B : v.R;
-        });
+        plane->QuadrantFrom(disc, ctx,
+                            [channel](const FloatPixel& v) { return PlaneValue(channel, v); });
         made = true;
     }
     Carve(image, key.useR, key.useG, key.useB, count, bias, rng, ctx, &*plane, channel);

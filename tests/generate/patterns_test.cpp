@@ -194,7 +194,7 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
             }
         }
         // One channel's disc made only as a carving plane, then wanted whole (count 0), then
-        // as a plane again; profiles of every sign, some with values below 0.
+        // as a plane again; biases of every sign.
         for (const double bias : {-4.0, -0.5, 0.0, 4.9}) {
             for (const int32_t count : {5, 0, 5}) {
                 FloatImage serial = MakeImage(140, 50);
