@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "core/progress.h"
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "image/float_image.h"
 
 namespace globeforge {

@@ -22,7 +22,7 @@
 #include "generate/distance.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
-#include "image/decided_lerp.h"
+#include "exact/decided.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {

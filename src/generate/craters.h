@@ -9,7 +9,7 @@
 
 #include "core/progress.h"
 #include "core/render_params.h"
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "image/float_image.h"
 
 namespace globeforge {

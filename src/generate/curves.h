@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "image/extended.h"
+#include "exact/extended.h"
 
 namespace globeforge {
 

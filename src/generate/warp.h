@@ -8,7 +8,7 @@
 
 #include "core/progress.h"
 #include "generate/lcg32.h"
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "image/float_image.h"
 
 namespace globeforge {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "image/pixel_block.h"
 
 namespace globeforge {

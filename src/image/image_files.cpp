@@ -18,7 +18,7 @@
 #include "image/bmp_file.h"
 #include "image/color_pack.h"
 #include "image/exr_file.h"
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
 

@@ -16,7 +16,7 @@
 #include <immintrin.h>
 #endif
 
-#include "image/decided_lerp.h"
+#include "exact/decided.h"
 
 namespace globeforge {
 

@@ -10,7 +10,7 @@
 
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
-#include "image/extended.h"
+#include "exact/extended.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
 
