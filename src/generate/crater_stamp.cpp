@@ -4,16 +4,10 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <numeric>
 #include <optional>
 #include <span>
-#include <utility>
 #include <vector>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
@@ -22,7 +16,7 @@
 #include "generate/distance.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
-#include "exact/decided.h"
+#include "image/max_stamp.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
@@ -90,403 +84,6 @@ void CarveBowlAndRim(FloatImage& stamp, const CraterShape& shape, double noise,
         });
 }
 
-// LerpPixel of one channel of two pixels whose A is not 0 (no colour is borrowed).
-inline float LerpValue(float a, float b, double t) {
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return static_cast<float>(te * a + ue * b);
-}
-
-// MaxStamp. Only the pixels inside the image are visited (the others read transparent black
-// and drop their writes); the sample positions still advance over the whole square, and
-// each column's bilinear taps are computed once. When every pattern pixel has A = 255
-// (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
-// and G and B are never read.
-// Where a MaxStamp lands, worked out once for all the bands it is painted in: its square
-// and, for the columns and rows inside the image, the bilinear taps of their positions
-// (each position the sum of the steps before it, in extended precision).
-struct MaxStampColumn {
-    int32_t x;
-    BilinearTap tap;
-    double rest;  // ExactRest(tap.frac)
-};
-struct MaxStampSquare {
-    bool empty = true;
-    Extended amplitude = 0;
-    double amplitudeUp = 0;  // the amplitude rounded up to a double, for bounds
-    int64_t y0 = 0, y1 = 0;
-    std::vector<MaxStampColumn> columns;
-    int64_t firstRow = 0;           // the first row inside the image
-    std::vector<BilinearTap> rows;  // of the rows firstRow, firstRow + 1, ...
-    // For each block of RidgeBounds::kBlock image columns the square reaches, from the
-    // first: the least and the largest pattern column its columns' taps read.
-    std::vector<std::pair<int32_t, int32_t>> blockTaps;
-    std::pair<int32_t, int32_t> allTaps;  // the same over every column
-};
-
-// What lets the ridge domes pass over blocks of pixels they cannot raise. A dome's sample
-// never exceeds the largest texel it reads, and the domes only ever raise pixels, so a
-// block whose least pixel (its floor) stays above the amplitude times the largest texel its
-// taps read keeps every pixel: the per-pixel bound would keep each of them, and on an image
-// whose G and B equal R keeping changes nothing. The dome pattern's rows rise to one peak
-// and fall after it, so the largest texel of a run of columns is the one nearest the peak.
-class RidgeBounds {
-  public:
-    static constexpr int32_t kBlock = 16;
-
-    // opaqueR: the pattern's R, width x height. Nothing when a row has no single peak.
-    static std::optional<RidgeBounds> Of(const FloatImage& image, const float* opaqueR,
-                                         int32_t width, int32_t height) {
-        RidgeBounds bounds;
-        bounds.texels_ = opaqueR;
-        bounds.width_ = width;
-        bounds.blocks_ = (image.Width + kBlock - 1) / kBlock;
-        bounds.peaks_.resize(static_cast<size_t>(height));
-        for (int32_t y = 0; y < height; ++y) {
-            const float* row = opaqueR + static_cast<size_t>(y) * width;
-            int32_t i = 0;
-            while (i + 1 < width && row[i] <= row[i + 1]) ++i;
-            bounds.peaks_[static_cast<size_t>(y)] = i;
-            for (int32_t k = i; k + 1 < width; ++k) {
-                // A NaN fails both comparisons.
-                if (!(row[k] >= row[k + 1])) return std::nullopt;
-            }
-            if (width > 0 && std::isnan(row[i])) return std::nullopt;
-        }
-        bounds.floors_.resize(static_cast<size_t>(bounds.blocks_) * image.Height);
-        return bounds;
-    }
-
-    // Takes every block's floor of the image rows y0 <= y < y1; false when a pixel's G or B
-    // differs from its R (bit for bit), where a kept pixel would still change.
-    bool TakeFloors(const FloatImage& image, int64_t y0, int64_t y1) {
-        bool gray = true;
-        for (int64_t y = y0; y < y1; ++y) {
-            const FloatPixel* row = image.Row(static_cast<int32_t>(y));
-            for (int32_t x = 0; x < image.Width; ++x) {
-                const uint32_t r = std::bit_cast<uint32_t>(row[x].R);
-                gray &= r == std::bit_cast<uint32_t>(row[x].G) &&
-                        r == std::bit_cast<uint32_t>(row[x].B);
-            }
-            float* floors = Floors(y);
-            for (int32_t b = 0; b < blocks_; ++b) floors[b] = Floor(row, b, image.Width);
-        }
-        return gray;
-    }
-
-    float* Floors(int64_t y) { return floors_.data() + static_cast<size_t>(y) * blocks_; }
-
-    // Pattern row y and the column of its peak: the largest of its texels lo .. hi is the
-    // one at the peak clamped to lo .. hi.
-    const float* Texels(int32_t y) const { return texels_ + static_cast<size_t>(y) * width_; }
-    int32_t Peak(int32_t y) const { return peaks_[static_cast<size_t>(y)]; }
-
-    // The least R of block b of an image row, over the pixels a dome may raise (A >= 0,
-    // R not NaN); +inf when there is none.
-    static float Floor(const FloatPixel* row, int32_t b, int32_t width) {
-        const int32_t x0 = b * kBlock;
-        const int32_t end = std::min(width, x0 + kBlock);
-        float least = std::numeric_limits<float>::infinity();
-        int32_t x = x0;
-#ifdef __SSE2__
-        __m128 lanes = _mm_set1_ps(least);
-        for (; x + 4 <= end; x += 4) {
-            __m128 r = _mm_loadu_ps(&row[x].R), g = _mm_loadu_ps(&row[x + 1].R);
-            __m128 b4 = _mm_loadu_ps(&row[x + 2].R), a = _mm_loadu_ps(&row[x + 3].R);
-            _MM_TRANSPOSE4_PS(r, g, b4, a);
-            const __m128 counted =
-                _mm_and_ps(_mm_cmpge_ps(a, _mm_setzero_ps()), _mm_cmpord_ps(r, r));
-            lanes = _mm_min_ps(lanes, _mm_or_ps(_mm_and_ps(counted, r),
-                                                _mm_andnot_ps(counted, _mm_set1_ps(least))));
-        }
-        float four[4];
-        _mm_storeu_ps(four, lanes);
-        least = std::min(std::min(four[0], four[1]), std::min(four[2], four[3]));
-#endif
-        for (; x < end; ++x) {
-            const FloatPixel& p = row[x];
-            if (p.A >= 0 && !std::isnan(p.R)) least = std::min(least, p.R);
-        }
-        return least;
-    }
-
-  private:
-    RidgeBounds() = default;
-
-    const float* texels_ = nullptr;
-    int32_t width_ = 0;
-    int32_t blocks_ = 0;
-    std::vector<int32_t> peaks_;  // per pattern row, the column of its peak
-    std::vector<float> floors_;
-};
-
-MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Extended amplitude,
-                        Extended radius, Extended cx, Extended cy) {
-    MaxStampSquare square;
-    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return square;
-    square.amplitude = amplitude;
-    square.amplitudeUp = static_cast<double>(amplitude);
-    if (static_cast<Extended>(square.amplitudeUp) < amplitude) {
-        square.amplitudeUp =
-            std::nextafter(square.amplitudeUp, std::numeric_limits<double>::infinity());
-    }
-    const Extended stepX = pattern.Width / (2 * radius);
-    const Extended stepY = pattern.Height / (2 * radius);
-    square.y0 = Round(cy - radius);
-    square.y1 = Round(cy + radius);
-    const int64_t x0 = Round(cx - radius);
-    const int64_t x1 = Round(cx + radius);
-    square.columns.reserve(static_cast<size_t>(std::max<int64_t>(
-        0, std::min<int64_t>(x1, image.Width - 1) - std::max<int64_t>(x0, 0) + 1)));
-    Extended sx = 0;
-    for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
-        if (x < 0 || x >= image.Width) continue;
-        const BilinearTap tap = BilinearAxis(static_cast<double>(sx), pattern.Width);
-        square.columns.push_back({static_cast<int32_t>(x), tap, ExactRest(tap.frac)});
-    }
-    // A square with no column inside the image paints nothing.
-    if (square.columns.empty()) return square;
-    const int32_t firstBlock = square.columns.front().x / RidgeBounds::kBlock;
-    for (const MaxStampColumn& c : square.columns) {
-        const size_t b = static_cast<size_t>(c.x / RidgeBounds::kBlock - firstBlock);
-        const int32_t lo = std::min(c.tap.i0, c.tap.i1), hi = std::max(c.tap.i0, c.tap.i1);
-        if (b == square.blockTaps.size()) {
-            square.blockTaps.emplace_back(lo, hi);
-        } else {
-            square.blockTaps[b].first = std::min(square.blockTaps[b].first, lo);
-            square.blockTaps[b].second = std::max(square.blockTaps[b].second, hi);
-        }
-    }
-    square.allTaps = square.blockTaps.front();
-    for (const auto& [lo, hi] : square.blockTaps) {
-        square.allTaps = {std::min(square.allTaps.first, lo), std::max(square.allTaps.second, hi)};
-    }
-    square.firstRow = std::max<int64_t>(square.y0, 0);
-    square.rows.reserve(static_cast<size_t>(std::max<int64_t>(
-        0, std::min<int64_t>(square.y1, image.Height - 1) - square.firstRow + 1)));
-    Extended sy = 0;
-    for (int64_t y = square.y0; y <= square.y1 && y < image.Height; ++y, sy += stepY) {
-        if (y < 0) continue;
-        square.rows.push_back(BilinearAxis(static_cast<double>(sy), pattern.Height));
-    }
-    square.empty = square.rows.empty();
-    return square;
-}
-
-// The R of every pixel of an opaque pattern (every A 255), else nothing: the samples of an
-// opaque pattern read only R, and a quarter of the bytes stays in cache where the whole
-// pixels would not.
-std::vector<float> OpaqueR(const FloatImage& pattern) {
-    const FloatPixel* p = pattern.Data();
-    const size_t n = pattern.PixelCount();
-    if (!std::all_of(p, p + n, [](const FloatPixel& q) { return q.A == 255.0f; })) return {};
-    std::vector<float> r(n);
-    for (size_t i = 0; i < n; ++i) r[i] = p[i].R;
-    return r;
-}
-
-// opaqueR: OpaqueR(pattern), or null for a pattern that is not opaque. With bounds (an
-// opaque pattern on an image whose pixels all have G = B = R), whole blocks of a row that
-// the dome cannot raise are passed over.
-void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opaqueR,
-                  const MaxStampSquare& square, int64_t rowLo = 0,
-                  int64_t rowHi = std::numeric_limits<int32_t>::max(),
-                  RidgeBounds* bounds = nullptr) {
-    // Only the rows rowLo <= y < rowHi are painted. Most bands miss most domes: they leave
-    // before any set-up.
-    if (square.empty || rowHi <= square.firstRow ||
-        rowLo >= square.firstRow + static_cast<int64_t>(square.rows.size())) {
-        return;
-    }
-    const bool opaque = opaqueR != nullptr;
-    const Extended amplitude = square.amplitude;
-    const double amplitudeUp = square.amplitudeUp;
-    using Column = MaxStampColumn;
-    const std::vector<Column>& columns = square.columns;
-    // The amplitude as a sum of two doubles, for products with it in double.
-    const double amplitudeHi = static_cast<double>(amplitude);
-    const double amplitudeLo = static_cast<double>(amplitude - amplitudeHi);
-    const int64_t rowEnd =
-        std::min(rowHi, square.firstRow + static_cast<int64_t>(square.rows.size()));
-    for (int64_t y = std::max(rowLo, square.firstRow); y < rowEnd; ++y) {
-        const BilinearTap& ty = square.rows[static_cast<size_t>(y - square.firstRow)];
-        const FloatPixel* row0 = pattern.Row(ty.i0);
-        const FloatPixel* row1 = pattern.Row(ty.i1);
-        const float* rows0 =
-            opaque ? opaqueR + static_cast<size_t>(ty.i0) * pattern.Width : nullptr;
-        const float* rows1 =
-            opaque ? opaqueR + static_cast<size_t>(ty.i1) * pattern.Width : nullptr;
-        FloatPixel* out = image.Row(static_cast<int32_t>(y));
-        const auto stampPixel = [&](const Column& c) {
-            FloatPixel& cur = out[c.x];
-            float smpR, smpA;
-            if (opaque) {
-                const float r00 = rows0[c.tap.i0], r01 = rows0[c.tap.i1];
-                const float r10 = rows1[c.tap.i0], r11 = rows1[c.tap.i1];
-                // A sample never exceeds its largest texel (a rounded mean of floats), so
-                // v never exceeds amplitude times that; where the bound, widened by more
-                // than its roundings, stays below the pixel, v does too.
-                const double most = std::max(std::max(r00, r01), std::max(r10, r11));
-                if (cur.A < 0 ||
-                    (most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < cur.R * (1 - 0x1p-50))) {
-                    cur = {cur.R, cur.R, cur.R, cur.A};
-                    return;
-                }
-                // Every A is 255, and t 255 + (1 - t) 255 in extended precision lies within
-                // 2^-61 of 255, which rounds to 255 as a float: only R needs the lerps.
-                const float top = LerpValue(r01, r00, c.tap.frac);
-                const float bottom = LerpValue(r11, r10, c.tap.frac);
-                smpR = LerpValue(bottom, top, ty.frac);
-                smpA = 255.0f;
-            } else {
-                const FloatPixel top = LerpPixel(row0[c.tap.i1], row0[c.tap.i0], c.tap.frac);
-                const FloatPixel bottom = LerpPixel(row1[c.tap.i1], row1[c.tap.i0], c.tap.frac);
-                const FloatPixel smp = LerpPixel(bottom, top, ty.frac);
-                smpR = smp.R;
-                smpA = smp.A;
-            }
-            const double v = static_cast<double>(amplitude * smpR);
-            if (v >= cur.R && cur.A >= 0) {
-                const float vf = static_cast<float>(v);
-                cur = {vf, vf, vf, smpA};
-            } else {
-                cur = {cur.R, cur.R, cur.R, cur.A};
-            }
-        };
-        const auto stampColumns = [&](size_t j, size_t to) {
-#ifdef __SSE2__
-            // Four neighbouring pixels at a time, for an opaque dome: the bound, the lerps and
-            // the product from double steps. The product amplitude x sample is within 2^-53
-            // of its size of the double sum of its two parts' products, and v within 2^-53 of
-            // it, so v lies within 2^-49 of the estimate's size of it: where that interval is
-            // all at or above the pixel, or all below, and rounds to one float, it decides.
-            // A lane anything leaves open takes the steps above.
-            if (opaque) {
-                const double rowRest = ExactRest(ty.frac);
-                const __m128d rowT = _mm_set1_pd(ty.frac), rowU = _mm_set1_pd(rowRest);
-                const __m128d bound = _mm_set1_pd(amplitudeUp);
-                const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
-                const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
-                const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
-                for (; j + 4 <= to; j += 4) {
-                    const Column* c = columns.data() + j;
-                    FloatPixel* cur = out + c[0].x;
-                    const auto taps = [&](const float* row, bool right) {
-                        const auto at = [&](int k) {
-                            return row[right ? c[k].tap.i1 : c[k].tap.i0];
-                        };
-                        return _mm_set_ps(at(3), at(2), at(1), at(0));
-                    };
-                    const __m128 r00 = taps(rows0, false), r01 = taps(rows0, true);
-                    const __m128 r10 = taps(rows1, false), r11 = taps(rows1, true);
-                    const __m128 curR = _mm_set_ps(cur[3].R, cur[2].R, cur[1].R, cur[0].R);
-                    const __m128 curA = _mm_set_ps(cur[3].A, cur[2].A, cur[1].A, cur[0].A);
-                    const __m128 most = _mm_max_ps(_mm_max_ps(r00, r01), _mm_max_ps(r10, r11));
-                    const int ordered = _mm_movemask_ps(
-                        _mm_and_ps(_mm_cmpord_ps(r00, r01), _mm_cmpord_ps(r10, r11)));
-                    // Pixels the bound keeps (the usual case away from the crest) first.
-                    int below = 0;
-                    for (int h = 0; h < 2; ++h) {
-                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                        const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
-                        const __m128d under =
-                            _mm_and_pd(_mm_cmpge_pd(m, _mm_setzero_pd()),
-                                       _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen),
-                                                    _mm_mul_pd(r, narrow)));
-                        below |= _mm_movemask_pd(under) << (2 * h);
-                    }
-                    const int kept =
-                        _mm_movemask_ps(_mm_cmplt_ps(curA, _mm_setzero_ps())) | (ordered & below);
-                    if (kept == 0xf) {
-                        for (int k = 0; k < 4; ++k)
-                            cur[k] = {cur[k].R, cur[k].R, cur[k].R, cur[k].A};
-                        continue;
-                    }
-                    const __m128d tLo = _mm_set_pd(c[1].tap.frac, c[0].tap.frac);
-                    const __m128d tHi = _mm_set_pd(c[3].tap.frac, c[2].tap.frac);
-                    const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
-                    const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
-                    int d1, d2, d3;
-                    const __m128 top = LerpDecided4(r01, r00, tLo, tHi, uLo, uHi, d1);
-                    const __m128 bottom = LerpDecided4(r11, r10, tLo, tHi, uLo, uHi, d2);
-                    const __m128 smp = LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3);
-                    int keep = 0, same = 0;
-                    __m128 stored[2];
-                    for (int h = 0; h < 2; ++h) {
-                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                        const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
-                        const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
-                        const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
-                        const __m128d lo = _mm_sub_pd(p, slack), hi = _mm_add_pd(p, slack);
-                        keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
-                        const __m128 flo = _mm_cvtpd_ps(lo), fhi = _mm_cvtpd_ps(hi);
-                        same |= (_mm_movemask_pd(_mm_cmpge_pd(lo, r)) &
-                                 _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
-                                     _mm_castps_si128(flo), _mm_castps_si128(fhi)))))
-                                << (2 * h);
-                        stored[h] = flo;
-                    }
-                    const int decided = ordered & d1 & d2 & d3;
-                    float values[4];
-                    _mm_storeu_ps(values, _mm_movelh_ps(stored[0], stored[1]));
-                    for (int k = 0; k < 4; ++k) {
-                        FloatPixel& p = cur[k];
-                        const int bit = 1 << k;
-                        if (kept & bit) {
-                            p = {p.R, p.R, p.R, p.A};
-                        } else if (!(decided & bit)) {
-                            stampPixel(c[k]);
-                        } else if (keep & bit) {
-                            p = {p.R, p.R, p.R, p.A};
-                        } else if ((same & bit) && std::isfinite(values[k])) {
-                            p = {values[k], values[k], values[k], 255.0f};
-                        } else {
-                            stampPixel(c[k]);
-                        }
-                    }
-                }
-            }
-#endif
-            for (; j < to; ++j) stampPixel(columns[j]);
-        };
-        if (!bounds) {
-            stampColumns(0, columns.size());
-            continue;
-        }
-        // Block by block of the image row: a block none of whose pixels the dome can raise
-        // is not visited, and a visited block's floor is taken again. A row none of whose
-        // blocks it can raise is passed over at once.
-        const auto cannotRaise = [&](float most, float floor) {
-            return most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < floor * (1 - 0x1p-50);
-        };
-        const int32_t p0 = bounds->Peak(ty.i0), p1 = bounds->Peak(ty.i1);
-        const float* texels0 = bounds->Texels(ty.i0);
-        const float* texels1 = bounds->Texels(ty.i1);
-        const auto mostIn = [&](const std::pair<int32_t, int32_t>& taps) {
-            return std::max(texels0[std::clamp(p0, taps.first, taps.second)],
-                            texels1[std::clamp(p1, taps.first, taps.second)]);
-        };
-        float* floors = bounds->Floors(y);
-        const int32_t xFirst = columns.front().x;
-        const int32_t bFirst = xFirst / RidgeBounds::kBlock;
-        const int32_t bLast = columns.back().x / RidgeBounds::kBlock;
-        if (cannotRaise(mostIn(square.allTaps),
-                        *std::min_element(floors + bFirst, floors + bLast + 1))) {
-            continue;
-        }
-        for (int32_t b = bFirst; b <= bLast; ++b) {
-            if (cannotRaise(mostIn(square.blockTaps[static_cast<size_t>(b - bFirst)]), floors[b])) {
-                continue;
-            }
-            const size_t j = static_cast<size_t>(std::max(0, b * RidgeBounds::kBlock - xFirst));
-            const size_t to = std::min(columns.size(),
-                                       static_cast<size_t>((b + 1) * RidgeBounds::kBlock - xFirst));
-            stampColumns(j, to);
-            floors[b] = RidgeBounds::Floor(out, b, image.Width);
-        }
-    }
-}
-
 }  // namespace
 
 void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
@@ -506,8 +103,8 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return height(a) > height(b); });
     }
-    std::optional<RidgeBounds> bounds;
-    if (opaque) bounds = RidgeBounds::Of(image, opaque, pattern.Width, pattern.Height);
+    std::optional<MaxStampBounds> bounds;
+    if (opaque) bounds = MaxStampBounds::Of(image, opaque, pattern.Width, pattern.Height);
     if (bounds) {
         std::atomic<bool> gray = true;
         ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
@@ -530,13 +127,13 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
             ctx, static_cast<int64_t>(end - first), kDomesPerBand, [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
                     const RidgeDome& dome = domes[order[first + static_cast<size_t>(k)]];
-                    steps[static_cast<size_t>(k)] =
-                        SquareOf(image, pattern, dome.amplitude, dome.radius, dome.cx, dome.cy);
+                    steps[static_cast<size_t>(k)] = MaxStampSquareOf(image, pattern, dome.amplitude,
+                                                                     dome.radius, dome.cx, dome.cy);
                 }
             });
         ParallelForBands(ctx, image.Height, kRidgeBandRows, [&](int64_t y0, int64_t y1) {
             for (const MaxStampSquare& step : steps) {
-                MaxStampWith(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
+                MaxStampRows(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
             }
         });
         first = end;
@@ -936,13 +533,6 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
         }
     });
     return true;
-}
-
-void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
-              Extended cx, Extended cy) {
-    const std::vector<float> opaqueR = OpaqueR(pattern);
-    MaxStampWith(image, pattern, opaqueR.empty() ? nullptr : opaqueR.data(),
-                 SquareOf(image, pattern, amplitude, radius, cx, cy));
 }
 
 namespace {

@@ -55,12 +55,6 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx, CraterScratch& scratch);
 
-// Raises image to amplitude x pattern.R, the pattern stretched over the square of the given
-// radius around (cx, cy), wherever that is higher. Pixels with a negative A (the bowl) are
-// never raised.
-void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
-              Extended cx, Extended cy);
-
 // One dome of a crater ridge: amplitude x pattern over the square of the radius around
 // (cx, cy), as MaxStamp takes them.
 struct RidgeDome {
