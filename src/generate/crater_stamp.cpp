@@ -221,6 +221,113 @@ bool SumsStayFinite(const std::vector<float>& values) {
     return std::all_of(values.begin(), values.end(), [](float v) { return std::fabs(v) <= 1e36f; });
 }
 
+// One pattern of the swirl map as drawn: its values in its one channel, and the rectangles
+// it is stamped onto.
+struct SwirlPattern {
+    std::vector<float> values;
+    SourceLayout layout;
+    size_t end;  // one past its last rectangle
+};
+
+// The draws of the swirl map: the patterns, each kept, and every rectangle, in the order of
+// the draws. Stops where the serial loop would have stopped drawing on an abort.
+void DrawSwirlStamps(const FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
+                     std::vector<SwirlPattern>& drawn, std::vector<ImageRect>& rects) {
+    // Only the stamps read the pattern: they read its carved plane where it has one.
+    DeferredBrush deferred(pattern, ctx);
+    for (int32_t first = 1; first <= kSwirlStamps;) {
+        SourceLayout layout = SourceLayout::General;
+        if (first == 1) {
+            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+            layout = PatternLayout(true, false, false, 3);
+        } else if (first == 34) {
+            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+            layout = PatternLayout(false, true, false, 4);
+        } else {
+            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
+            layout = PatternLayout(false, false, true, 5);
+        }
+        drawn.push_back({{}, layout, 0});
+        std::vector<float>& values = drawn.back().values;
+        const float* plane = deferred.TakeValues(layout, values);
+        if (plane != values.data()) values.assign(plane, plane + pattern.PixelCount());
+        // The stamps up to the next regeneration share the pattern.
+        const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
+        std::vector<uint32_t> statesAfter;
+        for (int32_t i = first; i <= last; ++i) {
+            // Draws: left, top, width, height.
+            const int32_t left = ctx.rng.Random(swirl.Width);
+            const int32_t top = ctx.rng.Random(swirl.Height);
+            const int32_t width = ctx.rng.Random(swirl.Width);
+            const int32_t height = ctx.rng.Random(swirl.Height);
+            statesAfter.push_back(ctx.rng.state);
+            rects.push_back({left, top, width, height});
+        }
+        drawn.back().end = rects.size();
+        bool stopped = false;
+        for (int32_t i = first; i <= last && !stopped; ++i) {
+            if (ctx.StepDone(i, kSwirlStamps)) {
+                ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
+                stopped = true;
+            }
+        }
+        if (stopped) break;  // the stamps drawn so far are still painted below
+        first = last + 1;
+    }
+}
+
+// The stamps of the swirl map as planned, with their patterns, and where they are added.
+struct SwirlStamps {
+    const std::vector<SwirlPattern>& drawn;
+    const std::vector<std::optional<StretchPlan>>& plans;
+    const std::vector<size_t>& patternOf;  // per stamp, its pattern in drawn
+    const ChannelPlane* planes;            // one per colour channel, or null for the map
+};
+
+// The swirl map's rows top <= y < end: every stamp in order, in the hull of the rows'
+// windows.
+void PaintSwirlBand(FloatImage& swirl, const SwirlStamps& stamps,
+                    const std::vector<ColumnSpan>& window, int32_t top, int32_t end) {
+    int32_t x0 = swirl.Width, x1 = 0;
+    for (int32_t y = top; y < end; ++y) {
+        const ColumnSpan& c = window[static_cast<size_t>(y)];
+        if (c.x0 >= c.x1) continue;
+        x0 = std::min(x0, c.x0);
+        x1 = std::max(x1, c.x1);
+    }
+    if (x0 >= x1) return;
+    const ChannelPlane* planes = stamps.planes;
+    if (planes) {
+        for (int32_t y = top; y < end; ++y) {
+            for (size_t k = 0; k < 3; ++k) {
+                std::fill(planes[k].Row(y) + x0, planes[k].Row(y) + x1, 0.0f);
+            }
+        }
+    }
+    for (size_t k = 0; k < stamps.plans.size(); ++k) {
+        const SwirlPattern& from = stamps.drawn[stamps.patternOf[k]];
+        if (planes) {
+            const ChannelPlane& into = planes[from.layout == SourceLayout::OnlyR   ? 0
+                                              : from.layout == SourceLayout::OnlyG ? 1
+                                                                                   : 2];
+            stamps.plans[k]->PaintBand(from.values.data(), into, top, end, x0, x1);
+        } else {
+            stamps.plans[k]->PaintBand(from.values.data(), swirl, top, end);
+        }
+    }
+    if (!planes) return;
+    // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
+    // changes only a -0; a channel's sums of positive values never are -0, so each
+    // channel is its plane.
+    for (int32_t y = top; y < end; ++y) {
+        const float* r = planes[0].Row(y);
+        const float* g = planes[1].Row(y);
+        const float* b = planes[2].Row(y);
+        FloatPixel* out = swirl.Row(y);
+        for (int32_t x = x0; x < x1; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
+    }
+}
+
 // The swirl map: R gathers carved domes, G and B carved ring discs, each pattern stretched
 // onto random rectangles. The patterns and every rectangle are drawn first, in the order of
 // the draws, each pattern's values kept; the stamps are then painted band by band, each
@@ -235,58 +342,12 @@ bool SumsStayFinite(const std::vector<float>& values) {
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
                    FloatImage* planeRoom, std::vector<ColumnSpan>& window) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
-    struct Drawn {
-        std::vector<float> values;  // the pattern, one channel
-        SourceLayout layout;
-        size_t end;  // one past its last rectangle
-    };
-    std::vector<Drawn> drawn;
+    std::vector<SwirlPattern> drawn;
     std::vector<ImageRect> rects;
-    {
-        // Only the stamps read the pattern: they read its carved plane where it has one.
-        DeferredBrush deferred(pattern, ctx);
-        for (int32_t first = 1; first <= kSwirlStamps;) {
-            SourceLayout layout = SourceLayout::General;
-            if (first == 1) {
-                DomePattern(pattern, true, false, false, 3, -2.0, ctx);
-                layout = PatternLayout(true, false, false, 3);
-            } else if (first == 34) {
-                RingPattern(pattern, false, true, false, 4, 2.0, ctx);
-                layout = PatternLayout(false, true, false, 4);
-            } else {
-                RingPattern(pattern, false, false, true, 5, 2.0, ctx);
-                layout = PatternLayout(false, false, true, 5);
-            }
-            drawn.push_back({{}, layout, 0});
-            std::vector<float>& values = drawn.back().values;
-            const float* plane = deferred.TakeValues(layout, values);
-            if (plane != values.data()) values.assign(plane, plane + pattern.PixelCount());
-            // The stamps up to the next regeneration share the pattern.
-            const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
-            std::vector<uint32_t> statesAfter;
-            for (int32_t i = first; i <= last; ++i) {
-                // Draws: left, top, width, height.
-                const int32_t left = ctx.rng.Random(swirl.Width);
-                const int32_t top = ctx.rng.Random(swirl.Height);
-                const int32_t width = ctx.rng.Random(swirl.Width);
-                const int32_t height = ctx.rng.Random(swirl.Height);
-                statesAfter.push_back(ctx.rng.state);
-                rects.push_back({left, top, width, height});
-            }
-            drawn.back().end = rects.size();
-            bool stopped = false;
-            for (int32_t i = first; i <= last && !stopped; ++i) {
-                if (ctx.StepDone(i, kSwirlStamps)) {
-                    ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
-                    stopped = true;
-                }
-            }
-            if (stopped) break;  // the stamps drawn so far are still painted below
-            first = last + 1;
-        }
-    }
-    if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(),
-                                   [](const Drawn& d) { return SumsStayFinite(d.values); })) {
+    DrawSwirlStamps(swirl, pattern, ctx, drawn, rects);
+    if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(), [](const SwirlPattern& d) {
+            return SumsStayFinite(d.values);
+        })) {
         window.assign(static_cast<size_t>(swirl.Height), ColumnSpan{0, swirl.Width});
     }
     // The plans depend on the draws alone: they are made side by side.
@@ -309,46 +370,9 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
             planes[k] = {&planeRoom->Data()->R + k * n, swirl.Width, swirl.Height};
         }
     }
+    const SwirlStamps stamps{drawn, plans, patternOf, planeRoom ? planes : nullptr};
     ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t b0, int64_t b1) {
-        const int32_t top = static_cast<int32_t>(b0), end = static_cast<int32_t>(b1);
-        // The band's stamps are painted in the hull of its rows' windows.
-        int32_t x0 = swirl.Width, x1 = 0;
-        for (int32_t y = top; y < end; ++y) {
-            const ColumnSpan& c = window[static_cast<size_t>(y)];
-            if (c.x0 >= c.x1) continue;
-            x0 = std::min(x0, c.x0);
-            x1 = std::max(x1, c.x1);
-        }
-        if (x0 >= x1) return;
-        if (planeRoom) {
-            for (int32_t y = top; y < end; ++y) {
-                for (const ChannelPlane& plane : planes) {
-                    std::fill(plane.Row(y) + x0, plane.Row(y) + x1, 0.0f);
-                }
-            }
-        }
-        for (size_t k = 0; k < plans.size(); ++k) {
-            const Drawn& from = drawn[patternOf[k]];
-            if (planeRoom) {
-                const ChannelPlane& into = planes[from.layout == SourceLayout::OnlyR   ? 0
-                                                  : from.layout == SourceLayout::OnlyG ? 1
-                                                                                       : 2];
-                plans[k]->PaintBand(from.values.data(), into, top, end, x0, x1);
-            } else {
-                plans[k]->PaintBand(from.values.data(), swirl, top, end);
-            }
-        }
-        if (!planeRoom) return;
-        // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
-        // changes only a -0; a channel's sums of positive values never are -0, so each
-        // channel is its plane.
-        for (int32_t y = top; y < end; ++y) {
-            const float* r = planes[0].Row(y);
-            const float* g = planes[1].Row(y);
-            const float* b = planes[2].Row(y);
-            FloatPixel* out = swirl.Row(y);
-            for (int32_t x = x0; x < x1; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
-        }
+        PaintSwirlBand(swirl, stamps, window, static_cast<int32_t>(b0), static_cast<int32_t>(b1));
     });
 }
 
