@@ -33,6 +33,7 @@ namespace globeforge {
 //   ScalarImage only.
 class StretchSource {
   public:
+    // Not explicit: callers pass their images and planes as they are.
     StretchSource(const FloatImage& image) : of_(&image) {}
     StretchSource(const float* plane) : of_(plane) {}
     StretchSource(const ScalarImage& image) : of_(&image) {}
@@ -54,6 +55,7 @@ class StretchSource {
 // - a ScalarImage, from a ScalarImage.
 class StretchTarget {
   public:
+    // Not explicit, as StretchSource's.
     StretchTarget(FloatImage& image) : of_(&image) {}
     StretchTarget(const ChannelPlane& plane) : of_(plane) {}
     StretchTarget(const GrayPlanes& planes) : of_(planes) {}

@@ -23,6 +23,7 @@
 
 namespace globeforge::stretch {
 
+// A row from a source image: each sample as the stretch blends take it, then its blend.
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Out>
 void PaintRow(const FloatImage& src, Out out, const StretchRow& row,
               std::span<const StretchColumn> columns) {
@@ -76,95 +77,107 @@ struct ValuePlane {
     int32_t width;
 };
 
+// A nearest row from a plane.
+template <BlendMode M, SourceLayout L, typename Out>
+void PaintPlaneRowNearest(const ValuePlane& src, Out out, const StretchRow& row,
+                          std::span<const StretchColumn> columns) {
+    const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
+    size_t j = 0;
+#ifdef __SSE2__
+    // Four columns at a time where all four are blended into neighbouring pixels.
+    for (; j + 4 <= columns.size(); j += 4) {
+        const StretchColumn* c = columns.data() + j;
+        const __m128 v = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
+        const int live = _mm_movemask_ps(_mm_cmpneq_ps(v, _mm_setzero_ps()));
+        if (live == 0xf && Neighbouring(c)) {
+            BlendInto4<M, L>(out + c[0].dst, v);
+            continue;
+        }
+        for (int k = 0; k < 4; ++k) {
+            const float vk = in[c[k].src0];
+            if (vk != 0.0f) BlendInto<M, L>(out[c[k].dst], vk, vk);
+        }
+    }
+#endif
+    for (; j < columns.size(); ++j) {
+        const StretchColumn& c = columns[j];
+        const float v = in[c.src0];
+        if (v == 0.0f) continue;
+        BlendInto<M, L>(out[c.dst], v, v);
+    }
+}
+
+// A bilinear row from a plane, each sample from its four taps.
+template <BlendMode M, SourceLayout L, typename Out>
+void PaintPlaneRowBilinear(const ValuePlane& src, Out out, const StretchRow& row,
+                           std::span<const StretchColumn> columns) {
+    const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
+    const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
+    size_t j = 0;
+#ifdef __SSE2__
+    // Four columns at a time: their samples where every lerp is decided, the others
+    // and the blends one column at a time, in order (a wrapped stamp may reach one
+    // pixel twice in a row).
+    const __m128d rowT = _mm_set1_pd(row.frac);
+    const __m128d rowU = _mm_set1_pd(row.rest);
+    const __m128 zero = _mm_setzero_ps();
+    for (; j + 4 <= columns.size(); j += 4) {
+        const StretchColumn* c = columns.data() + j;
+        const auto taps = [&](const float* in, auto tap) {
+            return _mm_set_ps(in[c[3].*tap], in[c[2].*tap], in[c[1].*tap], in[c[0].*tap]);
+        };
+        const __m128 v00 = taps(in0, &StretchColumn::src0), v10 = taps(in0, &StretchColumn::src1);
+        const __m128 v01 = taps(in1, &StretchColumn::src0), v11 = taps(in1, &StretchColumn::src1);
+        // Four transparent neighbours: nothing to blend.
+        const int live = _mm_movemask_ps(
+            _mm_or_ps(_mm_or_ps(_mm_cmpneq_ps(v00, zero), _mm_cmpneq_ps(v10, zero)),
+                      _mm_or_ps(_mm_cmpneq_ps(v01, zero), _mm_cmpneq_ps(v11, zero))));
+        if (live == 0) continue;
+        int decided = _mm_movemask_ps(
+            _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(v00, zero), _mm_cmpgt_ps(v10, zero)),
+                       _mm_and_ps(_mm_cmpgt_ps(v01, zero), _mm_cmpgt_ps(v11, zero))));
+        float p[4];
+        if (decided != 0) {
+            const __m128d tLo = _mm_set_pd(c[1].frac, c[0].frac);
+            const __m128d tHi = _mm_set_pd(c[3].frac, c[2].frac);
+            const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
+            const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
+            int d1, d2, d3;
+            const __m128 top = LerpDecided4(v10, v00, tLo, tHi, uLo, uHi, d1);
+            const __m128 bottom = LerpDecided4(v11, v01, tLo, tHi, uLo, uHi, d2);
+            _mm_storeu_ps(p, LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3));
+            decided &= d1 & d2 & d3;
+        }
+        // Four decided samples for four neighbouring pixels: one blend of them all.
+        if (decided == 0xf && Neighbouring(c)) {
+            BlendInto4<M, L>(out + c[0].dst, _mm_loadu_ps(p));
+            continue;
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (((live >> k) & 1) == 0) continue;
+            if ((decided >> k) & 1) {
+                BlendInto<M, L>(out[c[k].dst], p[k], p[k]);
+            } else {
+                BlendSameBilinear<M, L>(out[c[k].dst], in0[c[k].src0], in0[c[k].src1],
+                                        in1[c[k].src0], in1[c[k].src1], row, c[k]);
+            }
+        }
+    }
+#endif
+    for (; j < columns.size(); ++j) {
+        const StretchColumn& c = columns[j];
+        BlendSameBilinear<M, L>(out[c.dst], in0[c.src0], in0[c.src1], in1[c.src0], in1[c.src1], row,
+                                c);
+    }
+}
+
 template <BlendMode M, SourceLayout L, StretchSampling S, typename Out>
 void PaintRow(const ValuePlane& src, Out out, const StretchRow& row,
               std::span<const StretchColumn> columns) {
     if constexpr (S == StretchSampling::Nearest) {
-        const float* in = src.data + static_cast<size_t>(row.src0) * src.width;
-        size_t j = 0;
-#ifdef __SSE2__
-        // Four columns at a time where all four are blended into neighbouring pixels.
-        for (; j + 4 <= columns.size(); j += 4) {
-            const StretchColumn* c = columns.data() + j;
-            const __m128 v = _mm_set_ps(in[c[3].src0], in[c[2].src0], in[c[1].src0], in[c[0].src0]);
-            const int live = _mm_movemask_ps(_mm_cmpneq_ps(v, _mm_setzero_ps()));
-            if (live == 0xf && Neighbouring(c)) {
-                BlendInto4<M, L>(out + c[0].dst, v);
-                continue;
-            }
-            for (int k = 0; k < 4; ++k) {
-                const float vk = in[c[k].src0];
-                if (vk != 0.0f) BlendInto<M, L>(out[c[k].dst], vk, vk);
-            }
-        }
-#endif
-        for (; j < columns.size(); ++j) {
-            const StretchColumn& c = columns[j];
-            const float v = in[c.src0];
-            if (v == 0.0f) continue;
-            BlendInto<M, L>(out[c.dst], v, v);
-        }
+        PaintPlaneRowNearest<M, L>(src, out, row, columns);
     } else {
-        const float* in0 = src.data + static_cast<size_t>(row.src0) * src.width;
-        const float* in1 = src.data + static_cast<size_t>(row.src1) * src.width;
-        size_t j = 0;
-#ifdef __SSE2__
-        // Four columns at a time: their samples where every lerp is decided, the others
-        // and the blends one column at a time, in order (a wrapped stamp may reach one
-        // pixel twice in a row).
-        const __m128d rowT = _mm_set1_pd(row.frac);
-        const __m128d rowU = _mm_set1_pd(row.rest);
-        const __m128 zero = _mm_setzero_ps();
-        for (; j + 4 <= columns.size(); j += 4) {
-            const StretchColumn* c = columns.data() + j;
-            const auto taps = [&](const float* in, auto tap) {
-                return _mm_set_ps(in[c[3].*tap], in[c[2].*tap], in[c[1].*tap], in[c[0].*tap]);
-            };
-            const __m128 v00 = taps(in0, &StretchColumn::src0),
-                         v10 = taps(in0, &StretchColumn::src1);
-            const __m128 v01 = taps(in1, &StretchColumn::src0),
-                         v11 = taps(in1, &StretchColumn::src1);
-            // Four transparent neighbours: nothing to blend.
-            const int live = _mm_movemask_ps(
-                _mm_or_ps(_mm_or_ps(_mm_cmpneq_ps(v00, zero), _mm_cmpneq_ps(v10, zero)),
-                          _mm_or_ps(_mm_cmpneq_ps(v01, zero), _mm_cmpneq_ps(v11, zero))));
-            if (live == 0) continue;
-            int decided = _mm_movemask_ps(
-                _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(v00, zero), _mm_cmpgt_ps(v10, zero)),
-                           _mm_and_ps(_mm_cmpgt_ps(v01, zero), _mm_cmpgt_ps(v11, zero))));
-            float p[4];
-            if (decided != 0) {
-                const __m128d tLo = _mm_set_pd(c[1].frac, c[0].frac);
-                const __m128d tHi = _mm_set_pd(c[3].frac, c[2].frac);
-                const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
-                const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
-                int d1, d2, d3;
-                const __m128 top = LerpDecided4(v10, v00, tLo, tHi, uLo, uHi, d1);
-                const __m128 bottom = LerpDecided4(v11, v01, tLo, tHi, uLo, uHi, d2);
-                _mm_storeu_ps(p, LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3));
-                decided &= d1 & d2 & d3;
-            }
-            // Four decided samples for four neighbouring pixels: one blend of them all.
-            if (decided == 0xf && Neighbouring(c)) {
-                BlendInto4<M, L>(out + c[0].dst, _mm_loadu_ps(p));
-                continue;
-            }
-            for (int k = 0; k < 4; ++k) {
-                if (((live >> k) & 1) == 0) continue;
-                if ((decided >> k) & 1) {
-                    BlendInto<M, L>(out[c[k].dst], p[k], p[k]);
-                } else {
-                    BlendSameBilinear<M, L>(out[c[k].dst], in0[c[k].src0], in0[c[k].src1],
-                                            in1[c[k].src0], in1[c[k].src1], row, c[k]);
-                }
-            }
-        }
-#endif
-        for (; j < columns.size(); ++j) {
-            const StretchColumn& c = columns[j];
-            BlendSameBilinear<M, L>(out[c.dst], in0[c.src0], in0[c.src1], in1[c.src0], in1[c.src1],
-                                    row, c);
-        }
+        PaintPlaneRowBilinear<M, L>(src, out, row, columns);
     }
 }
 
