@@ -225,29 +225,21 @@ TEST(StretchPlan, GrayImagesBlendAsTheirColourForms) {
                              BlendMode::AddDirect);
         const StretchPlan plan(8, 6, SourceLayout::Gray, {0, 0, 8, 6}, 13, 11, rect, Wrap::On,
                                BlendMode::AddDirect, StretchSampling::Bilinear);
+        // Painted in two windows of columns, the second first: the same pixels.
+        ScalarImage windowed = *NewScalarImage(13, 11);
+        std::copy(dst.Data(), dst.Data() + dst.PixelCount(), windowed.Data());
         for (int32_t y = 0; y < 11; y += 3) plan.PaintBand(src, dst, y, std::min(11, y + 3));
+        for (const int32_t x0 : {4, 0}) {
+            plan.PaintBand(src, windowed, 0, 11, x0, x0 == 0 ? 4 : 13);
+        }
         for (size_t i = 0; i < dst.PixelCount(); ++i) {
             const FloatPixel p = dstColour.Data()[i];
             ASSERT_EQ(p, (FloatPixel{dst.Data()[i], dst.Data()[i], dst.Data()[i], 255.0f})) << i;
+            ASSERT_EQ(std::bit_cast<uint32_t>(windowed.Data()[i]),
+                      std::bit_cast<uint32_t>(dst.Data()[i]))
+                << "window, pixel " << i;
         }
     }
-}
-
-TEST(FindSourceLayout, BitExactConditions) {
-    FloatImage image = *NewFilledImage(2, 1, {5.0f, 0.0f, 0.0f, 5.0f});
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::OnlyR);
-    image.At(1, 0).G = -0.0f;  // -0 is not a channel left alone by every blend
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
-    image.At(1, 0) = {-2.0f, 0.0f, 0.0f, -2.0f};  // a negative weight
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
-    image.At(1, 0) = {0.0f, 3.0f, 0.0f, 3.0f};
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
-    image = *NewFilledImage(2, 1, {0.0f, 0.0f, 9.0f, 9.0f});
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::OnlyB);
-    image = *NewFilledImage(2, 1, {7.0f, 7.0f, 7.0f, 1.0f});
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::Gray);
-    image.At(0, 0).B = 7.5f;
-    EXPECT_EQ(FindSourceLayout(image), SourceLayout::General);
 }
 
 }  // namespace
