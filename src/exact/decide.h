@@ -48,8 +48,9 @@ inline Range RangeBetween(double e0, double e1, double slack) {
 }
 
 // The interval spanned by estimates at the corners of a box of inputs, for a value that is
-// monotonic along each input. Comparisons drop a NaN corner, so a caller's slack must turn
-// infinite or NaN wherever a corner can be NaN (an inf - inf needs an infinite term).
+// monotonic along each input, one way over the whole box. Comparisons drop a NaN corner, so a
+// caller's slack must turn infinite or NaN wherever a corner can be NaN (an inf - inf needs an
+// infinite term).
 struct Hull {
     double lo = std::numeric_limits<double>::infinity();
     double hi = -std::numeric_limits<double>::infinity();
