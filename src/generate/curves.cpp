@@ -136,29 +136,18 @@ float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x,
     if (!interval.valid || !power.valid) return exact();
     const double c = y1 - y0;
     const double quotients[2] = {c / interval.lo, c / interval.hi};
-    double low = std::numeric_limits<double>::infinity();
-    double high = -low;
-    double m = 0;
-    for (const double q : quotients) {
-        for (const double pw : {power.lo, power.hi}) {
-            const double r = pw * q + y0;
-            const double v = out ? y0 + (y1 - r) : r;
-            low = std::min(low, v);
-            high = std::max(high, v);
-            m = std::max(m, std::fabs(pw * q));
-        }
-    }
-    const double slack = (m + std::fabs(y0) + std::fabs(y1)) * 0x1p-44;
-    const float a = static_cast<float>(low - slack);
-    const float b = static_cast<float>(high + slack);
-    if (std::isfinite(a) && std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b)) return a;
+    // The exact steps (values under 2m, q within a few 2^-53 of its quotient) stay within
+    // 2^-48 m of the corner values; the slack is 2^-44 m.
+    float f;
+    if (DecideAffineBracket(out, y0, y1, {power.lo, power.hi}, quotients, 0x1p-44, f)) return f;
     return exact();
 }
 
 #ifdef GLOBEFORGE_VECTOR_MATH
-// FloatFromBracket(BracketFromExp(...)) in four lanes: the same bracket, estimates and slack;
-// a lane it does not decide (an invalid bracket, a non-finite value, ends that round to two
-// floats) takes the exact steps. The last group repeats its last value in the spare lanes.
+// FloatFromBracket(BracketFromExp(...)) in four lanes: the same bracket, estimates and slack
+// (the sum m rounds in another order, well inside the slack's room); a lane it does not
+// decide (an invalid bracket, a non-finite value, ends that round to two floats) takes the
+// exact steps. The last group repeats its last value in the spare lanes.
 __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, float* out,
                                                             size_t count) const {
     const __m256d sign = _mm256_set1_pd(-0.0);
@@ -167,7 +156,6 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
     const __m256d y0 = _mm256_set1_pd(y0_), y1 = _mm256_set1_pd(y1_);
     const __m256d p = _mm256_set1_pd(p_), q = _mm256_set1_pd(q_);
     const __m256d ends = _mm256_add_pd(_mm256_andnot_pd(sign, y0), _mm256_andnot_pd(sign, y1));
-    const __m128i exponentBits = _mm_set1_epi32(0x7f800000);
     for (size_t i = 0; i < count; i += 4) {
         const size_t n = std::min<size_t>(4, count - i);
         __m256d xs;
@@ -186,26 +174,15 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
         const __m256d tolerance = _mm256_mul_pd(_mm256_add_pd(absY, one), _mm256_set1_pd(1e-13));
         const __m256d lo = _mm256_mul_pd(e, _mm256_sub_pd(one, tolerance));
         const __m256d hi = _mm256_mul_pd(e, _mm256_add_pd(one, tolerance));
-        const __m256d r0 = _mm256_add_pd(_mm256_mul_pd(lo, q), y0);
-        const __m256d r1 = _mm256_add_pd(_mm256_mul_pd(hi, q), y0);
-        const __m256d e0 = out_ ? _mm256_add_pd(y0, _mm256_sub_pd(y1, r0)) : r0;
-        const __m256d e1 = out_ ? _mm256_add_pd(y0, _mm256_sub_pd(y1, r1)) : r1;
-        const __m256d m = _mm256_add_pd(_mm256_andnot_pd(sign, _mm256_mul_pd(hi, q)), ends);
-        const __m256d valid = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(absY, _mm256_set1_pd(600.0), _CMP_LT_OQ),
-                          _mm256_cmp_pd(base, _mm256_setzero_pd(), _CMP_NEQ_OQ)),
-            _mm256_cmp_pd(m, _mm256_set1_pd(std::numeric_limits<double>::max()), _CMP_LE_OQ));
-        const __m256d slack = _mm256_mul_pd(m, _mm256_set1_pd(0x1p-46));
-        const __m128 low = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_min_pd(e0, e1), slack));
-        const __m128 high = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_max_pd(e0, e1), slack));
-        const __m128i lowBits = _mm_castps_si128(low);
-        const __m128i finite =
-            _mm_xor_si128(_mm_cmpeq_epi32(_mm_and_si128(lowBits, exponentBits), exponentBits),
-                          _mm_set1_epi32(-1));
-        const __m128i decided =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(lowBits, _mm_castps_si128(high)), finite),
-                          _mm_castps_si128(_mm256_cvtpd_ps(valid)));
-        const int mask = _mm_movemask_ps(_mm_castsi128_ps(decided));
+        // Lanes with a zero base (exactly 0 on the exact path) or a power too large for the
+        // bracket take the exact steps; an infinite m makes the slack infinite, which leaves
+        // its lane undecided. The slack 2^-46 m is FloatFromBracket's.
+        const __m256d valid = _mm256_and_pd(_mm256_cmp_pd(absY, _mm256_set1_pd(600.0), _CMP_LT_OQ),
+                                            _mm256_cmp_pd(base, _mm256_setzero_pd(), _CMP_NEQ_OQ));
+        int decided;
+        const __m128 low =
+            DecideAffineBracket4Avx2(out_, y0, y1, ends, lo, hi, q, 0x1p-46, decided);
+        const int mask = decided & _mm256_movemask_pd(valid);
         if (mask == 0xf && n == 4) {
             _mm_storeu_ps(out + i, low);
             continue;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "exact/bracket.h"
 #include "exact/extended.h"
 
 namespace globeforge {
@@ -58,9 +59,7 @@ inline double CurveInOut(double y0, double y1, double x0, double x1, double x, d
 // from double brackets of both powers (see BracketAbsPower) instead of extended ones. In
 // gives y0 + P q and Out y0 + (y1 - (y0 + P q)): both are affine in the product of the
 // power P and the quotient q = (y1 - y0) / P_d, so over the box of their brackets the
-// extremes lie at the corners. The exact steps (values under 2m, q within a few 2^-53 of
-// its quotient) stay within 2^-48 m of the corner values; the corners are widened by
-// 2^-44 m, and where both ends round to one float, that float is the value's.
+// extremes lie at the corners (DecideAffineBracket).
 float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x, double p);
 
 // CurveOut with exponent bias + 1 for bias >= 0, CurveIn with |bias| + 1 below: the
@@ -195,24 +194,10 @@ class FixedCurve {
     // arithmetic. The steps of ExactFloat (four in extended precision, two in double) and the
     // same steps done in double (four roundings) work on values under 2m, so each rounding
     // errs by at most 2^-52 m and together they stay under 2^-49 m: the value before the
-    // final rounding to float lies within slack (2^-46 m) of the double estimate. The steps
-    // are monotonic in the power, so the exact value lies between the estimates at both ends
-    // of the bracket widened by the slack; where both widened ends round to one float, that
-    // float is the value's.
+    // final rounding to float lies within slack (2^-46 m) of the double estimate.
     bool FloatFromBracket(const PowerBracket& bracket, float& f) const {
         if (!bracket.valid) return false;
-        const auto estimate = [this](double power) {
-            const double r = power * q_ + y0_;
-            return out_ ? y0_ + (y1_ - r) : r;
-        };
-        const double e0 = estimate(bracket.lo);
-        const double e1 = estimate(bracket.hi);
-        const double m = std::fabs(bracket.hi * q_) + std::fabs(y0_) + std::fabs(y1_);
-        const double slack = m * 0x1p-46;
-        const float low = static_cast<float>(std::min(e0, e1) - slack);
-        const float high = static_cast<float>(std::max(e0, e1) + slack);
-        f = low;
-        return std::isfinite(low) && std::bit_cast<uint32_t>(low) == std::bit_cast<uint32_t>(high);
+        return DecideAffineBracket(out_, y0_, y1_, {bracket.lo, bracket.hi}, {&q_, 1}, 0x1p-46, f);
     }
 
     // static_cast<float>((*this)(x)), through ChainedPower.

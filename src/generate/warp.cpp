@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/parallel.h"
+#include "exact/lerp.h"
 #include "generate/curves.h"
 
 namespace globeforge {
@@ -19,50 +20,6 @@ Extended WrapPosition(Extended v, int32_t n) {
 }
 
 }  // namespace
-
-Turn TurnOf(Extended degrees) {
-    const Extended a = DegToRad(degrees);
-    return {std::cos(a), std::sin(a)};
-}
-
-double TurnRadians(Extended degrees) {
-    return static_cast<double>(DegToRad(degrees));
-}
-
-bool RoundedRotationOfEstimate(double x, double y, double slack, Extended degrees, int64_t& rx,
-                               int64_t& ry) {
-    const double ad = TurnRadians(degrees);
-    return RoundedRotationOfTurn(x, y, slack, ad, std::sin(ad), std::cos(ad), rx, ry);
-}
-
-bool RoundedRotationOfTurn(double x, double y, double slack, double ad, double s, double c,
-                           int64_t& rx, int64_t& ry) {
-    if (!(std::fabs(ad) < 1e6) || !(slack >= 0 && slack < 1e-6)) return false;
-    // The double angle is within 2^-53 |a| of a; double sine and cosine are within an ulp
-    // (four for the vector forms); so each component lies within (|x| + |y|)(|a| + 6) 2^-52
-    // of the exact one, plus (|x| + |y|) slack (1 + 2^-20) for the estimates. The bound
-    // below allows more than fifty times the first term.
-    const double tx = x * c - y * s;
-    const double ty = x * s + y * c;
-    const double size = std::fabs(x) + std::fabs(y);
-    const double error = size * ((std::fabs(ad) + 3.0) * 1e-13 + slack * 2) + 1e-300;
-    const int32_t x0 = Round(tx - error);
-    const int32_t y0 = Round(ty - error);
-    if (x0 == Round(tx + error) && y0 == Round(ty + error) && std::fabs(tx) < 1e9 &&
-        std::fabs(ty) < 1e9) {
-        rx = x0;
-        ry = y0;
-        return true;
-    }
-    return false;
-}
-
-void RoundedRotation(double x, double y, Extended degrees, int64_t& rx, int64_t& ry) {
-    if (RoundedRotationOfEstimate(x, y, 0.0, degrees, rx, ry)) return;
-    const Vector2 turned = RotateVector(x, y, degrees);
-    rx = Round(turned.x);
-    ry = Round(turned.y);
-}
 
 namespace {
 
@@ -125,27 +82,25 @@ constexpr double kEps = 0x1p-52;  // 2^-52: an ulp of doubles in [1, 2)
 const double kLn512 = std::log(512.0);
 const double kDegToRad = static_cast<double>(DegToRad(1.0L));
 
-// An estimate of one coordinate of the warped position, and its error bound.
-struct Estimate {
-    double v, error;
-};
+// A coordinate of the warped position is estimated as an Estimate (exact/decide.h): the
+// double value and a bound on its distance from the extended one.
 
 // Wraps an estimate as WrapPosition wraps the exact value (within [0, n - 1] left alone,
 // else less n floor(v / n)), when the whole bracket is on one side of each test and of
 // every multiple of n. The extended quotient v / n can round up to the next integer only
 // within n (|k| + 1) 2^-63 of a multiple; the bracket keeps 2^-40 n away from them.
 bool WrapEstimate(Estimate& e, int32_t n) {
-    const double lo = e.v - e.error;
-    const double hi = e.v + e.error;
+    const double lo = e.value - e.bound;
+    const double hi = e.value + e.bound;
     if (lo >= 0 && hi <= n - 1) return true;
     if (!(hi < 0 || lo > n - 1)) return false;
-    const double k = std::floor(e.v / n);
+    const double k = std::floor(e.value / n);
     if (!(std::fabs(k) < 0x1p20)) return false;
     const double margin = n * 0x1p-40;
     if (!(lo - k * n > margin && (k + 1) * n - hi > margin)) return false;
     // k n is exact in both; the differences round once each.
-    e.v -= k * n;
-    e.error += kEps * (std::fabs(e.v) + n);
+    e.value -= k * n;
+    e.bound += kEps * (std::fabs(e.value) + n);
     return true;
 }
 
@@ -157,9 +112,9 @@ struct TapRange {
 };
 bool TapsOf(const Estimate& e, int32_t n, TapRange& taps) {
     // The sampled position is the extended one rounded to double: within 2^-53 of it.
-    const double slack = e.error + kEps * std::fabs(e.v);
-    const double lo = e.v - slack;
-    const double hi = e.v + slack;
+    const double slack = e.bound + kEps * std::fabs(e.value);
+    const double lo = e.value - slack;
+    const double hi = e.value + slack;
     const double i = std::floor(lo);
     if (!(i == std::floor(hi)) || !(std::fabs(i) < 0x1p30)) return false;
     taps.i0 = WrapCoordinate(static_cast<int32_t>(i), n);
@@ -170,34 +125,10 @@ bool TapsOf(const Estimate& e, int32_t n, TapRange& taps) {
     return true;
 }
 
-// The float of t a + (1 - t) b for every t in [t0, t1], formed as LerpPixel forms it
-// (extended products and sum, one rounding to float), when all of them round to one float.
-// The real value is linear in t; LerpPixel's steps stay within 2^-62 (|a| + |b|) of it and
-// the double ones below within 2^-51 (|a| + |b|), so the ends widened by 2^-50 (|a| + |b|)
-// bracket every exact value. A zero is decided only between two +0: the sign of a zero sum
-// depends on how it was formed.
-bool LerpDecided(float a, float b, double t0, double t1, float& out) {
-    const double d = static_cast<double>(a) - b;
-    const double v0 = b + t0 * d;
-    const double v1 = b + t1 * d;
-    const double widen = (std::fabs(a) + std::fabs(b)) * 0x1p-50;
-    const float lo = static_cast<float>(std::min(v0, v1) - widen);
-    const float hi = static_cast<float>(std::max(v0, v1) + widen);
-    if (std::bit_cast<uint32_t>(lo) != std::bit_cast<uint32_t>(hi) || !std::isfinite(lo)) {
-        return false;
-    }
-    // Two +0 give +0 whatever t is (+0 times a fraction, plus +0); other zeros may be -0.
-    if (lo == 0.0f && (std::bit_cast<uint32_t>(a) | std::bit_cast<uint32_t>(b)) != 0) {
-        return false;
-    }
-    out = lo;
-    return true;
-}
-
 // LerpPixel(a, b, t) for every t in [t0, t1], when decided.
-bool PixelLerpDecided(FloatPixel a, FloatPixel b, double t0, double t1, FloatPixel& out) {
+bool PixelLerpDecidedOver(FloatPixel a, FloatPixel b, double t0, double t1, FloatPixel& out) {
     BorrowColours(a, b);
-    if (!LerpDecided(a.R, b.R, t0, t1, out.R) || !LerpDecided(a.A, b.A, t0, t1, out.A)) {
+    if (!LerpDecidedOver(a.R, b.R, t0, t1, out.R) || !LerpDecidedOver(a.A, b.A, t0, t1, out.A)) {
         return false;
     }
     // The layers are gray: where both pixels are, G and B go as R went.
@@ -209,7 +140,7 @@ bool PixelLerpDecided(FloatPixel a, FloatPixel b, double t0, double t1, FloatPix
         out.B = out.R;
         return true;
     }
-    return LerpDecided(a.G, b.G, t0, t1, out.G) && LerpDecided(a.B, b.B, t0, t1, out.B);
+    return LerpDecidedOver(a.G, b.G, t0, t1, out.G) && LerpDecidedOver(a.B, b.B, t0, t1, out.B);
 }
 
 // The taps and fraction brackets of SampleBilinear(src, Place(...)) when the estimate
@@ -256,10 +187,10 @@ bool PlanQuickSample(const FloatImage& src, const Steer& steer, int32_t width, i
     const double ry = steer.gx * s + steer.gy * c;
     const double turnError = (std::fabs(steer.gx) + std::fabs(steer.gy)) * (trigError + 2.0 * kEps);
     Estimate ex{x + rx * latitude, 0.0};
-    ex.error = turnError * latitude + 2.0 * kEps * (std::fabs(rx * latitude) + std::fabs(ex.v));
+    ex.bound = turnError * latitude + 2.0 * kEps * (std::fabs(rx * latitude) + std::fabs(ex.value));
     Estimate ey{y + ry, 0.0};
-    ey.error = turnError + 2.0 * kEps * (std::fabs(ry) + std::fabs(ey.v));
-    if (!(ex.error < 0.25 && ey.error < 0.25)) return false;  // also not finite
+    ey.bound = turnError + 2.0 * kEps * (std::fabs(ry) + std::fabs(ey.value));
+    if (!(ex.bound < 0.25 && ey.bound < 0.25)) return false;  // also not finite
     return WrapEstimate(ex, width) && WrapEstimate(ey, height) && TapsOf(ex, src.Width, taps.x) &&
            TapsOf(ey, src.Height, taps.y);
 }
@@ -271,9 +202,9 @@ bool QuickSample(const FloatImage& src, const QuickTaps& taps, FloatPixel& out) 
     const FloatPixel* row0 = src.Row(ty.i0);
     const FloatPixel* row1 = src.Row(ty.i1);
     FloatPixel top, bottom;
-    return PixelLerpDecided(row0[tx.i1], row0[tx.i0], tx.t0, tx.t1, top) &&
-           PixelLerpDecided(row1[tx.i1], row1[tx.i0], tx.t0, tx.t1, bottom) &&
-           PixelLerpDecided(bottom, top, ty.t0, ty.t1, out);
+    return PixelLerpDecidedOver(row0[tx.i1], row0[tx.i0], tx.t0, tx.t1, top) &&
+           PixelLerpDecidedOver(row1[tx.i1], row1[tx.i0], tx.t0, tx.t1, bottom) &&
+           PixelLerpDecidedOver(bottom, top, ty.t0, ty.t1, out);
 }
 
 }  // namespace

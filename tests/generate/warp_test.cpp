@@ -112,29 +112,5 @@ TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
     }
 }
 
-TEST(RoundedRotation, SameIntegersAsTheExtendedTurn) {
-    std::mt19937 gen(9);
-    std::uniform_real_distribution<double> length(-300.0, 300.0);
-    std::uniform_real_distribution<double> angle(-5000.0, 5000.0);
-    for (int i = 0; i < 100000; ++i) {
-        double x = length(gen), y = length(gen);
-        const Extended degrees = angle(gen);
-        if (i % 4 == 0) {
-            // Half-integer results, where only the exact turn can decide.
-            x = std::floor(x) + 0.5;
-            y = 0.0;
-        }
-        int64_t rx = 0, ry = 0;
-        RoundedRotation(x, y, i % 4 == 0 ? 0.0L : degrees, rx, ry);
-        const Vector2 turned = RotateVector(x, y, i % 4 == 0 ? 0.0L : degrees);
-        ASSERT_EQ(rx, Round(turned.x)) << x << " " << y;
-        ASSERT_EQ(ry, Round(turned.y)) << x << " " << y;
-    }
-    int64_t rx = 1, ry = 1;
-    RoundedRotation(0.0, 0.0, 123.0L, rx, ry);
-    EXPECT_EQ(rx, 0);
-    EXPECT_EQ(ry, 0);
-}
-
 }  // namespace
 }  // namespace globeforge
