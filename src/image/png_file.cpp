@@ -109,23 +109,33 @@ void RequestBgr8(png_structp png, png_infop info) {
     png_read_update_info(png, info);
 }
 
-// Holds the setjmp: no object with a destructor may live in this frame, since the error
-// handler jumps back into it past libpng's frames.
-bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& rows) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
+// libpng's read structures for session, limited to 65535 pixels a side and 8 MB a chunk;
+// false, with the message given, when memory cannot be had. None of these calls can raise a
+// libpng error, so the caller's setjmp may follow them.
+bool OpenReader(PngSession& session, png_structp& png, png_infop& info) {
+    png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
+    info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
         std::snprintf(session.message, sizeof session.message, "out of memory");
         return false;
     }
+    png_set_read_fn(png, &session, ReadFn);
+    png_set_user_limits(png, 65535, 65535);
+    png_set_chunk_malloc_max(png, 8 << 20);
+    return true;
+}
+
+// Holds the setjmp: no object with a destructor may live in this frame, since the error
+// handler jumps back into it past libpng's frames.
+bool RunDecode(PngSession& session, Bitmap24& decoded, std::vector<png_bytep>& rows) {
+    png_structp png;
+    png_infop info;
+    if (!OpenReader(session, png, info)) return false;
     if (setjmp(session.jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    png_set_read_fn(png, &session, ReadFn);
-    png_set_user_limits(png, 65535, 65535);
-    png_set_chunk_malloc_max(png, 8 << 20);
     // Text, profile and other metadata chunks are never used, and libpng would allocate their
     // claimed length (up to 2 GB, whatever the file holds) before reading them: skip them.
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
@@ -469,20 +479,13 @@ bool ResizeRow(std::vector<uint8_t>& row, size_t size) noexcept {
 // Holds the setjmp; see RunDecode. Text chunks may follow the image data, so the rows are
 // read (into one scratch row) to reach them.
 bool RunReadTexts(PngSession& session, MetadataTexts& texts, std::vector<uint8_t>& row) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ErrorFn, WarningFn);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        std::snprintf(session.message, sizeof session.message, "out of memory");
-        return false;
-    }
+    png_structp png;
+    png_infop info;
+    if (!OpenReader(session, png, info)) return false;
     if (setjmp(session.jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    png_set_read_fn(png, &session, ReadFn);
-    png_set_user_limits(png, 65535, 65535);
-    png_set_chunk_malloc_max(png, 8 << 20);
     png_read_info(png, info);
     RefuseImpossibleSize(png, info, session);
     const uint32_t height = png_get_image_height(png, info);
@@ -547,9 +550,8 @@ bool Encode(EncodeJob& job, const PngWriteOptions& options, std::vector<uint8_t>
     constexpr uint64_t kThreadedFrom = uint64_t{1} << 16;
     const uint64_t data = (uint64_t{job.width} * 3 + 1) * job.height;
     const bool threaded = !options.ThroughLibpng && job.bitDepth == 8 &&
-                          job.colorType == PNG_COLOR_TYPE_RGB && job.compressionLevel == 6 &&
-                          job.width > 1 && job.height > 1 && data >= kThreadedFrom &&
-                          data < (uint64_t{1} << 31);
+                          job.colorType == PNG_COLOR_TYPE_RGB && job.width > 1 && job.height > 1 &&
+                          data >= kThreadedFrom && data < (uint64_t{1} << 31);
     if (job.cancel && job.cancel->load(std::memory_order_relaxed)) return Fail(error, "cancelled");
     if (!(threaded ? EncodeThreaded(session, job, options.Threads) : RunEncode(session, job))) {
         return Fail(error, session.message);
