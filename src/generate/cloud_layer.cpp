@@ -36,13 +36,14 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& base = passes[0];
     base.count = baseCount;
-    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, BrushCache& cache,
+                                   RenderContext& ctx) {
         if (i < baseCount * 0.5L) {
-            DomePattern(brush, true, true, true, 8, -2.0, ctx);
+            DomePattern(brush, true, true, true, 8, -2.0, cache, ctx);
         } else if (i < baseCount * 0.8L) {
-            DomePattern(brush, true, true, true, 6, -2.0, ctx);
+            DomePattern(brush, true, true, true, 6, -2.0, cache, ctx);
         } else {
-            RingPattern(brush, true, true, true, 24, 2.0, ctx);
+            RingPattern(brush, true, true, true, 24, 2.0, cache, ctx);
         }
     };
     base.pLat = 2.0;
@@ -65,9 +66,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     // makes its own draws.
     StampPass& filter1 = passes[1];
     filter1.count = 800;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, ctx);
+        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, cache, ctx);
     };
     filter1.pLat = 2.0;
     filter1.hemisphere = HemisphereRule::Drawn;
@@ -85,9 +86,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& filter2 = passes[2];
     filter2.count = 300;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        DomePattern(brush, false, true, false, 12, 2 - draw, ctx);
+        DomePattern(brush, false, true, false, 12, 2 - draw, cache, ctx);
     };
     filter2.pLat = 3.0;
     filter2.hemisphere = HemisphereRule::Drawn;
@@ -107,9 +108,9 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& filter3 = passes[3];
     filter3.count = 250;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        RingPattern(brush, false, false, true, 12, 3 - draw, ctx);
+        RingPattern(brush, false, false, true, 12, 3 - draw, cache, ctx);
     };
     filter3.pLat = 2.0;
     filter3.hemisphere = HemisphereRule::Drawn;
@@ -130,7 +131,8 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     return passes;
 }
 
-void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderContext& ctx) {
+void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                          RenderContext& ctx) {
     if (!params.WorkImage) {
         ctx.failure = "the cloud generator has no brush image";
         return;
@@ -141,11 +143,11 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     const std::array<StampPass, 4> passes = CloudStampPasses(params, w);
 
     // No normalisation here: the layer builder normalises the final density.
-    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, brushes, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
     std::optional<FloatImage> warpMap = BuildWarpMap(
-        passes, brush, w, h,
+        passes, brush, brushes, w, h,
         {{"雲・歪みフィルタ1作成終了", "雲・歪みフィルタ2作成終了", "雲・歪みフィルタ3作成終了"},
          "雲・歪みフィルタ合成終了",
          "cloud"},
@@ -167,7 +169,8 @@ void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderC
     ctx.KeepSpare(std::move(*warpMap));
 }
 
-std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx) {
+std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, BrushCache& brushes,
+                                          RenderContext& ctx) {
     const int32_t w = params.OutputResolutionX * params.OverSampling;
     const int32_t h = params.OutputResolutionY * params.OverSampling;
 
@@ -184,7 +187,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
         return std::nullopt;
     }
     if (params.CloudAutoCreate) {
-        GenerateCloudPattern(params, *layer, ctx);
+        GenerateCloudPattern(params, *layer, brushes, ctx);
         if (!ctx.failure.empty()) return std::nullopt;
     }
     if (ctx.Aborted()) return std::nullopt;

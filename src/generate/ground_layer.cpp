@@ -33,13 +33,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& base = passes[0];
     base.count = kBaseStamps;
-    base.redrawBrush = [](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    base.redrawBrush = [](int32_t i, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         if (i < 1200) {
-            DomePattern(brush, true, true, true, 8, 4.0, ctx);
+            DomePattern(brush, true, true, true, 8, 4.0, cache, ctx);
         } else if (i < 2000) {
-            DomePattern(brush, true, true, true, 6, -4.0, ctx);
+            DomePattern(brush, true, true, true, 6, -4.0, cache, ctx);
         } else {
-            RingPattern(brush, true, true, true, 14, 4.0, ctx);
+            RingPattern(brush, true, true, true, 14, 4.0, cache, ctx);
         }
     };
     base.pLat = 3.0;
@@ -60,8 +60,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter1 = passes[1];
     filter1.count = kBaseStamps / 4;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, true, false, false, 16, 2.0, ctx);
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, true, false, false, 16, 2.0, cache, ctx);
     };
     filter1.pLat = 2.0;
     filter1.hemisphere = HemisphereRule::Drawn;
@@ -80,8 +80,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter2 = passes[2];
     filter2.count = kBaseStamps / 40;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, false, true, false, 16, 2.0, ctx);
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, false, true, false, 16, 2.0, cache, ctx);
     };
     filter2.pLat = 2.0;
     filter2.hemisphere = HemisphereRule::Drawn;
@@ -101,8 +101,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& filter3 = passes[3];
     filter3.count = kBaseStamps / 40;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, false, false, true, 16, 2.0, ctx);
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, false, false, true, 16, 2.0, cache, ctx);
     };
     filter3.pLat = 2.0;
     filter3.hemisphere = HemisphereRule::Drawn;
@@ -123,7 +123,8 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     return passes;
 }
 
-void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, RenderContext& ctx) {
+void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                             RenderContext& ctx) {
     if (!params.WorkImage) {
         ctx.failure = "the ground generator has no brush image";
         return;
@@ -133,13 +134,13 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Rend
     const int32_t h = layer.Height;
     const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
 
-    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, brushes, layer, ctx)) return;
     NormalizeImage(layer, ctx);
     ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
     std::optional<FloatImage> warpMap = BuildWarpMap(
-        passes, brush, w, h,
+        passes, brush, brushes, w, h,
         {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
           "地表ハイトマップ・歪みフィルタ3作成終了"},
          "地表ハイトマップ・歪みフィルタ合成終了",
@@ -188,7 +189,8 @@ bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height
     return true;
 }
 
-std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderContext& ctx) {
+std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCache& brushes,
+                                           bool sparesOutliveCraters, RenderContext& ctx) {
     const int32_t w = params.OutputResolutionX * params.OverSampling;
     const int32_t h = params.OutputResolutionY * params.OverSampling;
 
@@ -205,12 +207,12 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
     }
 
     if (params.GroundAutoCreate) {
-        GenerateGroundHeightmap(params, *layer, ctx);
+        GenerateGroundHeightmap(params, *layer, brushes, ctx);
         if (!ctx.failure.empty()) return std::nullopt;
         // After an abort the layer is discarded, so the craters are not started.
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
             // The craters' images have other sizes.
-            if (!ctx.SparesOutliveCraters) ctx.ReleaseSpares();
+            if (!sparesOutliveCraters) ctx.ReleaseSpares();
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
             NormalizeImage(*layer, ctx);

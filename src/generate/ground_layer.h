@@ -14,13 +14,17 @@
 namespace globeforge {
 
 // The ground layer, or nullopt when the render was aborted (or an image could not be had;
-// ctx.failure then says so).
-std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderContext& ctx);
+// ctx.failure then says so). The brush redraws share brushes. With sparesOutliveCraters,
+// the spare images the heightmap leaves are kept through the crater stage (the driver
+// finds that the craters fit beside them); otherwise they are released before it.
+std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCache& brushes,
+                                           bool sparesOutliveCraters, RenderContext& ctx);
 
 // Builds the generated, warped heightmap into layer (W x H, filled with opaque black).
-// Draws its brushes into params.WorkImage. On abort it returns early; when an image cannot
-// be had it sets ctx.failure and returns.
-void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, RenderContext& ctx);
+// Draws its brushes into params.WorkImage with brushes. On abort it returns early; when an
+// image cannot be had it sets ctx.failure and returns.
+void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                             RenderContext& ctx);
 
 // The four stamping passes of the ground for a layer layerWidth pixels wide: base pattern
 // and the three warp filters.

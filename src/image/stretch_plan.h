@@ -18,19 +18,13 @@
 
 #include "image/float_image.h"
 #include "image/scalar_image.h"
+#include "image/source_layout.h"
 
 namespace globeforge {
 
 enum class StretchSampling : uint8_t { Nearest, Bilinear };
 
-// What a source image's channels hold, found once per source by FindSourceLayout.
-enum class SourceLayout : uint8_t {
-    General,  // anything
-    Gray,     // R, G and B equal bit for bit in every pixel
-    OnlyR,    // G and B are +0, A equals R and is not negative, in every pixel
-    OnlyG,    // R and B are +0, A equals G and is not negative
-    OnlyB,    // R and G are +0, A equals B and is not negative
-};
+// The layout of a source image's channels (see SourceLayout), found once per source.
 SourceLayout FindSourceLayout(const FloatImage& image);
 
 // The same in parts: the set of layouts count pixels satisfy (bit 1 << layout for each),
