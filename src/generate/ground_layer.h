@@ -36,4 +36,10 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
                       std::optional<FloatImage>& picture, RenderContext& ctx);
 
+// The generated layer laid over the user's picture of the same size: the layer's A set from
+// the transparency in percent, then the layer stretched onto the picture with the mixture
+// mode (a BlendMode).
+void BlendOverPicture(FloatImage& layer, FloatImage& picture, int32_t transparency,
+                      int32_t mixtureMode);
+
 }  // namespace globeforge

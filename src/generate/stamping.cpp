@@ -12,9 +12,20 @@
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "generate/patterns.h"
+#include "generate/warp.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
+
+StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout) {
+    StampPass pass;
+    pass.count = count;
+    pass.brushLayout = brushLayout;
+    pass.hemisphere = HemisphereRule::Drawn;
+    pass.mode = AddSubCycle;
+    pass.sampling = StampSampling::Bilinear;
+    return pass;
+}
 
 BlendMode AddSubCycle(int32_t i) {
     switch (i % 4) {
@@ -326,6 +337,27 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
     NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, messages.merged);
     return warpMap;
+}
+
+void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush, BrushCache& cache,
+                      FloatImage& layer, const LayerWarp& warp, RenderContext& ctx) {
+    const int32_t w = layer.Width;
+    const int32_t h = layer.Height;
+    std::optional<FloatImage> warpMap = BuildWarpMap(passes, brush, cache, w, h, warp.map, ctx);
+    if (!warpMap) return;
+
+    std::optional<FloatImage> warped = ctx.NewImage(w, h);
+    if (!warped) {
+        ctx.failure = std::string("not enough memory for the ") + warp.warpedName;
+        return;
+    }
+    WarpImage(layer, *warpMap, *warped, warp.strengthX, warp.strengthY, ctx);
+    // Shown also when the warp stopped early.
+    ctx.ReportProgress(*warped, warp.warpedMessage);
+    // The layer's old memory and the warp map's are kept for the images that follow.
+    if (!ctx.Aborted()) std::swap(layer, *warped);
+    ctx.KeepSpare(std::move(*warped));
+    ctx.KeepSpare(std::move(*warpMap));
 }
 
 }  // namespace globeforge

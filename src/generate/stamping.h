@@ -50,6 +50,11 @@ struct StampPass {
     StampSampling sampling = StampSampling::Nearest;
 };
 
+// A warp filter's pass, the constants every filter shares: count stamps of brushes of the
+// given layout, each stamp's side of the middle row drawn, sampled bilinearly, in the
+// AddSubCycle modes; the caller sets the brush redraw, the sizes and any other modes.
+StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout);
+
 // The mode cycle of the warp filters that both add and subtract: i mod 4 = 0 Add, 1 Sub,
 // 2 AddDirect, 3 SubDirect.
 BlendMode AddSubCycle(int32_t i);
@@ -112,5 +117,21 @@ struct WarpMapMessages {
 std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
                                        BrushCache& cache, int32_t width, int32_t height,
                                        const WarpMapMessages& messages, RenderContext& ctx);
+
+// How a stamped layer is warped by its filters' map: the map's messages, the strengths, what
+// the warped layer is reported with and what it is called in a failure.
+struct LayerWarp {
+    WarpMapMessages map;
+    double strengthX, strengthY;
+    const char* warpedMessage;
+    const char* warpedName;
+};
+
+// The rest of a stamped layer once its base pass is in layer: the warp map (BuildWarpMap of
+// the passes), the layer warped through it (WarpImage) and reported, also when the warp
+// stopped early. The warped layer replaces layer unless the render was aborted; the other
+// memory and the map's are kept as spares. Returns early after an abort or a failure.
+void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush, BrushCache& cache,
+                      FloatImage& layer, const LayerWarp& warp, RenderContext& ctx);
 
 }  // namespace globeforge
