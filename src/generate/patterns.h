@@ -10,7 +10,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "core/progress.h"
 #include "generate/brush_cache.h"

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "generate/curves.h"
-#include "image/stretch_plan.h"
 #include "generator_fixtures.h"
+#include "image/stretch_plan.h"
 
 namespace globeforge {
 namespace {
@@ -229,6 +229,33 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
             ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << count;
         }
     }
+}
+
+TEST(BrushCache, ReleasedOrAbsentTheSameBrushes) {
+    // A cache given back between redraws starts afresh, and the patterns drawn with a context
+    // but no cache keep nothing: both must draw what the serial patterns draw.
+    RenderContext cached, bare;
+    cached.threads = bare.threads = 2;
+    cached.rng = bare.rng = Lcg32(91);
+    Lcg32 rng(91);
+    BrushCache cache;
+    for (int k = 0; k < 4; ++k) {
+        FloatImage images[3] = {MakeImage(130, 60), MakeImage(130, 60), MakeImage(130, 60)};
+        if (k % 2 == 0) {
+            RingPattern(images[0], false, true, false, 6, 2.0, rng);
+            RingPattern(images[1], false, true, false, 6, 2.0, cache, cached);
+            RingPattern(images[2], false, true, false, 6, 2.0, bare);
+        } else {
+            DomePattern(images[0], true, true, true, 5, -1.5, rng);
+            DomePattern(images[1], true, true, true, 5, -1.5, cache, cached);
+            DomePattern(images[2], true, true, true, 5, -1.5, bare);
+        }
+        EXPECT_TRUE(SamePixels(images[1], images[0])) << k;
+        EXPECT_TRUE(SamePixels(images[2], images[0])) << k;
+        if (k == 1) cache.Release();
+    }
+    EXPECT_EQ(cached.rng.state, rng.state);
+    EXPECT_EQ(bare.rng.state, rng.state);
 }
 
 TEST(DeferredBrush, WaitingBrushesAreWrittenBeforeThePlaneIsReused) {
