@@ -1,19 +1,10 @@
 // One crater stamp: bowl and rim, ridges and the swirled outline.
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <bit>
 #include <cmath>
-#include <limits>
 #include <numeric>
 #include <optional>
-#include <span>
-#include <utility>
 #include <vector>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "core/parallel.h"
 #include "generate/channel_ops.h"
@@ -21,8 +12,9 @@
 #include "generate/curves.h"
 #include "generate/distance.h"
 #include "generate/patterns.h"
+#include "generate/swirl.h"
 #include "generate/warp.h"
-#include "exact/decided.h"
+#include "image/max_stamp.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
@@ -90,403 +82,6 @@ void CarveBowlAndRim(FloatImage& stamp, const CraterShape& shape, double noise,
         });
 }
 
-// LerpPixel of one channel of two pixels whose A is not 0 (no colour is borrowed).
-inline float LerpValue(float a, float b, double t) {
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return static_cast<float>(te * a + ue * b);
-}
-
-// MaxStamp. Only the pixels inside the image are visited (the others read transparent black
-// and drop their writes); the sample positions still advance over the whole square, and
-// each column's bilinear taps are computed once. When every pattern pixel has A = 255
-// (opaque), only R and A of the samples are computed: no neighbour lends its colour then,
-// and G and B are never read.
-// Where a MaxStamp lands, worked out once for all the bands it is painted in: its square
-// and, for the columns and rows inside the image, the bilinear taps of their positions
-// (each position the sum of the steps before it, in extended precision).
-struct MaxStampColumn {
-    int32_t x;
-    BilinearTap tap;
-    double rest;  // ExactRest(tap.frac)
-};
-struct MaxStampSquare {
-    bool empty = true;
-    Extended amplitude = 0;
-    double amplitudeUp = 0;  // the amplitude rounded up to a double, for bounds
-    int64_t y0 = 0, y1 = 0;
-    std::vector<MaxStampColumn> columns;
-    int64_t firstRow = 0;           // the first row inside the image
-    std::vector<BilinearTap> rows;  // of the rows firstRow, firstRow + 1, ...
-    // For each block of RidgeBounds::kBlock image columns the square reaches, from the
-    // first: the least and the largest pattern column its columns' taps read.
-    std::vector<std::pair<int32_t, int32_t>> blockTaps;
-    std::pair<int32_t, int32_t> allTaps;  // the same over every column
-};
-
-// What lets the ridge domes pass over blocks of pixels they cannot raise. A dome's sample
-// never exceeds the largest texel it reads, and the domes only ever raise pixels, so a
-// block whose least pixel (its floor) stays above the amplitude times the largest texel its
-// taps read keeps every pixel: the per-pixel bound would keep each of them, and on an image
-// whose G and B equal R keeping changes nothing. The dome pattern's rows rise to one peak
-// and fall after it, so the largest texel of a run of columns is the one nearest the peak.
-class RidgeBounds {
-  public:
-    static constexpr int32_t kBlock = 16;
-
-    // opaqueR: the pattern's R, width x height. Nothing when a row has no single peak.
-    static std::optional<RidgeBounds> Of(const FloatImage& image, const float* opaqueR,
-                                         int32_t width, int32_t height) {
-        RidgeBounds bounds;
-        bounds.texels_ = opaqueR;
-        bounds.width_ = width;
-        bounds.blocks_ = (image.Width + kBlock - 1) / kBlock;
-        bounds.peaks_.resize(static_cast<size_t>(height));
-        for (int32_t y = 0; y < height; ++y) {
-            const float* row = opaqueR + static_cast<size_t>(y) * width;
-            int32_t i = 0;
-            while (i + 1 < width && row[i] <= row[i + 1]) ++i;
-            bounds.peaks_[static_cast<size_t>(y)] = i;
-            for (int32_t k = i; k + 1 < width; ++k) {
-                // A NaN fails both comparisons.
-                if (!(row[k] >= row[k + 1])) return std::nullopt;
-            }
-            if (width > 0 && std::isnan(row[i])) return std::nullopt;
-        }
-        bounds.floors_.resize(static_cast<size_t>(bounds.blocks_) * image.Height);
-        return bounds;
-    }
-
-    // Takes every block's floor of the image rows y0 <= y < y1; false when a pixel's G or B
-    // differs from its R (bit for bit), where a kept pixel would still change.
-    bool TakeFloors(const FloatImage& image, int64_t y0, int64_t y1) {
-        bool gray = true;
-        for (int64_t y = y0; y < y1; ++y) {
-            const FloatPixel* row = image.Row(static_cast<int32_t>(y));
-            for (int32_t x = 0; x < image.Width; ++x) {
-                const uint32_t r = std::bit_cast<uint32_t>(row[x].R);
-                gray &= r == std::bit_cast<uint32_t>(row[x].G) &&
-                        r == std::bit_cast<uint32_t>(row[x].B);
-            }
-            float* floors = Floors(y);
-            for (int32_t b = 0; b < blocks_; ++b) floors[b] = Floor(row, b, image.Width);
-        }
-        return gray;
-    }
-
-    float* Floors(int64_t y) { return floors_.data() + static_cast<size_t>(y) * blocks_; }
-
-    // Pattern row y and the column of its peak: the largest of its texels lo .. hi is the
-    // one at the peak clamped to lo .. hi.
-    const float* Texels(int32_t y) const { return texels_ + static_cast<size_t>(y) * width_; }
-    int32_t Peak(int32_t y) const { return peaks_[static_cast<size_t>(y)]; }
-
-    // The least R of block b of an image row, over the pixels a dome may raise (A >= 0,
-    // R not NaN); +inf when there is none.
-    static float Floor(const FloatPixel* row, int32_t b, int32_t width) {
-        const int32_t x0 = b * kBlock;
-        const int32_t end = std::min(width, x0 + kBlock);
-        float least = std::numeric_limits<float>::infinity();
-        int32_t x = x0;
-#ifdef __SSE2__
-        __m128 lanes = _mm_set1_ps(least);
-        for (; x + 4 <= end; x += 4) {
-            __m128 r = _mm_loadu_ps(&row[x].R), g = _mm_loadu_ps(&row[x + 1].R);
-            __m128 b4 = _mm_loadu_ps(&row[x + 2].R), a = _mm_loadu_ps(&row[x + 3].R);
-            _MM_TRANSPOSE4_PS(r, g, b4, a);
-            const __m128 counted =
-                _mm_and_ps(_mm_cmpge_ps(a, _mm_setzero_ps()), _mm_cmpord_ps(r, r));
-            lanes = _mm_min_ps(lanes, _mm_or_ps(_mm_and_ps(counted, r),
-                                                _mm_andnot_ps(counted, _mm_set1_ps(least))));
-        }
-        float four[4];
-        _mm_storeu_ps(four, lanes);
-        least = std::min(std::min(four[0], four[1]), std::min(four[2], four[3]));
-#endif
-        for (; x < end; ++x) {
-            const FloatPixel& p = row[x];
-            if (p.A >= 0 && !std::isnan(p.R)) least = std::min(least, p.R);
-        }
-        return least;
-    }
-
-  private:
-    RidgeBounds() = default;
-
-    const float* texels_ = nullptr;
-    int32_t width_ = 0;
-    int32_t blocks_ = 0;
-    std::vector<int32_t> peaks_;  // per pattern row, the column of its peak
-    std::vector<float> floors_;
-};
-
-MaxStampSquare SquareOf(const FloatImage& image, const FloatImage& pattern, Extended amplitude,
-                        Extended radius, Extended cx, Extended cy) {
-    MaxStampSquare square;
-    if (!(radius > 0) || !(amplitude > 0) || pattern.PixelCount() == 0) return square;
-    square.amplitude = amplitude;
-    square.amplitudeUp = static_cast<double>(amplitude);
-    if (static_cast<Extended>(square.amplitudeUp) < amplitude) {
-        square.amplitudeUp =
-            std::nextafter(square.amplitudeUp, std::numeric_limits<double>::infinity());
-    }
-    const Extended stepX = pattern.Width / (2 * radius);
-    const Extended stepY = pattern.Height / (2 * radius);
-    square.y0 = Round(cy - radius);
-    square.y1 = Round(cy + radius);
-    const int64_t x0 = Round(cx - radius);
-    const int64_t x1 = Round(cx + radius);
-    square.columns.reserve(static_cast<size_t>(std::max<int64_t>(
-        0, std::min<int64_t>(x1, image.Width - 1) - std::max<int64_t>(x0, 0) + 1)));
-    Extended sx = 0;
-    for (int64_t x = x0; x <= x1; ++x, sx += stepX) {
-        if (x < 0 || x >= image.Width) continue;
-        const BilinearTap tap = BilinearAxis(static_cast<double>(sx), pattern.Width);
-        square.columns.push_back({static_cast<int32_t>(x), tap, ExactRest(tap.frac)});
-    }
-    // A square with no column inside the image paints nothing.
-    if (square.columns.empty()) return square;
-    const int32_t firstBlock = square.columns.front().x / RidgeBounds::kBlock;
-    for (const MaxStampColumn& c : square.columns) {
-        const size_t b = static_cast<size_t>(c.x / RidgeBounds::kBlock - firstBlock);
-        const int32_t lo = std::min(c.tap.i0, c.tap.i1), hi = std::max(c.tap.i0, c.tap.i1);
-        if (b == square.blockTaps.size()) {
-            square.blockTaps.emplace_back(lo, hi);
-        } else {
-            square.blockTaps[b].first = std::min(square.blockTaps[b].first, lo);
-            square.blockTaps[b].second = std::max(square.blockTaps[b].second, hi);
-        }
-    }
-    square.allTaps = square.blockTaps.front();
-    for (const auto& [lo, hi] : square.blockTaps) {
-        square.allTaps = {std::min(square.allTaps.first, lo), std::max(square.allTaps.second, hi)};
-    }
-    square.firstRow = std::max<int64_t>(square.y0, 0);
-    square.rows.reserve(static_cast<size_t>(std::max<int64_t>(
-        0, std::min<int64_t>(square.y1, image.Height - 1) - square.firstRow + 1)));
-    Extended sy = 0;
-    for (int64_t y = square.y0; y <= square.y1 && y < image.Height; ++y, sy += stepY) {
-        if (y < 0) continue;
-        square.rows.push_back(BilinearAxis(static_cast<double>(sy), pattern.Height));
-    }
-    square.empty = square.rows.empty();
-    return square;
-}
-
-// The R of every pixel of an opaque pattern (every A 255), else nothing: the samples of an
-// opaque pattern read only R, and a quarter of the bytes stays in cache where the whole
-// pixels would not.
-std::vector<float> OpaqueR(const FloatImage& pattern) {
-    const FloatPixel* p = pattern.Data();
-    const size_t n = pattern.PixelCount();
-    if (!std::all_of(p, p + n, [](const FloatPixel& q) { return q.A == 255.0f; })) return {};
-    std::vector<float> r(n);
-    for (size_t i = 0; i < n; ++i) r[i] = p[i].R;
-    return r;
-}
-
-// opaqueR: OpaqueR(pattern), or null for a pattern that is not opaque. With bounds (an
-// opaque pattern on an image whose pixels all have G = B = R), whole blocks of a row that
-// the dome cannot raise are passed over.
-void MaxStampWith(FloatImage& image, const FloatImage& pattern, const float* opaqueR,
-                  const MaxStampSquare& square, int64_t rowLo = 0,
-                  int64_t rowHi = std::numeric_limits<int32_t>::max(),
-                  RidgeBounds* bounds = nullptr) {
-    // Only the rows rowLo <= y < rowHi are painted. Most bands miss most domes: they leave
-    // before any set-up.
-    if (square.empty || rowHi <= square.firstRow ||
-        rowLo >= square.firstRow + static_cast<int64_t>(square.rows.size())) {
-        return;
-    }
-    const bool opaque = opaqueR != nullptr;
-    const Extended amplitude = square.amplitude;
-    const double amplitudeUp = square.amplitudeUp;
-    using Column = MaxStampColumn;
-    const std::vector<Column>& columns = square.columns;
-    // The amplitude as a sum of two doubles, for products with it in double.
-    const double amplitudeHi = static_cast<double>(amplitude);
-    const double amplitudeLo = static_cast<double>(amplitude - amplitudeHi);
-    const int64_t rowEnd =
-        std::min(rowHi, square.firstRow + static_cast<int64_t>(square.rows.size()));
-    for (int64_t y = std::max(rowLo, square.firstRow); y < rowEnd; ++y) {
-        const BilinearTap& ty = square.rows[static_cast<size_t>(y - square.firstRow)];
-        const FloatPixel* row0 = pattern.Row(ty.i0);
-        const FloatPixel* row1 = pattern.Row(ty.i1);
-        const float* rows0 =
-            opaque ? opaqueR + static_cast<size_t>(ty.i0) * pattern.Width : nullptr;
-        const float* rows1 =
-            opaque ? opaqueR + static_cast<size_t>(ty.i1) * pattern.Width : nullptr;
-        FloatPixel* out = image.Row(static_cast<int32_t>(y));
-        const auto stampPixel = [&](const Column& c) {
-            FloatPixel& cur = out[c.x];
-            float smpR, smpA;
-            if (opaque) {
-                const float r00 = rows0[c.tap.i0], r01 = rows0[c.tap.i1];
-                const float r10 = rows1[c.tap.i0], r11 = rows1[c.tap.i1];
-                // A sample never exceeds its largest texel (a rounded mean of floats), so
-                // v never exceeds amplitude times that; where the bound, widened by more
-                // than its roundings, stays below the pixel, v does too.
-                const double most = std::max(std::max(r00, r01), std::max(r10, r11));
-                if (cur.A < 0 ||
-                    (most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < cur.R * (1 - 0x1p-50))) {
-                    cur = {cur.R, cur.R, cur.R, cur.A};
-                    return;
-                }
-                // Every A is 255, and t 255 + (1 - t) 255 in extended precision lies within
-                // 2^-61 of 255, which rounds to 255 as a float: only R needs the lerps.
-                const float top = LerpValue(r01, r00, c.tap.frac);
-                const float bottom = LerpValue(r11, r10, c.tap.frac);
-                smpR = LerpValue(bottom, top, ty.frac);
-                smpA = 255.0f;
-            } else {
-                const FloatPixel top = LerpPixel(row0[c.tap.i1], row0[c.tap.i0], c.tap.frac);
-                const FloatPixel bottom = LerpPixel(row1[c.tap.i1], row1[c.tap.i0], c.tap.frac);
-                const FloatPixel smp = LerpPixel(bottom, top, ty.frac);
-                smpR = smp.R;
-                smpA = smp.A;
-            }
-            const double v = static_cast<double>(amplitude * smpR);
-            if (v >= cur.R && cur.A >= 0) {
-                const float vf = static_cast<float>(v);
-                cur = {vf, vf, vf, smpA};
-            } else {
-                cur = {cur.R, cur.R, cur.R, cur.A};
-            }
-        };
-        const auto stampColumns = [&](size_t j, size_t to) {
-#ifdef __SSE2__
-            // Four neighbouring pixels at a time, for an opaque dome: the bound, the lerps and
-            // the product from double steps. The product amplitude x sample is within 2^-53
-            // of its size of the double sum of its two parts' products, and v within 2^-53 of
-            // it, so v lies within 2^-49 of the estimate's size of it: where that interval is
-            // all at or above the pixel, or all below, and rounds to one float, it decides.
-            // A lane anything leaves open takes the steps above.
-            if (opaque) {
-                const double rowRest = ExactRest(ty.frac);
-                const __m128d rowT = _mm_set1_pd(ty.frac), rowU = _mm_set1_pd(rowRest);
-                const __m128d bound = _mm_set1_pd(amplitudeUp);
-                const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
-                const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
-                const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
-                for (; j + 4 <= to; j += 4) {
-                    const Column* c = columns.data() + j;
-                    FloatPixel* cur = out + c[0].x;
-                    const auto taps = [&](const float* row, bool right) {
-                        const auto at = [&](int k) {
-                            return row[right ? c[k].tap.i1 : c[k].tap.i0];
-                        };
-                        return _mm_set_ps(at(3), at(2), at(1), at(0));
-                    };
-                    const __m128 r00 = taps(rows0, false), r01 = taps(rows0, true);
-                    const __m128 r10 = taps(rows1, false), r11 = taps(rows1, true);
-                    const __m128 curR = _mm_set_ps(cur[3].R, cur[2].R, cur[1].R, cur[0].R);
-                    const __m128 curA = _mm_set_ps(cur[3].A, cur[2].A, cur[1].A, cur[0].A);
-                    const __m128 most = _mm_max_ps(_mm_max_ps(r00, r01), _mm_max_ps(r10, r11));
-                    const int ordered = _mm_movemask_ps(
-                        _mm_and_ps(_mm_cmpord_ps(r00, r01), _mm_cmpord_ps(r10, r11)));
-                    // Pixels the bound keeps (the usual case away from the crest) first.
-                    int below = 0;
-                    for (int h = 0; h < 2; ++h) {
-                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                        const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
-                        const __m128d under =
-                            _mm_and_pd(_mm_cmpge_pd(m, _mm_setzero_pd()),
-                                       _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen),
-                                                    _mm_mul_pd(r, narrow)));
-                        below |= _mm_movemask_pd(under) << (2 * h);
-                    }
-                    const int kept =
-                        _mm_movemask_ps(_mm_cmplt_ps(curA, _mm_setzero_ps())) | (ordered & below);
-                    if (kept == 0xf) {
-                        for (int k = 0; k < 4; ++k)
-                            cur[k] = {cur[k].R, cur[k].R, cur[k].R, cur[k].A};
-                        continue;
-                    }
-                    const __m128d tLo = _mm_set_pd(c[1].tap.frac, c[0].tap.frac);
-                    const __m128d tHi = _mm_set_pd(c[3].tap.frac, c[2].tap.frac);
-                    const __m128d uLo = _mm_set_pd(c[1].rest, c[0].rest);
-                    const __m128d uHi = _mm_set_pd(c[3].rest, c[2].rest);
-                    int d1, d2, d3;
-                    const __m128 top = LerpDecided4(r01, r00, tLo, tHi, uLo, uHi, d1);
-                    const __m128 bottom = LerpDecided4(r11, r10, tLo, tHi, uLo, uHi, d2);
-                    const __m128 smp = LerpDecided4(bottom, top, rowT, rowT, rowU, rowU, d3);
-                    int keep = 0, same = 0;
-                    __m128 stored[2];
-                    for (int h = 0; h < 2; ++h) {
-                        const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
-                        const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
-                        const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
-                        const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
-                        const __m128d lo = _mm_sub_pd(p, slack), hi = _mm_add_pd(p, slack);
-                        keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
-                        const __m128 flo = _mm_cvtpd_ps(lo), fhi = _mm_cvtpd_ps(hi);
-                        same |= (_mm_movemask_pd(_mm_cmpge_pd(lo, r)) &
-                                 _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
-                                     _mm_castps_si128(flo), _mm_castps_si128(fhi)))))
-                                << (2 * h);
-                        stored[h] = flo;
-                    }
-                    const int decided = ordered & d1 & d2 & d3;
-                    float values[4];
-                    _mm_storeu_ps(values, _mm_movelh_ps(stored[0], stored[1]));
-                    for (int k = 0; k < 4; ++k) {
-                        FloatPixel& p = cur[k];
-                        const int bit = 1 << k;
-                        if (kept & bit) {
-                            p = {p.R, p.R, p.R, p.A};
-                        } else if (!(decided & bit)) {
-                            stampPixel(c[k]);
-                        } else if (keep & bit) {
-                            p = {p.R, p.R, p.R, p.A};
-                        } else if ((same & bit) && std::isfinite(values[k])) {
-                            p = {values[k], values[k], values[k], 255.0f};
-                        } else {
-                            stampPixel(c[k]);
-                        }
-                    }
-                }
-            }
-#endif
-            for (; j < to; ++j) stampPixel(columns[j]);
-        };
-        if (!bounds) {
-            stampColumns(0, columns.size());
-            continue;
-        }
-        // Block by block of the image row: a block none of whose pixels the dome can raise
-        // is not visited, and a visited block's floor is taken again. A row none of whose
-        // blocks it can raise is passed over at once.
-        const auto cannotRaise = [&](float most, float floor) {
-            return most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < floor * (1 - 0x1p-50);
-        };
-        const int32_t p0 = bounds->Peak(ty.i0), p1 = bounds->Peak(ty.i1);
-        const float* texels0 = bounds->Texels(ty.i0);
-        const float* texels1 = bounds->Texels(ty.i1);
-        const auto mostIn = [&](const std::pair<int32_t, int32_t>& taps) {
-            return std::max(texels0[std::clamp(p0, taps.first, taps.second)],
-                            texels1[std::clamp(p1, taps.first, taps.second)]);
-        };
-        float* floors = bounds->Floors(y);
-        const int32_t xFirst = columns.front().x;
-        const int32_t bFirst = xFirst / RidgeBounds::kBlock;
-        const int32_t bLast = columns.back().x / RidgeBounds::kBlock;
-        if (cannotRaise(mostIn(square.allTaps),
-                        *std::min_element(floors + bFirst, floors + bLast + 1))) {
-            continue;
-        }
-        for (int32_t b = bFirst; b <= bLast; ++b) {
-            if (cannotRaise(mostIn(square.blockTaps[static_cast<size_t>(b - bFirst)]), floors[b])) {
-                continue;
-            }
-            const size_t j = static_cast<size_t>(std::max(0, b * RidgeBounds::kBlock - xFirst));
-            const size_t to = std::min(columns.size(),
-                                       static_cast<size_t>((b + 1) * RidgeBounds::kBlock - xFirst));
-            stampColumns(j, to);
-            floors[b] = RidgeBounds::Floor(out, b, image.Width);
-        }
-    }
-}
-
 }  // namespace
 
 void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
@@ -506,8 +101,8 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return height(a) > height(b); });
     }
-    std::optional<RidgeBounds> bounds;
-    if (opaque) bounds = RidgeBounds::Of(image, opaque, pattern.Width, pattern.Height);
+    std::optional<MaxStampBounds> bounds;
+    if (opaque) bounds = MaxStampBounds::Of(image, opaque, pattern.Width, pattern.Height);
     if (bounds) {
         std::atomic<bool> gray = true;
         ParallelForBands(ctx, image.Height, kBandRows, [&](int64_t y0, int64_t y1) {
@@ -530,13 +125,13 @@ void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
             ctx, static_cast<int64_t>(end - first), kDomesPerBand, [&](int64_t k0, int64_t k1) {
                 for (int64_t k = k0; k < k1; ++k) {
                     const RidgeDome& dome = domes[order[first + static_cast<size_t>(k)]];
-                    steps[static_cast<size_t>(k)] =
-                        SquareOf(image, pattern, dome.amplitude, dome.radius, dome.cx, dome.cy);
+                    steps[static_cast<size_t>(k)] = MaxStampSquareOf(image, pattern, dome.amplitude,
+                                                                     dome.radius, dome.cx, dome.cy);
                 }
             });
         ParallelForBands(ctx, image.Height, kRidgeBandRows, [&](int64_t y0, int64_t y1) {
             for (const MaxStampSquare& step : steps) {
-                MaxStampWith(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
+                MaxStampRows(image, pattern, opaque, step, y0, y1, bounds ? &*bounds : nullptr);
             }
         });
         first = end;
@@ -626,6 +221,113 @@ bool SumsStayFinite(const std::vector<float>& values) {
     return std::all_of(values.begin(), values.end(), [](float v) { return std::fabs(v) <= 1e36f; });
 }
 
+// One pattern of the swirl map as drawn: its values in its one channel, and the rectangles
+// it is stamped onto.
+struct SwirlPattern {
+    std::vector<float> values;
+    SourceLayout layout;
+    size_t end;  // one past its last rectangle
+};
+
+// The draws of the swirl map: the patterns, each kept, and every rectangle, in the order of
+// the draws. Stops where the serial loop would have stopped drawing on an abort.
+void DrawSwirlStamps(const FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
+                     std::vector<SwirlPattern>& drawn, std::vector<ImageRect>& rects) {
+    // Only the stamps read the pattern: they read its carved plane where it has one.
+    DeferredBrush deferred(pattern, ctx);
+    for (int32_t first = 1; first <= kSwirlStamps;) {
+        SourceLayout layout = SourceLayout::General;
+        if (first == 1) {
+            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+            layout = PatternLayout(true, false, false, 3);
+        } else if (first == 34) {
+            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+            layout = PatternLayout(false, true, false, 4);
+        } else {
+            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
+            layout = PatternLayout(false, false, true, 5);
+        }
+        drawn.push_back({{}, layout, 0});
+        std::vector<float>& values = drawn.back().values;
+        const float* plane = deferred.TakeValues(layout, values);
+        if (plane != values.data()) values.assign(plane, plane + pattern.PixelCount());
+        // The stamps up to the next regeneration share the pattern.
+        const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
+        std::vector<uint32_t> statesAfter;
+        for (int32_t i = first; i <= last; ++i) {
+            // Draws: left, top, width, height.
+            const int32_t left = ctx.rng.Random(swirl.Width);
+            const int32_t top = ctx.rng.Random(swirl.Height);
+            const int32_t width = ctx.rng.Random(swirl.Width);
+            const int32_t height = ctx.rng.Random(swirl.Height);
+            statesAfter.push_back(ctx.rng.state);
+            rects.push_back({left, top, width, height});
+        }
+        drawn.back().end = rects.size();
+        bool stopped = false;
+        for (int32_t i = first; i <= last && !stopped; ++i) {
+            if (ctx.StepDone(i, kSwirlStamps)) {
+                ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
+                stopped = true;
+            }
+        }
+        if (stopped) break;  // the stamps drawn so far are still painted below
+        first = last + 1;
+    }
+}
+
+// The stamps of the swirl map as planned, with their patterns, and where they are added.
+struct SwirlStamps {
+    const std::vector<SwirlPattern>& drawn;
+    const std::vector<std::optional<StretchPlan>>& plans;
+    const std::vector<size_t>& patternOf;  // per stamp, its pattern in drawn
+    const ChannelPlane* planes;            // one per colour channel, or null for the map
+};
+
+// The swirl map's rows top <= y < end: every stamp in order, in the hull of the rows'
+// windows.
+void PaintSwirlBand(FloatImage& swirl, const SwirlStamps& stamps,
+                    const std::vector<ColumnSpan>& window, int32_t top, int32_t end) {
+    int32_t x0 = swirl.Width, x1 = 0;
+    for (int32_t y = top; y < end; ++y) {
+        const ColumnSpan& c = window[static_cast<size_t>(y)];
+        if (c.x0 >= c.x1) continue;
+        x0 = std::min(x0, c.x0);
+        x1 = std::max(x1, c.x1);
+    }
+    if (x0 >= x1) return;
+    const ChannelPlane* planes = stamps.planes;
+    if (planes) {
+        for (int32_t y = top; y < end; ++y) {
+            for (size_t k = 0; k < 3; ++k) {
+                std::fill(planes[k].Row(y) + x0, planes[k].Row(y) + x1, 0.0f);
+            }
+        }
+    }
+    for (size_t k = 0; k < stamps.plans.size(); ++k) {
+        const SwirlPattern& from = stamps.drawn[stamps.patternOf[k]];
+        if (planes) {
+            const ChannelPlane& into = planes[from.layout == SourceLayout::OnlyR   ? 0
+                                              : from.layout == SourceLayout::OnlyG ? 1
+                                                                                   : 2];
+            stamps.plans[k]->PaintBand(from.values.data(), into, top, end, x0, x1);
+        } else {
+            stamps.plans[k]->PaintBand(from.values.data(), swirl, top, end);
+        }
+    }
+    if (!planes) return;
+    // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
+    // changes only a -0; a channel's sums of positive values never are -0, so each
+    // channel is its plane.
+    for (int32_t y = top; y < end; ++y) {
+        const float* r = planes[0].Row(y);
+        const float* g = planes[1].Row(y);
+        const float* b = planes[2].Row(y);
+        FloatPixel* out = swirl.Row(y);
+        for (int32_t x = x0; x < x1; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
+    }
+}
+
 // The swirl map: R gathers carved domes, G and B carved ring discs, each pattern stretched
 // onto random rectangles. The patterns and every rectangle are drawn first, in the order of
 // the draws, each pattern's values kept; the stamps are then painted band by band, each
@@ -640,58 +342,12 @@ bool SumsStayFinite(const std::vector<float>& values) {
 void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
                    FloatImage* planeRoom, std::vector<ColumnSpan>& window) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
-    struct Drawn {
-        std::vector<float> values;  // the pattern, one channel
-        SourceLayout layout;
-        size_t end;  // one past its last rectangle
-    };
-    std::vector<Drawn> drawn;
+    std::vector<SwirlPattern> drawn;
     std::vector<ImageRect> rects;
-    {
-        // Only the stamps read the pattern: they read its carved plane where it has one.
-        DeferredBrush deferred(pattern, ctx);
-        for (int32_t first = 1; first <= kSwirlStamps;) {
-            SourceLayout layout = SourceLayout::General;
-            if (first == 1) {
-                DomePattern(pattern, true, false, false, 3, -2.0, ctx);
-                layout = PatternLayout(true, false, false, 3);
-            } else if (first == 34) {
-                RingPattern(pattern, false, true, false, 4, 2.0, ctx);
-                layout = PatternLayout(false, true, false, 4);
-            } else {
-                RingPattern(pattern, false, false, true, 5, 2.0, ctx);
-                layout = PatternLayout(false, false, true, 5);
-            }
-            drawn.push_back({{}, layout, 0});
-            std::vector<float>& values = drawn.back().values;
-            const float* plane = deferred.TakeValues(layout, values);
-            if (plane != values.data()) values.assign(plane, plane + pattern.PixelCount());
-            // The stamps up to the next regeneration share the pattern.
-            const int32_t last = first < 34 ? 33 : first < 67 ? 66 : first < 100 ? 99 : 100;
-            std::vector<uint32_t> statesAfter;
-            for (int32_t i = first; i <= last; ++i) {
-                // Draws: left, top, width, height.
-                const int32_t left = ctx.rng.Random(swirl.Width);
-                const int32_t top = ctx.rng.Random(swirl.Height);
-                const int32_t width = ctx.rng.Random(swirl.Width);
-                const int32_t height = ctx.rng.Random(swirl.Height);
-                statesAfter.push_back(ctx.rng.state);
-                rects.push_back({left, top, width, height});
-            }
-            drawn.back().end = rects.size();
-            bool stopped = false;
-            for (int32_t i = first; i <= last && !stopped; ++i) {
-                if (ctx.StepDone(i, kSwirlStamps)) {
-                    ctx.rng.state = statesAfter[static_cast<size_t>(i - first)];
-                    stopped = true;
-                }
-            }
-            if (stopped) break;  // the stamps drawn so far are still painted below
-            first = last + 1;
-        }
-    }
-    if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(),
-                                   [](const Drawn& d) { return SumsStayFinite(d.values); })) {
+    DrawSwirlStamps(swirl, pattern, ctx, drawn, rects);
+    if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(), [](const SwirlPattern& d) {
+            return SumsStayFinite(d.values);
+        })) {
         window.assign(static_cast<size_t>(swirl.Height), ColumnSpan{0, swirl.Width});
     }
     // The plans depend on the draws alone: they are made side by side.
@@ -714,107 +370,10 @@ void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
             planes[k] = {&planeRoom->Data()->R + k * n, swirl.Width, swirl.Height};
         }
     }
+    const SwirlStamps stamps{drawn, plans, patternOf, planeRoom ? planes : nullptr};
     ParallelForBands(ctx, swirl.Height, kBandRows, [&](int64_t b0, int64_t b1) {
-        const int32_t top = static_cast<int32_t>(b0), end = static_cast<int32_t>(b1);
-        // The band's stamps are painted in the hull of its rows' windows.
-        int32_t x0 = swirl.Width, x1 = 0;
-        for (int32_t y = top; y < end; ++y) {
-            const ColumnSpan& c = window[static_cast<size_t>(y)];
-            if (c.x0 >= c.x1) continue;
-            x0 = std::min(x0, c.x0);
-            x1 = std::max(x1, c.x1);
-        }
-        if (x0 >= x1) return;
-        if (planeRoom) {
-            for (int32_t y = top; y < end; ++y) {
-                for (const ChannelPlane& plane : planes) {
-                    std::fill(plane.Row(y) + x0, plane.Row(y) + x1, 0.0f);
-                }
-            }
-        }
-        for (size_t k = 0; k < plans.size(); ++k) {
-            const Drawn& from = drawn[patternOf[k]];
-            if (planeRoom) {
-                const ChannelPlane& into = planes[from.layout == SourceLayout::OnlyR   ? 0
-                                                  : from.layout == SourceLayout::OnlyG ? 1
-                                                                                       : 2];
-                plans[k]->PaintBand(from.values.data(), into, top, end, x0, x1);
-            } else {
-                plans[k]->PaintBand(from.values.data(), swirl, top, end);
-            }
-        }
-        if (!planeRoom) return;
-        // Each pattern's AddDirect stamps add +0 to the channels it does not carry, which
-        // changes only a -0; a channel's sums of positive values never are -0, so each
-        // channel is its plane.
-        for (int32_t y = top; y < end; ++y) {
-            const float* r = planes[0].Row(y);
-            const float* g = planes[1].Row(y);
-            const float* b = planes[2].Row(y);
-            FloatPixel* out = swirl.Row(y);
-            for (int32_t x = x0; x < x1; ++x) out[x] = {r[x], g[x], b[x], 255.0f};
-        }
+        PaintSwirlBand(swirl, stamps, window, static_cast<int32_t>(b0), static_cast<int32_t>(b1));
     });
-}
-
-// The columns of each row of a swirl's destination whose pixels can fetch a pixel of src
-// that is not opaque black; every other pixel comes out opaque black.
-//
-// A pixel's offset is its two components scaled to unit length (each quotient u / d within a
-// few ulps of 1 at most) times the strengths by the size over 512, turned and rounded: its
-// length is at most the hypotenuse of the two scales (plus those ulps) plus a half from the
-// rounding, provided the warp map's value there is finite. The fetched position is then
-// clamped into 1 .. size - 2, which only moves it toward the inside.
-std::vector<ColumnSpan> SwirlReach(const FloatImage& src, double strengthX, double strengthY,
-                                   RenderContext& ctx) {
-    const int32_t w = src.Width;
-    const int32_t h = src.Height;
-    std::vector<ColumnSpan> whole(static_cast<size_t>(h), ColumnSpan{0, w});
-    const double reach =
-        std::hypot(std::fabs(strengthX * (w / 512.0)), std::fabs(strengthY * (h / 512.0))) *
-            (1 + 1e-6) +
-        2;
-    if (w < 3 || h < 3 || !(reach < static_cast<double>(w) + h)) return whole;
-    const int64_t d = static_cast<int64_t>(std::ceil(reach));
-    // The least and the largest column of each row that differs from opaque black.
-    std::vector<ColumnSpan> content(static_cast<size_t>(h));
-    ParallelForBands(ctx, h, kBandRows, [&](int64_t y0, int64_t y1) {
-        for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
-            const FloatPixel* row = src.Row(y);
-            const auto black = [](const FloatPixel& p) {
-                return std::bit_cast<std::array<uint32_t, 4>>(p) ==
-                       std::bit_cast<std::array<uint32_t, 4>>(kOpaqueBlack);
-            };
-            int32_t lo = 0;
-            while (lo < w && black(row[lo])) ++lo;
-            int32_t hi = w;
-            while (hi > lo && black(row[hi - 1])) --hi;
-            content[static_cast<size_t>(y)] = {lo, hi};
-        }
-    });
-    const auto clamp = [](int64_t v, int64_t n) { return std::clamp<int64_t>(v, 1, n - 2); };
-    std::vector<ColumnSpan> rows(static_cast<size_t>(h));
-    // Each row on its own: the walks below go over whole rows.
-    ParallelForBands(ctx, h, kBandRows, [&](int64_t y0, int64_t y1) {
-        for (int64_t y = y0; y < y1; ++y) {
-            // The rows a pixel of row y may fetch from, and the hull of their content.
-            int64_t lo = w, hi = -1;
-            for (int64_t t = clamp(y - d, h); t <= clamp(y + d, h); ++t) {
-                const ColumnSpan& c = content[static_cast<size_t>(t)];
-                if (c.x0 >= c.x1) continue;
-                lo = std::min<int64_t>(lo, c.x0);
-                hi = std::max<int64_t>(hi, c.x1 - 1);
-            }
-            // The columns x whose reachable columns, clamp(x - d) .. clamp(x + d), meet lo .. hi:
-            // a run, since both ends grow with x.
-            int64_t x0 = 0;
-            while (x0 < w && !(clamp(x0 - d, w) <= hi && clamp(x0 + d, w) >= lo)) ++x0;
-            int64_t x1 = x0;
-            while (x1 < w && clamp(x1 - d, w) <= hi && clamp(x1 + d, w) >= lo) ++x1;
-            rows[static_cast<size_t>(y)] = {static_cast<int32_t>(x0), static_cast<int32_t>(x1)};
-        }
-    });
-    return rows;
 }
 
 }  // namespace
@@ -936,128 +495,6 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
         }
     });
     return true;
-}
-
-void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
-              Extended cx, Extended cy) {
-    const std::vector<float> opaqueR = OpaqueR(pattern);
-    MaxStampWith(image, pattern, opaqueR.empty() ? nullptr : opaqueR.data(),
-                 SquareOf(image, pattern, amplitude, radius, cx, cy));
-}
-
-namespace {
-
-// The swirl's offset of pixel (x, y) toward the centre (hw, hh), turned by theta degrees and
-// rounded, from the warp-map pixel q: the components' extended steps, then the rotation.
-// An axis one pixel long has no centre to pull toward: its component stays 0.
-void SwirlOffset(const FloatPixel& q, int32_t x, int32_t y, int32_t hw, int32_t hh,
-                 double strengthX, double strengthY, int32_t w, int32_t h, double theta,
-                 int64_t& rx, int64_t& ry) {
-    double u =
-        hw == 0 ? 0.0
-                : static_cast<double>(static_cast<Extended>(hw - x) / hw * ((q.G + 1.0L) / 255.0L));
-    double v =
-        hh == 0 ? 0.0
-                : static_cast<double>(static_cast<Extended>(hh - y) / hh * ((q.B + 1.0L) / 255.0L));
-    // The root of the extended sum, then stored.
-    const double d =
-        static_cast<double>(std::sqrt(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
-    if (d > 0) {
-        u = static_cast<double>(u / static_cast<Extended>(d) * strengthX * (w / 512.0L));
-        v = static_cast<double>(v / static_cast<Extended>(d) * strengthY * (h / 512.0L));
-    }
-    RoundedRotation(u, v, theta, rx, ry);
-}
-
-// SwirlOffset from double steps where they decide it (scaleX and scaleY the strengths times
-// the size over 512, in double). Every step multiplies, divides or takes a root of positive
-// magnitudes or adds squares, so no cancellation: each rounds within 2^-53 of its size in
-// double and 2^-64 in extended, and the roundings of both paths (about twenty at 2^-53)
-// leave the estimates within 2^-48 of their size of the exact path's components. A zero component
-// is zero on both paths, and both leave u and v unscaled when they are both zero.
-bool SwirlOffsetOfEstimate(const FloatPixel& q, int32_t x, int32_t y, int32_t hw, int32_t hh,
-                           double scaleX, double scaleY, double ad, double s, double c, int64_t& rx,
-                           int64_t& ry) {
-    const double g = q.G + 1.0;
-    const double b = q.B + 1.0;
-    if (!(std::fabs(g) < 1e30 && std::fabs(b) < 1e30)) return false;
-    double u = hw == 0 ? 0.0 : static_cast<double>(hw - x) / hw * (g / 255.0);
-    double v = hh == 0 ? 0.0 : static_cast<double>(hh - y) / hh * (b / 255.0);
-    const double d = std::sqrt(u * u + v * v);
-    if (d > 0) {
-        // Squares of tiny components would lose bits below the double range.
-        if (!(d > 1e-100)) return false;
-        u = u / d * scaleX;
-        v = v / d * scaleY;
-    }
-    return RoundedRotationOfTurn(u, v, 0x1p-48, ad, s, c, rx, ry);
-}
-
-}  // namespace
-
-void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-                double strengthY, RenderContext& ctx) {
-    SwirlImage(src, warpMap, dst, strengthX, strengthY, ctx,
-               std::vector<ColumnSpan>(static_cast<size_t>(dst.Height), {0, dst.Width}));
-}
-
-void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-                double strengthY, RenderContext& ctx, std::span<const ColumnSpan> window) {
-    if (src.PixelCount() == 0) return;
-    const int32_t w = dst.Width;
-    const int32_t h = dst.Height;
-    const int32_t hw = w / 2;
-    const int32_t hh = h / 2;
-    ParallelRows(
-        ctx, h, kBandRows,
-        [&](int64_t y0, int64_t y1) {
-            // The turns' sines and cosines are taken a run of pixels at a time.
-            constexpr int32_t kRun = 32;
-            double thetas[kRun], angles[kRun], sines[kRun], cosines[kRun];
-            for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
-                FloatPixel* out = dst.Row(y);
-                const int32_t wx0 = std::clamp(window[static_cast<size_t>(y)].x0, 0, w);
-                const int32_t wx1 = std::clamp(window[static_cast<size_t>(y)].x1, wx0, w);
-                std::fill(out, out + wx0, kOpaqueBlack);
-                std::fill(out + wx1, out + w, kOpaqueBlack);
-                for (int32_t x = wx0; x < wx1; ++x) {
-                    const int32_t k = (x - wx0) % kRun;
-                    if (k == 0) {
-                        const int32_t n = std::min(kRun, wx1 - x);
-                        for (int32_t i = 0; i < n; ++i) {
-                            const FloatPixel q = GetPixel(warpMap, x + i, y, Wrap::Off);
-                            thetas[i] = static_cast<double>(q.R * 0.00392156862745098L * 360.0L);
-                            angles[i] = TurnRadians(thetas[i]);
-                        }
-                        SinesAndCosines(angles, sines, cosines, static_cast<size_t>(n));
-                    }
-                    const FloatPixel q = GetPixel(warpMap, x, y, Wrap::Off);
-                    const double theta = thetas[k];
-                    int64_t rx = 0, ry = 0;
-                    if (!SwirlOffsetOfEstimate(q, x, y, hw, hh, strengthX * (w / 512.0),
-                                               strengthY * (h / 512.0), angles[k], sines[k],
-                                               cosines[k], rx, ry)) {
-                        SwirlOffset(q, x, y, hw, hh, strengthX, strengthY, w, h, theta, rx, ry);
-                    }
-                    int64_t nx = rx + x;
-                    int64_t ny = ry + y;
-                    if (nx < 1) nx = 1;
-                    if (nx > w - 2) nx = w - 2;
-                    if (ny < 1) ny = 1;
-                    if (ny > h - 2) ny = h - 2;
-                    SetPixel(
-                        dst, x, y,
-                        GetPixel(src, static_cast<int32_t>(nx), static_cast<int32_t>(ny), Wrap::On),
-                        Wrap::Off);
-                }
-            }
-        },
-        [&](int64_t y) {
-            ctx.SetPercent(y, h);
-            if (ctx.Aborted()) return true;
-            ctx.ProcessPendingEvents();
-            return false;
-        });
 }
 
 }  // namespace globeforge

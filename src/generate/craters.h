@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "core/progress.h"
@@ -55,12 +54,6 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
 bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrength, double noise,
                       RenderContext& ctx, CraterScratch& scratch);
 
-// Raises image to amplitude x pattern.R, the pattern stretched over the square of the given
-// radius around (cx, cy), wherever that is higher. Pixels with a negative A (the bowl) are
-// never raised.
-void MaxStamp(FloatImage& image, const FloatImage& pattern, Extended amplitude, Extended radius,
-              Extended cx, Extended cy);
-
 // One dome of a crater ridge: amplitude x pattern over the square of the radius around
 // (cx, cy), as MaxStamp takes them.
 struct RidgeDome {
@@ -71,19 +64,5 @@ struct RidgeDome {
 // MaxStamp of every dome, one after the other, on the context's threads: the same pixels.
 void MaxStampDomes(FloatImage& image, const FloatImage& pattern,
                    const std::vector<RidgeDome>& domes, RenderContext& ctx);
-
-// dst := src, each pixel fetched from a fixed-length offset toward the centre turned by an
-// angle from warpMap (R: angle, G and B: weights of the two components).
-void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-                double strengthY, RenderContext& ctx);
-// The columns x0 <= x < x1 of one row.
-struct ColumnSpan {
-    int32_t x0 = 0, x1 = 0;
-};
-// The same in the columns window[y] of each row y of dst (one span per row): outside them
-// dst becomes opaque black, which is what the swirl gives there when no pixel outside them
-// can fetch a pixel of src that is not opaque black.
-void SwirlImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-                double strengthY, RenderContext& ctx, std::span<const ColumnSpan> window);
 
 }  // namespace globeforge

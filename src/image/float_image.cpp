@@ -8,13 +8,6 @@ namespace globeforge {
 
 namespace {
 
-PixelBlock<FloatPixel> AllocatePixels(int32_t width, int32_t height) {
-    const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));
-    if (count > kMaxImagePixels) return nullptr;
-    // A zero-pixel image still gets a (one-element) block so Data() is never null.
-    return NewPixelBlock<FloatPixel>(static_cast<size_t>(std::max<uint64_t>(count, 1)));
-}
-
 template <typename SampleFn>
 void StretchBlend(const ImageRect& srcRect, FloatImage& dst, const ImageRect& dstRect, Wrap wrap,
                   BlendMode mode, SampleFn&& sample) {
@@ -38,8 +31,7 @@ void StretchBlend(const ImageRect& srcRect, FloatImage& dst, const ImageRect& ds
 }  // namespace
 
 std::optional<FloatImage> NewImage(int32_t width, int32_t height) {
-    if (width < 0 || height < 0) return std::nullopt;
-    auto block = AllocatePixels(width, height);
+    auto block = NewGridBlock<FloatPixel>(width, height);
     if (!block) return std::nullopt;
     FloatImage image;
     image.Width = width;
@@ -56,8 +48,7 @@ std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const Fl
 
 bool ResizeImage(FloatImage& image, int32_t width, int32_t height) {
     if (width == image.Width && height == image.Height && image.pixels_) return true;
-    if (width < 0 || height < 0) return false;
-    auto block = AllocatePixels(width, height);
+    auto block = NewGridBlock<FloatPixel>(width, height);
     if (!block) return false;
     const int32_t rows = std::min(height, image.Height);
     const int32_t cols = std::min(width, image.Width);

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "exact/extended.h"
-#include "image/pixel_block.h"
+#include "image/pixel_grid.h"
 
 namespace globeforge {
 
@@ -36,40 +36,12 @@ enum class BlendMode : uint8_t { Add = 0, Sub = 1, Norm = 2, AddDirect = 4, SubD
 // both coordinates modulo the size.
 enum class Wrap : bool { Off = false, On = true };
 
-// Width x Height pixels in one contiguous row-major block; pixel (x, y) is element
-// x + y * Width and row 0 is the top of the picture. Move-only: the destructor is the
-// release of the image, and copies are made explicitly with CopyImage.
-class FloatImage {
-  public:
-    FloatImage() = default;
-    FloatImage(FloatImage&&) noexcept = default;
-    FloatImage& operator=(FloatImage&&) noexcept = default;
-    FloatImage(const FloatImage&) = delete;
-    FloatImage& operator=(const FloatImage&) = delete;
-
-    // Change only through NewImage, ResizeImage and CopyImage.
-    int32_t Width = 0;
-    int32_t Height = 0;
-
-    size_t PixelCount() const { return static_cast<size_t>(Width) * static_cast<size_t>(Height); }
-    FloatPixel* Data() { return pixels_.get(); }
-    const FloatPixel* Data() const { return pixels_.get(); }
-    FloatPixel* Row(int32_t y) { return pixels_.get() + static_cast<size_t>(y) * Width; }
-    const FloatPixel* Row(int32_t y) const {
-        return pixels_.get() + static_cast<size_t>(y) * Width;
-    }
-    FloatPixel& At(int32_t x, int32_t y) { return Row(y)[x]; }
-    const FloatPixel& At(int32_t x, int32_t y) const { return Row(y)[x]; }
-
+// An RGBA image; copies are made explicitly with CopyImage.
+class FloatImage : public PixelGrid<FloatPixel> {
   private:
     friend std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     friend bool ResizeImage(FloatImage& image, int32_t width, int32_t height);
-    PixelBlock<FloatPixel> pixels_;
 };
-
-// The largest number of pixels one image may hold; larger requests fail like a failed
-// allocation instead of overflowing a size computation.
-inline constexpr uint64_t kMaxImagePixels = uint64_t{1} << 32;
 
 // A new image with unspecified content; nullopt when the size is negative, too large or
 // the memory cannot be had.

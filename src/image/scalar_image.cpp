@@ -7,16 +7,12 @@
 namespace globeforge {
 
 std::optional<ScalarImage> NewScalarImage(int32_t width, int32_t height) {
-    if (width < 0 || height < 0) return std::nullopt;
-    const uint64_t count = uint64_t(uint32_t(width)) * uint64_t(uint32_t(height));
-    if (count > kMaxImagePixels) return std::nullopt;
-    PixelBlock<float> block =
-        NewPixelBlock<float>(static_cast<size_t>(std::max<uint64_t>(count, 1)));
+    PixelBlock<float> block = NewGridBlock<float>(width, height);
     if (!block) return std::nullopt;
     ScalarImage image;
     image.Width = width;
     image.Height = height;
-    image.values_ = std::move(block);
+    image.pixels_ = std::move(block);
     return image;
 }
 

@@ -14,28 +14,9 @@
 
 namespace globeforge {
 
-class ScalarImage {
-  public:
-    ScalarImage() = default;
-    ScalarImage(ScalarImage&&) noexcept = default;
-    ScalarImage& operator=(ScalarImage&&) noexcept = default;
-    ScalarImage(const ScalarImage&) = delete;
-    ScalarImage& operator=(const ScalarImage&) = delete;
-
-    int32_t Width = 0;
-    int32_t Height = 0;
-
-    size_t PixelCount() const { return static_cast<size_t>(Width) * static_cast<size_t>(Height); }
-    float* Data() { return values_.get(); }
-    const float* Data() const { return values_.get(); }
-    float* Row(int32_t y) { return values_.get() + static_cast<size_t>(y) * Width; }
-    const float* Row(int32_t y) const { return values_.get() + static_cast<size_t>(y) * Width; }
-    float& At(int32_t x, int32_t y) { return Row(y)[x]; }
-    float At(int32_t x, int32_t y) const { return Row(y)[x]; }
-
+class ScalarImage : public PixelGrid<float> {
   private:
     friend std::optional<ScalarImage> NewScalarImage(int32_t width, int32_t height);
-    PixelBlock<float> values_;
 };
 
 // A new image with unspecified content; nullopt when the size is negative, beyond

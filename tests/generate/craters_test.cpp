@@ -18,6 +18,7 @@
 #include "generate/curves.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
+#include "image/max_stamp.h"
 #include "render/render_planet.h"
 
 namespace globeforge {
@@ -203,75 +204,6 @@ TEST(CraterStamp, RidgeCountGrowsWithTheSizeFraction) {
     }
 }
 
-TEST(MaxStamp, RaisesOnlyWhereHigherAndNeverTheBowl) {
-    FloatImage image = *NewFilledImage(6, 6, kOpaqueBlack);
-    image.At(2, 2) = {-100.0f, -100.0f, -100.0f, -1.0f};  // bowl
-    image.At(3, 2) = {250.0f, 1.0f, 2.0f, 255.0f};        // higher than the pattern
-    const FloatImage pattern = *NewFilledImage(2, 2, {200.0f, 0.0f, 0.0f, 77.0f});
-    MaxStamp(image, pattern, 0.0, 2.0, 2.0, 2.0);  // no amplitude: nothing
-    MaxStamp(image, pattern, 1.0, 0.0, 2.0, 2.0);  // no radius: nothing
-    EXPECT_EQ(image.At(1, 1), kOpaqueBlack);
-    MaxStamp(image, pattern, 0.5, 2.0, 2.0, 2.0);
-    EXPECT_EQ(image.At(2, 2), (FloatPixel{-100.0f, -100.0f, -100.0f, -1.0f}));
-    EXPECT_EQ(image.At(3, 2), (FloatPixel{250.0f, 250.0f, 250.0f, 255.0f}));
-    EXPECT_EQ(image.At(0, 4), (FloatPixel{100.0f, 100.0f, 100.0f, 77.0f}));
-    EXPECT_EQ(image.At(5, 5), kOpaqueBlack);       // beyond the square
-    MaxStamp(image, pattern, 1.0, 3.0, 0.0, 0.0);  // cut at the border, no crash
-    EXPECT_EQ(image.At(0, 0).R, 200.0f);
-}
-
-TEST(MaxStamp, OpaqueDomesAsTheExtendedSteps) {
-    // An opaque pattern with values of both signs, zeros, ties of the float grid and a huge
-    // one, stamped over pixels around the same values (some of them bowls), at amplitudes
-    // that are not doubles: every pixel against the extended steps written out.
-    std::mt19937 gen(17);
-    const float specials[] = {0.0f, -0.0f, 1.0f, 1.0f + 0x1p-23f, 255.0f, -3.0f, 3e30f};
-    std::uniform_real_distribution<float> any(-20.0f, 260.0f);
-    std::uniform_int_distribution<size_t> pick(0, std::size(specials) - 1);
-    const auto value = [&] { return gen() % 4 == 0 ? specials[pick(gen)] : any(gen); };
-    FloatImage pattern = *NewImage(7, 5);
-    for (size_t i = 0; i < pattern.PixelCount(); ++i) pattern.Data()[i] = {value(), 0, 0, 255};
-    for (int round = 0; round < 60; ++round) {
-        FloatImage image = *NewImage(19, 13);
-        for (size_t i = 0; i < image.PixelCount(); ++i) {
-            const float r = value();
-            image.Data()[i] = {r, 1.0f, 2.0f, gen() % 9 == 0 ? -1.0f : 255.0f};
-        }
-        FloatImage expected = *NewImage(0, 0);
-        CopyImage(expected, image);
-        const Extended amplitude = 0.3L + round / 7.0L;
-        const Extended radius = 1.5L + round % 9 + round / 13.0L;
-        const Extended cx = round % 19 - 2 + 0.25L, cy = round % 13 - 1 + 0.5L;
-        MaxStamp(image, pattern, amplitude, radius, cx, cy);
-        const auto lerp = [](float a, float b, double t) {
-            return static_cast<float>(static_cast<Extended>(t) * a + (1.0L - t) * b);
-        };
-        Extended sy = 0;
-        for (int64_t y = Round(cy - radius); y <= Round(cy + radius);
-             ++y, sy += pattern.Height / (2 * radius)) {
-            Extended sx = 0;
-            for (int64_t x = Round(cx - radius); x <= Round(cx + radius);
-                 ++x, sx += pattern.Width / (2 * radius)) {
-                if (x < 0 || y < 0 || x >= image.Width || y >= image.Height) continue;
-                const BilinearTap tx = BilinearAxis(static_cast<double>(sx), pattern.Width);
-                const BilinearTap ty = BilinearAxis(static_cast<double>(sy), pattern.Height);
-                const auto r = [&](int32_t i, int32_t j) { return pattern.At(i, j).R; };
-                const float top = lerp(r(tx.i1, ty.i0), r(tx.i0, ty.i0), tx.frac);
-                const float bottom = lerp(r(tx.i1, ty.i1), r(tx.i0, ty.i1), tx.frac);
-                const double v = static_cast<double>(amplitude * lerp(bottom, top, ty.frac));
-                FloatPixel& cur = expected.At(static_cast<int32_t>(x), static_cast<int32_t>(y));
-                const float vf = static_cast<float>(v);
-                cur = v >= cur.R && cur.A >= 0 ? FloatPixel{vf, vf, vf, 255.0f}
-                                               : FloatPixel{cur.R, cur.R, cur.R, cur.A};
-            }
-        }
-        for (size_t i = 0; i < image.PixelCount(); ++i) {
-            ASSERT_EQ(std::memcmp(&image.Data()[i], &expected.Data()[i], sizeof(FloatPixel)), 0)
-                << "round " << round << " pixel " << i;
-        }
-    }
-}
-
 TEST(MaxStampDomes, SameAsOneMaxStampAfterTheOther) {
     // Ridge-like runs of domes (amplitudes tied, zero, negative, not doubles; centres off
     // the image) on images with bowls, signed zeros and a NaN, over the crater dome pattern
@@ -329,76 +261,6 @@ TEST(MaxStampDomes, SameAsOneMaxStampAfterTheOther) {
                                       image.PixelCount() * sizeof(FloatPixel)),
                           0)
                     << pattern->Width << " gray " << gray << " threads " << threads;
-            }
-        }
-    }
-}
-
-TEST(SwirlImage, PullsTowardTheCentreTurnedByTheMap) {
-    const FloatImage src = Gradient(16, 16);
-    FloatImage dst = *NewFilledImage(16, 16, kOpaqueBlack);
-    RenderContext ctx;
-    // No strength: a copy whose one-pixel border repeats the inner neighbours.
-    SwirlImage(src, *NewFilledImage(16, 16, kOpaqueBlack), dst, 0.0, 0.0, ctx);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(dst.At(x, y), src.At(std::clamp(x, 1, 14), std::clamp(y, 1, 14))) << x << y;
-
-    // A two-pixel pull toward the centre, then the same turned by a quarter turn.
-    SwirlImage(src, *NewFilledImage(16, 16, {0.0f, 254.0f, 254.0f, 255.0f}), dst, 64.0, 64.0, ctx);
-    EXPECT_EQ(dst.At(3, 8), src.At(5, 8));
-    EXPECT_EQ(dst.At(8, 12), src.At(8, 10));
-    SwirlImage(src, *NewFilledImage(16, 16, {63.75f, 254.0f, 254.0f, 255.0f}), dst, 64.0, 64.0,
-               ctx);
-    EXPECT_EQ(dst.At(3, 8), src.At(3, 10));
-
-    // Degenerate sizes neither crash nor divide by zero.
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{1, 3}}) {
-        const FloatImage s = Gradient(w, h);
-        FloatImage d = *NewFilledImage(w, h, kOpaqueBlack);
-        SwirlImage(s, s, d, 5.0, 5.0, ctx);
-        EXPECT_EQ(d.At(0, 0), s.At(0, h / 2));  // the clamp settles on the middle
-    }
-}
-
-TEST(SwirlImage, SameOffsetsAsTheExtendedSteps) {
-    // Every pixel of the source distinct, so each copied pixel tells its offset; maps with
-    // components at the ends of their range and beyond, and strengths whose pulls are whole
-    // or half pixels (ties of the rounding), against the extended steps written out.
-    const int32_t w = 24, h = 14;
-    FloatImage src = *NewImage(w, h);
-    for (int32_t i = 0; i < w * h; ++i) src.Data()[i] = {float(i), 0.0f, 0.0f, 255.0f};
-    std::mt19937 gen(31);
-    const float specials[] = {-1.0f, -1.0f + 0x1p-24f, 254.0f, 255.0f, 1e20f, 0.5f, 127.5f};
-    std::uniform_real_distribution<float> any(-5.0f, 260.0f);
-    std::uniform_int_distribution<size_t> pick(0, std::size(specials) - 1);
-    RenderContext ctx;
-    for (const double strength : {1.0, 2.5 * 512 / w, 3.0 * 512 / w, 0.75 * 512 / h, 7.3}) {
-        FloatImage map = *NewImage(w, h);
-        for (size_t i = 0; i < map.PixelCount(); ++i) {
-            const auto channel = [&] { return gen() % 3 == 0 ? specials[pick(gen)] : any(gen); };
-            map.Data()[i] = {gen() % 2 == 0 ? 0.0f : channel(), channel(), channel(), 255.0f};
-        }
-        FloatImage dst = *NewImage(w, h);
-        SwirlImage(src, map, dst, strength, strength, ctx);
-        for (int32_t y = 0; y < h; ++y) {
-            for (int32_t x = 0; x < w; ++x) {
-                const FloatPixel q = map.At(x, y);
-                double u = static_cast<double>(static_cast<Extended>(w / 2 - x) / (w / 2) *
-                                               ((q.G + 1.0L) / 255.0L));
-                double v = static_cast<double>(static_cast<Extended>(h / 2 - y) / (h / 2) *
-                                               ((q.B + 1.0L) / 255.0L));
-                const double d = static_cast<double>(
-                    std::sqrt(static_cast<Extended>(u) * u + static_cast<Extended>(v) * v));
-                if (d > 0) {
-                    u = static_cast<double>(u / static_cast<Extended>(d) * strength * (w / 512.0L));
-                    v = static_cast<double>(v / static_cast<Extended>(d) * strength * (h / 512.0L));
-                }
-                const Vector2 turned =
-                    RotateVector(u, v, static_cast<double>(q.R * 0.00392156862745098L * 360.0L));
-                const int64_t nx = std::clamp<int64_t>(x + Round(turned.x), 1, w - 2);
-                const int64_t ny = std::clamp<int64_t>(y + Round(turned.y), 1, h - 2);
-                ASSERT_EQ(dst.At(x, y).R, float(ny * w + nx)) << strength << " " << x << " " << y;
             }
         }
     }

@@ -77,13 +77,14 @@ TEST(RenderPlanet, AbortDuringTheRenderEndsWithTheAbortMessage) {
     params.OutputColorMap = "color.bmp";
     sink.abortOnMessage = 2;  // the first report after the start
     const bool ok = RenderPlanet(params, ctx);
-    if (sink.messages.size() > 2) {  // there was a stage report to abort in
-        EXPECT_FALSE(ok);
-        EXPECT_EQ(sink.messages.back(), "作画中止");
-        // A map whose final report was the one aborted in was complete and stays.
-        if (sink.messages[1] != "地表・色テクスチャ作成完了") {
-            EXPECT_FALSE(params.ColorMapImage);
-        }
+    // The ground stage reports before the colour map is made, so there is always a report
+    // after the start to abort in.
+    ASSERT_GT(sink.messages.size(), 2u);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(sink.messages.back(), "作画中止");
+    // A map whose final report was the one aborted in was complete and stays.
+    if (sink.messages[1] != "地表・色テクスチャ作成完了") {
+        EXPECT_FALSE(params.ColorMapImage);
     }
     EXPECT_FALSE(ctx.Rendering);
 }
