@@ -36,12 +36,13 @@ void BM_BrushRedraw(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     FloatImage brush = *NewImage(w / 2, w / 4);
     RenderContext ctx;
+    BrushCache brushes;
     Configure(ctx, state, 1);
     ctx.rng = Lcg32(kSeed);
     for (auto _ : state) {
-        DomePattern(brush, true, true, true, 0, 4.0, ctx);
-        DomePattern(brush, true, true, true, 0, -4.0, ctx);
-        RingPattern(brush, true, true, true, 0, 4.0, ctx);
+        DomePattern(brush, true, true, true, 0, 4.0, brushes, ctx);
+        DomePattern(brush, true, true, true, 0, -4.0, brushes, ctx);
+        RingPattern(brush, true, true, true, 0, 4.0, brushes, ctx);
         benchmark::DoNotOptimize(brush.Data());
     }
     SetPixelsProcessed(state, 3 * brush.Width, brush.Height);
@@ -53,11 +54,12 @@ void BM_Carving(benchmark::State& state) {
     const int32_t w = static_cast<int32_t>(state.range(0));
     FloatImage brush = *NewImage(w / 2, w / 4);
     RenderContext ctx;
+    BrushCache brushes;
     Configure(ctx, state, 1);
     ctx.rng = Lcg32(kSeed);
-    DomePattern(brush, true, true, true, 0, 4.0, ctx);
+    DomePattern(brush, true, true, true, 0, 4.0, brushes, ctx);
     for (auto _ : state) {
-        CarveRandomDomes(brush, true, true, true, 8, 4.0, ctx);
+        CarveRandomDomes(brush, true, true, true, 8, 4.0, brushes, ctx);
         benchmark::DoNotOptimize(brush.Data());
     }
     SetPixelsProcessed(state, brush.Width, brush.Height);
@@ -73,14 +75,15 @@ void BM_BasePatternPass(benchmark::State& state) {
     FloatImage brush = *NewImage(w / 2, w / 4);
     FloatImage layer = *NewImage(w, w / 2);
     RenderContext ctx;
+    BrushCache brushes;
     Configure(ctx, state, 1);
     for (auto _ : state) {
         FillImage(layer, kOpaqueBlack);
         ctx.rng = Lcg32(kSeed);
         if (state.range(2) != 0) {
-            RunStampPassOnGray(passes[0], brush, layer, ctx);
+            RunStampPassOnGray(passes[0], brush, brushes, layer, ctx);
         } else {
-            RunStampPass(passes[0], brush, layer, ctx);
+            RunStampPass(passes[0], brush, brushes, layer, ctx);
         }
         benchmark::DoNotOptimize(layer.Data());
     }
@@ -109,13 +112,14 @@ void BM_WarpMap(benchmark::State& state) {
         state.range(2) != 0 ? CloudStampPasses(params, w) : GroundStampPasses(params, w);
     FloatImage brush = *NewImage(w / 2, w / 4);
     RenderContext ctx;
+    BrushCache brushes;
     Configure(ctx, state, 1);
     WatchingObserver observer;
     if (state.range(3) != 0) ctx.SetStageObserver(&observer);
     for (auto _ : state) {
         ctx.rng = Lcg32(kSeed);
-        std::optional<FloatImage> map =
-            BuildWarpMap(passes, brush, w, w / 2, {{"1", "2", "3"}, "merged", "layer"}, ctx);
+        std::optional<FloatImage> map = BuildWarpMap(passes, brush, brushes, w, w / 2,
+                                                     {{"1", "2", "3"}, "merged", "layer"}, ctx);
         if (!map) std::abort();
         benchmark::DoNotOptimize(map->Data());
         ctx.KeepSpare(std::move(*map));
@@ -169,10 +173,11 @@ void BM_Clouds(benchmark::State& state) {
     RenderParams params = ExampleParams(w, w / 2);
     params.WorkImage = std::make_unique<FloatImage>(*NewImage(w / 2, w / 4));
     RenderContext ctx;
+    BrushCache brushes;
     Configure(ctx, state, 1);
     for (auto _ : state) {
         ctx.rng = Lcg32(kSeed);
-        std::optional<FloatImage> cloud = BuildCloudLayer(params, ctx);
+        std::optional<FloatImage> cloud = BuildCloudLayer(params, brushes, ctx);
         benchmark::DoNotOptimize(cloud->Data());
     }
     SetPixelsProcessed(state, w, w / 2);

@@ -61,10 +61,6 @@ class RenderContext {
     ThreadPool* Pool();
     static constexpr int kMaxThreads = 256;
 
-    // What the brush generators keep from one redraw to the next within a render: values of
-    // a pure function of their key, so keeping them never changes a result.
-    std::shared_ptr<void> patternMemo;
-
     // Where ReportProgress draws; null means nothing is drawn, counted or processed.
     void SetProgressTargets(ProgressSink* sink) { sink_ = sink; }
     ProgressSink* ProgressTargets() const { return sink_; }
@@ -115,8 +111,6 @@ class RenderContext {
     // had); the content is unspecified either way.
     std::optional<FloatImage> NewImage(int32_t width, int32_t height);
     void KeepSpare(FloatImage&& image) { spares_.push_back(std::move(image)); }
-    // Set by the driver when the crater stage may run with the ground's spares kept.
-    bool SparesOutliveCraters = false;
     void ReleaseSpares() { spares_.clear(); }
     size_t SpareCount() const { return spares_.size(); }
 

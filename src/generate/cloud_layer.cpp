@@ -5,7 +5,6 @@
 #include "generate/channel_ops.h"
 #include "generate/ground_layer.h"
 #include "generate/patterns.h"
-#include "generate/warp.h"
 
 namespace globeforge {
 
@@ -36,13 +35,14 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     StampPass& base = passes[0];
     base.count = baseCount;
-    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    base.redrawBrush = [baseCount](int32_t i, FloatImage& brush, BrushCache& cache,
+                                   RenderContext& ctx) {
         if (i < baseCount * 0.5L) {
-            DomePattern(brush, true, true, true, 8, -2.0, ctx);
+            DomePattern(brush, true, true, true, 8, -2.0, cache, ctx);
         } else if (i < baseCount * 0.8L) {
-            DomePattern(brush, true, true, true, 6, -2.0, ctx);
+            DomePattern(brush, true, true, true, 6, -2.0, cache, ctx);
         } else {
-            RingPattern(brush, true, true, true, 24, 2.0, ctx);
+            RingPattern(brush, true, true, true, 24, 2.0, cache, ctx);
         }
     };
     base.pLat = 2.0;
@@ -63,14 +63,12 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
 
     // Each filter brush takes one real draw for its exponent or bias before the pattern
     // makes its own draws.
-    StampPass& filter1 = passes[1];
-    filter1.count = 800;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    StampPass& filter1 = passes[1] = WarpFilterPass(800, PatternLayout(true, false, false, 12));
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, ctx);
+        RingPattern(brush, true, false, false, 12, 2 + 3 * draw, cache, ctx);
     };
     filter1.pLat = 2.0;
-    filter1.hemisphere = HemisphereRule::Drawn;
     filter1.sMax = w / 2;
     filter1.sMin = 0;
     filter1.pSize = 4.0;
@@ -79,18 +77,13 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     filter1.pWide = 2.0;
     filter1.width = [](int32_t w0, int32_t) { return w0; };
     filter1.height = [](int32_t, int32_t size) { return size; };
-    filter1.mode = AddSubCycle;
-    filter1.sampling = StampSampling::Bilinear;
-    filter1.brushLayout = PatternLayout(true, false, false, 12);
 
-    StampPass& filter2 = passes[2];
-    filter2.count = 300;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    StampPass& filter2 = passes[2] = WarpFilterPass(300, PatternLayout(false, true, false, 12));
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        DomePattern(brush, false, true, false, 12, 2 - draw, ctx);
+        DomePattern(brush, false, true, false, 12, 2 - draw, cache, ctx);
     };
     filter2.pLat = 3.0;
-    filter2.hemisphere = HemisphereRule::Drawn;
     filter2.sMax = w / 4;
     filter2.sMin = 0;
     filter2.pSize = 4.0;
@@ -101,18 +94,13 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     filter2.height = [yWarp](int32_t, int32_t size) {
         return Round((size / 2) * (yWarp / 20.0L + 1.0L));
     };
-    filter2.mode = AddSubCycle;
-    filter2.sampling = StampSampling::Bilinear;
-    filter2.brushLayout = PatternLayout(false, true, false, 12);
 
-    StampPass& filter3 = passes[3];
-    filter3.count = 250;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
+    StampPass& filter3 = passes[3] = WarpFilterPass(250, PatternLayout(false, false, true, 12));
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         const double draw = ctx.rng.RandomReal();
-        RingPattern(brush, false, false, true, 12, 3 - draw, ctx);
+        RingPattern(brush, false, false, true, 12, 3 - draw, cache, ctx);
     };
     filter3.pLat = 2.0;
-    filter3.hemisphere = HemisphereRule::Drawn;
     filter3.sMax = w / 6;
     filter3.sMin = 0;
     filter3.pSize = 3.0;
@@ -123,51 +111,37 @@ std::array<StampPass, 4> CloudStampPasses(const RenderParams& params, int32_t la
     filter3.height = [yWarp](int32_t, int32_t size) {
         return Round(size * (yWarp / 30.0L + 1.0L));
     };
-    filter3.mode = AddSubCycle;
-    filter3.sampling = StampSampling::Bilinear;
-    filter3.brushLayout = PatternLayout(false, false, true, 12);
 
     return passes;
 }
 
-void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderContext& ctx) {
+void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                          RenderContext& ctx) {
     if (!params.WorkImage) {
         ctx.failure = "the cloud generator has no brush image";
         return;
     }
     FloatImage& brush = *params.WorkImage;
     const int32_t w = layer.Width;
-    const int32_t h = layer.Height;
     const std::array<StampPass, 4> passes = CloudStampPasses(params, w);
 
     // No normalisation here: the layer builder normalises the final density.
-    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, brushes, layer, ctx)) return;
     ctx.ReportProgress(layer, "雲・基本パターン作成終了");
 
-    std::optional<FloatImage> warpMap = BuildWarpMap(
-        passes, brush, w, h,
+    const LayerWarp warp = {
         {{"雲・歪みフィルタ1作成終了", "雲・歪みフィルタ2作成終了", "雲・歪みフィルタ3作成終了"},
          "雲・歪みフィルタ合成終了",
          "cloud"},
-        ctx);
-    if (!warpMap) return;
-
-    std::optional<FloatImage> warped = ctx.NewImage(w, h);
-    if (!warped) {
-        ctx.failure = "not enough memory for the warped clouds";
-        return;
-    }
-    WarpImage(layer, *warpMap, *warped,
-              static_cast<double>(ClampSetting(params.CloudXWarp) / 10.0L),
-              static_cast<double>(ClampSetting(params.CloudYWarp) / 20.0L), ctx);
-    ctx.ReportProgress(*warped, "雲・基本画像作成終了");
-    // The layer's old memory and the warp map's are kept for the maps.
-    if (!ctx.Aborted()) std::swap(layer, *warped);
-    ctx.KeepSpare(std::move(*warped));
-    ctx.KeepSpare(std::move(*warpMap));
+        static_cast<double>(ClampSetting(params.CloudXWarp) / 10.0L),
+        static_cast<double>(ClampSetting(params.CloudYWarp) / 20.0L),
+        "雲・基本画像作成終了",
+        "warped clouds"};
+    WarpStampedLayer(passes, brush, brushes, layer, warp, ctx);
 }
 
-std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx) {
+std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, BrushCache& brushes,
+                                          RenderContext& ctx) {
     const int32_t w = params.OutputResolutionX * params.OverSampling;
     const int32_t h = params.OutputResolutionY * params.OverSampling;
 
@@ -184,7 +158,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
         return std::nullopt;
     }
     if (params.CloudAutoCreate) {
-        GenerateCloudPattern(params, *layer, ctx);
+        GenerateCloudPattern(params, *layer, brushes, ctx);
         if (!ctx.failure.empty()) return std::nullopt;
     }
     if (ctx.Aborted()) return std::nullopt;
@@ -192,10 +166,7 @@ std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderCont
     NormalizeImage(*layer, ctx);
     if (picture) {
         if (params.CloudAutoCreate) {
-            FillAlpha(*layer, 255.0L - params.CloudTransparency / 100.0L * 255.0L);
-            const ImageRect whole{0, 0, picture->Width, picture->Height};
-            StretchBlendNearest(*layer, whole, *picture, whole, Wrap::Off,
-                                static_cast<BlendMode>(params.CloudMixtureMode));
+            BlendOverPicture(*layer, *picture, params.CloudTransparency, params.CloudMixtureMode);
         }
         layer = std::move(picture);
     }

@@ -15,11 +15,14 @@ namespace globeforge {
 // The cloud layer; nullopt when the render was aborted and when there are no clouds
 // (generation off and no readable picture). Also nullopt when an image could not be had;
 // ctx.failure then says so.
-std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, RenderContext& ctx);
+// The brush redraws share brushes.
+std::optional<FloatImage> BuildCloudLayer(const RenderParams& params, BrushCache& brushes,
+                                          RenderContext& ctx);
 
 // Builds the generated, warped cloud density into layer (W x H, filled with opaque black).
-// Draws its brushes into params.WorkImage.
-void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, RenderContext& ctx);
+// Draws its brushes into params.WorkImage with brushes.
+void GenerateCloudPattern(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                          RenderContext& ctx);
 
 // The four stamping passes of the clouds for a layer layerWidth pixels wide: base pattern
 // and the three warp filters.

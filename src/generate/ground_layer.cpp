@@ -7,7 +7,6 @@
 #include "generate/channel_ops.h"
 #include "generate/craters.h"
 #include "generate/patterns.h"
-#include "generate/warp.h"
 #include "image/image_files.h"
 
 namespace globeforge {
@@ -33,13 +32,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 
     StampPass& base = passes[0];
     base.count = kBaseStamps;
-    base.redrawBrush = [](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    base.redrawBrush = [](int32_t i, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         if (i < 1200) {
-            DomePattern(brush, true, true, true, 8, 4.0, ctx);
+            DomePattern(brush, true, true, true, 8, 4.0, cache, ctx);
         } else if (i < 2000) {
-            DomePattern(brush, true, true, true, 6, -4.0, ctx);
+            DomePattern(brush, true, true, true, 6, -4.0, cache, ctx);
         } else {
-            RingPattern(brush, true, true, true, 14, 4.0, ctx);
+            RingPattern(brush, true, true, true, 14, 4.0, cache, ctx);
         }
     };
     base.pLat = 3.0;
@@ -58,13 +57,12 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     base.sampling = StampSampling::Nearest;
     base.brushLayout = PatternLayout(true, true, true, 8);
 
-    StampPass& filter1 = passes[1];
-    filter1.count = kBaseStamps / 4;
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, true, false, false, 16, 2.0, ctx);
+    StampPass& filter1 = passes[1] =
+        WarpFilterPass(kBaseStamps / 4, PatternLayout(true, false, false, 16));
+    filter1.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, true, false, false, 16, 2.0, cache, ctx);
     };
     filter1.pLat = 2.0;
-    filter1.hemisphere = HemisphereRule::Drawn;
     filter1.sMax = w / 2;
     filter1.sMin = w / 80;
     filter1.pSize = 2.0;
@@ -75,16 +73,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     filter1.height = [](int32_t, int32_t size) { return size; };
     // The first filter only adds, so its channel of the warp map is never negative.
     filter1.mode = [](int32_t i) { return i % 4 <= 1 ? BlendMode::Add : BlendMode::AddDirect; };
-    filter1.sampling = StampSampling::Bilinear;
-    filter1.brushLayout = PatternLayout(true, false, false, 16);
 
-    StampPass& filter2 = passes[2];
-    filter2.count = kBaseStamps / 40;
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, false, true, false, 16, 2.0, ctx);
+    StampPass& filter2 = passes[2] =
+        WarpFilterPass(kBaseStamps / 40, PatternLayout(false, true, false, 16));
+    filter2.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, false, true, false, 16, 2.0, cache, ctx);
     };
     filter2.pLat = 2.0;
-    filter2.hemisphere = HemisphereRule::Drawn;
     filter2.sMax = w / 2;
     filter2.sMin = 0;
     filter2.pSize = 2.0;
@@ -95,17 +90,13 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     filter2.height = [yWarp](int32_t, int32_t size) {
         return Round(size * (yWarp / 10.0L + 1.0L));
     };
-    filter2.mode = AddSubCycle;
-    filter2.sampling = StampSampling::Bilinear;
-    filter2.brushLayout = PatternLayout(false, true, false, 16);
 
-    StampPass& filter3 = passes[3];
-    filter3.count = kBaseStamps / 40;
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, RenderContext& ctx) {
-        RingPattern(brush, false, false, true, 16, 2.0, ctx);
+    StampPass& filter3 = passes[3] =
+        WarpFilterPass(kBaseStamps / 40, PatternLayout(false, false, true, 16));
+    filter3.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
+        RingPattern(brush, false, false, true, 16, 2.0, cache, ctx);
     };
     filter3.pLat = 2.0;
-    filter3.hemisphere = HemisphereRule::Drawn;
     filter3.sMax = w / 1.5;
     filter3.sMin = 0;
     filter3.pSize = 2.5;
@@ -116,50 +107,35 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
     filter3.height = [yWarp](int32_t, int32_t size) {
         return Round(size * (yWarp / 100.0L + 1.0L));
     };
-    filter3.mode = AddSubCycle;
-    filter3.sampling = StampSampling::Bilinear;
-    filter3.brushLayout = PatternLayout(false, false, true, 16);
 
     return passes;
 }
 
-void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, RenderContext& ctx) {
+void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                             RenderContext& ctx) {
     if (!params.WorkImage) {
         ctx.failure = "the ground generator has no brush image";
         return;
     }
     FloatImage& brush = *params.WorkImage;
     const int32_t w = layer.Width;
-    const int32_t h = layer.Height;
     const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
 
-    if (!RunStampPassOnGray(passes[0], brush, layer, ctx)) return;
+    if (!RunStampPassOnGray(passes[0], brush, brushes, layer, ctx)) return;
     NormalizeImage(layer, ctx);
     ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
     ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
 
-    std::optional<FloatImage> warpMap = BuildWarpMap(
-        passes, brush, w, h,
+    const LayerWarp warp = {
         {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
           "地表ハイトマップ・歪みフィルタ3作成終了"},
          "地表ハイトマップ・歪みフィルタ合成終了",
          "ground"},
-        ctx);
-    if (!warpMap) return;
-
-    std::optional<FloatImage> warped = ctx.NewImage(w, h);
-    if (!warped) {
-        ctx.failure = "not enough memory for the warped ground";
-        return;
-    }
-    WarpImage(layer, *warpMap, *warped, ClampWarp(params.GroundXWarp),
-              ClampWarp(params.GroundYWarp) / 2.0, ctx);
-    // Shown also when the warp stopped early.
-    ctx.ReportProgress(*warped, "地表ハイトマップ・表面画像作成終了");
-    // The layer's old memory and the warp map's are kept for the images that follow.
-    if (!ctx.Aborted()) std::swap(layer, *warped);
-    ctx.KeepSpare(std::move(*warped));
-    ctx.KeepSpare(std::move(*warpMap));
+        static_cast<double>(ClampWarp(params.GroundXWarp)),
+        ClampWarp(params.GroundYWarp) / 2.0,
+        "地表ハイトマップ・表面画像作成終了",
+        "warped ground"};
+    WarpStampedLayer(passes, brush, brushes, layer, warp, ctx);
 }
 
 bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
@@ -188,7 +164,16 @@ bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height
     return true;
 }
 
-std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderContext& ctx) {
+void BlendOverPicture(FloatImage& layer, FloatImage& picture, int32_t transparency,
+                      int32_t mixtureMode) {
+    FillAlpha(layer, 255.0L - transparency / 100.0L * 255.0L);
+    const ImageRect whole{0, 0, picture.Width, picture.Height};
+    StretchBlendNearest(layer, whole, picture, whole, Wrap::Off,
+                        static_cast<BlendMode>(mixtureMode));
+}
+
+std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCache& brushes,
+                                           bool sparesOutliveCraters, RenderContext& ctx) {
     const int32_t w = params.OutputResolutionX * params.OverSampling;
     const int32_t h = params.OutputResolutionY * params.OverSampling;
 
@@ -205,12 +190,12 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
     }
 
     if (params.GroundAutoCreate) {
-        GenerateGroundHeightmap(params, *layer, ctx);
+        GenerateGroundHeightmap(params, *layer, brushes, ctx);
         if (!ctx.failure.empty()) return std::nullopt;
         // After an abort the layer is discarded, so the craters are not started.
         if (params.NumberOfCraters > 0 && !ctx.Aborted()) {
             // The craters' images have other sizes.
-            if (!ctx.SparesOutliveCraters) ctx.ReleaseSpares();
+            if (!sparesOutliveCraters) ctx.ReleaseSpares();
             PlaceCraters(params, *layer, ctx);
             if (!ctx.failure.empty()) return std::nullopt;
             NormalizeImage(*layer, ctx);
@@ -220,10 +205,7 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderCon
 
     if (picture) {
         if (params.GroundAutoCreate) {
-            FillAlpha(*layer, 255.0L - params.GroundTransparency / 100.0L * 255.0L);
-            const ImageRect whole{0, 0, picture->Width, picture->Height};
-            StretchBlendNearest(*layer, whole, *picture, whole, Wrap::Off,
-                                static_cast<BlendMode>(params.GroundMixtureMode));
+            BlendOverPicture(*layer, *picture, params.GroundTransparency, params.GroundMixtureMode);
         }
         layer = std::move(picture);
     }

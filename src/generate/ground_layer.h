@@ -14,13 +14,17 @@
 namespace globeforge {
 
 // The ground layer, or nullopt when the render was aborted (or an image could not be had;
-// ctx.failure then says so).
-std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, RenderContext& ctx);
+// ctx.failure then says so). The brush redraws share brushes. With sparesOutliveCraters,
+// the spare images the heightmap leaves are kept through the crater stage (the driver
+// finds that the craters fit beside them); otherwise they are released before it.
+std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCache& brushes,
+                                           bool sparesOutliveCraters, RenderContext& ctx);
 
 // Builds the generated, warped heightmap into layer (W x H, filled with opaque black).
-// Draws its brushes into params.WorkImage. On abort it returns early; when an image cannot
-// be had it sets ctx.failure and returns.
-void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, RenderContext& ctx);
+// Draws its brushes into params.WorkImage with brushes. On abort it returns early; when an
+// image cannot be had it sets ctx.failure and returns.
+void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
+                             RenderContext& ctx);
 
 // The four stamping passes of the ground for a layer layerWidth pixels wide: base pattern
 // and the three warp filters.
@@ -31,5 +35,11 @@ std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t l
 // otherwise picture stays empty. False, with ctx.failure set, only when memory ran out.
 bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
                       std::optional<FloatImage>& picture, RenderContext& ctx);
+
+// The generated layer laid over the user's picture of the same size: the layer's A set from
+// the transparency in percent, then the layer stretched onto the picture with the mixture
+// mode (a BlendMode).
+void BlendOverPicture(FloatImage& layer, FloatImage& picture, int32_t transparency,
+                      int32_t mixtureMode);
 
 }  // namespace globeforge

@@ -10,13 +10,13 @@
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "core/progress.h"
+#include "generate/brush_cache.h"
 #include "generate/curves.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
-#include "image/stretch_plan.h"
+#include "image/source_layout.h"
 
 namespace globeforge {
 
@@ -43,13 +43,17 @@ class BiasCurve {
 void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
                       double bias, Lcg32& rng);
 void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
-                      double bias, RenderContext& ctx);
+                      double bias, BrushCache& cache, RenderContext& ctx);
 
 // Opaque black, one centred dome of radius Width div 2 shaped by bias, then
 // CarveRandomDomes with the same bias. The overloads taking a render context draw from
-// ctx.rng and share the pixel work among ctx.threads threads, with the same result.
+// ctx.rng and share the pixel work among ctx.threads threads, with the same result; with a
+// cache, they keep their discs and tables in it for the next redraw, and may leave a
+// DeferredBrush of the cache unwritten. Without one, nothing is kept.
 void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
                  Lcg32& rng);
+void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+                 BrushCache& cache, RenderContext& ctx);
 void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
                  RenderContext& ctx);
 
@@ -58,35 +62,9 @@ void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t cou
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  Lcg32& rng);
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
+                 BrushCache& cache, RenderContext& ctx);
+void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
                  RenderContext& ctx);
-
-// A brush that stamps alone will read, for the span of a stamp pass. While one lives, a
-// pattern drawn into its image with the context and carved in a plane of one value per pixel
-// (gray, or one channel with the others +0) keeps that plane and leaves the image unwritten:
-// TakePlane hands the plane to the stamps, which then read a quarter of the bytes. The image
-// is written from the plane when it is asked for otherwise, before a pattern is drawn into
-// another image (which carves the plane again) and when the DeferredBrush ends, so the brush
-// always ends as the patterns drew it. Patterns drawn into other images are written at once.
-class DeferredBrush {
-  public:
-    DeferredBrush(FloatImage& brush, RenderContext& ctx);
-    ~DeferredBrush();
-    DeferredBrush(const DeferredBrush&) = delete;
-    DeferredBrush& operator=(const DeferredBrush&) = delete;
-
-    // The brush's values, one float per pixel, when the last pattern drawn into it kept its
-    // plane and that plane serves layout (Gray, OnlyR, OnlyG or OnlyB, the value equal to
-    // A); otherwise writes the brush image, if it is pending, and gives null.
-    const float* TakePlane(SourceLayout layout);
-    // TakePlane for a one-channel layout (OnlyR, OnlyG or OnlyB), or when the pattern kept
-    // no plane, that channel of the written brush copied into storage.
-    const float* TakeValues(SourceLayout layout, std::vector<float>& storage);
-
-  private:
-    FloatImage& brush_;
-    RenderContext& ctx_;
-    const FloatImage* previous_ = nullptr;  // an enclosing DeferredBrush's image
-};
 
 // The layout every brush DomePattern and RingPattern draw with these channels and count has,
 // whatever the draws, so a stamp pass need not scan its brush for it. All three channels go

@@ -12,9 +12,20 @@
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
 #include "generate/patterns.h"
+#include "generate/warp.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
+
+StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout) {
+    StampPass pass;
+    pass.count = count;
+    pass.brushLayout = brushLayout;
+    pass.hemisphere = HemisphereRule::Drawn;
+    pass.mode = AddSubCycle;
+    pass.sampling = StampSampling::Bilinear;
+    return pass;
+}
 
 BlendMode AddSubCycle(int32_t i) {
     switch (i % 4) {
@@ -96,7 +107,8 @@ bool StampsIntoValuePlane(const StampPass& pass) {
 namespace {
 
 template <typename Target>
-bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderContext& ctx) {
+bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Target& target,
+              RenderContext& ctx) {
     constexpr bool kValueOut = std::is_same_v<Target, const ChannelPlane>;
     const ImageRect whole{0, 0, brush.Width, brush.Height};
     const StretchSampling sampling = pass.sampling == StampSampling::Nearest
@@ -109,12 +121,12 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
     std::vector<uint32_t> statesAfter;
     std::vector<size_t> order;
     std::vector<float> brushValues;
-    DeferredBrush deferred(brush, ctx);
+    DeferredBrush deferred(brush, cache, ctx);
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
     // the serial order; then every band of target rows replays the stamps in order.
     for (int32_t first = 1; first <= pass.count; first += 10) {
         const int32_t last = std::min(pass.count, first + 9);
-        pass.redrawBrush(first, brush, ctx);
+        pass.redrawBrush(first, brush, cache, ctx);
         rects.clear();
         statesAfter.clear();
         for (int32_t i = first; i <= last; ++i) {
@@ -127,11 +139,8 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
             rects.push_back(StampRectangle(pass, i, target.Height, draws));
         }
         if (paint) {
-            const float* plane = kValueOut ? deferred.TakeValues(pass.brushLayout, brushValues)
-                                           : deferred.TakePlane(pass.brushLayout);
-            const SourceLayout layout = pass.brushLayout == SourceLayout::General
-                                            ? BrushLayout(brush, ctx)
-                                            : pass.brushLayout;
+            Brush drawn = deferred.Take(pass.brushLayout, kValueOut ? &brushValues : nullptr);
+            if (drawn.layout == SourceLayout::General) drawn.layout = BrushLayout(brush, ctx);
             plans.assign(rects.size(), std::nullopt);
             // A plan costs about its rectangle's width plus height; the largest go first, so
             // that the threads finish together.
@@ -142,20 +151,20 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
             });
             ParallelForBands(ctx, static_cast<int64_t>(rects.size()), 1, [&](int64_t at, int64_t) {
                 const size_t k = order[static_cast<size_t>(at)];
-                plans[k].emplace(brush.Width, brush.Height, layout, whole, target.Width,
+                plans[k].emplace(brush.Width, brush.Height, drawn.layout, whole, target.Width,
                                  target.Height, rects[k], Wrap::On,
                                  pass.mode(first + static_cast<int32_t>(k)), sampling);
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
                 for (const std::optional<StretchPlan>& plan : plans) {
                     if constexpr (kValueOut) {
-                        plan->PaintBand(plane, target, static_cast<int32_t>(y0),
+                        plan->PaintBand(drawn.plane, target, static_cast<int32_t>(y0),
                                         static_cast<int32_t>(y1));
-                    } else if (plane) {
-                        plan->PaintBand(plane, target, static_cast<int32_t>(y0),
+                    } else if (drawn.plane) {
+                        plan->PaintBand(drawn.plane, target, static_cast<int32_t>(y0),
                                         static_cast<int32_t>(y1));
                     } else {
-                        plan->PaintBand(brush, target, static_cast<int32_t>(y0),
+                        plan->PaintBand(*drawn.image, target, static_cast<int32_t>(y0),
                                         static_cast<int32_t>(y1));
                     }
                 }
@@ -175,27 +184,27 @@ bool StampAll(const StampPass& pass, FloatImage& brush, Target& target, RenderCo
 
 }  // namespace
 
-bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target,
+bool RunStampPass(const StampPass& pass, FloatImage& brush, BrushCache& cache, FloatImage& target,
                   RenderContext& ctx) {
-    return StampAll(pass, brush, target, ctx);
+    return StampAll(pass, brush, cache, target, ctx);
 }
 
-bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& target,
-                  RenderContext& ctx) {
+bool RunStampPass(const StampPass& pass, FloatImage& brush, BrushCache& cache,
+                  const ChannelPlane& target, RenderContext& ctx) {
     if (!StampsIntoValuePlane(pass)) {
         ctx.failure = "a stamp pass without one-channel brushes cannot paint a value plane";
         return false;
     }
-    return StampAll(pass, brush, target, ctx);
+    return StampAll(pass, brush, cache, target, ctx);
 }
 
-bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& target,
-                        RenderContext& ctx) {
+bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, BrushCache& cache,
+                        FloatImage& target, RenderContext& ctx) {
     const bool grayPass = pass.brushLayout == SourceLayout::Gray && NoNormStamp(pass);
     std::optional<FloatImage> room;
     if (grayPass && target.PixelCount() > 0) room = ctx.NewImage(target.Width, target.Height);
     // The planes only save time: without their memory the image takes the stamps itself.
-    if (!room) return RunStampPass(pass, brush, target, ctx);
+    if (!room) return RunStampPass(pass, brush, cache, target, ctx);
     const size_t n = target.PixelCount();
     const GrayPlanes planes{&room->Data()->R, &room->Data()->R + n, target.Width, target.Height};
     const size_t bands = static_cast<size_t>((target.Height + kBandRows - 1) / kBandRows);
@@ -215,9 +224,9 @@ bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& ta
     });
     if (std::find(gray.begin(), gray.end(), 0) != gray.end()) {
         ctx.KeepSpare(std::move(*room));
-        return RunStampPass(pass, brush, target, ctx);
+        return RunStampPass(pass, brush, cache, target, ctx);
     }
-    const bool done = StampAll(pass, brush, planes, ctx);
+    const bool done = StampAll(pass, brush, cache, planes, ctx);
     ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
         FloatPixel* p = target.Data();
         for (size_t i = static_cast<size_t>(y0) * target.Width,
@@ -241,9 +250,9 @@ int ChannelOf(SourceLayout layout) {
 // writes), and the map is put together from the planes as the filters' sums would make it.
 // The planes live in the scratch image's memory, whose four floats a pixel hold three planes.
 std::optional<FloatImage> WarpMapFromPlanes(const std::array<StampPass, 4>& passes,
-                                            FloatImage& brush, FloatImage& scratch,
-                                            FloatImage& warpMap, const WarpMapMessages& messages,
-                                            RenderContext& ctx) {
+                                            FloatImage& brush, BrushCache& cache,
+                                            FloatImage& scratch, FloatImage& warpMap,
+                                            const WarpMapMessages& messages, RenderContext& ctx) {
     const size_t n = scratch.PixelCount();
     ChannelPlane planes[3];
     for (size_t k = 0; k < 3; ++k) {
@@ -256,7 +265,7 @@ std::optional<FloatImage> WarpMapFromPlanes(const std::array<StampPass, 4>& pass
         }
     });
     for (size_t k = 0; k < 3; ++k) {
-        if (!RunStampPass(passes[k + 1], brush, planes[k], ctx)) return std::nullopt;
+        if (!RunStampPass(passes[k + 1], brush, cache, planes[k], ctx)) return std::nullopt;
         ctx.ReportProgress(nullptr, messages.filters[k]);
     }
     // Filter 1 is stamped onto the opaque black map, which leaves its other channels +0;
@@ -289,7 +298,7 @@ std::optional<FloatImage> WarpMapFromPlanes(const std::array<StampPass, 4>& pass
 }  // namespace
 
 std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
-                                       int32_t width, int32_t height,
+                                       BrushCache& cache, int32_t width, int32_t height,
                                        const WarpMapMessages& messages, RenderContext& ctx) {
     const auto outOfMemory = [&](const char* what) {
         ctx.failure = std::string("not enough memory for the ") + messages.layerName + " " + what;
@@ -302,7 +311,7 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
         std::optional<FloatImage> scratch = ctx.NewImage(width, height);
         if (!scratch) return outOfMemory("warp filter");
         std::optional<FloatImage> result =
-            WarpMapFromPlanes(passes, brush, *scratch, *warpMap, messages, ctx);
+            WarpMapFromPlanes(passes, brush, cache, *scratch, *warpMap, messages, ctx);
         ctx.KeepSpare(std::move(*scratch));
         return result;
     }
@@ -310,14 +319,14 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
     // black, so the map gathers filter 1 in R, filter 2 in G and filter 3 in B.
     std::optional<FloatImage> warpMap = NewFilledImage(width, height, kOpaqueBlack, ctx);
     if (!warpMap) return outOfMemory("warp map");
-    if (!RunStampPass(passes[1], brush, *warpMap, ctx)) return std::nullopt;
+    if (!RunStampPass(passes[1], brush, cache, *warpMap, ctx)) return std::nullopt;
     ctx.ReportProgress(*warpMap, messages.filters[0]);
 
     std::optional<FloatImage> scratch = NewFilledImage(width, height, kOpaqueBlack, ctx);
     if (!scratch) return outOfMemory("warp filter");
     for (int filter = 2; filter <= 3; ++filter) {
         if (filter > 2) FillImage(*scratch, kOpaqueBlack, ctx);
-        if (!RunStampPass(passes[static_cast<size_t>(filter)], brush, *scratch, ctx)) {
+        if (!RunStampPass(passes[static_cast<size_t>(filter)], brush, cache, *scratch, ctx)) {
             return std::nullopt;
         }
         ctx.ReportProgress(*scratch, messages.filters[filter - 1]);
@@ -328,6 +337,27 @@ std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, F
     NormalizeImage(*warpMap, ctx);
     ctx.ReportProgress(*warpMap, messages.merged);
     return warpMap;
+}
+
+void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush, BrushCache& cache,
+                      FloatImage& layer, const LayerWarp& warp, RenderContext& ctx) {
+    const int32_t w = layer.Width;
+    const int32_t h = layer.Height;
+    std::optional<FloatImage> warpMap = BuildWarpMap(passes, brush, cache, w, h, warp.map, ctx);
+    if (!warpMap) return;
+
+    std::optional<FloatImage> warped = ctx.NewImage(w, h);
+    if (!warped) {
+        ctx.failure = std::string("not enough memory for the ") + warp.warpedName;
+        return;
+    }
+    WarpImage(layer, *warpMap, *warped, warp.strengthX, warp.strengthY, ctx);
+    // Shown also when the warp stopped early.
+    ctx.ReportProgress(*warped, warp.warpedMessage);
+    // The layer's old memory and the warp map's are kept for the images that follow.
+    if (!ctx.Aborted()) std::swap(layer, *warped);
+    ctx.KeepSpare(std::move(*warped));
+    ctx.KeepSpare(std::move(*warpMap));
 }
 
 }  // namespace globeforge

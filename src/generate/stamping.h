@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "core/progress.h"
+#include "generate/brush_cache.h"
 #include "generate/lcg32.h"
 #include "image/float_image.h"
 #include "image/stretch_plan.h"
@@ -27,8 +28,10 @@ enum class StampSampling { Nearest, Bilinear };
 struct StampPass {
     int32_t count = 0;
     // Redraws the brush before stamps 1, 11, 21, ...; i is the stamp about to be placed.
-    // Its draws (from ctx.rng) come before the stamp's own.
-    std::function<void(int32_t i, FloatImage& brush, RenderContext& ctx)> redrawBrush;
+    // Its draws (from ctx.rng) come before the stamp's own. The patterns draw with the
+    // pass's cache, which the pass's stamps then read the brush through.
+    std::function<void(int32_t i, FloatImage& brush, BrushCache& cache, RenderContext& ctx)>
+        redrawBrush;
     // The layout every redraw leaves in the brush (PatternLayout); General has the brush
     // scanned for it after each redraw.
     SourceLayout brushLayout = SourceLayout::General;
@@ -46,6 +49,11 @@ struct StampPass {
     std::function<BlendMode(int32_t i)> mode;
     StampSampling sampling = StampSampling::Nearest;
 };
+
+// A warp filter's pass, the constants every filter shares: count stamps of brushes of the
+// given layout, each stamp's side of the middle row drawn, sampled bilinearly, in the
+// AddSubCycle modes; the caller sets the brush redraw, the sizes and any other modes.
+StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout);
 
 // The mode cycle of the warp filters that both add and subtract: i mod 4 = 0 Add, 1 Sub,
 // 2 AddDirect, 3 SubDirect.
@@ -71,8 +79,10 @@ void AddImage(const FloatImage& src, FloatImage& dst, RenderContext& ctx);
 // Stamps the brush pass.count times into target (wrapping over every edge), drawing from
 // ctx.rng in the order: brush redraw (every tenth stamp), cx, r1, side (drawn rule only),
 // r2. After each stamp it reports the percentage and tests the abort flag; false when the
-// pass was aborted.
-bool RunStampPass(const StampPass& pass, FloatImage& brush, FloatImage& target, RenderContext& ctx);
+// pass was aborted. The redraws draw with cache, which the caller keeps for as many passes
+// as it likes: what it holds never changes a result.
+bool RunStampPass(const StampPass& pass, FloatImage& brush, BrushCache& cache, FloatImage& target,
+                  RenderContext& ctx);
 
 // Whether a pass can be stamped into a value plane: its brushes carry one channel (OnlyR,
 // OnlyG or OnlyB) and none of its stamps blends with Norm.
@@ -80,16 +90,16 @@ bool StampsIntoValuePlane(const StampPass& pass);
 // The same draws and stamps into the plane of the one channel the pass's brushes carry,
 // for a pass StampsIntoValuePlane accepts: that channel comes out bit for bit as in a
 // FloatImage target, whose other channels these blends leave +0 where they start +0.
-bool RunStampPass(const StampPass& pass, FloatImage& brush, const ChannelPlane& target,
-                  RenderContext& ctx);
+bool RunStampPass(const StampPass& pass, FloatImage& brush, BrushCache& cache,
+                  const ChannelPlane& target, RenderContext& ctx);
 
 // RunStampPass for a pass of gray brushes (layout Gray, no Norm stamp) onto a target whose
 // R, G and B are equal bit for bit, as a layer filled opaque black is: the stamps blend one
 // value where the image would blend three, into a plane of the value and one of A (held by
 // a spare image of the target's size), and the target is written from them at the end, an
 // aborted pass included. Same pixels; other passes and targets take RunStampPass.
-bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, FloatImage& target,
-                        RenderContext& ctx);
+bool RunStampPassOnGray(const StampPass& pass, FloatImage& brush, BrushCache& cache,
+                        FloatImage& target, RenderContext& ctx);
 
 // What the warp-map steps of a layer report: the message after each filter and after the
 // merge, and the layer's name for a failure ("ground", "cloud").
@@ -105,7 +115,23 @@ struct WarpMapMessages {
 // each step. Empty after an abort, or when an image cannot be allocated (ctx.failure then
 // says so).
 std::optional<FloatImage> BuildWarpMap(const std::array<StampPass, 4>& passes, FloatImage& brush,
-                                       int32_t width, int32_t height,
+                                       BrushCache& cache, int32_t width, int32_t height,
                                        const WarpMapMessages& messages, RenderContext& ctx);
+
+// How a stamped layer is warped by its filters' map: the map's messages, the strengths, what
+// the warped layer is reported with and what it is called in a failure.
+struct LayerWarp {
+    WarpMapMessages map;
+    double strengthX, strengthY;
+    const char* warpedMessage;
+    const char* warpedName;
+};
+
+// The rest of a stamped layer once its base pass is in layer: the warp map (BuildWarpMap of
+// the passes), the layer warped through it (WarpImage) and reported, also when the warp
+// stopped early. The warped layer replaces layer unless the render was aborted; the other
+// memory and the map's are kept as spares. Returns early after an abort or a failure.
+void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush, BrushCache& cache,
+                      FloatImage& layer, const LayerWarp& warp, RenderContext& ctx);
 
 }  // namespace globeforge

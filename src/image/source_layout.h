@@ -1,6 +1,7 @@
-// The layouts of source images that the stretch plans tell apart: the brushes of the
-// generators are gray (R = G = B) or carry one channel (the others +0 and A equal to it), and
-// a stretch of such a source needs one blend computation per pixel instead of three.
+// What a source image's channels hold. The stretch plans pick their pixel kernels by it (the
+// brushes of the generators are gray, R = G = B, or carry one channel, and a stretch of such
+// a source needs one blend computation per pixel instead of three), and the brush patterns
+// say by it which one plane of values a brush can be read from.
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,7 @@
 
 namespace globeforge {
 
-// What a source image's channels hold, found once per source by FindSourceLayout.
+// Found once per source by FindSourceLayout.
 enum class SourceLayout : uint8_t {
     General,  // anything
     Gray,     // R, G and B equal bit for bit in every pixel

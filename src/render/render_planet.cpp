@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "generate/brush_cache.h"
 #include "generate/cloud_layer.h"
 #include "generate/ground_layer.h"
 #include "output/cloud_maps.h"
@@ -157,7 +158,7 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
     const RenderFootprint footprint = EstimateRenderFootprint(params);
     const double layerBytes = static_cast<double>(footprint.layerWidth) *
                               static_cast<double>(footprint.layerHeight) * sizeof(FloatPixel);
-    ctx.SparesOutliveCraters = footprint.craterBytes + 2 * layerBytes <= footprint.peakBytes;
+    const bool sparesOutliveCraters = footprint.craterBytes + 2 * layerBytes <= footprint.peakBytes;
 
     const int32_t layerW = params.OutputResolutionX * params.OverSampling;
     const int32_t layerH = params.OutputResolutionY * params.OverSampling;
@@ -169,18 +170,20 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         return false;
     }
 
+    // What the brush redraws keep from one to the next serves both layers, as the brush does.
+    BrushCache brushes;
     ctx.rng = Lcg32(params.RandomSeed);
-    std::optional<FloatImage> ground = BuildGroundLayer(params, ctx);
+    std::optional<FloatImage> ground = BuildGroundLayer(params, brushes, sparesOutliveCraters, ctx);
     if (ground) {
         // The clouds draw the same sequence whatever the ground consumed.
         ctx.rng = Lcg32(params.RandomSeed);
-        std::optional<FloatImage> cloud = BuildCloudLayer(params, ctx);
+        std::optional<FloatImage> cloud = BuildCloudLayer(params, brushes, ctx);
         // The brush has served both layers; the maps have no use for it. Each layer is
         // released (or becomes the last map built from it) as soon as no later map reads
         // it, so a large render holds as few full-size images as possible at once. The
         // patterns' kept discs, tables and carving plane go with the brush.
         params.WorkImage.reset();
-        ctx.patternMemo.reset();
+        brushes.Release();
         const bool mix = MixCloudsIntoGround(params);
         const FloatImage* cloudPtr = cloud ? &*cloud : nullptr;
         const auto finished = [&](const std::optional<FloatImage>& map) {
@@ -224,7 +227,7 @@ bool RenderPlanet(RenderParams& params, RenderContext& ctx) {
         }
     }
     params.WorkImage.reset();
-    ctx.patternMemo.reset();
+    brushes.Release();
 
     const bool ok = !ctx.Aborted() && ctx.failure.empty();
     ctx.ReportProgress(nullptr, ok ? "作画終了" : "作画中止");

@@ -18,7 +18,8 @@ RenderParams CloudParams(int32_t w = 64, int32_t h = 32, int32_t overSampling = 
 
 std::optional<FloatImage> Build(const RenderParams& params, RenderContext& ctx) {
     ctx.rng = Lcg32(params.RandomSeed);
-    return BuildCloudLayer(params, ctx);
+    BrushCache brushes;
+    return BuildCloudLayer(params, brushes, ctx);
 }
 
 const std::vector<std::string> kMessages = {
@@ -98,7 +99,8 @@ TEST(CloudLayer, WorkedStampAndBrushSchedule) {
         RenderContext ctxA;
         ctxA.rng = Lcg32(77);
         Lcg32 rngB(77);
-        table[pass].redrawBrush(i, a, ctxA);
+        BrushCache cache;
+        table[pass].redrawBrush(i, a, cache, ctxA);
         pattern(b, rngB);
         EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
         const SourceLayout layout = table[pass].brushLayout;

@@ -20,7 +20,8 @@ RenderParams GroundParams(int32_t w = 64, int32_t h = 32, int32_t overSampling =
 
 std::optional<FloatImage> Build(const RenderParams& params, RenderContext& ctx) {
     ctx.rng = Lcg32(params.RandomSeed);
-    return BuildGroundLayer(params, ctx);
+    BrushCache brushes;
+    return BuildGroundLayer(params, brushes, false, ctx);
 }
 
 const std::vector<std::string> kMessages = {"地表ハイトマップ・表面基本パターン作成終了",
@@ -85,7 +86,8 @@ TEST(GroundLayer, BrushScheduleOfThePasses) {
         RenderContext ctxA;
         ctxA.rng = Lcg32(31);
         Lcg32 rngB(31);
-        passes[pass].redrawBrush(i, a, ctxA);
+        BrushCache cache;
+        passes[pass].redrawBrush(i, a, cache, ctxA);
         pattern(b, rngB);
         EXPECT_TRUE(SamePixels(a, b) && ctxA.rng.state == rngB.state) << pass << " stamp " << i;
         const SourceLayout layout = passes[pass].brushLayout;

@@ -5,6 +5,7 @@
 
 #include "generate/curves.h"
 #include "generator_fixtures.h"
+#include "image/stretch_plan.h"
 
 namespace globeforge {
 namespace {
@@ -175,6 +176,7 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
     // its storage serves discs of another profile and of other sizes.
     for (const int threads : {1, 2, 3}) {
         RenderContext ctx;
+        BrushCache cache;
         ctx.threads = threads;
         ctx.rng = Lcg32(606);
         Lcg32 rng(606);
@@ -184,10 +186,10 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
                 FloatImage banded = MakeImage(width, width / 2 - 5);
                 if (ring) {
                     RingPattern(serial, true, false, true, 9, 2.5, rng);
-                    RingPattern(banded, true, false, true, 9, 2.5, ctx);
+                    RingPattern(banded, true, false, true, 9, 2.5, cache, ctx);
                 } else {
                     DomePattern(serial, false, true, false, 7, -3.0, rng);
-                    DomePattern(banded, false, true, false, 7, -3.0, ctx);
+                    DomePattern(banded, false, true, false, 7, -3.0, cache, ctx);
                 }
                 ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
                 ASSERT_EQ(ctx.rng.state, rng.state);
@@ -201,10 +203,10 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
                 FloatImage banded = MakeImage(140, 50);
                 if (bias < 0) {
                     DomePattern(serial, false, true, false, count, bias, rng);
-                    DomePattern(banded, false, true, false, count, bias, ctx);
+                    DomePattern(banded, false, true, false, count, bias, cache, ctx);
                 } else {
                     RingPattern(serial, true, false, false, count, bias, rng);
-                    RingPattern(banded, true, false, false, count, bias, ctx);
+                    RingPattern(banded, true, false, false, count, bias, cache, ctx);
                 }
                 ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << bias;
             }
@@ -212,7 +214,7 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
         FloatImage serial = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
         FloatImage banded = MakeImage(120, 90, {50.0f, 60.0f, 70.0f, 80.0f});
         CarveRandomDomes(serial, true, true, false, 12, 1.5, rng);
-        CarveRandomDomes(banded, true, true, false, 12, 1.5, ctx);
+        CarveRandomDomes(banded, true, true, false, 12, 1.5, cache, ctx);
         ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads";
         // A few domes, so that one large dome outweighs the rest and is itself shared
         // out, in a plane and on an image.
@@ -220,13 +222,40 @@ TEST(Patterns, SharedAmongThreadsTheSameBrushes) {
             serial = MakeImage(1100, 300);
             banded = MakeImage(1100, 300);
             RingPattern(serial, false, false, true, count, 1.5, rng);
-            RingPattern(banded, false, false, true, count, 1.5, ctx);
+            RingPattern(banded, false, false, true, count, 1.5, cache, ctx);
             ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << count;
             CarveRandomDomes(serial, true, false, true, count, -2.0, rng);
-            CarveRandomDomes(banded, true, false, true, count, -2.0, ctx);
+            CarveRandomDomes(banded, true, false, true, count, -2.0, cache, ctx);
             ASSERT_TRUE(SamePixels(banded, serial)) << threads << " threads, " << count;
         }
     }
+}
+
+TEST(BrushCache, ReleasedOrAbsentTheSameBrushes) {
+    // A cache given back between redraws starts afresh, and the patterns drawn with a context
+    // but no cache keep nothing: both must draw what the serial patterns draw.
+    RenderContext cached, bare;
+    cached.threads = bare.threads = 2;
+    cached.rng = bare.rng = Lcg32(91);
+    Lcg32 rng(91);
+    BrushCache cache;
+    for (int k = 0; k < 4; ++k) {
+        FloatImage images[3] = {MakeImage(130, 60), MakeImage(130, 60), MakeImage(130, 60)};
+        if (k % 2 == 0) {
+            RingPattern(images[0], false, true, false, 6, 2.0, rng);
+            RingPattern(images[1], false, true, false, 6, 2.0, cache, cached);
+            RingPattern(images[2], false, true, false, 6, 2.0, bare);
+        } else {
+            DomePattern(images[0], true, true, true, 5, -1.5, rng);
+            DomePattern(images[1], true, true, true, 5, -1.5, cache, cached);
+            DomePattern(images[2], true, true, true, 5, -1.5, bare);
+        }
+        EXPECT_TRUE(SamePixels(images[1], images[0])) << k;
+        EXPECT_TRUE(SamePixels(images[2], images[0])) << k;
+        if (k == 1) cache.Release();
+    }
+    EXPECT_EQ(cached.rng.state, rng.state);
+    EXPECT_EQ(bare.rng.state, rng.state);
 }
 
 TEST(DeferredBrush, WaitingBrushesAreWrittenBeforeThePlaneIsReused) {
@@ -235,23 +264,24 @@ TEST(DeferredBrush, WaitingBrushesAreWrittenBeforeThePlaneIsReused) {
     // without deferral, and a plane is handed out only for the layout it serves.
     const auto draw = [](RenderContext& ctx, FloatImage& a, FloatImage& b, FloatImage& c,
                          FloatImage& aMidway, bool defer) {
+        BrushCache cache;
         std::optional<DeferredBrush> outer;
-        if (defer) outer.emplace(a, ctx);
-        DomePattern(a, false, true, false, 6, 2.0, ctx);
+        if (defer) outer.emplace(a, cache, ctx);
+        DomePattern(a, false, true, false, 6, 2.0, cache, ctx);
         if (defer) {
             EXPECT_EQ(outer->TakePlane(SourceLayout::OnlyR), nullptr);  // not its layout
-            DomePattern(a, false, true, false, 6, 2.0, ctx);
+            DomePattern(a, false, true, false, 6, 2.0, cache, ctx);
             EXPECT_NE(outer->TakePlane(SourceLayout::OnlyG), nullptr);
         } else {
-            DomePattern(a, false, true, false, 6, 2.0, ctx);
+            DomePattern(a, false, true, false, 6, 2.0, cache, ctx);
         }
-        RingPattern(b, true, false, false, 5, 2.0, ctx);  // carves the plane again
+        RingPattern(b, true, false, false, 5, 2.0, cache, ctx);  // carves the plane again
         CopyImage(aMidway, a);
         std::optional<DeferredBrush> inner;
-        if (defer) inner.emplace(c, ctx);
-        DomePattern(c, true, true, true, 4, -2.0, ctx);
+        if (defer) inner.emplace(c, cache, ctx);
+        DomePattern(c, true, true, true, 4, -2.0, cache, ctx);
         inner.reset();
-        DomePattern(a, false, false, true, 3, 2.0, ctx);
+        DomePattern(a, false, false, true, 3, 2.0, cache, ctx);
     };
     FloatImage images[2][4];
     for (int k = 0; k < 2; ++k) {

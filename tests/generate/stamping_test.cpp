@@ -15,7 +15,7 @@ StampPass FixedSizePass(int32_t count, HemisphereRule rule, int32_t size,
                         std::vector<std::pair<int32_t, uint32_t>>* redraws = nullptr) {
     StampPass pass;
     pass.count = count;
-    pass.redrawBrush = [redraws](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    pass.redrawBrush = [redraws](int32_t i, FloatImage& brush, BrushCache&, RenderContext& ctx) {
         if (redraws) redraws->emplace_back(i, ctx.rng.state);
         FillImage(brush, {1.0f, 1.0f, 1.0f, 255.0f});
         const int32_t unused = ctx.rng.Random(3);  // stands for the pattern's own draws
@@ -60,8 +60,9 @@ TEST(RunStampPass, DrawOrderRedrawsAndWrapping) {
         FloatImage brush = MakeImage(8, 8);
         FloatImage target = MakeImage(8, 8);
         RenderContext ctx;
+        BrushCache cache;
         ctx.rng = Lcg32(99);
-        ASSERT_TRUE(RunStampPass(pass, brush, target, ctx));
+        ASSERT_TRUE(RunStampPass(pass, brush, cache, target, ctx));
         ASSERT_EQ(redraws.size(), 3u);
         for (uint64_t k = 0; k < 3; ++k) {
             EXPECT_EQ(redraws[k].first, static_cast<int32_t>(10 * k + 1));
@@ -78,10 +79,11 @@ TEST(RunStampPass, AbortAndEmptyImages) {
     FloatImage brush = MakeImage(2, 2);
     FloatImage target = MakeImage(16, 16);
     RenderContext ctx;
+    BrushCache cache;
     ctx.rng = Lcg32(5);
     {
         RecordingSink sink(ctx, 12);
-        EXPECT_FALSE(RunStampPass(pass, brush, target, ctx));
+        EXPECT_FALSE(RunStampPass(pass, brush, cache, target, ctx));
         EXPECT_EQ(sink.events, 12);
         EXPECT_EQ(sink.percents.back(), 30);                  // Round(12 / 40 * 100)
         EXPECT_EQ(ctx.rng.state, StateAfter(5, 12 * 4 + 2));  // redraws at 1 and 11
@@ -91,8 +93,8 @@ TEST(RunStampPass, AbortAndEmptyImages) {
     ctx.rng = Lcg32(8);
     FloatImage empty = MakeImage(0, 0);
     FloatImage row = MakeImage(3, 1);
-    EXPECT_TRUE(RunStampPass(pass, empty, row, ctx));
-    EXPECT_TRUE(RunStampPass(pass, brush, empty, ctx));
+    EXPECT_TRUE(RunStampPass(pass, empty, cache, row, ctx));
+    EXPECT_TRUE(RunStampPass(pass, brush, cache, empty, ctx));
     EXPECT_EQ(ctx.rng.state, StateAfter(8, 2 * (40 * 4 + 4)));
     for (size_t k = 0; k < row.PixelCount(); ++k) ASSERT_EQ(row.Data()[k], kOpaqueBlack);
 }
@@ -105,9 +107,9 @@ TEST(RunStampPass, PatternBrushesReadFromTheirPlanes) {
     pass.count = 25;
     const auto redraw = pass.redrawBrush;
     std::vector<uint32_t> states;
-    pass.redrawBrush = [&](int32_t i, FloatImage& brush, RenderContext& ctx) {
+    pass.redrawBrush = [&](int32_t i, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
         states.push_back(ctx.rng.state);
-        redraw(i, brush, ctx);
+        redraw(i, brush, cache, ctx);
     };
     StampPass scanned = pass;
     scanned.brushLayout = SourceLayout::General;
@@ -115,15 +117,17 @@ TEST(RunStampPass, PatternBrushesReadFromTheirPlanes) {
     FloatImage targets[2] = {MakeImage(64, 32), MakeImage(64, 32)};
     for (int k = 0; k < 2; ++k) {
         RenderContext ctx;
+        BrushCache cache;
         ctx.rng = Lcg32(3);
-        ASSERT_TRUE(RunStampPass(k == 0 ? pass : scanned, brushes[k], targets[k], ctx));
+        ASSERT_TRUE(RunStampPass(k == 0 ? pass : scanned, brushes[k], cache, targets[k], ctx));
     }
     EXPECT_TRUE(SamePixels(targets[0], targets[1]));
     EXPECT_NE(Fingerprint(targets[0]), Fingerprint(MakeImage(64, 32)));
     FloatImage last = MakeImage(32, 16);
     RenderContext ctx;
+    BrushCache cache;
     ctx.rng.state = states[2];
-    redraw(21, last, ctx);
+    redraw(21, last, cache, ctx);
     EXPECT_TRUE(SamePixels(brushes[0], last));
     EXPECT_TRUE(SamePixels(brushes[1], last));
 }
@@ -142,10 +146,11 @@ TEST(RunStampPassOnGray, TheLayerRunStampPassMakes) {
                 if (!gray) layers[k].At(5, 7).G = 1.0f;
                 FloatImage brush = MakeImage(48, 24);
                 RenderContext ctx;
+                BrushCache cache;
                 ctx.rng = Lcg32(21);
                 RecordingSink sink(ctx, abortAfter);
-                results[k] = k == 0 ? RunStampPass(pass, brush, layers[k], ctx)
-                                    : RunStampPassOnGray(pass, brush, layers[k], ctx);
+                results[k] = k == 0 ? RunStampPass(pass, brush, cache, layers[k], ctx)
+                                    : RunStampPassOnGray(pass, brush, cache, layers[k], ctx);
                 states[k] = ctx.rng.state;
             }
             EXPECT_EQ(results[0], abortAfter < 0);
@@ -175,11 +180,12 @@ TEST(BuildWarpMap, FiltersStampedIntoChannelPlanesGiveTheWatchedMap) {
         for (int watched = 0; watched < 2; ++watched) {
             FloatImage brush = MakeImage(48, 24);
             RenderContext ctx;
+            BrushCache cache;
             ctx.rng = Lcg32(11);
             WatchingObserver observer;
             if (watched) ctx.SetStageObserver(&observer);
-            maps[watched] =
-                BuildWarpMap(passes, brush, 96, 48, {{"1", "2", "3"}, "merged", "layer"}, ctx);
+            maps[watched] = BuildWarpMap(passes, brush, cache, 96, 48,
+                                         {{"1", "2", "3"}, "merged", "layer"}, ctx);
             ASSERT_TRUE(maps[watched]);
             states[watched] = ctx.rng.state;
         }
@@ -198,7 +204,8 @@ TEST(BuildWarpMap, FiltersStampedIntoChannelPlanesGiveTheWatchedMap) {
     FloatImage brush = MakeImage(4, 4);
     std::vector<float> values(16);
     RenderContext ctx;
-    EXPECT_FALSE(RunStampPass(base, brush, ChannelPlane{values.data(), 4, 4}, ctx));
+    BrushCache cache;
+    EXPECT_FALSE(RunStampPass(base, brush, cache, ChannelPlane{values.data(), 4, 4}, ctx));
     EXPECT_FALSE(ctx.failure.empty());
 }
 
