@@ -42,11 +42,6 @@ DeferredBrush::DeferredBrush(FloatImage& brush, BrushCache& cache, RenderContext
     memo.deferred = &brush_;
 }
 
-DeferredBrush::DeferredBrush(FloatImage& brush, RenderContext& ctx)
-    : own_(std::make_unique<BrushCache>()), brush_(brush), cache_(*own_), ctx_(ctx) {
-    cache_.Memo().deferred = &brush_;
-}
-
 DeferredBrush::~DeferredBrush() {
     Take(SourceLayout::General);
     cache_.Memo().deferred = previous_;

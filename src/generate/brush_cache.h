@@ -57,8 +57,6 @@ class BrushCache {
 class DeferredBrush {
   public:
     DeferredBrush(FloatImage& brush, BrushCache& cache, RenderContext& ctx);
-    // With a cache of its own, which no pattern draws with: the brush is always written.
-    DeferredBrush(FloatImage& brush, RenderContext& ctx);
     ~DeferredBrush();
     DeferredBrush(const DeferredBrush&) = delete;
     DeferredBrush& operator=(const DeferredBrush&) = delete;
@@ -76,7 +74,6 @@ class DeferredBrush {
     }
 
   private:
-    std::unique_ptr<BrushCache> own_;  // the cache of a DeferredBrush made without one
     FloatImage& brush_;
     BrushCache& cache_;
     RenderContext& ctx_;

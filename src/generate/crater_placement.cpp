@@ -215,7 +215,7 @@ void PlaceCraters(const RenderParams& params, FloatImage& image, RenderContext& 
         if (ctx.StepDone(k, kCraterStampCount) && k < kCraterStampCount) return;
     }
     building.reset();
-    scratch = {};
+    scratch.Release();
 
     const int32_t rows = Round(static_cast<Extended>(image.Height) * scale / 2);
     // Without room at the pole (m div 2 = 0) no attempt could ever fit, and an empty stamp

@@ -231,20 +231,21 @@ struct SwirlPattern {
 
 // The draws of the swirl map: the patterns, each kept, and every rectangle, in the order of
 // the draws. Stops where the serial loop would have stopped drawing on an abort.
-void DrawSwirlStamps(const FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
-                     std::vector<SwirlPattern>& drawn, std::vector<ImageRect>& rects) {
+void DrawSwirlStamps(const FloatImage& swirl, FloatImage& pattern, BrushCache& brushes,
+                     RenderContext& ctx, std::vector<SwirlPattern>& drawn,
+                     std::vector<ImageRect>& rects) {
     // Only the stamps read the pattern: they read its carved plane where it has one.
-    DeferredBrush deferred(pattern, ctx);
+    DeferredBrush deferred(pattern, brushes, ctx);
     for (int32_t first = 1; first <= kSwirlStamps;) {
         SourceLayout layout = SourceLayout::General;
         if (first == 1) {
-            DomePattern(pattern, true, false, false, 3, -2.0, ctx);
+            DomePattern(pattern, true, false, false, 3, -2.0, brushes, ctx);
             layout = PatternLayout(true, false, false, 3);
         } else if (first == 34) {
-            RingPattern(pattern, false, true, false, 4, 2.0, ctx);
+            RingPattern(pattern, false, true, false, 4, 2.0, brushes, ctx);
             layout = PatternLayout(false, true, false, 4);
         } else {
-            RingPattern(pattern, false, false, true, 5, 2.0, ctx);
+            RingPattern(pattern, false, false, true, 5, 2.0, brushes, ctx);
             layout = PatternLayout(false, false, true, 5);
         }
         drawn.push_back({{}, layout, 0});
@@ -339,12 +340,12 @@ void PaintSwirlBand(FloatImage& swirl, const SwirlStamps& stamps,
 // map shows, is then 255. Only the window's pixels are then made, unless a pattern's values
 // could sum to a value that is not finite (a pixel outside the window could then be sent
 // anywhere): the window becomes the whole map.
-void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, RenderContext& ctx,
+void BuildSwirlMap(FloatImage& swirl, FloatImage& pattern, BrushCache& brushes, RenderContext& ctx,
                    FloatImage* planeRoom, std::vector<ColumnSpan>& window) {
     const ImageRect source{0, 0, pattern.Width, pattern.Height};
     std::vector<SwirlPattern> drawn;
     std::vector<ImageRect> rects;
-    DrawSwirlStamps(swirl, pattern, ctx, drawn, rects);
+    DrawSwirlStamps(swirl, pattern, brushes, ctx, drawn, rects);
     if (!planeRoom || !std::all_of(drawn.begin(), drawn.end(), [](const SwirlPattern& d) {
             return SumsStayFinite(d.values);
         })) {
@@ -476,7 +477,7 @@ bool BuildCraterStamp(FloatImage& stamp, double sizeFraction, double warpStrengt
     std::vector<ColumnSpan> window =
         planes ? SwirlReach(stamp, warpStrength, warpStrength, ctx)
                : std::vector<ColumnSpan>(static_cast<size_t>(stamp.Height), {0, stamp.Width});
-    BuildSwirlMap(*swirl, *pattern, ctx, planes ? &*swirled : nullptr, window);
+    BuildSwirlMap(*swirl, *pattern, scratch.brushes, ctx, planes ? &*swirled : nullptr, window);
     ctx.ReportProgress(*swirl, "地表ハイトマップ・クレーターゆらぎフィルタ作成終了");
     SwirlImage(stamp, *swirl, *swirled, warpStrength, warpStrength, ctx, window);
     // An aborted swirl leaves rows of the planes behind; the stamp is discarded, but it is

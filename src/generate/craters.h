@@ -9,6 +9,7 @@
 #include "core/progress.h"
 #include "core/render_params.h"
 #include "exact/extended.h"
+#include "generate/brush_cache.h"
 #include "image/float_image.h"
 
 namespace globeforge {
@@ -45,6 +46,14 @@ float CraterHeightFloat(const CraterShape& shape, double d, double draw, double 
 // 40 stamps of a render do not each fault fresh memory in.
 struct CraterScratch {
     std::optional<FloatImage> pattern, swirl, swirled;
+    BrushCache brushes;  // the swirl patterns' discs and tables, kept from stamp to stamp
+
+    void Release() {
+        pattern.reset();
+        swirl.reset();
+        swirled.reset();
+        brushes.Release();
+    }
 };
 
 // Fills the stamp with one crater: bowl and rim, ridges, then the swirled outline. Draws
