@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/color_panel.h"
+#include "app/control_makers.h"
 #include "app/extended_output_dialog.h"
 #include "app/main_window.h"
 #include "app/preview_area.h"
@@ -28,118 +29,18 @@ namespace globeforge {
 namespace {
 
 constexpr int kPreviewSide = 512;
-constexpr int kRowHeight = 19;
 
-QLabel* MakeLabel(QWidget* parent, const QString& caption, const char* name = nullptr) {
-    auto* label = new QLabel(caption, parent);
-    if (name) label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text = {}) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setFixedHeight(kRowHeight + 2);
-    PaintAsTextField(edit);
-    return edit;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setFixedHeight(kRowHeight + 2);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QPushButton* MakeRefButton(QWidget* parent, const char* name) {
-    QPushButton* button = MakeButton(parent, name, MainWindow::tr("参照"));
-    button->setFixedWidth(40);
-    return button;
-}
-
-QSlider* MakeBar(QWidget* parent, const char* name, int min, int max, int position) {
-    auto* bar = new QSlider(Qt::Horizontal, parent);
-    bar->setObjectName(QString::fromLatin1(name));
-    bar->setRange(min, max);
-    bar->setValue(position);
-    bar->setFixedHeight(kRowHeight);
-    return bar;
-}
-
-ColorPanel* MakePanel(QWidget* parent, const char* name, const QColor& color) {
-    auto* panel = new ColorPanel(parent);
-    panel->setObjectName(QString::fromLatin1(name));
-    panel->SetColor(color);
-    panel->setFixedSize(24, kRowHeight - 3);
-    return panel;
-}
-
-QRadioButton* MakeRadio(QWidget* parent, QButtonGroup* group, const char* name,
-                        const QString& caption) {
-    auto* radio = new QRadioButton(caption, parent);
-    radio->setObjectName(QString::fromLatin1(name));
-    group->addButton(radio);
-    return radio;
-}
-
-QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption) {
-    auto* check = new QCheckBox(caption, parent);
-    check->setObjectName(QString::fromLatin1(name));
-    return check;
-}
-
-// The thin black bar between two groups.
-QFrame* MakeSeparator(QWidget* parent) {
-    auto* bar = new QFrame(parent);
-    bar->setFixedHeight(2);
-    bar->setAutoFillBackground(true);
-    QPalette pal = bar->palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    bar->setPalette(pal);
-    return bar;
-}
-
-// A colour panel with its button, in columns 1 and 2 of a parameter grid.
-void AddColor(QGridLayout* grid, int row, ColorPanel* panel, QPushButton* button) {
-    button->setFixedWidth(54);
-    grid->addWidget(panel, row, 1);
-    grid->addWidget(button, row, 2);
-}
-
-// A captioned control in columns 3 and 4 of a parameter grid.
-void AddControl(QGridLayout* grid, int row, QWidget* parent, const QString& caption,
-                QWidget* control) {
-    grid->addWidget(MakeLabel(parent, caption), row, 3, Qt::AlignRight);
-    grid->addWidget(control, row, 4);
-}
-
-QGridLayout* MakeParamGrid() {
-    auto* grid = new QGridLayout;
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(4);
-    grid->setVerticalSpacing(1);
-    grid->setColumnMinimumWidth(0, 62);
-    grid->setColumnStretch(4, 1);
-    return grid;
-}
-
-}  // namespace
-
-void MainWindow::BuildControls() {
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
-    MainWindowControls& c = ui_;
-
-    // ---- Left column: the preview and its buttons.
+// The left column: the preview with its hint, the strip of map buttons under it and their
+// caption.
+QVBoxLayout* BuildPreviewColumn(MainWindowControls& c, QWidget* central, QImage* previewBuffer) {
     auto* label8 = MakeLabel(central,
-                             tr("▼クリックするとプレビュー作画です。128x128, "
-                                "オーバーサンプリング 1（なし）で作画します。"),
+                             MainWindow::tr("▼クリックするとプレビュー作画です。128x128, "
+                                            "オーバーサンプリング 1（なし）で作画します。"),
                              "Label8");
     label8->setWordWrap(true);
     label8->setFixedWidth(kPreviewSide);
 
-    c.Preview = new PreviewArea(&previewBuffer_, central);
+    c.Preview = new PreviewArea(previewBuffer, central);
     c.Preview->setObjectName(QStringLiteral("Preview"));
     c.Preview->setFixedSize(kPreviewSide, kPreviewSide);
 
@@ -162,7 +63,7 @@ void MainWindow::BuildControls() {
         button->hide();
         *previewButtons[i] = button;
     }
-    auto* label44 = MakeLabel(central, tr("▲プレビュー表示の切り替え"), "Label44");
+    auto* label44 = MakeLabel(central, MainWindow::tr("▲プレビュー表示の切り替え"), "Label44");
 
     auto* left = new QVBoxLayout;
     left->setSpacing(3);
@@ -171,241 +72,239 @@ void MainWindow::BuildControls() {
     left->addWidget(strip);
     left->addWidget(label44);
     left->addStretch(1);
+    return left;
+}
 
-    // ---- Right column, groups 1 to 5.
+// The controls the ground's and the clouds' generation grids open with, and what differs
+// between the two. Object names are the prefix ("Deep", "Air") with the role appended.
+struct LayerRows {
+    const char* prefix;
+    QString caption;
+    QColor color1, color2;
+    QString set1Caption, set2Caption;  // the colour buttons
+    QString amountCaption;
+    int amountMin, amountPosition;
+    ColorPanel*& color1Panel;
+    ColorPanel*& color2Panel;
+    QPushButton*& set1;
+    QPushButton*& set2;
+    QSlider*& amount;
+    QSlider*& sizeX;
+    QSlider*& sizeY;
+};
+
+// Rows 0 to 2 of a generation grid: the layer's caption, its two colours with their buttons
+// and its amount and X and Y waviness bars.
+void AddLayerRows(QGridLayout* g, QWidget* central, const LayerRows& l) {
+    const QByteArray prefix(l.prefix);
+    const auto name = [&](const char* before, const char* after) {
+        return QByteArray(before) + prefix + after;
+    };
+    l.color1Panel = MakePanel(central, name("", "Color1").constData(), l.color1);
+    l.color2Panel = MakePanel(central, name("", "Color2").constData(), l.color2);
+    l.set1 = MakeButton(central, name("Set", "Color1").constData(), l.set1Caption);
+    l.set2 = MakeButton(central, name("Set", "Color2").constData(), l.set2Caption);
+    l.amount = MakeBar(central, name("", "Contr").constData(), l.amountMin, 100, l.amountPosition);
+    l.sizeX = MakeBar(central, name("", "SizeX").constData(), 1, 100, 1);
+    l.sizeY = MakeBar(central, name("", "SizeY").constData(), 1, 100, 1);
+    g->addWidget(MakeLabel(central, l.caption), 0, 0);
+    AddColor(g, 0, l.color1Panel, l.set1);
+    AddColor(g, 1, l.color2Panel, l.set2);
+    AddControl(g, 0, central, l.amountCaption, l.amount);
+    AddControl(g, 1, central, MainWindow::tr("Ｘゆらぎ"), l.sizeX);
+    AddControl(g, 2, central, MainWindow::tr("Ｙゆらぎ"), l.sizeY);
+}
+
+// Group 2's grid: the ground's colours and bars, then the sea, the ice and the craters.
+QGridLayout* BuildGroundGrid(MainWindowControls& c, QWidget* central) {
+    QGridLayout* g = MakeParamGrid();
+    AddLayerRows(g, central,
+                 {"Deep", MainWindow::tr("地表"), QColor(128, 0, 0), QColor(255, 238, 204),
+                  MainWindow::tr("色(高）"), MainWindow::tr("色(低）"), MainWindow::tr("凸凹感"), 0,
+                  100, c.DeepColor1, c.DeepColor2, c.SetDeepColor1, c.SetDeepColor2, c.DeepContr,
+                  c.DeepSizeX, c.DeepSizeY});
+
+    c.DeepSeaColor1 = MakePanel(central, "DeepSeaColor1", QColor(0, 0, 255));
+    c.DeepSeaColor2 = MakePanel(central, "DeepSeaColor2", QColor(0, 0, 128));
+    c.SerDeepSeaColor1 = MakeButton(central, "SerDeepSeaColor1", MainWindow::tr("色(浅）"));
+    c.SetDeepSeaColor2 = MakeButton(central, "SetDeepSeaColor2", MainWindow::tr("色(深）"));
+    c.DeepSeaThr = MakeBar(central, "DeepSeaThr", 0, 100, 0);
+    g->addWidget(MakeLabel(central, MainWindow::tr("海面")), 3, 0);
+    AddColor(g, 3, c.DeepSeaColor1, c.SerDeepSeaColor1);
+    AddColor(g, 4, c.DeepSeaColor2, c.SetDeepSeaColor2);
+    AddControl(g, 3, central, MainWindow::tr("海岸線"), c.DeepSeaThr);
+
+    c.DeepIceColor = MakePanel(central, "DeepIceColor", QColor(255, 255, 255));
+    c.SetDeepIceColor = MakeButton(central, "SetDeepIceColor", MainWindow::tr("色"));
+    c.DeepIceQua = MakeBar(central, "DeepIceQua", 0, 100, 0);
+    g->addWidget(MakeLabel(central, MainWindow::tr("氷雪")), 5, 0);
+    AddColor(g, 5, c.DeepIceColor, c.SetDeepIceColor);
+    AddControl(g, 5, central, MainWindow::tr("氷の量"), c.DeepIceQua);
+
+    c.NumOfCrater = MakeEdit(central, "NumOfCrater", QStringLiteral("0"));
+    c.RadOfCrater = MakeEdit(central, "RadOfCrater", QStringLiteral("10"));
+    c.CraterHeight = MakeBar(central, "CraterHeight", 0, 100, 100);
+    c.CraterYuragi = MakeBar(central, "CraterYuragi", 0, 100, 50);
+    c.CraterNoise = MakeBar(central, "CraterNoise", 0, 100, 100);
+    g->addWidget(MakeLabel(central, MainWindow::tr("クレーター")), 6, 0);
+    const auto craterField = [&](int row, const QString& caption, QLineEdit* edit) {
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(3);
+        cell->addWidget(MakeLabel(central, caption));
+        edit->setFixedWidth(36);
+        cell->addWidget(edit);
+        g->addLayout(cell, row, 1, 1, 2, Qt::AlignRight);
+    };
+    craterField(6, MainWindow::tr("数"), c.NumOfCrater);
+    craterField(7, MainWindow::tr("基本半径"), c.RadOfCrater);
+    AddControl(g, 6, central, MainWindow::tr("高さ"), c.CraterHeight);
+    AddControl(g, 7, central, MainWindow::tr("ゆらぎ"), c.CraterYuragi);
+    AddControl(g, 8, central, MainWindow::tr("ノイズ"), c.CraterNoise);
+    return g;
+}
+
+// Group 5's grid: the clouds' colours and bars.
+QGridLayout* BuildCloudGrid(MainWindowControls& c, QWidget* central) {
+    QGridLayout* g = MakeParamGrid();
+    AddLayerRows(g, central,
+                 {"Air", MainWindow::tr("雲"), QColor(255, 255, 255), QColor(192, 192, 192),
+                  MainWindow::tr("色(濃）"), MainWindow::tr("色(淡）"), MainWindow::tr("雲の量"), 1,
+                  1, c.AirColor1, c.AirColor2, c.SetAirColor1, c.SetAirColor2, c.AirContr,
+                  c.AirSizeX, c.AirSizeY});
+    return g;
+}
+
+// The progress message and gauge under the cloud controls.
+void AddProgress(MainWindowControls& c, QWidget* central, QVBoxLayout* column) {
+    c.progress_msg = MakeLabel(central, QString(), "progress_msg");
+    c.progress_msg->setAlignment(Qt::AlignCenter);
+    QFont f = c.progress_msg->font();
+    f.setBold(true);
+    f.setItalic(true);
+    c.progress_msg->setFont(f);
+    QPalette pal = c.progress_msg->palette();
+    pal.setColor(QPalette::WindowText, Qt::red);
+    c.progress_msg->setPalette(pal);
+    column->addWidget(c.progress_msg);
+    c.Progress = new ProgressGauge(central);
+    c.Progress->setObjectName(QStringLiteral("Progress"));
+    c.Progress->setFixedSize(160, 44);
+    column->addWidget(c.Progress, 0, Qt::AlignHCenter);
+}
+
+// The right column: groups 1 to 5 (ground input, generation and mixing, cloud input and
+// generation) and the progress display.
+QVBoxLayout* BuildParameterColumn(MainWindowControls& c, QWidget* central, QObject* owner) {
     auto* right = new QVBoxLayout;
     right->setSpacing(3);
 
     // 1. Ground input.
-    right->addWidget(MakeLabel(central, tr("地表(バンプマップ）画像読み込み")));
-    {
-        auto* row = new QHBoxLayout;
-        c.DeepPartPictureName = MakeEdit(central, "DeepPartPictureName");
-        c.DeepPartPictureRef = MakeRefButton(central, "DeepPartPictureRef");
-        row->addWidget(c.DeepPartPictureName, 1);
-        row->addWidget(c.DeepPartPictureRef);
-        right->addLayout(row);
-    }
+    right->addWidget(MakeLabel(central, MainWindow::tr("地表(バンプマップ）画像読み込み")));
+    right->addLayout(PictureRow(central, c.DeepPartPictureName, "DeepPartPictureName",
+                                c.DeepPartPictureRef, "DeepPartPictureRef"));
     right->addWidget(MakeSeparator(central));
 
     // 2. Ground generation.
-    c.DeepAutoCreate = MakeCheck(central, "DeepAutoCreate", tr("地表(海面を含む）の自動生成"));
+    c.DeepAutoCreate =
+        MakeCheck(central, "DeepAutoCreate", MainWindow::tr("地表(海面を含む）の自動生成"));
     right->addWidget(c.DeepAutoCreate);
-    {
-        QGridLayout* g = MakeParamGrid();
-        c.DeepColor1 = MakePanel(central, "DeepColor1", QColor(128, 0, 0));
-        c.DeepColor2 = MakePanel(central, "DeepColor2", QColor(255, 238, 204));
-        c.SetDeepColor1 = MakeButton(central, "SetDeepColor1", tr("色(高）"));
-        c.SetDeepColor2 = MakeButton(central, "SetDeepColor2", tr("色(低）"));
-        c.DeepContr = MakeBar(central, "DeepContr", 0, 100, 100);
-        c.DeepSizeX = MakeBar(central, "DeepSizeX", 1, 100, 1);
-        c.DeepSizeY = MakeBar(central, "DeepSizeY", 1, 100, 1);
-        g->addWidget(MakeLabel(central, tr("地表")), 0, 0);
-        AddColor(g, 0, c.DeepColor1, c.SetDeepColor1);
-        AddColor(g, 1, c.DeepColor2, c.SetDeepColor2);
-        AddControl(g, 0, central, tr("凸凹感"), c.DeepContr);
-        AddControl(g, 1, central, tr("Ｘゆらぎ"), c.DeepSizeX);
-        AddControl(g, 2, central, tr("Ｙゆらぎ"), c.DeepSizeY);
-
-        c.DeepSeaColor1 = MakePanel(central, "DeepSeaColor1", QColor(0, 0, 255));
-        c.DeepSeaColor2 = MakePanel(central, "DeepSeaColor2", QColor(0, 0, 128));
-        c.SerDeepSeaColor1 = MakeButton(central, "SerDeepSeaColor1", tr("色(浅）"));
-        c.SetDeepSeaColor2 = MakeButton(central, "SetDeepSeaColor2", tr("色(深）"));
-        c.DeepSeaThr = MakeBar(central, "DeepSeaThr", 0, 100, 0);
-        g->addWidget(MakeLabel(central, tr("海面")), 3, 0);
-        AddColor(g, 3, c.DeepSeaColor1, c.SerDeepSeaColor1);
-        AddColor(g, 4, c.DeepSeaColor2, c.SetDeepSeaColor2);
-        AddControl(g, 3, central, tr("海岸線"), c.DeepSeaThr);
-
-        c.DeepIceColor = MakePanel(central, "DeepIceColor", QColor(255, 255, 255));
-        c.SetDeepIceColor = MakeButton(central, "SetDeepIceColor", tr("色"));
-        c.DeepIceQua = MakeBar(central, "DeepIceQua", 0, 100, 0);
-        g->addWidget(MakeLabel(central, tr("氷雪")), 5, 0);
-        AddColor(g, 5, c.DeepIceColor, c.SetDeepIceColor);
-        AddControl(g, 5, central, tr("氷の量"), c.DeepIceQua);
-
-        c.NumOfCrater = MakeEdit(central, "NumOfCrater", QStringLiteral("0"));
-        c.RadOfCrater = MakeEdit(central, "RadOfCrater", QStringLiteral("10"));
-        c.CraterHeight = MakeBar(central, "CraterHeight", 0, 100, 100);
-        c.CraterYuragi = MakeBar(central, "CraterYuragi", 0, 100, 50);
-        c.CraterNoise = MakeBar(central, "CraterNoise", 0, 100, 100);
-        g->addWidget(MakeLabel(central, tr("クレーター")), 6, 0);
-        const auto craterField = [&](int row, const QString& caption, QLineEdit* edit) {
-            auto* cell = new QHBoxLayout;
-            cell->setSpacing(3);
-            cell->addWidget(MakeLabel(central, caption));
-            edit->setFixedWidth(36);
-            cell->addWidget(edit);
-            g->addLayout(cell, row, 1, 1, 2, Qt::AlignRight);
-        };
-        craterField(6, tr("数"), c.NumOfCrater);
-        craterField(7, tr("基本半径"), c.RadOfCrater);
-        AddControl(g, 6, central, tr("高さ"), c.CraterHeight);
-        AddControl(g, 7, central, tr("ゆらぎ"), c.CraterYuragi);
-        AddControl(g, 8, central, tr("ノイズ"), c.CraterNoise);
-        right->addLayout(g);
-    }
+    right->addLayout(BuildGroundGrid(c, central));
     right->addWidget(MakeSeparator(central));
 
-    // A mixture-mode group: its three buttons and its transparency bar.
-    const auto mixtureRow = [&](QRadioButton*& add, QRadioButton*& norm, QRadioButton*& sub,
-                                QSlider*& bar, const char* addName, const char* normName,
-                                const char* subName, const char* barName, bool addChecked) {
-        auto* group = new QButtonGroup(this);
-        add = MakeRadio(central, group, addName, tr(" 加算"));
-        norm = MakeRadio(central, group, normName, tr("通常"));
-        sub = MakeRadio(central, group, subName, tr("減算"));
-        (addChecked ? add : norm)->setChecked(true);
-        bar = MakeBar(central, barName, 0, 100, 0);
-        auto* row = new QHBoxLayout;
-        row->setSpacing(3);
-        row->addWidget(MakeLabel(central, tr("合成モード")));
-        row->addWidget(add);
-        row->addWidget(norm);
-        row->addWidget(sub);
-        row->addSpacing(4);
-        row->addWidget(MakeLabel(central, tr("不透明")));
-        row->addWidget(bar, 1);
-        row->addWidget(MakeLabel(central, tr("透明")));
-        right->addLayout(row);
-    };
-
     // 3. Ground mixing.
-    mixtureRow(c.DeepAdd, c.DeepNorm, c.DeepSub, c.DeepTranspare, "DeepAdd", "DeepNorm", "DeepSub",
-               "DeepTranspare", true);
+    right->addLayout(MixtureRow(owner, central, "Deep", c.DeepAdd, c.DeepNorm, c.DeepSub,
+                                c.DeepTranspare, true));
     right->addWidget(MakeSeparator(central));
 
     // 4. Cloud input.
-    right->addWidget(MakeLabel(central, tr("雲(α,もしくはバンプマップ）画像読み込み")));
+    right->addWidget(MakeLabel(central, MainWindow::tr("雲(α,もしくはバンプマップ）画像読み込み")));
     {
-        auto* row = new QHBoxLayout;
-        c.SurfacePartPictureName = MakeEdit(central, "SurfacePartPictureName");
-        c.SurFacePartPictureRef = MakeRefButton(central, "SurFacePartPictureRef");
-        c.SurfacePartPictureReverse = MakeCheck(central, "SurfacePartPictureReverse", tr("反転"));
-        row->addWidget(c.SurfacePartPictureName, 1);
-        row->addWidget(c.SurFacePartPictureRef);
+        QHBoxLayout* row = PictureRow(central, c.SurfacePartPictureName, "SurfacePartPictureName",
+                                      c.SurFacePartPictureRef, "SurFacePartPictureRef");
+        c.SurfacePartPictureReverse =
+            MakeCheck(central, "SurfacePartPictureReverse", MainWindow::tr("反転"));
         row->addWidget(c.SurfacePartPictureReverse);
         right->addLayout(row);
     }
-    mixtureRow(c.AirBmpAdd, c.AirBmpNorm, c.AirBmpSub, c.AirBmpTranspare, "AirBmpAdd", "AirBmpNorm",
-               "AirBmpSub", "AirBmpTranspare", false);
+    right->addLayout(MixtureRow(owner, central, "AirBmp", c.AirBmpAdd, c.AirBmpNorm, c.AirBmpSub,
+                                c.AirBmpTranspare, false));
     right->addWidget(MakeSeparator(central));
 
     // 5. Cloud generation.
-    c.AirAutoCreate = MakeCheck(central, "AirAutoCreate", tr("雲の自動生成"));
+    c.AirAutoCreate = MakeCheck(central, "AirAutoCreate", MainWindow::tr("雲の自動生成"));
     right->addWidget(c.AirAutoCreate);
-    {
-        QGridLayout* g = MakeParamGrid();
-        c.AirColor1 = MakePanel(central, "AirColor1", QColor(255, 255, 255));
-        c.AirColor2 = MakePanel(central, "AirColor2", QColor(192, 192, 192));
-        c.SetAirColor1 = MakeButton(central, "SetAirColor1", tr("色(濃）"));
-        c.SetAirColor2 = MakeButton(central, "SetAirColor2", tr("色(淡）"));
-        c.AirContr = MakeBar(central, "AirContr", 1, 100, 1);
-        c.AirSizeX = MakeBar(central, "AirSizeX", 1, 100, 1);
-        c.AirSizeY = MakeBar(central, "AirSizeY", 1, 100, 1);
-        g->addWidget(MakeLabel(central, tr("雲")), 0, 0);
-        AddColor(g, 0, c.AirColor1, c.SetAirColor1);
-        AddColor(g, 1, c.AirColor2, c.SetAirColor2);
-        AddControl(g, 0, central, tr("雲の量"), c.AirContr);
-        AddControl(g, 1, central, tr("Ｘゆらぎ"), c.AirSizeX);
-        AddControl(g, 2, central, tr("Ｙゆらぎ"), c.AirSizeY);
-        right->addLayout(g);
-    }
-    mixtureRow(c.AirAdd, c.AirNorm, c.AirSub, c.AirTranspare, "AirAdd", "AirNorm", "AirSub",
-               "AirTranspare", false);
+    right->addLayout(BuildCloudGrid(c, central));
+    right->addLayout(
+        MixtureRow(owner, central, "Air", c.AirAdd, c.AirNorm, c.AirSub, c.AirTranspare, false));
     right->addStretch(1);
+    AddProgress(c, central, right);
+    return right;
+}
 
-    // The progress display under the cloud controls.
-    c.progress_msg = MakeLabel(central, QString(), "progress_msg");
-    c.progress_msg->setAlignment(Qt::AlignCenter);
-    {
-        QFont f = c.progress_msg->font();
-        f.setBold(true);
-        f.setItalic(true);
-        c.progress_msg->setFont(f);
-        QPalette pal = c.progress_msg->palette();
-        pal.setColor(QPalette::WindowText, Qt::red);
-        c.progress_msg->setPalette(pal);
-    }
-    right->addWidget(c.progress_msg);
-    c.Progress = new ProgressGauge(central);
-    c.Progress->setObjectName(QStringLiteral("Progress"));
-    c.Progress->setFixedSize(160, 44);
-    right->addWidget(c.Progress, 0, Qt::AlignHCenter);
-
-    auto* columns = new QHBoxLayout;
-    columns->setSpacing(8);
-    columns->addLayout(left);
-    columns->addLayout(right, 1);
-
-    // ---- 6. Outputs, along the bottom.
+// Group 6 along the bottom: the output maps' names, the ground's on the left and the
+// clouds' on the right, and the clouds' colour and transparency format.
+QGridLayout* BuildOutputGrid(MainWindowControls& c, QWidget* central, QObject* owner) {
     auto* outputs = new QGridLayout;
     outputs->setHorizontalSpacing(4);
     outputs->setVerticalSpacing(1);
-    {
-        auto* title = MakeLabel(central, tr("画像出力"));
-        QFont bold = title->font();
-        bold.setBold(true);
-        title->setFont(bold);
-        outputs->addWidget(title, 0, 0, 1, 2);
-        outputs->addWidget(MakeLabel(central, tr("雲側の出力画像を一つも指定しない場合、地表側の"
-                                                 "テクスチャーに雲のデータを合成し出力します。▼")),
-                           0, 2, 1, 7, Qt::AlignRight);
+    auto* title = MakeLabel(central, MainWindow::tr("画像出力"));
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    outputs->addWidget(title, 0, 0, 1, 2);
+    outputs->addWidget(
+        MakeLabel(central, MainWindow::tr("雲側の出力画像を一つも指定しない場合、地表側の"
+                                          "テクスチャーに雲のデータを合成し出力します。▼")),
+        0, 2, 1, 7, Qt::AlignRight);
 
-        const auto side = [&](int column, const QString& caption) {
-            auto* label = MakeLabel(central, caption);
-            label->setWordWrap(true);
-            label->setFixedWidth(64);
-            outputs->addWidget(label, 1, column, 3, 1, Qt::AlignTop);
-        };
-        const auto nameRow = [&](int row, int column, const QString& caption, QLineEdit*& edit,
-                                 const char* editName, QPushButton*& ref, const char* refName) {
-            edit = MakeEdit(central, editName);
-            ref = MakeRefButton(central, refName);
-            outputs->addWidget(MakeLabel(central, caption), row, column, Qt::AlignRight);
-            outputs->addWidget(edit, row, column + 1);
-            outputs->addWidget(ref, row, column + 2);
-        };
-        side(0, tr("地表(海面を含む）"));
-        nameRow(1, 1, tr("色（地表）"), c.ColorName, "ColorName", c.ColorRef, "ColorRef");
-        nameRow(2, 1, tr("バンプ（地表）"), c.BumpName, "BumpName", c.BumpRef, "BumpRef");
-        nameRow(3, 1, tr("スペキュラー（海面）"), c.SpecularName, "SpecularName", c.SpecularRef,
-                "SpecularRef");
-        outputs->setColumnMinimumWidth(4, 10);
-        side(5, tr("雲"));
-        nameRow(1, 6, tr("色（雲）"), c.CloudColorName, "CloudColorName", c.CloudColorRef,
-                "CloudColorRef");
-        nameRow(2, 6, tr("バンプ（雲）"), c.CloudBumpName, "CloudBumpName", c.CloudBumpRef,
-                "CloudBumpRef");
-        nameRow(3, 6, tr("透明度（雲）"), c.CloudTraName, "CloudTraName", c.CloudTraRef,
-                "CloudTraRef");
-        outputs->setColumnStretch(2, 1);
-        outputs->setColumnStretch(7, 1);
+    const auto side = [&](int column, const QString& caption) {
+        auto* label = MakeLabel(central, caption);
+        label->setWordWrap(true);
+        label->setFixedWidth(64);
+        outputs->addWidget(label, 1, column, 3, 1, Qt::AlignTop);
+    };
+    const auto nameRow = [&](int row, int column, const QString& caption, QLineEdit*& edit,
+                             const char* editName, QPushButton*& ref, const char* refName) {
+        edit = MakeEdit(central, editName);
+        ref = MakeRefButton(central, refName);
+        outputs->addWidget(MakeLabel(central, caption), row, column, Qt::AlignRight);
+        outputs->addWidget(edit, row, column + 1);
+        outputs->addWidget(ref, row, column + 2);
+    };
+    side(0, MainWindow::tr("地表(海面を含む）"));
+    nameRow(1, 1, MainWindow::tr("色（地表）"), c.ColorName, "ColorName", c.ColorRef, "ColorRef");
+    nameRow(2, 1, MainWindow::tr("バンプ（地表）"), c.BumpName, "BumpName", c.BumpRef, "BumpRef");
+    nameRow(3, 1, MainWindow::tr("スペキュラー（海面）"), c.SpecularName, "SpecularName",
+            c.SpecularRef, "SpecularRef");
+    outputs->setColumnMinimumWidth(4, 10);
+    side(5, MainWindow::tr("雲"));
+    nameRow(1, 6, MainWindow::tr("色（雲）"), c.CloudColorName, "CloudColorName", c.CloudColorRef,
+            "CloudColorRef");
+    nameRow(2, 6, MainWindow::tr("バンプ（雲）"), c.CloudBumpName, "CloudBumpName", c.CloudBumpRef,
+            "CloudBumpRef");
+    nameRow(3, 6, MainWindow::tr("透明度（雲）"), c.CloudTraName, "CloudTraName", c.CloudTraRef,
+            "CloudTraRef");
+    outputs->setColumnStretch(2, 1);
+    outputs->setColumnStretch(7, 1);
 
-        auto* group = new QButtonGroup(this);
-        c.forTranspareMappinng =
-            MakeRadio(central, group, "forTranspareMappinng", tr("透明度マッピング用"));
-        c.forAlphaBlending = MakeRadio(central, group, "forAlphaBlending", tr("アルファー合成用"));
-        c.forTranspareMappinng->setChecked(true);
-        auto* row = new QHBoxLayout;
-        row->setSpacing(6);
-        row->addStretch(1);
-        row->addWidget(MakeLabel(central, tr("色と透明度の出力形式")));
-        row->addWidget(c.forTranspareMappinng);
-        row->addWidget(c.forAlphaBlending);
-        outputs->addLayout(row, 4, 5, 1, 4);
-    }
+    auto* group = new QButtonGroup(owner);
+    c.forTranspareMappinng =
+        MakeRadio(central, group, "forTranspareMappinng", MainWindow::tr("透明度マッピング用"));
+    c.forAlphaBlending =
+        MakeRadio(central, group, "forAlphaBlending", MainWindow::tr("アルファー合成用"));
+    c.forTranspareMappinng->setChecked(true);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(6);
+    row->addStretch(1);
+    row->addWidget(MakeLabel(central, MainWindow::tr("色と透明度の出力形式")));
+    row->addWidget(c.forTranspareMappinng);
+    row->addWidget(c.forAlphaBlending);
+    outputs->addLayout(row, 4, 5, 1, 4);
+    return outputs;
+}
 
-    // The outputs for 3D work live in a dialog of their own, so this page stays as it is.
-    c.ExtendedOutputForm = new ExtendedOutputDialog(this);
-    c.HeightDepth8 = c.ExtendedOutputForm->HeightDepth8();
-    c.HeightDepth16 = c.ExtendedOutputForm->HeightDepth16();
-    c.NormalName = c.ExtendedOutputForm->NormalName();
-    c.NormalRef = c.ExtendedOutputForm->NormalRef();
-    c.NormalStrength = c.ExtendedOutputForm->NormalStrength();
-    c.CubeMapFaces = c.ExtendedOutputForm->CubeMapFaces();
-
-    // ---- 7. Bottom row.
+// Group 7, the bottom row: seed, oversampling, output size and the render buttons.
+QHBoxLayout* BuildBottomRow(MainWindowControls& c, QWidget* central) {
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(4);
     c.Seed = MakeEdit(central, "Seed", QStringLiteral("65536"));
@@ -420,25 +319,53 @@ void MainWindow::BuildControls() {
     c.ResY = MakeEdit(central, "ResY", QStringLiteral("512"));
     c.ResX->setFixedWidth(56);
     c.ResY->setFixedWidth(56);
-    c.Go = MakeButton(central, "Go", tr("がんばって本作画"));
+    c.Go = MakeButton(central, "Go", MainWindow::tr("がんばって本作画"));
     c.Go->setFixedSize(130, 26);
     c.Go->setEnabled(false);
-    c.RenderAbort = MakeButton(central, "RenderAbort", tr("作画中止"));
+    c.RenderAbort = MakeButton(central, "RenderAbort", MainWindow::tr("作画中止"));
     c.RenderAbort->setFixedSize(80, 26);
-    bottom->addWidget(MakeLabel(central, tr("乱数のシード")));
+    bottom->addWidget(MakeLabel(central, MainWindow::tr("乱数のシード")));
     bottom->addWidget(c.Seed);
     bottom->addSpacing(12);
-    bottom->addWidget(MakeLabel(central, tr("オーバーサンプリング")));
+    bottom->addWidget(MakeLabel(central, MainWindow::tr("オーバーサンプリング")));
     bottom->addWidget(c.Ovsmp);
-    bottom->addWidget(MakeLabel(central, tr("倍")));
+    bottom->addWidget(MakeLabel(central, MainWindow::tr("倍")));
     bottom->addSpacing(12);
-    bottom->addWidget(MakeLabel(central, tr("出力解像度")));
+    bottom->addWidget(MakeLabel(central, MainWindow::tr("出力解像度")));
     bottom->addWidget(c.ResX);
-    bottom->addWidget(MakeLabel(central, tr("Ｘ")));
+    bottom->addWidget(MakeLabel(central, MainWindow::tr("Ｘ")));
     bottom->addWidget(c.ResY);
     bottom->addStretch(1);
     bottom->addWidget(c.Go);
     bottom->addWidget(c.RenderAbort);
+    return bottom;
+}
+
+}  // namespace
+
+void MainWindow::BuildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    MainWindowControls& c = ui_;
+
+    QVBoxLayout* left = BuildPreviewColumn(c, central, &previewBuffer_);
+    QVBoxLayout* right = BuildParameterColumn(c, central, this);
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(8);
+    columns->addLayout(left);
+    columns->addLayout(right, 1);
+    QGridLayout* outputs = BuildOutputGrid(c, central, this);
+
+    // The outputs for 3D work live in a dialog of their own, so this page stays as it is.
+    c.ExtendedOutputForm = new ExtendedOutputDialog(this);
+    c.HeightDepth8 = c.ExtendedOutputForm->HeightDepth8();
+    c.HeightDepth16 = c.ExtendedOutputForm->HeightDepth16();
+    c.NormalName = c.ExtendedOutputForm->NormalName();
+    c.NormalRef = c.ExtendedOutputForm->NormalRef();
+    c.NormalStrength = c.ExtendedOutputForm->NormalStrength();
+    c.CubeMapFaces = c.ExtendedOutputForm->CubeMapFaces();
+
+    QHBoxLayout* bottom = BuildBottomRow(c, central);
 
     auto* page = new QVBoxLayout(central);
     page->setContentsMargins(4, 2, 4, 4);

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <optional>
 
 #include "app/app_language.h"
 #include "app/color_panel.h"
@@ -32,6 +33,29 @@ QString Name(std::string_view name) {
 
 std::string ToStd(const QString& text) {
     return text.toUtf8().toStdString();
+}
+
+// The open or save dialog of settings files, made on first use and kept in dialog.
+QFileDialog* SettingsFileDialog(QFileDialog*& dialog, QWidget* parent, const char* name,
+                                QFileDialog::AcceptMode acceptMode,
+                                QFileDialog::FileMode fileMode) {
+    if (!dialog) {
+        dialog = new QFileDialog(parent);
+        dialog->setObjectName(QString::fromLatin1(name));
+        dialog->setAcceptMode(acceptMode);
+        dialog->setFileMode(fileMode);
+        dialog->setNameFilter(MainWindow::tr(kSettingsFilter));
+        dialog->setDefaultSuffix(QStringLiteral("ORB"));
+    }
+    return dialog;
+}
+
+// Shows a settings file dialog at the current file; the file chosen, if one was.
+std::optional<QString> AskSettingsFile(QFileDialog* dialog, const QString& current) {
+    dialog->selectFile(current);
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+        return dialog->selectedFiles().first();
+    return std::nullopt;
 }
 
 }  // namespace
@@ -171,17 +195,10 @@ bool MainWindow::SaveSettingsFileAs(const QString& fileName) {
 }
 
 void MainWindow::O1Click() {
-    if (!DataOpen) {
-        DataOpen = new QFileDialog(this);
-        DataOpen->setObjectName(QStringLiteral("DataOpen"));
-        DataOpen->setAcceptMode(QFileDialog::AcceptOpen);
-        DataOpen->setFileMode(QFileDialog::ExistingFile);
-        DataOpen->setNameFilter(tr(kSettingsFilter));
-        DataOpen->setDefaultSuffix(QStringLiteral("ORB"));
-    }
-    DataOpen->selectFile(settingsFileName_);
-    if (DataOpen->exec() == QDialog::Accepted && !DataOpen->selectedFiles().isEmpty())
-        OpenSettingsFile(DataOpen->selectedFiles().first());
+    QFileDialog* dialog = SettingsFileDialog(DataOpen, this, "DataOpen", QFileDialog::AcceptOpen,
+                                             QFileDialog::ExistingFile);
+    if (const std::optional<QString> file = AskSettingsFile(dialog, settingsFileName_))
+        OpenSettingsFile(*file);
 }
 
 // Saves under the current name without asking, also the initial one (a relative name, so
@@ -191,17 +208,10 @@ void MainWindow::S1Click() {
 }
 
 void MainWindow::A1Click() {
-    if (!DataSave) {
-        DataSave = new QFileDialog(this);
-        DataSave->setObjectName(QStringLiteral("DataSave"));
-        DataSave->setAcceptMode(QFileDialog::AcceptSave);
-        DataSave->setFileMode(QFileDialog::AnyFile);
-        DataSave->setNameFilter(tr(kSettingsFilter));
-        DataSave->setDefaultSuffix(QStringLiteral("ORB"));
-    }
-    DataSave->selectFile(settingsFileName_);
-    if (DataSave->exec() == QDialog::Accepted && !DataSave->selectedFiles().isEmpty())
-        SaveSettingsFileAs(DataSave->selectedFiles().first());
+    QFileDialog* dialog = SettingsFileDialog(DataSave, this, "DataSave", QFileDialog::AcceptSave,
+                                             QFileDialog::AnyFile);
+    if (const std::optional<QString> file = AskSettingsFile(dialog, settingsFileName_))
+        SaveSettingsFileAs(*file);
 }
 
 // ---- JPEG quality preference.

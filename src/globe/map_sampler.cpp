@@ -148,14 +148,10 @@ std::optional<MapSampler> MapSampler::BuildLevels(MapSampler sampler, RenderCont
 FloatPixel MapSampler::SampleLevel(int level, double u, double v, int taps, double tapStep) const {
     const FloatImage& image = Level(level);
     const int32_t w = image.Width;
-    const int32_t h = image.Height;
-    double y = v * h - 0.5;
-    y = std::clamp(y, 0.0, static_cast<double>(h - 1));
-    const int32_t y0 = static_cast<int32_t>(y);
-    const int32_t y1 = std::min(y0 + 1, h - 1);
-    const float fy = static_cast<float>(y - y0);
-    const FloatPixel* row0 = image.Row(y0);
-    const FloatPixel* row1 = image.Row(y1);
+    const BilinearRows rows = BilinearRowsAt(v, image.Height);
+    const float fy = rows.fy;
+    const FloatPixel* row0 = image.Row(rows.y0);
+    const FloatPixel* row1 = image.Row(rows.y1);
 
     FloatPixel sum{0, 0, 0, 0};
     // u is within [0, 1) and the taps stay within a turn of it, so one width added keeps x

@@ -10,6 +10,7 @@
 // +X toward longitude 0 latitude 0, +Y toward longitude 90 east, +Z toward the north pole.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,19 @@ struct LonLat {
 };
 LonLat LonLatOf(const SphereDirection& d);
 SphereDirection DirectionOf(double lon, double lat);
+
+// The two rows of an h-row level a bilinear read at v blends, clamped at the poles, and the
+// weight of the second; MapSampler and PackedSampler pick them alike.
+struct BilinearRows {
+    int32_t y0, y1;
+    float fy;
+};
+inline BilinearRows BilinearRowsAt(double v, int32_t h) {
+    double y = v * h - 0.5;
+    y = std::clamp(y, 0.0, static_cast<double>(h - 1));
+    const int32_t y0 = static_cast<int32_t>(y);
+    return {y0, std::min(y0 + 1, h - 1), static_cast<float>(y - y0)};
+}
 
 class MapSampler {
   public:

@@ -268,14 +268,10 @@ class PackedSampler {
     static void SampleLevel(const Level& level, double u, double v, int taps, double tapStep,
                             Lanes* out) {
         const int32_t w = level.width;
-        const int32_t h = level.height;
-        double y = v * h - 0.5;
-        y = std::clamp(y, 0.0, static_cast<double>(h - 1));
-        const int32_t y0 = static_cast<int32_t>(y);
-        const int32_t y1 = std::min(y0 + 1, h - 1);
-        const Lanes fy = Broadcast(static_cast<float>(y - y0));
-        const Texel* row0 = level.texels.get() + static_cast<size_t>(y0) * w;
-        const Texel* row1 = level.texels.get() + static_cast<size_t>(y1) * w;
+        const BilinearRows rows = BilinearRowsAt(v, level.height);
+        const Lanes fy = Broadcast(rows.fy);
+        const Texel* row0 = level.texels.get() + static_cast<size_t>(rows.y0) * w;
+        const Texel* row1 = level.texels.get() + static_cast<size_t>(rows.y1) * w;
         // u is within [0, 1) and the taps within half a turn of it, so one width added keeps
         // x positive (a truncation is the floor) and one step wraps the column.
         const double start = u - 0.5 * tapStep * (taps - 1);

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "core/parallel.h"
-#include "generate/channel_ops.h"
 #include "exact/extended.h"
+#include "generate/channel_ops.h"
+#include "image/sphere_slopes.h"
 #include "output/ground_maps.h"
 #include "output/map_frame.h"
 
