@@ -13,8 +13,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "exact/decided.h"
+#include "exact/decide.h"
 #include "exact/extended.h"
+#include "exact/lerp.h"
 #include "image/channel_planes.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
