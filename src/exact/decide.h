@@ -93,6 +93,14 @@ inline bool SurelyBelow(double b, double v) {
 }
 
 #ifdef __SSE2__
+// SurelyBelow in two lanes: bit k set for lane k where it holds.
+__attribute__((always_inline)) inline int SurelyBelow2(__m128d b, __m128d v) {
+    const __m128d nonNegative = _mm_cmpge_pd(b, _mm_setzero_pd());
+    const __m128d below = _mm_cmplt_pd(_mm_mul_pd(b, _mm_set1_pd(1 + 0x1p-50)),
+                                       _mm_mul_pd(v, _mm_set1_pd(1 - 0x1p-50)));
+    return _mm_movemask_pd(_mm_and_pd(nonNegative, below));
+}
+
 // Decide in four lanes: the intervals of lanes 0-1 (Lo) and 2-3 (Hi). Returns the floats of
 // the low ends; decided gets a bit for each lane whose high end gives the same finite float.
 __attribute__((always_inline)) inline __m128 Decide4(__m128d loLo, __m128d loHi, __m128d hiLo,

@@ -11,15 +11,9 @@
 
 #include "exact/decide.h"
 #include "exact/extended.h"
+#include "exact/lerp_extended.h"
 
 namespace globeforge {
-
-// The definition: t a + (1 - t) b with extended products and sum, rounded once to float.
-inline float LerpExtended(float a, float b, double t) {
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return static_cast<float>(te * a + ue * b);
-}
 
 // 1 - t where the double difference is exact (t a multiple of 2^-53 in [0, 1], so the
 // extended difference is the same number), else NaN, which leaves every decided lerp with it

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "core/parallel.h"
+#include "exact/rotation.h"
 #include "generate/channel_ops.h"
 #include "generate/craters.h"
 #include "generate/curves.h"
 #include "generate/distance.h"
 #include "generate/patterns.h"
 #include "generate/swirl.h"
-#include "generate/warp.h"
 #include "image/max_stamp.h"
 #include "image/stretch_plan.h"
 

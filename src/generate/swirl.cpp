@@ -8,8 +8,8 @@
 #include <cmath>
 
 #include "core/parallel.h"
+#include "exact/rotation.h"
 #include "generate/curves.h"
-#include "generate/warp.h"
 
 namespace globeforge {
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "exact/extended.h"
+#include "exact/lerp_extended.h"
 #include "image/pixel_grid.h"
 
 namespace globeforge {
@@ -147,10 +148,8 @@ inline void BorrowColours(FloatPixel& a, FloatPixel& b) {
 // t * a + (1 - t) * b, the colours borrowed as above.
 inline FloatPixel LerpPixel(FloatPixel a, FloatPixel b, double t) {
     BorrowColours(a, b);
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return {static_cast<float>(te * a.R + ue * b.R), static_cast<float>(te * a.G + ue * b.G),
-            static_cast<float>(te * a.B + ue * b.B), static_cast<float>(te * a.A + ue * b.A)};
+    return {LerpExtended(a.R, b.R, t), LerpExtended(a.G, b.G, t), LerpExtended(a.B, b.B, t),
+            LerpExtended(a.A, b.A, t)};
 }
 
 // One axis of a bilinear sample: the two neighbouring indices after wrap-around and the

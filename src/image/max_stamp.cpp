@@ -13,24 +13,20 @@
 #include <emmintrin.h>
 #endif
 
-#include "exact/decided.h"
+#include "exact/decide.h"
+#include "exact/lerp.h"
 
 namespace globeforge {
 
 namespace {
 
-// LerpPixel of one channel of two pixels whose A is not 0 (no colour is borrowed).
-inline float LerpValue(float a, float b, double t) {
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return static_cast<float>(te * a + ue * b);
-}
-
 // A sample never exceeds its largest texel (a rounded mean of floats), so amplitude times
 // the sample never exceeds amplitude times most; where that bound, widened by more than its
-// roundings, stays below the pixel's r, the stamp cannot raise it. most and r are floats.
+// roundings, stays below the pixel's r, the stamp cannot raise it. most and r are floats,
+// amplitudeUp >= 0. most is tested apart: a negative most times a tiny amplitudeUp can
+// round to -0, which SurelyBelow alone would take as a bound.
 inline bool BelowBound(double most, double amplitudeUp, double r) {
-    return most >= 0 && most * amplitudeUp * (1 + 0x1p-50) < r * (1 - 0x1p-50);
+    return most >= 0 && SurelyBelow(most * amplitudeUp, r);
 }
 
 // A pixel the stamp does not raise: its R in every colour channel.
@@ -67,9 +63,9 @@ inline void StampPixel(const StampRow& s, const MaxStampColumn& c) {
         }
         // Every A is 255, and t 255 + (1 - t) 255 in extended precision lies within
         // 2^-61 of 255, which rounds to 255 as a float: only R needs the lerps.
-        const float top = LerpValue(r01, r00, c.tap.frac);
-        const float bottom = LerpValue(r11, r10, c.tap.frac);
-        smpR = LerpValue(bottom, top, s.ty.frac);
+        const float top = LerpExtended(r01, r00, c.tap.frac);
+        const float bottom = LerpExtended(r11, r10, c.tap.frac);
+        smpR = LerpExtended(bottom, top, s.ty.frac);
         smpA = 255.0f;
     } else {
         const FloatPixel top = LerpPixel(s.row0[c.tap.i1], s.row0[c.tap.i0], c.tap.frac);
@@ -100,15 +96,13 @@ __attribute__((always_inline)) inline __m128 Taps4(const float* row, const MaxSt
 __attribute__((always_inline)) inline int BelowBound4(__m128 most, __m128 curR,
                                                       double amplitudeUp) {
     const __m128d bound = _mm_set1_pd(amplitudeUp);
-    const __m128d widen = _mm_set1_pd(1 + 0x1p-50), narrow = _mm_set1_pd(1 - 0x1p-50);
     int below = 0;
     for (int h = 0; h < 2; ++h) {
         const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
         const __m128d m = _mm_cvtps_pd(h == 0 ? most : _mm_movehl_ps(most, most));
-        const __m128d under = _mm_and_pd(
-            _mm_cmpge_pd(m, _mm_setzero_pd()),
-            _mm_cmplt_pd(_mm_mul_pd(_mm_mul_pd(m, bound), widen), _mm_mul_pd(r, narrow)));
-        below |= _mm_movemask_pd(under) << (2 * h);
+        const int under = _mm_movemask_pd(_mm_cmpge_pd(m, _mm_setzero_pd())) &
+                          SurelyBelow2(_mm_mul_pd(m, bound), r);
+        below |= under << (2 * h);
     }
     return below;
 }
@@ -123,20 +117,21 @@ __attribute__((always_inline)) inline void Product4(__m128 smp, __m128 curR, dou
                                                     float values[4]) {
     const __m128d hiPart = _mm_set1_pd(amplitudeHi), loPart = _mm_set1_pd(amplitudeLo);
     const __m128d sign = _mm_set1_pd(-0.0), slackScale = _mm_set1_pd(0x1p-49);
-    __m128d p[2], slack[2];
+    __m128d lo[2], hi[2];
     int atOrAbove = 0;
     keep = 0;
     for (int h = 0; h < 2; ++h) {
         const __m128d r = _mm_cvtps_pd(h == 0 ? curR : _mm_movehl_ps(curR, curR));
         const __m128d s = _mm_cvtps_pd(h == 0 ? smp : _mm_movehl_ps(smp, smp));
-        p[h] = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
-        slack[h] = _mm_mul_pd(_mm_andnot_pd(sign, p[h]), slackScale);
-        const __m128d lo = _mm_sub_pd(p[h], slack[h]), hi = _mm_add_pd(p[h], slack[h]);
-        keep |= _mm_movemask_pd(_mm_cmplt_pd(hi, r)) << (2 * h);
-        atOrAbove |= _mm_movemask_pd(_mm_cmpge_pd(lo, r)) << (2 * h);
+        const __m128d p = _mm_add_pd(_mm_mul_pd(hiPart, s), _mm_mul_pd(loPart, s));
+        const __m128d slack = _mm_mul_pd(_mm_andnot_pd(sign, p), slackScale);
+        lo[h] = _mm_sub_pd(p, slack);
+        hi[h] = _mm_add_pd(p, slack);
+        keep |= _mm_movemask_pd(_mm_cmplt_pd(hi[h], r)) << (2 * h);
+        atOrAbove |= _mm_movemask_pd(_mm_cmpge_pd(lo[h], r)) << (2 * h);
     }
     int decided;
-    _mm_storeu_ps(values, Decided4(p[0], slack[0], p[1], slack[1], decided));
+    _mm_storeu_ps(values, Decide4(lo[0], lo[1], hi[0], hi[1], decided));
     raise = atOrAbove & decided;
 }
 

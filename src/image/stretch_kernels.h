@@ -13,8 +13,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "exact/decided.h"
+#include "exact/decide.h"
 #include "exact/extended.h"
+#include "exact/lerp.h"
 #include "image/channel_planes.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
@@ -36,9 +37,7 @@ struct ValueAlpha {
 inline ValueAlpha LerpValueAlpha(ValueAlpha a, ValueAlpha b, double t) {
     if (a.a == 0.0f) a.v = b.v;
     if (b.a == 0.0f) b.v = a.v;
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    return {static_cast<float>(te * a.v + ue * b.v), static_cast<float>(te * a.a + ue * b.a)};
+    return {LerpExtended(a.v, b.v, t), LerpExtended(a.a, b.a, t)};
 }
 
 // d + a v / 255 (Add) or d - a v / 255 (Sub) as BlendPixel rounds it, when double arithmetic
@@ -61,9 +60,7 @@ inline float AddScaled(float d, float v, float a) {
 // LerpValueAlpha of two pixels whose value is their alpha.
 inline ValueAlpha LerpSame(float a, float b, double t) {
     if (a == 0.0f || b == 0.0f) return LerpValueAlpha({a, a}, {b, b}, t);
-    const Extended te = t;
-    const Extended ue = 1.0L - te;
-    const float v = static_cast<float>(te * a + ue * b);
+    const float v = LerpExtended(a, b, t);
     return {v, v};
 }
 

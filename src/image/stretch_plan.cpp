@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "exact/decided.h"
+#include "exact/lerp.h"
 #include "image/stretch_kernels.h"
 #include "image/stretch_row_lerps.h"
 #include "image/stretch_rows.h"

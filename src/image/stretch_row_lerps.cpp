@@ -9,7 +9,7 @@
 #include <immintrin.h>
 #endif
 
-#include "exact/decided.h"
+#include "exact/lerp.h"
 
 namespace globeforge::stretch {
 
@@ -47,13 +47,10 @@ __attribute__((always_inline)) inline Taps4 TapsOf4(const float* in, const Stret
 #endif
 
 #if defined(__x86_64__)
-// FillRowLerps's four-column steps with the lerps' products and sums four lanes wide: the
-// same products, sums and slack as LerpDecided4, decided by Decided4, so the same floats and
-// states.
+// FillRowLerps's four-column steps with the lerps four lanes wide in AVX2: LerpDecided4Avx2
+// takes the same products, sums and slack as LerpDecided4, so the same floats and states.
 __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float* in,
                                                         std::span<const StretchColumn> columns) {
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d scale = _mm256_set1_pd(0x1p-49);
     size_t j = 0;
     for (; j + 4 <= columns.size(); j += 4) {
         const StretchColumn* c = columns.data() + j;
@@ -62,15 +59,8 @@ __attribute__((target("avx2"))) size_t FillRowLerpsAvx2(RowLerps& h, const float
         if (decided != 0) {
             const __m256d t = _mm256_set_pd(c[3].frac, c[2].frac, c[1].frac, c[0].frac);
             const __m256d u = _mm256_set_pd(c[3].rest, c[2].rest, c[1].rest, c[0].rest);
-            const __m256d p1 = _mm256_mul_pd(t, _mm256_cvtps_pd(taps.v1));
-            const __m256d p2 = _mm256_mul_pd(u, _mm256_cvtps_pd(taps.v0));
-            const __m256d sum = _mm256_add_pd(p1, p2);
-            const __m256d slack = _mm256_mul_pd(
-                _mm256_add_pd(_mm256_andnot_pd(sign, p1), _mm256_andnot_pd(sign, p2)), scale);
             int d;
-            const __m128 lerps =
-                Decided4(_mm256_castpd256_pd128(sum), _mm256_castpd256_pd128(slack),
-                         _mm256_extractf128_pd(sum, 1), _mm256_extractf128_pd(slack, 1), d);
+            const __m128 lerps = LerpDecided4Avx2(taps.v1, taps.v0, t, u, d);
             _mm_storeu_ps(h.value.data() + j, lerps);
             decided &= d;
         }

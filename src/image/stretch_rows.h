@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "exact/decided.h"
+#include "exact/lerp.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
 #include "image/stretch_kernels.h"

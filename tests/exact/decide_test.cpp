@@ -151,5 +151,42 @@ TEST(Decide, RoundedIntegersAndSurelyBelow) {
     EXPECT_FALSE(SurelyBelow(1.0, std::numeric_limits<double>::quiet_NaN()));
 }
 
+#ifdef __SSE2__
+// The two-lane form against the scalar one on every pair of hostile values: signed zeros,
+// subnormals, infinities, NaN and values either side of the margin.
+TEST(Decide, SurelyBelow2MatchesScalar) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double denorm = std::numeric_limits<double>::denorm_min();
+    const double big = std::numeric_limits<double>::max();
+    const std::vector<double> values = {0.0,
+                                        -0.0,
+                                        denorm,
+                                        -denorm,
+                                        1.0,
+                                        -1.0,
+                                        1.0 + 0x1p-48,
+                                        1.0 + 0x1p-49,
+                                        1.0 + 0x1p-50,
+                                        1.0 - 0x1p-52,
+                                        0x1p-1022,
+                                        big,
+                                        -big,
+                                        inf,
+                                        -inf,
+                                        nan,
+                                        -nan,
+                                        255.0,
+                                        255.0 * (1 + 0x1p-47)};
+    for (double b : values) {
+        for (double v : values) {
+            // Lane 1 takes the pair the other way round.
+            const int expected = (SurelyBelow(b, v) ? 1 : 0) | (SurelyBelow(v, b) ? 2 : 0);
+            EXPECT_EQ(SurelyBelow2(_mm_set_pd(v, b), _mm_set_pd(b, v)), expected) << b << " " << v;
+        }
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace globeforge
