@@ -10,9 +10,9 @@
 #include <optional>
 
 #include "core/progress.h"
-#include "generate/lcg32.h"
 #include "image/float_image.h"
 #include "image/stretch_plan.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

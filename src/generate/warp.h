@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "core/progress.h"
-#include "generate/lcg32.h"
 #include "exact/extended.h"
 #include "image/float_image.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

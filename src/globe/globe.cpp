@@ -12,9 +12,9 @@
 #endif
 
 #include "core/parallel.h"
-#include "globe/map_sampler.h"
-#include "globe/packed_sampler.h"
-#include "output/normal_map.h"
+#include "render/normal_map.h"
+#include "sampling/map_sampler.h"
+#include "sampling/packed_sampler.h"
 
 namespace globeforge {
 

@@ -1,4 +1,4 @@
-#include "output/normal_map.h"
+#include "render/normal_map.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "core/parallel.h"
-#include "generate/channel_ops.h"
 #include "exact/extended.h"
-#include "output/ground_maps.h"
-#include "output/map_frame.h"
+#include "generate/channel_ops.h"
+#include "render/ground_maps.h"
+#include "render/map_frame.h"
 
 namespace globeforge {
 
