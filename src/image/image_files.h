@@ -39,8 +39,8 @@ struct ImageFileOptions {
     int32_t heightBitDepth = 8;  // 8 or 16; anything else counts as 8
     // When not empty, PNG, JPEG and OpenEXR files carry this settings text, productVersion
     // and jpegQuality. BMP files carry nothing.
-    std::string settingsText;
-    std::string productVersion;  // for example "GlobeForge 1.0e-37"
+    std::string settingsText{};
+    std::string productVersion{};  // for example "GlobeForge 1.0e-37"
     // JPEG files only: the quality, handed to the encoder as it is (the library limits it
     // to 1..100).
     int32_t jpegQuality = 90;
