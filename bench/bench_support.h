@@ -10,8 +10,8 @@
 
 #include "core/progress.h"
 #include "core/render_params.h"
-#include "generate/lcg32.h"
 #include "image/float_image.h"
+#include "random/lcg32.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 

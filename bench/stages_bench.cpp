@@ -15,8 +15,8 @@
 #include "generate/warp.h"
 #include "image/image_files.h"
 #include "image/png_file.h"
-#include "output/cloud_maps.h"
-#include "output/ground_maps.h"
+#include "render/cloud_maps.h"
+#include "render/ground_maps.h"
 
 namespace globeforge::bench {
 namespace {

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 
 namespace globeforge {

@@ -28,8 +28,7 @@
 #include "app/qt_progress.h"
 #include "core/version.h"
 #include "globe/globe_output.h"
-#include "output/save_maps.h"
-#include "render/render_planet.h"
+#include "pipeline/render_job.h"
 
 namespace globeforge {
 
@@ -48,9 +47,20 @@ const char* const kSaveErrorText =
 
 // The record also holds maps built only for the globe view; the preview offers the requested
 // ones.
-bool Shown(const std::string& name, const std::optional<FloatImage>& map) {
-    return !name.empty() && map.has_value();
+bool Shown(const RenderParams& params, const MapSlot& slot) {
+    return !(params.*slot.name).empty() && (params.*slot.image).has_value();
 }
+
+// The preview's buttons in the window's order (the relief before the gloss): the first
+// requested map is shown after a render.
+const std::pair<QPushButton * MainWindowControls::*, MapKind> kPreviewButtons[] = {
+    {&MainWindowControls::PreviewColor, MapKind::Color},
+    {&MainWindowControls::PreviewBump, MapKind::Bump},
+    {&MainWindowControls::PreviewSpc, MapKind::Specular},
+    {&MainWindowControls::PreviewCloudColor, MapKind::CloudColor},
+    {&MainWindowControls::PreviewCloudBump, MapKind::CloudBump},
+    {&MainWindowControls::PreviewCloudTra, MapKind::CloudTransparency},
+    {&MainWindowControls::PreviewNormal, MapKind::Normal}};
 
 }  // namespace
 
@@ -105,13 +115,10 @@ void MainWindow::PreviewClick() {
     params_.OutputResolutionY = ui_.Preview->height() / 4;
     params_.OverSampling = 1;
     // Without names every map is built; the hyphens also keep the clouds out of the ground.
-    std::string* names[] = {&params_.OutputColorMap,     &params_.OutputSpeculerMap,
-                            &params_.OutputBumpMap,      &params_.OutputCloudColorMap,
-                            &params_.OutputCloudBumpMap, &params_.OutputCloudTransparencyMap,
-                            &params_.OutputNormalMap};
-    if (std::all_of(std::begin(names), std::end(names), [](auto* n) { return n->empty(); })) {
-        for (std::string* n : names)
-            n->assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
+    if (std::all_of(kMapSlots.begin(), kMapSlots.end(),
+                    [this](const MapSlot& slot) { return (params_.*slot.name).empty(); })) {
+        for (const MapSlot& slot : kMapSlots)
+            (params_.*slot.name).assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
     }
     StartRender(false);
 }
@@ -138,19 +145,25 @@ void MainWindow::StartRender(bool fullRender) {
     emit renderStarted();
     worker_ = std::thread([this, fullRender] {
         RenderOutcome outcome;
-        outcome.completed = RenderPlanet(params_, ctx_);
-        outcome.failure = ctx_.failure;
+        RenderJob job;
         // Writing maps can take a while at large sizes: keep it off the window's thread.
-        if (fullRender && outcome.completed) {
-            outcome.saveFailed =
-                !SaveRenderMaps(params_, &outcome.failedName, &outcome.saveReason, &ctx_);
-        }
+        job.saveMaps = fullRender;
+        job.encodeEarly = false;
+        job.picturesAfterFailedSave = true;
         // The globe's pyramids take a moment at large sizes: build them here, not on the
         // window's thread.
-        if (outcome.completed) {
-            const GlobeMaps maps = GlobeMapsOf(params_);
-            if (maps.color) outcome.globe = GlobeScene::Prepare(maps, ctx_);
-        }
+        job.pictures = [&outcome](RenderParams& params, RenderContext& ctx, std::string&,
+                                  std::string&) {
+            const GlobeMaps maps = GlobeMapsOf(params);
+            if (maps.color) outcome.globe = GlobeScene::Prepare(maps, ctx);
+            return true;
+        };
+        const RenderJobResult result = RunRenderJob(params_, ctx_, job);
+        outcome.completed = result.rendered;
+        outcome.failure = result.failure;
+        outcome.saveFailed = result.saveFailed;
+        outcome.failedName = result.failedName;
+        outcome.saveReason = result.reason;
         workerDone_ = true;
         QMetaObject::invokeMethod(
             this, [this, outcome] { RenderEnded(outcome); }, Qt::QueuedConnection);
@@ -217,33 +230,18 @@ void MainWindow::ShowMapInPreview(const FloatImage* image) {
 }
 
 void MainWindow::ShowFirstMap() {
-    const RenderParams& p = params_;
-    const std::pair<const std::string*, const std::optional<FloatImage>*> maps[] = {
-        {&p.OutputColorMap, &p.ColorMapImage},
-        {&p.OutputBumpMap, &p.BumpMapImage},
-        {&p.OutputSpeculerMap, &p.SpecularMapImage},
-        {&p.OutputCloudColorMap, &p.CloudColorMapImage},
-        {&p.OutputCloudBumpMap, &p.CloudBumpMapImage},
-        {&p.OutputCloudTransparencyMap, &p.CloudTransparencyMapImage},
-        {&p.OutputNormalMap, &p.NormalMapImage}};
-    for (const auto& [name, map] : maps) {
-        if (Shown(*name, *map)) {
-            ShowMapInPreview(*map);
+    for (const auto& [button, kind] : kPreviewButtons) {
+        if (Shown(params_, SlotOf(kind))) {
+            ShowMapInPreview(params_.*SlotOf(kind).image);
             return;
         }
     }
 }
 
 void MainWindow::UpdatePreviewButtons() {
-    const RenderParams& p = params_;
-    ui_.PreviewColor->setVisible(Shown(p.OutputColorMap, p.ColorMapImage));
-    ui_.PreviewSpc->setVisible(Shown(p.OutputSpeculerMap, p.SpecularMapImage));
-    ui_.PreviewBump->setVisible(Shown(p.OutputBumpMap, p.BumpMapImage));
-    ui_.PreviewCloudColor->setVisible(Shown(p.OutputCloudColorMap, p.CloudColorMapImage));
-    ui_.PreviewCloudBump->setVisible(Shown(p.OutputCloudBumpMap, p.CloudBumpMapImage));
-    ui_.PreviewCloudTra->setVisible(
-        Shown(p.OutputCloudTransparencyMap, p.CloudTransparencyMapImage));
-    ui_.PreviewNormal->setVisible(Shown(p.OutputNormalMap, p.NormalMapImage));
+    for (const auto& [button, kind] : kPreviewButtons) {
+        (ui_.*button)->setVisible(Shown(params_, SlotOf(kind)));
+    }
 }
 
 // The record belongs to the worker while a render runs, so the buttons wait for its end.

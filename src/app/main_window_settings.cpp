@@ -15,6 +15,7 @@
 #include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
 #include "app/main_window.h"
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 #include "settings/gather_render_params.h"
 #include "settings/preferences.h"

@@ -16,7 +16,7 @@
 #include "cli/batch_index.h"
 #include "cli/batch_thumbnail.h"
 #include "image/image_files.h"
-#include "output/save_maps.h"
+#include "pipeline/render_job.h"
 #include "render/render_planet.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
@@ -131,14 +131,6 @@ fs::path ThumbnailPath(const std::string& outDir, const BatchPlanet& planet) {
 
 fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
     return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
-}
-
-bool CarriesProvenance(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string ext = name.substr(dot + 1);
-    for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "jpe" || ext == "exr";
 }
 
 bool IsFile(const fs::path& path) {
@@ -263,15 +255,13 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     fs::remove(StatusPath(outDir, planet), ec);
 
     RenderParams params = GatherRenderParams(planet.settings);
-    for (std::string* name :
-         {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
-          &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
-          &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
-        if (name->empty()) continue;
-        *name = (folder / *name).string();
-        fs::create_directories(fs::path(*name).parent_path(), ec);
+    for (const MapSlot& slot : kMapSlots) {
+        std::string& name = params.*slot.name;
+        if (name.empty()) continue;
+        name = (folder / name).string();
+        fs::create_directories(fs::path(name).parent_path(), ec);
         if (ec)
-            return fail("cannot create folder " + fs::path(*name).parent_path().string() + ": " +
+            return fail("cannot create folder " + fs::path(name).parent_path().string() + ": " +
                         ec.message());
     }
     // The thumbnail's globe needs the maps whether the settings name them or not; the
@@ -282,29 +272,31 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     ctx.threads = threads;
     PlanetProgress progress(ctx, board, planet.name, options.stop);
     ctx.SetProgressTargets(&progress);
-    // With threads to share, the finished maps are encoded while the rest are built.
-    std::optional<MapPreEncoder> early;
-    if (threads > 1) early.emplace(params, ctx);
-    const bool rendered = RenderPlanet(params, ctx);
-    ctx.SetProgressTargets(nullptr);
-    if (!rendered || Stopped(options.stop)) {
-        if (!ctx.failure.empty()) return fail("render failed: " + ctx.failure);
-        RemovePlanetFiles(outDir, planet);
-        return {PlanetEnd::Stopped, {}, 0};
-    }
-
-    // From here on the planet is finished rather than abandoned: its maps are whole.
-    std::string failedName, reason;
-    const bool mapsSaved =
-        SaveRenderMaps(params, &failedName, &reason, &ctx, early ? &*early : nullptr);
-    early.reset();
-    if (!mapsSaved) return fail("cannot write " + failedName + ": " + reason);
+    RenderJob job;
+    job.rendered = [&ctx] { ctx.SetProgressTargets(nullptr); };
+    job.stopped = [&options] { return Stopped(options.stop); };
     // The thumbnail, and then the maps can go.
-    std::string why;
     const fs::path thumbnailPath = ThumbnailPath(outDir, planet);
-    const bool thumbnailWritten = WritePlanetThumbnail(params, thumbnailPath.string(), ctx, &why);
-    FreeRenderMaps(params);
-    if (!thumbnailWritten) return fail("cannot write " + thumbnailPath.string() + ": " + why);
+    job.pictures = [&thumbnailPath](RenderParams& rendered, RenderContext& context,
+                                    std::string& failedName, std::string& why) {
+        failedName = thumbnailPath.string();
+        const bool written = WritePlanetThumbnail(rendered, failedName, context, &why);
+        FreeRenderMaps(rendered);
+        return written;
+    };
+    const RenderJobResult result = RunRenderJob(params, ctx, job);
+    switch (result.end) {
+        case RenderJobResult::End::Aborted:
+            RemovePlanetFiles(outDir, planet);
+            return {PlanetEnd::Stopped, {}, 0};
+        case RenderJobResult::End::RenderFailed:
+            return fail("render failed: " + result.failure);
+        case RenderJobResult::End::SaveFailed:
+        case RenderJobResult::End::PicturesFailed:
+            return fail("cannot write " + result.failedName + ": " + result.reason);
+        case RenderJobResult::End::Done:
+            break;
+    }
     const SettingsResult saved =
         SaveSettings(planet.settings, (folder / PlanetSettingsFileName(planet.name)).string());
     if (!saved.ok) return fail(saved.message);

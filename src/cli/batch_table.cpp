@@ -106,16 +106,6 @@ std::string CheckMapName(std::string_view name) {
     return {};
 }
 
-const std::pair<const char*, std::string SettingsModel::*> kMapSettings[] = {
-    {"OutputColorMap", &SettingsModel::ColorName},
-    {"OutputSpeculerMap", &SettingsModel::SpecularName},
-    {"OutputBumpMap", &SettingsModel::BumpName},
-    {"OutputCloudColorMap", &SettingsModel::CloudColorName},
-    {"OutputCloudBumpMap", &SettingsModel::CloudBumpName},
-    {"OutputCloudTransparencyMap", &SettingsModel::CloudTraName},
-    {"OutputNormalMap", &SettingsModel::NormalName},
-};
-
 }  // namespace
 
 std::string CheckPlanetName(std::string_view name) {
@@ -264,9 +254,9 @@ std::string PlanetSettingsFileName(std::string_view name) {
 
 std::vector<std::pair<std::string, std::string>> PlanetMaps(const SettingsModel& settings) {
     std::vector<std::pair<std::string, std::string>> maps;
-    for (const auto& [key, member] : kMapSettings) {
-        const std::string_view name = TrimBlanks(settings.*member);
-        if (!name.empty()) maps.emplace_back(key, name);
+    for (const MapSlot& slot : kMapSlots) {
+        const std::string_view name = TrimBlanks(MapNameSetting(settings, slot));
+        if (!name.empty()) maps.emplace_back(slot.settingsKey, name);
     }
     return maps;
 }
@@ -316,8 +306,9 @@ bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
             AddError(errors, Concat({from("OutputResolutionX"), ": ", why}));
         }
         std::set<std::string> files{AsciiLower(PlanetSettingsFileName(row.name))};
-        for (const auto& [key, member] : kMapSettings) {
-            const std::string_view name = TrimBlanks(planet.settings.*member);
+        for (const MapSlot& slot : kMapSlots) {
+            const std::string_view key = slot.settingsKey;
+            const std::string_view name = TrimBlanks(MapNameSetting(planet.settings, slot));
             if (name.empty()) continue;
             if (std::string why = CheckMapName(name); !why.empty()) {
                 AddError(errors, Concat({from(key), ": the map name '", Shown(name), "' ", why}));

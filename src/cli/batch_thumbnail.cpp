@@ -43,12 +43,7 @@ void Shrink(std::optional<FloatImage>& map) {
 
 bool WritePlanetThumbnail(RenderParams& params, const std::string& path, RenderContext& ctx,
                           std::string* why) {
-    for (std::optional<FloatImage>* map :
-         {&params.ColorMapImage, &params.SpecularMapImage, &params.BumpMapImage,
-          &params.CloudColorMapImage, &params.CloudBumpMapImage, &params.CloudTransparencyMapImage,
-          &params.NormalMapImage}) {
-        Shrink(*map);
-    }
+    for (const MapSlot& slot : kMapSlots) Shrink(params.*slot.image);
     // A little from above, so the view shows a pole as well as the equator; the page's
     // background shows around the planet.
     GlobeCamera camera;

@@ -287,17 +287,12 @@ void ApplyPreview(SettingsModel& model) {
     model.ResX = "128";
     model.ResY = "128";
     model.Ovsmp.SetPosition(1);
-    std::string* const names[] = {&model.ColorName,      &model.SpecularName,  &model.BumpName,
-                                  &model.CloudColorName, &model.CloudBumpName, &model.CloudTraName,
-                                  &model.NormalName};
-    const char* const previewNames[] = {"preview_color.png",      "preview_specular.png",
-                                        "preview_bump.png",       "preview_cloud_color.png",
-                                        "preview_cloud_bump.png", "preview_cloud_transparency.png",
-                                        "preview_normal.png"};
-    for (const std::string* name : names) {
-        if (!TrimBlanks(*name).empty()) return;
+    for (const MapSlot& slot : kMapSlots) {
+        if (!TrimBlanks(MapNameSetting(model, slot)).empty()) return;
     }
-    for (size_t i = 0; i < std::size(names); ++i) *names[i] = previewNames[i];
+    for (const MapSlot& slot : kMapSlots) {
+        MapNameSetting(model, slot) = std::string("preview_") + slot.role + ".png";
+    }
 }
 
 std::string CliHelpText() {

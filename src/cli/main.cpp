@@ -15,10 +15,11 @@
 #include "cli/batch_command.h"
 #include "cli/cli_options.h"
 #include "cli/stderr_progress.h"
+#include "core/jpeg_quality.h"
 #include "globe/globe_output.h"
 #include "globe/turntable.h"
 #include "image/image_files.h"
-#include "output/save_maps.h"
+#include "pipeline/render_job.h"
 #include "render/render_planet.h"
 #include "render/stage_dump.h"
 #include "settings/gather_render_params.h"
@@ -64,12 +65,10 @@ int Fail(int status, const std::string& message) {
 // Relative map names resolve against --out-dir instead of the current folder.
 void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
     if (outDir.empty()) return;
-    for (std::string* name :
-         {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
-          &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
-          &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
-        if (!name->empty() && fs::path(*name).is_relative())
-            *name = (fs::path(outDir) / *name).string();
+    for (const MapSlot& slot : kMapSlots) {
+        std::string& name = params.*slot.name;
+        if (!name.empty() && fs::path(name).is_relative())
+            name = (fs::path(outDir) / name).string();
     }
 }
 
@@ -241,38 +240,41 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
 
-    // With threads to share, the finished maps are encoded while the rest are built.
-    std::optional<MapPreEncoder> early;
-    if (ctx.threads > 1) early.emplace(params, ctx);
-    const bool rendered = RenderPlanet(params, ctx);
-    progress.Finish();
-    interruptTarget = nullptr;
-    // An interrupt after the last row the render looked at still means: write nothing.
-    if (!rendered || interrupted.load()) {
-        if (!ctx.failure.empty()) return Fail(1, "render failed: " + ctx.failure);
-        return Fail(1, "render aborted; no map was written");
-    }
-
-    std::string failedName, reason;
-    const bool saved =
-        SaveRenderMaps(params, &failedName, &reason, &ctx, early ? &*early : nullptr);
-    early.reset();
-    if (!saved) return Fail(1, "cannot write " + failedName + ": " + reason);
-    if (!options.quiet) {
-        for (const std::string* name :
-             {&params.OutputColorMap, &params.OutputSpeculerMap, &params.OutputBumpMap,
-              &params.OutputCloudColorMap, &params.OutputCloudBumpMap,
-              &params.OutputCloudTransparencyMap, &params.OutputNormalMap}) {
-            if (!name->empty()) std::cerr << "wrote " << *name << "\n";
-        }
-    }
-    if (globes) {
-        // Ctrl-C stops a turntable between frames.
-        ctx.SetProgressTargets(nullptr);
-        interruptTarget = &ctx;
-        const int status = WriteGlobes(options, params, ctx);
+    RenderJob job;
+    job.rendered = [&] {
+        progress.Finish();
         interruptTarget = nullptr;
-        return status;
+    };
+    // An interrupt after the last row the render looked at still means: write nothing.
+    job.stopped = [] { return interrupted.load(); };
+    int globeStatus = 0;
+    job.pictures = [&](RenderParams& rendered, RenderContext& context, std::string&, std::string&) {
+        if (!options.quiet) {
+            for (const MapSlot& slot : kMapSlots) {
+                const std::string& name = rendered.*slot.name;
+                if (!name.empty()) std::cerr << "wrote " << name << "\n";
+            }
+        }
+        if (!globes) return true;
+        // Ctrl-C stops a turntable between frames.
+        context.SetProgressTargets(nullptr);
+        interruptTarget = &context;
+        globeStatus = WriteGlobes(options, rendered, context);
+        interruptTarget = nullptr;
+        return globeStatus == 0;
+    };
+    const RenderJobResult result = RunRenderJob(params, ctx, job);
+    switch (result.end) {
+        case RenderJobResult::End::Aborted:
+            return Fail(1, "render aborted; no map was written");
+        case RenderJobResult::End::RenderFailed:
+            return Fail(1, "render failed: " + result.failure);
+        case RenderJobResult::End::SaveFailed:
+            return Fail(1, "cannot write " + result.failedName + ": " + result.reason);
+        case RenderJobResult::End::PicturesFailed:
+            return globeStatus;
+        case RenderJobResult::End::Done:
+            break;
     }
     return 0;
 }

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/parallel.h"
-#include "generate/lcg32.h"
 #include "image/float_image.h"
 #include "image/scalar_image.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

@@ -3,13 +3,7 @@
 namespace globeforge {
 
 void FreeRenderMaps(RenderParams& params) {
-    params.ColorMapImage.reset();
-    params.SpecularMapImage.reset();
-    params.BumpMapImage.reset();
-    params.CloudColorMapImage.reset();
-    params.CloudBumpMapImage.reset();
-    params.CloudTransparencyMapImage.reset();
-    params.NormalMapImage.reset();
+    for (const MapSlot& slot : kMapSlots) (params.*slot.image).reset();
 }
 
 bool MixCloudsIntoGround(const RenderParams& params) {

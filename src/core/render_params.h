@@ -2,6 +2,7 @@
 // the running render and the six finished maps it carries back.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -94,6 +95,51 @@ struct RenderParams {
     // when no output name asks for them. Only named maps are ever saved.
     bool BuildGlobeMaps = false;
 };
+
+// The seven maps a render can build: every list of maps (saving, the window's buttons, the
+// command line's names, the batch's planet folders, the settings) walks this table.
+enum class MapKind : uint8_t {
+    Color,
+    Specular,
+    Bump,
+    CloudColor,
+    CloudBump,
+    CloudTransparency,
+    Normal
+};
+
+struct MapSlot {
+    MapKind kind;
+    const char* settingsKey;                         // the settings key of the output name
+    const char* role;                                // in file names: "cloud_bump"
+    std::string RenderParams::*name;                 // the output name; empty = not saved
+    std::optional<FloatImage> RenderParams::*image;  // the built map
+    bool heightMap;                                  // holds heights: written as a bump map
+    bool cloud;                                      // built only with a cloud layer
+};
+
+// In the order the maps are written.
+inline constexpr std::array<MapSlot, 7> kMapSlots = {{
+    {MapKind::Color, "OutputColorMap", "color", &RenderParams::OutputColorMap,
+     &RenderParams::ColorMapImage, false, false},
+    {MapKind::Specular, "OutputSpeculerMap", "specular", &RenderParams::OutputSpeculerMap,
+     &RenderParams::SpecularMapImage, false, false},
+    {MapKind::Bump, "OutputBumpMap", "bump", &RenderParams::OutputBumpMap,
+     &RenderParams::BumpMapImage, true, false},
+    {MapKind::CloudColor, "OutputCloudColorMap", "cloud_color", &RenderParams::OutputCloudColorMap,
+     &RenderParams::CloudColorMapImage, false, true},
+    {MapKind::CloudBump, "OutputCloudBumpMap", "cloud_bump", &RenderParams::OutputCloudBumpMap,
+     &RenderParams::CloudBumpMapImage, true, true},
+    {MapKind::CloudTransparency, "OutputCloudTransparencyMap", "cloud_transparency",
+     &RenderParams::OutputCloudTransparencyMap, &RenderParams::CloudTransparencyMapImage, false,
+     true},
+    {MapKind::Normal, "OutputNormalMap", "normal", &RenderParams::OutputNormalMap,
+     &RenderParams::NormalMapImage, false, false},
+}};
+
+inline constexpr const MapSlot& SlotOf(MapKind kind) {
+    return kMapSlots[static_cast<size_t>(kind)];
+}
 
 // Releases the result images.
 void FreeRenderMaps(RenderParams& params);

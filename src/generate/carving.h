@@ -10,7 +10,7 @@
 #include "core/progress.h"
 #include "generate/disc_classes.h"
 #include "generate/disc_tables.h"
-#include "generate/lcg32.h"
+#include "random/lcg32.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
 

@@ -14,9 +14,9 @@
 #include "core/progress.h"
 #include "generate/brush_cache.h"
 #include "generate/curves.h"
-#include "generate/lcg32.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

@@ -11,9 +11,9 @@
 
 #include "core/progress.h"
 #include "generate/brush_cache.h"
-#include "generate/lcg32.h"
 #include "image/float_image.h"
 #include "image/stretch_plan.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

@@ -9,8 +9,9 @@
 #include "core/progress.h"
 #include "exact/extended.h"
 #include "exact/rotation.h"
-#include "generate/lcg32.h"
+#include "random/lcg32.h"
 #include "image/float_image.h"
+#include "random/lcg32.h"
 
 namespace globeforge {
 

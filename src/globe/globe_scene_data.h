@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "globe/globe.h"
-#include "globe/packed_sampler.h"
+#include "sampling/packed_sampler.h"
 
 namespace globeforge {
 

@@ -7,7 +7,7 @@
 #include "globe/globe_camera.h"
 #include "globe/globe_rays.h"
 #include "globe/globe_scene_data.h"
-#include "globe/packed_sampler.h"
+#include "sampling/packed_sampler.h"
 #include "globe/sphere_geometry.h"
 
 namespace globeforge::globe_detail {

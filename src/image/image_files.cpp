@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -13,20 +12,17 @@
 #include <span>
 #include <vector>
 
-#include "core/version.h"
+#include "exact/extended.h"
 #include "image/atomic_file.h"
 #include "image/bmp_file.h"
 #include "image/color_pack.h"
 #include "image/exr_file.h"
-#include "exact/extended.h"
 #include "image/jpeg_file.h"
 #include "image/png_file.h"
 
 namespace globeforge {
 
 namespace {
-
-std::atomic<uint8_t> jpegQuality{90};
 
 enum class ImageFormat { Bmp, Jpeg, Png, Exr };
 
@@ -172,11 +168,11 @@ Gray16Raster HeightSamples(const FloatImage& image) {
     return raster;
 }
 
-MetadataTexts ProvenanceTexts(const std::string& settingsText) {
-    if (settingsText.empty()) return {};
-    return {{kSettingsTextKey, settingsText},
-            {kProductVersionKey, std::string(kProductName) + " " + kVersionText},
-            {kJpegQualityKey, std::to_string(GetJpegQuality())}};
+MetadataTexts ProvenanceTexts(const ImageFileOptions& options) {
+    if (options.settingsText.empty()) return {};
+    return {{kSettingsTextKey, options.settingsText},
+            {kProductVersionKey, options.productVersion},
+            {kJpegQualityKey, std::to_string(options.jpegQuality)}};
 }
 
 // One comment per entry: the key, a line feed and the value, which is split over several
@@ -215,10 +211,10 @@ MetadataTexts TextsFromJpegComments(const std::vector<std::string>& comments) {
 }
 
 bool EncodeBitmap(const Bitmap24& bitmap, ImageFormat format, const MetadataTexts& texts,
-                  std::vector<uint8_t>& bytes, std::string* error) {
+                  int32_t jpegQuality, std::vector<uint8_t>& bytes, std::string* error) {
     switch (format) {
         case ImageFormat::Jpeg:
-            return EncodeJpeg(bitmap, GetJpegQuality(), JpegComments(texts), bytes, error);
+            return EncodeJpeg(bitmap, jpegQuality, JpegComments(texts), bytes, error);
         case ImageFormat::Png:
             return EncodePng(bitmap, bytes, PngWriteOptions{.CompressionLevel = 6, .Texts = texts},
                              error);
@@ -233,7 +229,7 @@ bool EncodeBitmap(const Bitmap24& bitmap, ImageFormat format, const MetadataText
 bool EncodeImage(const FloatImage& image, const std::string& fileName,
                  const ImageFileOptions& options, std::vector<uint8_t>& bytes, std::string* error) {
     const ImageFormat format = FormatFromName(fileName);
-    const MetadataTexts texts = ProvenanceTexts(options.settingsText);
+    const MetadataTexts texts = ProvenanceTexts(options);
     if (format == ImageFormat::Exr) {
         return EncodeExr(options.heightMap ? HeightRaster(image) : ColourRaster(image), texts,
                          bytes, error);
@@ -255,7 +251,7 @@ bool EncodeImage(const FloatImage& image, const std::string& fileName,
     }
     Bitmap24 bitmap;
     if (!ImageToBitmap(bitmap, image)) return Fail(error, "out of memory");
-    return EncodeBitmap(bitmap, format, texts, bytes, error);
+    return EncodeBitmap(bitmap, format, texts, options.jpegQuality, bytes, error);
 }
 
 bool ReadTexts(std::span<const uint8_t> bytes, MetadataTexts& texts, std::string* error) {
@@ -291,7 +287,8 @@ bool SaveBitmapFile(const Bitmap24& bitmap, const std::string& fileName, std::st
     try {
         // Encoding first means an encoder failure never touches the disk.
         std::vector<uint8_t> bytes;
-        return EncodeBitmap(bitmap, FormatFromName(fileName), {}, bytes, error) &&
+        return EncodeBitmap(bitmap, FormatFromName(fileName), {}, ImageFileOptions{}.jpegQuality,
+                            bytes, error) &&
                WriteFileAtomically(fileName, bytes, error);
     } catch (const std::bad_alloc&) {
         return Fail(error, "out of memory");
@@ -321,6 +318,10 @@ bool SaveImageFile(const FloatImage& image, const std::string& fileName,
     } catch (...) {
         return Fail(error, "unexpected failure");
     }
+}
+
+bool CarriesProvenance(const std::string& fileName) {
+    return FormatFromName(fileName) != ImageFormat::Bmp;
 }
 
 bool EncodingCanBeCancelled(const std::string& fileName) {
@@ -371,13 +372,6 @@ bool ReadMapProvenance(const std::string& fileName, MapProvenance& provenance, s
     } catch (...) {
         return Fail(error, "unexpected failure");
     }
-}
-
-int32_t GetJpegQuality() {
-    return jpegQuality.load();
-}
-void SetJpegQuality(int32_t quality) {
-    jpegQuality.store(static_cast<uint8_t>(quality & 0xFF));
 }
 
 }  // namespace globeforge

@@ -37,9 +37,13 @@ struct ImageFileOptions {
     // ".exr" name as a single float channel holding the values unclamped. Heights are R.
     bool heightMap = false;
     int32_t heightBitDepth = 8;  // 8 or 16; anything else counts as 8
-    // When not empty, PNG, JPEG and OpenEXR files carry this settings text, the product
-    // version and the JPEG quality. BMP files carry nothing.
-    std::string settingsText;
+    // When not empty, PNG, JPEG and OpenEXR files carry this settings text, productVersion
+    // and jpegQuality. BMP files carry nothing.
+    std::string settingsText{};
+    std::string productVersion{};  // for example "GlobeForge 1.0e-37"
+    // JPEG files only: the quality, handed to the encoder as it is (the library limits it
+    // to 1..100).
+    int32_t jpegQuality = 90;
     // PNG files only: the encoding stops (and fails) at the next row once this holds true.
     const std::atomic<bool>* cancel = nullptr;
     // PNG files only: threads the compression may use (the bytes do not depend on it).
@@ -70,18 +74,19 @@ struct MapProvenance {
     std::optional<int32_t> jpegQuality;
 };
 
+// Whether a map written under this name carries its provenance: its extension names PNG,
+// JPEG or OpenEXR.
+bool CarriesProvenance(const std::string& fileName);
+
 // Reads the provenance of a PNG, JPEG or OpenEXR map. False when the file cannot be read or
 // carries no settings text.
 bool ReadMapProvenance(const std::string& fileName, MapProvenance& provenance,
                        std::string* error = nullptr);
 
-// The same for 24-bit bitmaps: the bitmap is unchanged on failure.
+// The same for 24-bit bitmaps: the bitmap is unchanged on failure; JPEG files are written at
+// the default ImageFileOptions::jpegQuality.
 bool LoadBitmapFile(Bitmap24& bitmap, const std::string& fileName, std::string* error = nullptr);
 bool SaveBitmapFile(const Bitmap24& bitmap, const std::string& fileName,
                     std::string* error = nullptr);
-
-// The quality of every JPEG written, 90 at start; the setter keeps the low 8 bits.
-int32_t GetJpegQuality();
-void SetJpegQuality(int32_t quality);
 
 }  // namespace globeforge

@@ -6,7 +6,7 @@
 
 #include "core/parallel.h"
 #include "core/progress.h"
-#include "globe/map_sampler.h"
+#include "sampling/map_sampler.h"
 
 namespace globeforge {
 

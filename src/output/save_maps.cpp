@@ -7,11 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/jpeg_quality.h"
 #include "core/progress.h"
-#include "globe/map_sampler.h"
+#include "core/version.h"
 #include "image/atomic_file.h"
 #include "image/image_files.h"
 #include "output/cube_faces.h"
+#include "sampling/map_sampler.h"
 
 namespace globeforge {
 
@@ -26,16 +28,13 @@ struct MapToSave {
 
 // The maps in the order they are written.
 std::array<MapToSave, 7> MapsOf(const RenderParams& params) {
-    return {{
-        {params.OutputColorMap, params.ColorMapImage, "the map was not built", false},
-        {params.OutputSpeculerMap, params.SpecularMapImage, "the map was not built", false},
-        {params.OutputBumpMap, params.BumpMapImage, "the map was not built", true},
-        {params.OutputCloudColorMap, params.CloudColorMapImage, "no cloud layer was built", false},
-        {params.OutputCloudBumpMap, params.CloudBumpMapImage, "no cloud layer was built", true},
-        {params.OutputCloudTransparencyMap, params.CloudTransparencyMapImage,
-         "no cloud layer was built", false},
-        {params.OutputNormalMap, params.NormalMapImage, "the map was not built", false},
-    }};
+    const auto map = [&params](const MapSlot& slot) {
+        return MapToSave{params.*slot.name, params.*slot.image,
+                         slot.cloud ? "no cloud layer was built" : "the map was not built",
+                         slot.heightMap};
+    };
+    return {map(kMapSlots[0]), map(kMapSlots[1]), map(kMapSlots[2]), map(kMapSlots[3]),
+            map(kMapSlots[4]), map(kMapSlots[5]), map(kMapSlots[6])};
 }
 
 // A PNG map's compression may use every thread of the render: when maps are encoded side
@@ -45,6 +44,8 @@ ImageFileOptions OptionsOf(const RenderParams& params, bool heightMap, const Ren
     options.heightMap = heightMap;
     options.heightBitDepth = params.HeightBitDepth;
     options.settingsText = params.SettingsText;
+    options.productVersion = ProductVersionText();
+    options.jpegQuality = GetJpegQuality();
     options.threads = ctx ? ctx->threads : 1;
     return options;
 }

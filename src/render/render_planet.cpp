@@ -9,9 +9,9 @@
 #include "generate/brush_cache.h"
 #include "generate/cloud_layer.h"
 #include "generate/ground_layer.h"
-#include "output/cloud_maps.h"
-#include "output/ground_maps.h"
-#include "output/normal_map.h"
+#include "render/cloud_maps.h"
+#include "render/ground_maps.h"
+#include "render/normal_map.h"
 
 namespace globeforge {
 

@@ -22,6 +22,14 @@ uint8_t MixtureMode(MixtureButton button) {
     return kMixSub;
 }
 
+const std::string& MapNameSetting(const SettingsModel& model, const MapSlot& slot) {
+    return *SettingValue<std::string>(model, *FindSetting(slot.settingsKey));
+}
+
+std::string& MapNameSetting(SettingsModel& model, const MapSlot& slot) {
+    return *SettingValue<std::string>(model, *FindSetting(slot.settingsKey));
+}
+
 void GatherRenderParams(const SettingsModel& model, RenderParams& params) {
     params.RandomSeed = SafeStrToInt(model.Seed);
     params.OutputResolutionX = SafeStrToInt(model.ResX);
@@ -60,14 +68,9 @@ void GatherRenderParams(const SettingsModel& model, RenderParams& params) {
     params.CloudTransparency = model.AirTranspare.Position();
     params.OutputTransparencyMode = model.forAlphaBlending;
     // Output names lose surrounding blanks, so a name of blanks builds no map.
-    params.OutputColorMap = TrimBlanks(model.ColorName);
-    params.OutputSpeculerMap = TrimBlanks(model.SpecularName);
-    params.OutputBumpMap = TrimBlanks(model.BumpName);
-    params.OutputCloudColorMap = TrimBlanks(model.CloudColorName);
-    params.OutputCloudBumpMap = TrimBlanks(model.CloudBumpName);
-    params.OutputCloudTransparencyMap = TrimBlanks(model.CloudTraName);
+    for (const MapSlot& slot : kMapSlots)
+        params.*slot.name = TrimBlanks(MapNameSetting(model, slot));
     params.HeightBitDepth = model.HeightDepth16 ? 16 : 8;
-    params.OutputNormalMap = TrimBlanks(model.NormalName);
     params.NormalStrength = model.NormalStrength.Position();
     params.CubeMapFaces = model.CubeMapFaces;
     // Every map written carries the settings that made it.

@@ -14,6 +14,10 @@ FloatPixel PanelColorToPixel(PanelColor color);
 // The mixture-mode value of a radio group: Add 0, Norm 2, Sub 1.
 uint8_t MixtureMode(MixtureButton button);
 
+// The output name the model holds for a map (the text of the slot's settings key).
+const std::string& MapNameSetting(const SettingsModel& model, const MapSlot& slot);
+std::string& MapNameSetting(SettingsModel& model, const MapSlot& slot);
+
 // Sets every input field of params from the model, and SettingsText to the model's settings
 // file text; leaves WorkImage and the result images as they were.
 void GatherRenderParams(const SettingsModel& model, RenderParams& params);

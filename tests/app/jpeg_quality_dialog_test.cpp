@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 #include "window_harness.h"
 

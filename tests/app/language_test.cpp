@@ -10,6 +10,7 @@
 
 #include "app/app_language.h"
 #include "app/qt_progress.h"
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 #include "settings/preferences.h"
 #include "window_harness.h"

@@ -17,6 +17,7 @@
 #include "app/color_panel.h"
 #include "app/extended_output_dialog.h"
 #include "app/jpeg_quality_dialog.h"
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 #include "settings/preferences.h"
 #include "settings/settings_model.h"

@@ -6,9 +6,9 @@
 #include <numbers>
 
 #include "globe/globe_output.h"
-#include "globe/map_sampler.h"
-#include "globe/packed_sampler.h"
 #include "render/render_planet.h"
+#include "sampling/map_sampler.h"
+#include "sampling/packed_sampler.h"
 
 namespace globeforge {
 namespace {

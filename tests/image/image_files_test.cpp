@@ -155,23 +155,26 @@ TEST(ImageFiles, FailedSavesKeepTheExistingFile) {
     EXPECT_EQ(dir.Count("locked"), 1u);
 }
 
-TEST(JpegQuality, StartsAt90KeepsTheLowByteAndGovernsEveryJpegWritten) {
-    EXPECT_EQ(GetJpegQuality(), 90);
-    SetJpegQuality(356);
-    EXPECT_EQ(GetJpegQuality(), 100);
-    SetJpegQuality(-1);
-    EXPECT_EQ(GetJpegQuality(), 255);
-
+TEST(ImageFiles, JpegQualityGovernsTheJpegWritten) {
     TempDir dir;
     FloatImage noise = *NewImage(48, 48);
     Bitmap24 bytes = testing::NoiseBitmap(48, 48);
     ASSERT_TRUE(BitmapToImage(noise, bytes));
-    SetJpegQuality(10);
-    ASSERT_TRUE(SaveImageFile(noise, dir / "q10.jpg"));
-    SetJpegQuality(95);
-    ASSERT_TRUE(SaveImageFile(noise, dir / "q95.jpg"));
-    SetJpegQuality(90);
+    ASSERT_TRUE(SaveImageFile(noise, dir / "q10.jpg", ImageFileOptions{.jpegQuality = 10}));
+    ASSERT_TRUE(SaveImageFile(noise, dir / "q95.jpg", ImageFileOptions{.jpegQuality = 95}));
+    ASSERT_TRUE(SaveImageFile(noise, dir / "q90.jpg"));
+    ASSERT_TRUE(SaveImageFile(noise, dir / "default.jpg", ImageFileOptions{}));
     EXPECT_LT(fs::file_size(dir / "q10.jpg") * 3, fs::file_size(dir / "q95.jpg"));
+    EXPECT_EQ(ReadBytes(dir / "q90.jpg"), ReadBytes(dir / "default.jpg"));
+}
+
+TEST(ImageFiles, ProvenanceGoesWithThePngJpegAndOpenExrNames) {
+    for (const char* name : {"a.png", "b.JPG", "c.jpeg", "d.Jpe", "e.exr", "dir.x/f.png"}) {
+        EXPECT_TRUE(CarriesProvenance(name)) << name;
+    }
+    for (const char* name : {"a.bmp", "b", "dir.png/c", "d.png.txt"}) {
+        EXPECT_FALSE(CarriesProvenance(name)) << name;
+    }
 }
 
 // Heights 0 .. 256 in R, then values beyond both ends and NaN; G and B hold something else,
@@ -235,9 +238,11 @@ TEST(ImageFiles, MapsCarryTheSettingsThatMadeThem) {
     const std::string settings =
         "Version 1.0e-37\r\nOutputColorMap 地表 色.png\r\nCoastLevel 40\r\n";
     const FloatImage image = TestImage(9, 6);
-    const ImageFileOptions options{
-        .heightMap = true, .heightBitDepth = 16, .settingsText = settings};
-    SetJpegQuality(70);
+    const ImageFileOptions options{.heightMap = true,
+                                   .heightBitDepth = 16,
+                                   .settingsText = settings,
+                                   .productVersion = "GlobeForge 1.0e-37",
+                                   .jpegQuality = 70};
     for (const std::string name : {"m.png", "m.jpg", "m.exr", "height.png"}) {
         ImageFileOptions o = options;
         o.heightMap = name == "height.png";
@@ -251,14 +256,13 @@ TEST(ImageFiles, MapsCarryTheSettingsThatMadeThem) {
     }
     // The pictures are those of files without settings.
     ASSERT_TRUE(SaveImageFile(image, dir / "plain.png"));
-    ASSERT_TRUE(SaveImageFile(image, dir / "plain.jpg"));
+    ASSERT_TRUE(SaveImageFile(image, dir / "plain.jpg", ImageFileOptions{.jpegQuality = 70}));
     for (const char* kind : {"png", "jpg"}) {
         Bitmap24 with, without;
         ASSERT_TRUE(LoadBitmapFile(with, dir / (std::string("m.") + kind)));
         ASSERT_TRUE(LoadBitmapFile(without, dir / (std::string("plain.") + kind)));
         EXPECT_EQ(with.Bytes, without.Bytes) << kind;
     }
-    SetJpegQuality(90);
 
     // Settings longer than one JPEG comment are split and joined again.
     std::string longSettings;

@@ -7,10 +7,10 @@
 #include <numbers>
 
 #include "core/progress.h"
-#include "globe/map_sampler.h"
 #include "image/image_files.h"
 #include "image/image_test_util.h"
 #include "output/save_maps.h"
+#include "sampling/map_sampler.h"
 
 namespace globeforge {
 namespace {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/jpeg_quality.h"
 #include "core/progress.h"
 #include "image/image_files.h"
 #include "image/image_test_util.h"
@@ -87,7 +88,9 @@ TEST_F(SaveRenderMapsTest, BumpMapsAsHeightsNormalMapLastSettingsEverywhere) {
         *names[i] = PathOf("map" + std::to_string(i) + ".png");
         *images[i] = NewFilledImage(4, 2, {100, 150, 200, 255});
     }
+    SetJpegQuality(61);  // the program's quality and version go with every map
     ASSERT_TRUE(SaveRenderMaps(p));
+    SetJpegQuality(90);
     for (size_t i = 0; i < 7; ++i) {
         const bool height = names[i] == &p.OutputBumpMap || names[i] == &p.OutputCloudBumpMap;
         const std::vector<uint16_t> samples =
@@ -99,6 +102,8 @@ TEST_F(SaveRenderMapsTest, BumpMapsAsHeightsNormalMapLastSettingsEverywhere) {
         MapProvenance provenance;
         ASSERT_TRUE(ReadMapProvenance(*names[i], provenance)) << *names[i];
         EXPECT_EQ(provenance.settingsText, p.SettingsText);
+        EXPECT_EQ(provenance.productVersion, "GlobeForge 1.0e-37");
+        EXPECT_EQ(provenance.jpegQuality, std::optional<int32_t>(61));
     }
 
     // The normal map comes after the six: a missing cloud map stops before it.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/jpeg_quality.h"
 #include "image/image_files.h"
 #include "image/image_test_util.h"
 #include "output/save_maps.h"

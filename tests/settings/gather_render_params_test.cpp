@@ -94,6 +94,35 @@ TEST(GatherRenderParams, ConvertsEachKindOfControl) {
     EXPECT_EQ(p.OutputCloudTransparencyMap, "\xC3\xA9");
 }
 
+// Every list of maps walks kMapSlots: each slot must name a text setting and its own record
+// fields, in the order the maps are written.
+TEST(GatherRenderParams, EveryMapSlotNamesItsSettingAndFields) {
+    SettingsModel m;
+    for (const MapSlot& slot : kMapSlots) {
+        const SettingInfo* info = FindSetting(slot.settingsKey);
+        ASSERT_NE(info, nullptr) << slot.settingsKey;
+        ASSERT_NE(SettingValue<std::string>(m, *info), nullptr) << slot.settingsKey;
+        MapNameSetting(m, slot) = std::string(" ") + slot.role + ".png ";
+        EXPECT_EQ(&SlotOf(slot.kind), &slot);
+    }
+    RenderParams params = GatherRenderParams(m);
+    EXPECT_EQ(params.OutputColorMap, "color.png");
+    EXPECT_EQ(params.OutputSpeculerMap, "specular.png");
+    EXPECT_EQ(params.OutputBumpMap, "bump.png");
+    EXPECT_EQ(params.OutputCloudColorMap, "cloud_color.png");
+    EXPECT_EQ(params.OutputCloudBumpMap, "cloud_bump.png");
+    EXPECT_EQ(params.OutputCloudTransparencyMap, "cloud_transparency.png");
+    EXPECT_EQ(params.OutputNormalMap, "normal.png");
+    EXPECT_EQ(m.NormalName, " normal.png ");
+    FreeRenderMaps(params);
+    for (const MapSlot& slot : kMapSlots) {
+        params.*slot.image = NewImage(1, 1);
+        EXPECT_EQ(slot.heightMap, slot.kind == MapKind::Bump || slot.kind == MapKind::CloudBump);
+    }
+    FreeRenderMaps(params);
+    EXPECT_FALSE(params.ColorMapImage || params.NormalMapImage || params.CloudBumpMapImage);
+}
+
 TEST(GatherRenderParams, KeepsTheRecordsImages) {
     RenderParams params;
     params.ColorMapImage = NewImage(2, 2);

@@ -13,7 +13,7 @@
 #include "core/render_params.h"
 #include "generate/curves.h"
 #include "image/float_image.h"
-#include "output/ground_maps.h"
+#include "render/ground_maps.h"
 
 namespace globeforge {
 

@@ -1,4 +1,4 @@
-#include "output/ground_maps.h"
+#include "render/ground_maps.h"
 
 #include <gtest/gtest.h>
 

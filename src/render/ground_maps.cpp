@@ -1,4 +1,4 @@
-#include "output/ground_maps.h"
+#include "render/ground_maps.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
-#include "output/map_frame.h"
+#include "render/map_frame.h"
 
 namespace globeforge {
 

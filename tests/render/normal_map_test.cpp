@@ -1,4 +1,4 @@
-#include "output/normal_map.h"
+#include "render/normal_map.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <numbers>
 
 #include "image/color_pack.h"
-#include "output/ground_maps.h"
 #include "output/map_test_support.h"
+#include "render/ground_maps.h"
 #include "render/render_planet.h"
 
 namespace globeforge {

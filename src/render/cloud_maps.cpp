@@ -1,9 +1,9 @@
-#include "output/cloud_maps.h"
+#include "render/cloud_maps.h"
 
 #include "generate/channel_ops.h"
 #include "generate/curves.h"
-#include "output/ground_maps.h"
-#include "output/map_frame.h"
+#include "render/ground_maps.h"
+#include "render/map_frame.h"
 
 namespace globeforge {
 

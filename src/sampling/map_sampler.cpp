@@ -1,4 +1,4 @@
-#include "globe/map_sampler.h"
+#include "sampling/map_sampler.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "output/normal_map.h"
+#include "render/normal_map.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,8 +12,8 @@
 #include "exact/extended.h"
 #include "generate/channel_ops.h"
 #include "image/sphere_slopes.h"
-#include "output/ground_maps.h"
-#include "output/map_frame.h"
+#include "render/ground_maps.h"
+#include "render/map_frame.h"
 
 namespace globeforge {
 

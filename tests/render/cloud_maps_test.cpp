@@ -1,4 +1,4 @@
-#include "output/cloud_maps.h"
+#include "render/cloud_maps.h"
 
 #include <gtest/gtest.h>
 

@@ -27,7 +27,7 @@
 #endif
 
 #include "core/parallel.h"
-#include "globe/map_sampler.h"
+#include "sampling/map_sampler.h"
 
 namespace globeforge {
 

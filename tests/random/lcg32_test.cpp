@@ -1,4 +1,4 @@
-#include "generate/lcg32.h"
+#include "random/lcg32.h"
 
 #include <gtest/gtest.h>
 
