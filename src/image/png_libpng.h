@@ -32,9 +32,9 @@ bool OpenPng(PngSession& session);
 void ClosePng(PngSession& session);
 
 // Runs body(png, info) on libpng's structures for session; false, with the message given,
-// when body is, when libpng raises an error or when memory cannot be had. This frame holds
-// the setjmp, and no object with a destructor may live in body's frame, since the error
-// handler jumps back here past it and libpng's frames.
+// when libpng raises an error or memory cannot be had, and when body gives false (after
+// giving its message). This frame holds the setjmp, and no object with a destructor may
+// live in body's frame, since the error handler jumps back here past it and libpng's.
 template <typename Body>
 bool RunLibpng(PngSession& session, Body&& body) {
     if (!OpenPng(session)) return false;
