@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "image/bitmap24.h"
 #include "image/image_files.h"
 #include "image/png_file.h"
 #include "output/normal_map.h"
@@ -33,9 +34,24 @@ std::vector<Footprint> Footprints(int32_t from, int32_t to) {
     return out;
 }
 
-std::optional<FloatImage> Capped(const std::optional<FloatImage>& map, int32_t maxSide) {
+// The map at its texture size: itself when it fits under the cap, otherwise averaged down
+// into storage. Null when memory runs out.
+const FloatImage* Capped(const std::optional<FloatImage>& map, int32_t maxSide,
+                         std::optional<FloatImage>& storage) {
     const TextureSize size = CappedSize(map->Width, map->Height, maxSide);
-    return AverageDown(*map, size.width, size.height);
+    if (size.width == map->Width && size.height == map->Height) return &*map;
+    storage = AverageDown(*map, size.width, size.height);
+    return storage ? &*storage : nullptr;
+}
+
+bool EncodeBitmap(const Bitmap24& bitmap, const TextureJob& job, EncodedTexture& out,
+                  std::string& error) {
+    PngWriteOptions png;
+    png.Threads = job.threads;
+    out.mimeType = "image/png";
+    out.width = bitmap.Width;
+    out.height = bitmap.Height;
+    return EncodePng(bitmap, out.bytes, png, &error);
 }
 
 bool Encode(const FloatImage& image, bool jpeg, const TextureJob& job, EncodedTexture& out,
@@ -57,6 +73,8 @@ bool IsJpegName(const std::string& name) {
     return ext == ".jpg" || ext == ".jpeg" || ext == ".jpe";
 }
 
+constexpr int32_t kCloudCompression = 6;
+
 bool Present(const std::optional<FloatImage>& map) {
     return map && map->Width > 0 && map->Height > 0;
 }
@@ -65,17 +83,25 @@ uint8_t Byte(float v) {
     return static_cast<uint8_t>(std::nearbyint(std::clamp(v, 0.0f, 255.0f)));
 }
 
-FloatPixel EncodeUnit(double nx, double ny, double nz) {
+// A normal as the bytes of a pixel (blue, green, red), each component from -1 .. 1 to
+// 0 .. 255 after the vector is made unit length.
+void EncodeUnit(double nx, double ny, double nz, uint8_t* bgr) {
     const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    if (!(length > 0)) return {127.5f, 127.5f, 255.0f, 255.0f};
-    const auto encode = [length](double n) {
-        return static_cast<float>((n / length + 1.0) * 127.5);
+    if (!(length > 0)) {
+        nx = ny = 0;
+        nz = 1;
+    }
+    const double scale = length > 0 ? length : 1.0;
+    const auto encode = [scale](double n) {
+        return Byte(static_cast<float>((n / scale + 1.0) * 127.5));
     };
-    return {encode(nx), encode(ny), encode(nz), 255.0f};
+    bgr[0] = encode(nz);
+    bgr[1] = encode(ny);
+    bgr[2] = encode(nx);
 }
 
 // Normals from heights by the normal map's own slope rule, at the texture's size.
-void NormalsFromBump(const FloatImage& bump, int32_t strength, FloatImage& out) {
+void NormalsFromBump(const FloatImage& bump, int32_t strength, Bitmap24& out) {
     const SlopeFrame frame = MakeSlopeFrame(
         static_cast<double>(std::clamp(strength, 1, 100)) / 100.0 * kNormalReliefAtFullStrength,
         bump.Width, bump.Height);
@@ -90,7 +116,7 @@ void NormalsFromBump(const FloatImage& bump, int32_t strength, FloatImage& out) 
         ForEachRowSlope(frame, y, y > 0 ? above.data() : nullptr, row.data(),
                         y + 1 < bump.Height ? below.data() : nullptr,
                         [&](int32_t x, double east, double north) {
-                            out.At(x, y) = EncodeUnit(-east, -north, 1.0);
+                            EncodeUnit(-east, -north, 1.0, out.Row(y) + 3 * x);
                         });
         std::swap(above, row);
         std::swap(row, below);
@@ -155,7 +181,8 @@ bool EncodeBaseColor(const RenderParams& params, const TextureJob& job, EncodedT
         error = "the colour map was not built";
         return false;
     }
-    const std::optional<FloatImage> color = Capped(params.ColorMapImage, job.maxSide);
+    std::optional<FloatImage> storage;
+    const FloatImage* color = Capped(params.ColorMapImage, job.maxSide, storage);
     if (!color) {
         error = "not enough memory for the colour texture";
         return false;
@@ -170,30 +197,27 @@ bool EncodeNormals(const RenderParams& params, const TextureJob& job, EncodedTex
         error = "neither the bump map nor the normal map was built";
         return false;
     }
-    std::optional<FloatImage> image =
-        Capped(fromNormalMap ? params.NormalMapImage : params.BumpMapImage, job.maxSide);
-    if (!image) {
+    std::optional<FloatImage> storage;
+    const FloatImage* image =
+        Capped(fromNormalMap ? params.NormalMapImage : params.BumpMapImage, job.maxSide, storage);
+    Bitmap24 normals;
+    if (!image || !SetBitmapSize(normals, image->Width, image->Height)) {
         error = "not enough memory for the normal texture";
         return false;
     }
     if (fromNormalMap) {
         // Averaged normals are shorter than one: back to unit length.
+        const auto decode = [](float c) { return static_cast<double>(c) / 127.5 - 1.0; };
         for (int32_t y = 0; y < image->Height; ++y) {
-            for (FloatPixel* p = image->Row(y); p != image->Row(y) + image->Width; ++p) {
-                const auto decode = [](float c) { return static_cast<double>(c) / 127.5 - 1.0; };
-                *p = EncodeUnit(decode(p->R), decode(p->G), decode(p->B));
+            const FloatPixel* p = image->Row(y);
+            for (int32_t x = 0; x < image->Width; ++x) {
+                EncodeUnit(decode(p[x].R), decode(p[x].G), decode(p[x].B), normals.Row(y) + 3 * x);
             }
         }
     } else {
-        std::optional<FloatImage> normals = NewImage(image->Width, image->Height);
-        if (!normals) {
-            error = "not enough memory for the normal texture";
-            return false;
-        }
-        NormalsFromBump(*image, params.NormalStrength, *normals);
-        image = std::move(normals);
+        NormalsFromBump(*image, params.NormalStrength, normals);
     }
-    return Encode(*image, false, job, out, error);
+    return EncodeBitmap(normals, job, out, error);
 }
 
 float RoughnessOfSpecular(float specular) {
@@ -210,17 +234,24 @@ bool EncodeRoughness(const RenderParams& params, const TextureJob& job, EncodedT
         error = "the specular map was not built";
         return false;
     }
-    std::optional<FloatImage> image = Capped(params.SpecularMapImage, job.maxSide);
-    if (!image) {
+    std::optional<FloatImage> storage;
+    const FloatImage* image = Capped(params.SpecularMapImage, job.maxSide, storage);
+    Bitmap24 bitmap;
+    if (!image || !SetBitmapSize(bitmap, image->Width, image->Height)) {
         error = "not enough memory for the roughness texture";
         return false;
     }
+    // Roughness in green, metallic (blue) 0; red is not read.
     for (int32_t y = 0; y < image->Height; ++y) {
-        for (FloatPixel* p = image->Row(y); p != image->Row(y) + image->Width; ++p) {
-            *p = {255.0f, 255.0f * RoughnessOfSpecular(p->R), 0.0f, 255.0f};
+        const FloatPixel* p = image->Row(y);
+        uint8_t* q = bitmap.Row(y);
+        for (int32_t x = 0; x < image->Width; ++x, q += 3) {
+            q[0] = 0;
+            q[1] = Byte(255.0f * RoughnessOfSpecular(p[x].R));
+            q[2] = 255;
         }
     }
-    return Encode(*image, false, job, out, error);
+    return EncodeBitmap(bitmap, job, out, error);
 }
 
 bool EncodeClouds(const RenderParams& params, const TextureJob& job, EncodedTexture& out,
@@ -229,44 +260,47 @@ bool EncodeClouds(const RenderParams& params, const TextureJob& job, EncodedText
         error = "no cloud layer was built";
         return false;
     }
-    const std::optional<FloatImage> color = Capped(params.CloudColorMapImage, job.maxSide);
-    if (!color) {
-        error = "not enough memory for the cloud texture";
-        return false;
-    }
+    std::optional<FloatImage> colorStorage, transparencyStorage;
+    const FloatImage* color = Capped(params.CloudColorMapImage, job.maxSide, colorStorage);
     // The transparency lined up with the colour pixel for pixel.
-    const std::optional<FloatImage> transparency =
-        AverageDown(*params.CloudTransparencyMapImage, color->Width, color->Height);
+    const FloatImage* transparency = nullptr;
+    if (color) {
+        const FloatImage& t = *params.CloudTransparencyMapImage;
+        if (t.Width == color->Width && t.Height == color->Height) {
+            transparency = &t;
+        } else if ((transparencyStorage = AverageDown(t, color->Width, color->Height))) {
+            transparency = &*transparencyStorage;
+        }
+    }
+    std::vector<uint8_t> rgba;
+    try {
+        if (transparency) rgba.resize(static_cast<size_t>(color->Width) * color->Height * 4);
+    } catch (const std::bad_alloc&) {
+        transparency = nullptr;
+    }
     if (!transparency) {
         error = "not enough memory for the cloud texture";
         return false;
     }
     const bool alphaMaps = params.OutputTransparencyMode;
-    std::vector<uint8_t> rgba;
-    try {
-        rgba.resize(static_cast<size_t>(color->Width) * color->Height * 4);
-    } catch (const std::bad_alloc&) {
-        error = "not enough memory for the cloud texture";
-        return false;
-    }
     uint8_t* q = rgba.data();
     for (int32_t y = 0; y < color->Height; ++y) {
+        const FloatPixel* c = color->Row(y);
+        const FloatPixel* tr = transparency->Row(y);
         for (int32_t x = 0; x < color->Width; ++x, q += 4) {
-            const float t = std::clamp(transparency->At(x, y).R, 0.0f, 255.0f);
+            const float t = std::clamp(tr[x].R, 0.0f, 255.0f);
             const float alpha = alphaMaps ? t : 255.0f - t;
-            FloatPixel c = color->At(x, y);
-            if (alphaMaps && alpha > 0.0f) {
-                const float k = 255.0f / alpha;
-                c = {c.R * k, c.G * k, c.B * k, c.A};
-            }
-            q[0] = Byte(c.R);
-            q[1] = Byte(c.G);
-            q[2] = Byte(c.B);
+            // An alpha map's colour is premultiplied by it; glTF's is not.
+            const float k = alphaMaps && alpha > 0.0f ? 255.0f / alpha : 1.0f;
+            q[0] = Byte(c[x].R * k);
+            q[1] = Byte(c[x].G * k);
+            q[2] = Byte(c[x].B * k);
             q[3] = Byte(alpha);
         }
     }
+    // libpng compresses RGBA on one thread: a faster level keeps the export quick.
     PngWriteOptions png;
-    png.Threads = job.threads;
+    png.CompressionLevel = kCloudCompression;
     out.mimeType = "image/png";
     out.width = color->Width;
     out.height = color->Height;
