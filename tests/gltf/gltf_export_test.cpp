@@ -1,6 +1,8 @@
 #include "gltf/gltf_export.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include "gltf/gltf_fixtures.h"
 #include "gltf/gltf_textures.h"
 #include "support/test_files.h"
+#include "support/test_process.h"
 
 namespace globeforge {
 namespace {
@@ -225,6 +228,48 @@ TEST(GltfExport, BadOptionsAndFailuresLeaveNoFile) {
     params.BumpMapImage.reset();
     EXPECT_FALSE(ExportGltf(params, (dir.path() / "p.gltf").string(), {}, &error));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(GltfExport, FailedWritesLeaveNoFile) {
+    testing::ScratchDir dir;
+    const RenderParams params = testing::FilledPlanet(32, 16);
+    // A folder its user may not write into is refused before anything is made.
+    const std::filesystem::path locked = dir.path() / "locked";
+    std::filesystem::create_directory(locked);
+    std::filesystem::permissions(
+        dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all |
+                                             std::filesystem::perms::others_read |
+                                             std::filesystem::perms::others_exec);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    const std::optional<bool> refused = testing::RunInChild(
+        [&] {
+            const std::string path = (locked / "planet.glb").string();
+            const std::optional<std::string> why = CheckGltfOptions({}, path);
+            std::string error;
+            return why && why->find("Permission denied") != std::string::npos &&
+                   !ExportGltf(params, path, {}, &error) && error == *why;
+        },
+        true);
+    EXPECT_EQ(refused, std::optional<bool>(true));
+
+    // A write that fails part way (here at the file size limit, as on a full disk): the
+    // small textures are written, the buffer is not, and the textures go again.
+    const std::string path = (dir.path() / "planet.gltf").string();
+    const std::optional<bool> failed = testing::RunInChild(
+        [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string error;
+            return !ExportGltf(params, path, {}, &error) &&
+                   error.find("planet.bin") != std::string::npos;
+        },
+        false);
+    EXPECT_EQ(failed, std::optional<bool>(true));
+    EXPECT_TRUE(std::filesystem::is_empty(locked));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace
