@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -59,6 +61,14 @@ std::string UriOf(const std::string& name) {
         }
     }
     return uri;
+}
+
+// JSON holds UTF-8 only; a settings file may name a file in another encoding: its stray
+// bytes become U+FFFD.
+std::string AsUtf8(const std::string& text) {
+    const std::string quoted =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json::parse(quoted).get<std::string>();
 }
 
 bool Fail(std::string* error, std::string why) {
@@ -215,7 +225,6 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
     PlanetDocument document;
     document.generator = std::string(kProductName) + " " + kVersionText;
-    document.settingsText = params.SettingsText;
     if (!glb) {
         for (const auto& [name, texture] : SideTextures(stem, textures)) {
             document.imageUris.push_back(UriOf(BaseName(name)));
@@ -223,6 +232,7 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
         }
     }
     try {
+        document.settingsText = AsUtf8(params.SettingsText);
         const tinygltf::Model model =
             BuildPlanetModel(ground, cloudMesh ? &*cloudMesh : nullptr, textures, document);
         tinygltf::TinyGLTF writer;

@@ -1,6 +1,7 @@
 #include "gltf/gltf_textures.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <new>
 
@@ -72,8 +73,6 @@ bool IsJpegName(const std::string& name) {
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext == ".jpg" || ext == ".jpeg" || ext == ".jpe";
 }
-
-constexpr int32_t kCloudCompression = 6;
 
 bool Present(const std::optional<FloatImage>& map) {
     return map && map->Width > 0 && map->Height > 0;
@@ -298,9 +297,7 @@ bool EncodeClouds(const RenderParams& params, const TextureJob& job, EncodedText
             q[3] = Byte(alpha);
         }
     }
-    // libpng compresses RGBA on one thread: a faster level keeps the export quick.
     PngWriteOptions png;
-    png.CompressionLevel = kCloudCompression;
     out.mimeType = "image/png";
     out.width = color->Width;
     out.height = color->Height;

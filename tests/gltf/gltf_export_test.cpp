@@ -109,8 +109,10 @@ TEST(GltfExport, CloudsKeptApartGetTheirOwnSphereOverTheGround) {
 
 TEST(GltfExport, CloudsMixedIntoTheGroundMakeNoCloudSphere) {
     testing::ScratchDir dir;
-    const RenderParams params = testing::RenderedPlanet(16, 8, false);
+    RenderParams params = testing::RenderedPlanet(16, 8, false);
     EXPECT_FALSE(ExportsCloudLayer(params));
+    // A file name in another encoding still gives a valid document.
+    params.SettingsText = "LoadHeightmap h\xe9ight.png\r\n";
     const std::string path = (dir.path() / "planet.glb").string();
     std::string error;
     ASSERT_TRUE(ExportGltf(params, path, {}, &error)) << error;
@@ -119,6 +121,8 @@ TEST(GltfExport, CloudsMixedIntoTheGroundMakeNoCloudSphere) {
     EXPECT_EQ(model.meshes.size(), 1u);
     EXPECT_EQ(model.materials.size(), 1u);
     EXPECT_EQ(model.images.size(), 3u);
+    EXPECT_EQ(model.asset.extras.Get("settings").Get<std::string>(),
+              "LoadHeightmap h\xef\xbf\xbdight.png\r\n");
 }
 
 TEST(GltfExport, CapSegmentsAndJpegColour) {
