@@ -8,7 +8,7 @@
 #include "image/bitmap24.h"
 #include "image/image_files.h"
 #include "image/png_file.h"
-#include "output/normal_map.h"
+#include "image/sphere_slopes.h"
 
 namespace globeforge {
 
