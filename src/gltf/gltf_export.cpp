@@ -20,6 +20,7 @@
 #include "core/version.h"
 #include "gltf/gltf_model.h"
 #include "image/atomic_file.h"
+#include "image/image_files.h"
 
 namespace globeforge {
 
@@ -28,13 +29,7 @@ namespace {
 enum class Container { None, Glb, Gltf };
 
 Container ContainerOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return Container::None;
-    }
-    std::string ext = path.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = FileExtension(path);
     if (ext == ".glb") return Container::Glb;
     if (ext == ".gltf") return Container::Gltf;
     return Container::None;

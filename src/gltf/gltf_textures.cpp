@@ -1,7 +1,6 @@
 #include "gltf/gltf_textures.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <new>
 
@@ -45,6 +44,28 @@ const FloatImage* Capped(const std::optional<FloatImage>& map, int32_t maxSide,
     return storage ? &*storage : nullptr;
 }
 
+bool Present(const std::optional<FloatImage>& map) {
+    return map && map->Width > 0 && map->Height > 0;
+}
+
+// The built map at its texture size, and bitmap (when given) sized to it; null with error
+// set to missing when the map was not built, to noMemory when memory runs out.
+const FloatImage* TextureSource(const std::optional<FloatImage>& map, const TextureJob& job,
+                                const char* missing, const char* noMemory,
+                                std::optional<FloatImage>& storage, Bitmap24* bitmap,
+                                std::string& error) {
+    if (!Present(map)) {
+        error = missing;
+        return nullptr;
+    }
+    const FloatImage* image = Capped(map, job.maxSide, storage);
+    if (!image || (bitmap && !SetBitmapSize(*bitmap, image->Width, image->Height))) {
+        error = noMemory;
+        return nullptr;
+    }
+    return image;
+}
+
 bool EncodeBitmap(const Bitmap24& bitmap, const TextureJob& job, EncodedTexture& out,
                   std::string& error) {
     PngWriteOptions png;
@@ -63,19 +84,6 @@ bool Encode(const FloatImage& image, bool jpeg, const TextureJob& job, EncodedTe
     out.width = image.Width;
     out.height = image.Height;
     return EncodeImageFile(image, jpeg ? "texture.jpg" : "texture.png", options, out.bytes, &error);
-}
-
-bool IsJpegName(const std::string& name) {
-    const size_t dot = name.find_last_of('.');
-    const size_t slash = name.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = name.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".jpg" || ext == ".jpeg" || ext == ".jpe";
-}
-
-bool Present(const std::optional<FloatImage>& map) {
-    return map && map->Width > 0 && map->Height > 0;
 }
 
 uint8_t Byte(float v) {
@@ -176,34 +184,24 @@ std::optional<FloatImage> AverageDown(const FloatImage& map, int32_t w, int32_t 
 
 bool EncodeBaseColor(const RenderParams& params, const TextureJob& job, EncodedTexture& out,
                      std::string& error) {
-    if (!Present(params.ColorMapImage)) {
-        error = "the colour map was not built";
-        return false;
-    }
     std::optional<FloatImage> storage;
-    const FloatImage* color = Capped(params.ColorMapImage, job.maxSide, storage);
-    if (!color) {
-        error = "not enough memory for the colour texture";
-        return false;
-    }
-    return Encode(*color, IsJpegName(params.OutputColorMap), job, out, error);
+    const FloatImage* color =
+        TextureSource(params.ColorMapImage, job, "the colour map was not built",
+                      "not enough memory for the colour texture", storage, nullptr, error);
+    if (!color) return false;
+    return Encode(*color, IsJpegFileName(params.OutputColorMap), job, out, error);
 }
 
 bool EncodeNormals(const RenderParams& params, const TextureJob& job, EncodedTexture& out,
                    std::string& error) {
     const bool fromNormalMap = Present(params.NormalMapImage);
-    if (!fromNormalMap && !Present(params.BumpMapImage)) {
-        error = "neither the bump map nor the normal map was built";
-        return false;
-    }
     std::optional<FloatImage> storage;
-    const FloatImage* image =
-        Capped(fromNormalMap ? params.NormalMapImage : params.BumpMapImage, job.maxSide, storage);
     Bitmap24 normals;
-    if (!image || !SetBitmapSize(normals, image->Width, image->Height)) {
-        error = "not enough memory for the normal texture";
-        return false;
-    }
+    const FloatImage* image =
+        TextureSource(fromNormalMap ? params.NormalMapImage : params.BumpMapImage, job,
+                      "neither the bump map nor the normal map was built",
+                      "not enough memory for the normal texture", storage, &normals, error);
+    if (!image) return false;
     if (fromNormalMap) {
         // Averaged normals are shorter than one: back to unit length.
         const auto decode = [](float c) { return static_cast<double>(c) / 127.5 - 1.0; };
@@ -229,17 +227,12 @@ float RoughnessOfSpecular(float specular) {
 
 bool EncodeRoughness(const RenderParams& params, const TextureJob& job, EncodedTexture& out,
                      std::string& error) {
-    if (!Present(params.SpecularMapImage)) {
-        error = "the specular map was not built";
-        return false;
-    }
     std::optional<FloatImage> storage;
-    const FloatImage* image = Capped(params.SpecularMapImage, job.maxSide, storage);
     Bitmap24 bitmap;
-    if (!image || !SetBitmapSize(bitmap, image->Width, image->Height)) {
-        error = "not enough memory for the roughness texture";
-        return false;
-    }
+    const FloatImage* image =
+        TextureSource(params.SpecularMapImage, job, "the specular map was not built",
+                      "not enough memory for the roughness texture", storage, &bitmap, error);
+    if (!image) return false;
     // Roughness in green, metallic (blue) 0; red is not read.
     for (int32_t y = 0; y < image->Height; ++y) {
         const FloatPixel* p = image->Row(y);

@@ -136,6 +136,18 @@ bool WalkHeader(std::span<const uint8_t> bytes, std::string* error,
     }
 }
 
+// Runs work, whose library calls may throw, with what they throw as the reason for failing.
+template <typename Work>
+bool CatchingLibraryErrors(std::string* error, Work&& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return Fail(error, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(error, std::string("OpenEXR: ") + e.what());
+    }
+}
+
 const char* const kRgb[] = {"R", "G", "B"};
 const char* const kGrey[] = {"Y"};
 
@@ -151,7 +163,7 @@ bool EncodeExrChannels(int32_t width, int32_t height, std::span<const ExrChannel
                        std::string* error) {
     if (width <= 0 || height <= 0) return Fail(error, "image has no pixels");
     if (channels.empty()) return Fail(error, "unsupported channels");
-    try {
+    return CatchingLibraryErrors(error, [&] {
         Imf::Header header(width, height);
         header.compression() = Imf::ZIP_COMPRESSION;
         for (const MetadataText& attribute : attributes) {
@@ -176,11 +188,7 @@ bool EncodeExrChannels(int32_t width, int32_t height, std::span<const ExrChannel
         }  // the file completes its offset table when it closes
         out = std::move(bytes);
         return true;
-    } catch (const std::bad_alloc&) {
-        return Fail(error, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(error, std::string("OpenEXR: ") + e.what());
-    }
+    });
 }
 
 bool EncodeExr(const FloatRaster& raster, const MetadataTexts& attributes,
@@ -205,7 +213,7 @@ bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string*
     if (!LooksLikeExr(bytes)) return Fail(error, "not an OpenEXR file");
     if (!WalkHeader(bytes, error, nullptr)) return false;
     LimitPictureSize();
-    try {
+    return CatchingLibraryErrors(error, [&] {
         MemoryInput stream(bytes);
         Imf::InputFile file(stream, 0);
         const Imf::Header& header = file.header();
@@ -235,11 +243,7 @@ bool DecodeExr(std::span<const uint8_t> bytes, FloatRaster& raster, std::string*
         file.readPixels(window.min.y, window.max.y);
         raster = std::move(decoded);
         return true;
-    } catch (const std::bad_alloc&) {
-        return Fail(error, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(error, std::string("OpenEXR: ") + e.what());
-    }
+    });
 }
 
 // The header is read here rather than by the library: only the string attributes are

@@ -31,13 +31,7 @@ void StretchBlend(const ImageRect& srcRect, FloatImage& dst, const ImageRect& ds
 }  // namespace
 
 std::optional<FloatImage> NewImage(int32_t width, int32_t height) {
-    auto block = NewGridBlock<FloatPixel>(width, height);
-    if (!block) return std::nullopt;
-    FloatImage image;
-    image.Width = width;
-    image.Height = height;
-    image.pixels_ = std::move(block);
-    return image;
+    return FloatImage::NewGrid<FloatImage>(width, height);
 }
 
 std::optional<FloatImage> NewFilledImage(int32_t width, int32_t height, const FloatPixel& fill) {

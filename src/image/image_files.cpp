@@ -31,21 +31,29 @@ bool Fail(std::string* error, const std::string& reason) {
     return false;
 }
 
-// The extension runs from the last dot of the last path component; letters compare
-// without case.
-ImageFormat FormatFromName(const std::string& fileName) {
+}  // namespace
+
+std::string FileExtension(const std::string& fileName) {
     const size_t slash = fileName.find_last_of('/');
     const size_t dot = fileName.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-        return ImageFormat::Bmp;
-    }
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     std::string extension = fileName.substr(dot);
     for (char& c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
-        return ImageFormat::Jpeg;
-    }
+    return extension;
+}
+
+bool IsJpegFileName(const std::string& fileName) {
+    const std::string extension = FileExtension(fileName);
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
+}
+
+namespace {
+
+ImageFormat FormatFromName(const std::string& fileName) {
+    if (IsJpegFileName(fileName)) return ImageFormat::Jpeg;
+    const std::string extension = FileExtension(fileName);
     if (extension == ".png") return ImageFormat::Png;
     if (extension == ".exr") return ImageFormat::Exr;
     return ImageFormat::Bmp;

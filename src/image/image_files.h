@@ -18,6 +18,12 @@
 
 namespace globeforge {
 
+// The extension of a file name: from the last dot of the last path component, letters in lower
+// case; empty when there is none.
+std::string FileExtension(const std::string& fileName);
+// Whether the name's extension makes a map a JPEG file.
+bool IsJpegFileName(const std::string& fileName);
+
 // Loads a picture; the image takes the picture's size with A = 255. False (image
 // unchanged) for a missing, unreadable or corrupt file.
 // error, when given, receives a short reason on failure.

@@ -135,54 +135,71 @@ uint8_t* NextRow(DecodeTarget& target) {
     return target.pixels.data() + stride * static_cast<size_t>(target.rows++);
 }
 
-// Holds the setjmp: no object with a destructor may live in this frame, since the error
-// handler jumps back into it past the library's frames.
+void Create(jpeg_compress_struct& cinfo) {
+    jpeg_create_compress(&cinfo);
+}
+
+void Create(jpeg_decompress_struct& cinfo) {
+    jpeg_create_decompress(&cinfo);
+}
+
+// Creates cinfo and runs work on it, then destroys it; false when the library or work gave up
+// on an error. Holds the setjmp: no object with a destructor may live in this frame or in
+// work's, since the error handler jumps back here past them and the library's frames.
+template <typename Info, typename Work>
+bool RunGuarded(Info& cinfo, ErrorManager& err, Work&& work) {
+    cinfo.err = &err.pub;
+    if (setjmp(err.jump)) {
+        jpeg_destroy(reinterpret_cast<j_common_ptr>(&cinfo));
+        return false;
+    }
+    Create(cinfo);
+    work();
+    jpeg_destroy(reinterpret_cast<j_common_ptr>(&cinfo));
+    return true;
+}
+
 bool RunDecode(DecodeTarget& target, ErrorManager& err) {
     jpeg_decompress_struct cinfo;
     jpeg_progress_mgr progress{};
     progress.progress_monitor = LimitScans;
-    cinfo.err = &err.pub;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
-    cinfo.mem->max_memory_to_use = MemoryBudget(target.bytes.size());
-    jpeg_mem_src(&cinfo, target.bytes.data(), static_cast<unsigned long>(target.bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    // Arithmetic-coded data that runs out decodes as zeros without a warning, so a damaged
-    // file could not be told from a whole one; such files are rare enough to refuse.
-    if (cinfo.arith_code) {
-        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo),
-                  "arithmetic-coded JPEG files are not supported");
-    }
-    if (cinfo.jpeg_color_space != JCS_GRAYSCALE && cinfo.jpeg_color_space != JCS_YCbCr &&
-        cinfo.jpeg_color_space != JCS_RGB) {
-        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "unsupported JPEG colour space");
-    }
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 3 || cinfo.output_width > 65535 || cinfo.output_height > 65535) {
-        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "unsupported JPEG layout");
-    }
-    if (!PictureFitsInMemory(cinfo.output_width, cinfo.output_height)) {
-        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo),
-                  "picture needs more memory than this machine has");
-    }
-    target.width = static_cast<int32_t>(cinfo.output_width);
-    target.height = static_cast<int32_t>(cinfo.output_height);
-    err.readingRows = true;
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = NextRow(target);
-        if (!row) AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
-            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "JPEG file is truncated");
+    return RunGuarded(cinfo, err, [&] {
+        cinfo.progress = &progress;
+        cinfo.mem->max_memory_to_use = MemoryBudget(target.bytes.size());
+        jpeg_mem_src(&cinfo, target.bytes.data(), static_cast<unsigned long>(target.bytes.size()));
+        jpeg_read_header(&cinfo, TRUE);
+        // Arithmetic-coded data that runs out decodes as zeros without a warning, so a damaged
+        // file could not be told from a whole one; such files are rare enough to refuse.
+        if (cinfo.arith_code) {
+            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo),
+                      "arithmetic-coded JPEG files are not supported");
         }
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
+        if (cinfo.jpeg_color_space != JCS_GRAYSCALE && cinfo.jpeg_color_space != JCS_YCbCr &&
+            cinfo.jpeg_color_space != JCS_RGB) {
+            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "unsupported JPEG colour space");
+        }
+        cinfo.out_color_space = JCS_EXT_BGR;
+        jpeg_start_decompress(&cinfo);
+        if (cinfo.output_components != 3 || cinfo.output_width > 65535 ||
+            cinfo.output_height > 65535) {
+            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "unsupported JPEG layout");
+        }
+        if (!PictureFitsInMemory(cinfo.output_width, cinfo.output_height)) {
+            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo),
+                      "picture needs more memory than this machine has");
+        }
+        target.width = static_cast<int32_t>(cinfo.output_width);
+        target.height = static_cast<int32_t>(cinfo.output_height);
+        err.readingRows = true;
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = NextRow(target);
+            if (!row) AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
+            if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+                AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "JPEG file is truncated");
+            }
+        }
+        jpeg_finish_decompress(&cinfo);
+    });
 }
 
 // libjpeg's output goes straight into a growing vector.
@@ -228,36 +245,30 @@ void TermDestination(j_compress_ptr cinfo) {
     out.resize(out.size() - cinfo->dest->free_in_buffer);
 }
 
-// Holds the setjmp; see RunDecode.
 bool RunEncode(const Bitmap24& bitmap, int32_t quality, const std::vector<std::string>& comments,
                VectorDestination& dest, ErrorManager& err) {
     jpeg_compress_struct cinfo;
-    cinfo.err = &err.pub;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        return false;
-    }
-    jpeg_create_compress(&cinfo);
-    cinfo.dest = &dest.pub;
-    cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width);
-    cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);  // YCbCr with a JFIF header
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    for (const std::string& comment : comments) {
-        jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
-                          static_cast<unsigned int>(comment.size()));
-    }
-    while (cinfo.next_scanline < cinfo.image_height) {
-        // The library does not write through the row pointer.
-        JSAMPROW row = const_cast<uint8_t*>(bitmap.Row(static_cast<int32_t>(cinfo.next_scanline)));
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return true;
+    return RunGuarded(cinfo, err, [&] {
+        cinfo.dest = &dest.pub;
+        cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width);
+        cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height);
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_EXT_BGR;
+        jpeg_set_defaults(&cinfo);  // YCbCr with a JFIF header
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        for (const std::string& comment : comments) {
+            jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
+                              static_cast<unsigned int>(comment.size()));
+        }
+        while (cinfo.next_scanline < cinfo.image_height) {
+            // The library does not write through the row pointer.
+            JSAMPROW row =
+                const_cast<uint8_t*>(bitmap.Row(static_cast<int32_t>(cinfo.next_scanline)));
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+    });
 }
 
 // Copies the saved comment markers; false when memory cannot be had.
@@ -273,25 +284,19 @@ bool CollectComments(jpeg_saved_marker_ptr marker, std::vector<std::string>& com
     return true;
 }
 
-// Holds the setjmp; see RunDecode. Only the header is read.
+// Only the header is read.
 bool RunReadComments(std::span<const uint8_t> bytes, std::vector<std::string>& comments,
                      ErrorManager& err) {
     jpeg_decompress_struct cinfo;
-    cinfo.err = &err.pub;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = MemoryBudget(bytes.size());
-    jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    if (!CollectComments(cinfo.marker_list, comments)) {
-        AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
-    }
-    jpeg_destroy_decompress(&cinfo);
-    return true;
+    return RunGuarded(cinfo, err, [&] {
+        cinfo.mem->max_memory_to_use = MemoryBudget(bytes.size());
+        jpeg_save_markers(&cinfo, JPEG_COM, 0xFFFF);
+        jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        jpeg_read_header(&cinfo, TRUE);
+        if (!CollectComments(cinfo.marker_list, comments)) {
+            AbortWith(reinterpret_cast<j_common_ptr>(&cinfo), "out of memory");
+        }
+    });
 }
 
 bool Fail(std::string* error, const char* reason) {

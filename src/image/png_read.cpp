@@ -141,29 +141,31 @@ bool IsPng(std::span<const uint8_t> bytes) {
     return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0;
 }
 
+// One libpng read of bytes by run; result changes only on success. The scratch run fills
+// lives here, outside the frame libpng's error handling jumps back into.
+template <typename Result, typename Scratch>
+bool ReadPng(std::span<const uint8_t> bytes, Result& result, std::string* error,
+             bool (*run)(PngSession&, Result&, Scratch&)) {
+    PngSession session;
+    session.input = bytes;
+    Result read;
+    Scratch scratch;
+    if (!run(session, read, scratch)) return Fail(error, session.message);
+    result = std::move(read);
+    return true;
+}
+
 }  // namespace
 
 bool ReadPngTexts(std::span<const uint8_t> bytes, MetadataTexts& texts, std::string* error) {
     if (!IsPng(bytes)) return Fail(error, "not a PNG file");
     if (!ChunksFitTheFile(bytes)) return Fail(error, "a PNG chunk is longer than the file");
-    PngSession session;
-    session.input = bytes;
-    MetadataTexts found;
-    std::vector<uint8_t> row;
-    if (!RunReadTexts(session, found, row)) return Fail(error, session.message);
-    texts = std::move(found);
-    return true;
+    return ReadPng(bytes, texts, error, RunReadTexts);
 }
 
 bool DecodePng(std::span<const uint8_t> bytes, Bitmap24& bitmap, std::string* error) {
     if (!IsPng(bytes)) return Fail(error, "not a PNG file");
-    PngSession session;
-    session.input = bytes;
-    Bitmap24 decoded;
-    std::vector<png_bytep> rows;
-    if (!RunDecode(session, decoded, rows)) return Fail(error, session.message);
-    bitmap = std::move(decoded);
-    return true;
+    return ReadPng(bytes, bitmap, error, RunDecode);
 }
 
 }  // namespace globeforge

@@ -7,13 +7,7 @@
 namespace globeforge {
 
 std::optional<ScalarImage> NewScalarImage(int32_t width, int32_t height) {
-    PixelBlock<float> block = NewGridBlock<float>(width, height);
-    if (!block) return std::nullopt;
-    ScalarImage image;
-    image.Width = width;
-    image.Height = height;
-    image.pixels_ = std::move(block);
-    return image;
+    return ScalarImage::NewGrid<ScalarImage>(width, height);
 }
 
 void FillScalarImage(ScalarImage& image, float value) {
