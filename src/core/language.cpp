@@ -1,28 +1,29 @@
 #include "core/language.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdlib>
 
 #include "core/stage_names.h"
 
 namespace globeforge {
 
+namespace {
+
+// The names of the choices, in the order of LanguageChoice.
+constexpr std::array<std::string_view, 3> kChoiceNames = {"auto", "ja", "en"};
+
+}  // namespace
+
 std::optional<LanguageChoice> ParseLanguageChoice(std::string_view name) {
-    if (name == "auto") return LanguageChoice::Auto;
-    if (name == "ja") return LanguageChoice::Japanese;
-    if (name == "en") return LanguageChoice::English;
+    for (size_t i = 0; i < kChoiceNames.size(); ++i) {
+        if (name == kChoiceNames[i]) return static_cast<LanguageChoice>(i);
+    }
     return std::nullopt;
 }
 
 std::string_view LanguageChoiceName(LanguageChoice choice) {
-    switch (choice) {
-        case LanguageChoice::Japanese:
-            return "ja";
-        case LanguageChoice::English:
-            return "en";
-        case LanguageChoice::Auto:
-            break;
-    }
-    return "auto";
+    return kChoiceNames[static_cast<size_t>(choice)];
 }
 
 Language LanguageFromLocale(const char* language, const char* lcAll, const char* lcMessages,

@@ -20,21 +20,10 @@ SphereDirection PlanetDirection(const CubeDirection& d) {
 }  // namespace
 
 std::string_view CubeFaceSuffix(CubeFace face) {
-    switch (face) {
-        case CubeFace::PositiveX:
-            return "_px";
-        case CubeFace::NegativeX:
-            return "_nx";
-        case CubeFace::PositiveY:
-            return "_py";
-        case CubeFace::NegativeY:
-            return "_ny";
-        case CubeFace::PositiveZ:
-            return "_pz";
-        case CubeFace::NegativeZ:
-            return "_nz";
-    }
-    return "_nz";
+    // In the order of CubeFace.
+    static constexpr std::array<std::string_view, 6> kSuffixes = {"_px", "_nx", "_py",
+                                                                  "_ny", "_pz", "_nz"};
+    return kSuffixes[static_cast<size_t>(face)];
 }
 
 std::string CubeFaceFileName(const std::string& mapName, CubeFace face) {

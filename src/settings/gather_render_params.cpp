@@ -1,5 +1,8 @@
 #include "settings/gather_render_params.h"
 
+#include <string>
+#include <variant>
+
 #include "settings/settings_file.h"
 #include "settings/tokenizer.h"
 
@@ -30,49 +33,55 @@ std::string& MapNameSetting(SettingsModel& model, const MapSlot& slot) {
     return *SettingValue<std::string>(model, *FindSetting(slot.settingsKey));
 }
 
+namespace {
+
+template <class T>
+T& Param(RenderParams& params, const SettingInfo& info) {
+    return params.*std::get<T RenderParams::*>(info.param);
+}
+
+// One control's state in the form the render takes it.
+void GatherSetting(const SettingsModel& model, const SettingInfo& info, RenderParams& params) {
+    switch (info.kind) {
+        case SettingKind::Version:
+            return;
+        case SettingKind::Text: {
+            const std::string& text = *SettingValue<std::string>(model, info);
+            if (std::holds_alternative<int32_t RenderParams::*>(info.param)) {
+                Param<int32_t>(params, info) = SafeStrToInt(text);
+            } else {
+                Param<std::string>(params, info) = text;
+            }
+            return;
+        }
+        case SettingKind::Bool:
+        case SettingKind::TransparencyMode:
+            Param<bool>(params, info) = *SettingValue<bool>(model, info);
+            return;
+        case SettingKind::Color:
+            Param<FloatPixel>(params, info) =
+                PanelColorToPixel(*SettingValue<PanelColor>(model, info));
+            return;
+        case SettingKind::TrackBar:
+        case SettingKind::Spin:
+            Param<int32_t>(params, info) = SettingValue<TrackBar>(model, info)->Position();
+            return;
+        case SettingKind::Mixture:
+            Param<uint8_t>(params, info) = MixtureMode(*SettingValue<MixtureButton>(model, info));
+            return;
+        case SettingKind::HeightDepth:
+            Param<int32_t>(params, info) = *SettingValue<bool>(model, info) ? 16 : 8;
+            return;
+    }
+}
+
+}  // namespace
+
 void GatherRenderParams(const SettingsModel& model, RenderParams& params) {
-    params.RandomSeed = SafeStrToInt(model.Seed);
-    params.OutputResolutionX = SafeStrToInt(model.ResX);
-    params.OutputResolutionY = SafeStrToInt(model.ResY);
-    params.OverSampling = model.Ovsmp.Position();
-    params.LoadHeightmap = model.DeepPartPictureName;
-    params.GroundAutoCreate = model.DeepAutoCreate;
-    params.GroundColorHigh = PanelColorToPixel(model.DeepColor1);
-    params.GroundColorLow = PanelColorToPixel(model.DeepColor2);
-    params.GroundContr = model.DeepContr.Position();
-    params.GroundXWarp = model.DeepSizeX.Position();
-    params.GroundYWarp = model.DeepSizeY.Position();
-    params.SeaColorShallow = PanelColorToPixel(model.DeepSeaColor1);
-    params.SeaColorDeep = PanelColorToPixel(model.DeepSeaColor2);
-    params.CoastLevel = model.DeepSeaThr.Position();
-    params.IceColor = PanelColorToPixel(model.DeepIceColor);
-    params.IceQuantity = model.DeepIceQua.Position();
-    params.NumberOfCraters = SafeStrToInt(model.NumOfCrater);
-    params.CraterBasicRadius = SafeStrToInt(model.RadOfCrater);
-    params.CraterHeight = model.CraterHeight.Position();
-    params.CraterWarp = model.CraterYuragi.Position();
-    params.CraterNoise = model.CraterNoise.Position();
-    params.GroundMixtureMode = MixtureMode(model.DeepMixture);
-    params.GroundTransparency = model.DeepTranspare.Position();
-    params.LoadCloudAlpha = model.SurfacePartPictureName;
-    params.CloudAlphaReverse = model.SurfacePartPictureReverse;
-    params.CloudAlphaMixtureMode = MixtureMode(model.AirBmpMixture);
-    params.CloudAlphaTransparency = model.AirBmpTranspare.Position();
-    params.CloudAutoCreate = model.AirAutoCreate;
-    params.CloudDarkColor = PanelColorToPixel(model.AirColor1);
-    params.CloudLightColor = PanelColorToPixel(model.AirColor2);
-    params.CloudQuantity = model.AirContr.Position();
-    params.CloudXWarp = model.AirSizeX.Position();
-    params.CloudYWarp = model.AirSizeY.Position();
-    params.CloudMixtureMode = MixtureMode(model.AirMixture);
-    params.CloudTransparency = model.AirTranspare.Position();
-    params.OutputTransparencyMode = model.forAlphaBlending;
+    for (const SettingInfo& info : SettingsTable()) GatherSetting(model, info, params);
     // Output names lose surrounding blanks, so a name of blanks builds no map.
     for (const MapSlot& slot : kMapSlots)
         params.*slot.name = TrimBlanks(MapNameSetting(model, slot));
-    params.HeightBitDepth = model.HeightDepth16 ? 16 : 8;
-    params.NormalStrength = model.NormalStrength.Position();
-    params.CubeMapFaces = model.CubeMapFaces;
     // Every map written carries the settings that made it.
     params.SettingsText = SettingsText(model);
 }

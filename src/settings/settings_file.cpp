@@ -1,5 +1,7 @@
 #include "settings/settings_file.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 
@@ -57,15 +59,9 @@ std::string ColorText(PanelColor color) {
 }
 
 std::string_view MixtureText(MixtureButton button) {
-    switch (button) {
-        case MixtureButton::Add:
-            return "Add";
-        case MixtureButton::Norm:
-            return "Norm";
-        case MixtureButton::Sub:
-            return "Sub";
-    }
-    return "Norm";
+    // In the order of MixtureButton.
+    static constexpr std::array<std::string_view, 3> kTexts = {"Add", "Norm", "Sub"};
+    return kTexts[static_cast<size_t>(button)];
 }
 
 std::string_view TransparencyModeText(bool forAlphaBlending) {

@@ -1,7 +1,7 @@
 // The state of every parameter control of the main window, as one value: what the window
 // shows, what a settings file stores and what a render is gathered from. The window binds its
-// widgets to it through the settings table (key, kind, widget names, member); the
-// command-line renderer fills it from settings files and uses it directly.
+// widgets to it through the settings table (key, kind, widget names, member, render
+// parameter); the command-line renderer fills it from settings files and uses it directly.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <string_view>
 #include <variant>
 
+#include "core/render_params.h"
 #include "core/version.h"
 
 namespace globeforge {
@@ -128,6 +129,11 @@ using SettingMember =
     std::variant<std::string SettingsModel::*, bool SettingsModel::*, PanelColor SettingsModel::*,
                  TrackBar SettingsModel::*, MixtureButton SettingsModel::*>;
 
+// The render parameter a setting is gathered into, named after its key; none for the version.
+using SettingParam =
+    std::variant<std::monostate, std::string RenderParams::*, int32_t RenderParams::*,
+                 bool RenderParams::*, FloatPixel RenderParams::*, uint8_t RenderParams::*>;
+
 struct SettingInfo {
     std::string_view key;  // the settings-file key (case-sensitive)
     SettingKind kind;
@@ -136,6 +142,7 @@ struct SettingInfo {
     // HeightDepth16 for the height depth; none for the version.
     std::array<std::string_view, 3> controls;
     SettingMember member;
+    SettingParam param;
 };
 
 inline constexpr size_t kSettingCount = 47;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <variant>
+
 namespace globeforge {
 namespace {
 
@@ -92,6 +94,19 @@ TEST(GatherRenderParams, ConvertsEachKindOfControl) {
     EXPECT_EQ(p.OutputCloudColorMap, "a");
     EXPECT_EQ(p.OutputCloudBumpMap, "b");
     EXPECT_EQ(p.OutputCloudTransparencyMap, "\xC3\xA9");
+}
+
+// The table's parameter column: a row that shared another's field would leave one
+// parameter at its default and feed the other twice.
+TEST(GatherRenderParams, EverySettingFeedsAFieldOfItsOwn) {
+    const auto& table = SettingsTable();
+    for (size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(std::holds_alternative<std::monostate>(table[i].param),
+                  table[i].kind == SettingKind::Version)
+            << table[i].key;
+        for (size_t j = i + 1; j < table.size(); ++j)
+            EXPECT_NE(table[i].param, table[j].param) << table[i].key << " " << table[j].key;
+    }
 }
 
 // Every list of maps walks kMapSlots: each slot must name a text setting and its own record
