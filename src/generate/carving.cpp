@@ -44,28 +44,25 @@ void ClipPlane(float* plane, int32_t width, int64_t y0, int64_t y1) {
     }
 }
 
+// Calls fn.template operator()<flag>() with the flag as a constant.
+template <typename Fn>
+void WithFlag(bool flag, Fn&& fn) {
+    if (flag) {
+        fn.template operator()<true>();
+    } else {
+        fn.template operator()<false>();
+    }
+}
+
 // Calls fn.template operator()<useR, useG, useB>() with the flags as constants, so the pixel
 // loops test no flag per pixel.
 template <typename Fn>
 void WithChannels(bool useR, bool useG, bool useB, Fn&& fn) {
-    switch ((useR ? 4 : 0) | (useG ? 2 : 0) | (useB ? 1 : 0)) {
-        case 0:
-            return fn.template operator()<false, false, false>();
-        case 1:
-            return fn.template operator()<false, false, true>();
-        case 2:
-            return fn.template operator()<false, true, false>();
-        case 3:
-            return fn.template operator()<false, true, true>();
-        case 4:
-            return fn.template operator()<true, false, false>();
-        case 5:
-            return fn.template operator()<true, false, true>();
-        case 6:
-            return fn.template operator()<true, true, false>();
-        default:
-            return fn.template operator()<true, true, true>();
-    }
+    WithFlag(useR, [&]<bool kR>() {
+        WithFlag(useG, [&]<bool kG>() {
+            WithFlag(useB, [&]<bool kB>() { fn.template operator()<kR, kG, kB>(); });
+        });
+    });
 }
 
 // Clips the colour channels below 0 and copies the last chosen channel into A, in the rows

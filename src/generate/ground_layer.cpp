@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "generate/channel_ops.h"
 #include "generate/craters.h"
@@ -22,120 +24,52 @@ int32_t ClampWarp(int32_t value) {
     return std::clamp(value, 1, 100);
 }
 
+using enum PatternShape;
+
+// The warp filters, one a row: count, shape, pattern count, exponent and its change per
+// draw, the StampSizes (pLat, sMax and sMin divisors, pSize, wEq divisor, wPole factor,
+// pWide, width and height warp divisors), add only. The first only adds, so its channel of
+// the warp map is never negative.
+constexpr std::array<WarpFilterSpec, 3> kGroundFilters = {{
+    {kBaseStamps / 4, Ring, 16, 2.0, 0, {2.0, 2, 80, 2.0, 4.0, 1.0, 2.0}, true},
+    {kBaseStamps / 40, Ring, 16, 2.0, 0, {2.0, 2, 0, 2.0, 2.0, 3.0, 2.0, 50.0L, 10.0L}},
+    {kBaseStamps / 40, Ring, 16, 2.0, 0, {2.0, 1.5, 0, 2.5, 2.0, 1.0, 2.0, 5.0L, 100.0L}},
+}};
+
 }  // namespace
 
 std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t layerWidth) {
     const int32_t xWarp = ClampWarp(params.GroundXWarp);
     const int32_t yWarp = ClampWarp(params.GroundYWarp);
     const double w = layerWidth;
-    std::array<StampPass, 4> passes;
 
-    StampPass& base = passes[0];
-    base.count = kBaseStamps;
-    base.redrawBrush = [](int32_t i, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
-        if (i < 1200) {
-            DomePattern(brush, true, true, true, 8, 4.0, cache, ctx);
-        } else if (i < 2000) {
-            DomePattern(brush, true, true, true, 6, -4.0, cache, ctx);
-        } else {
-            RingPattern(brush, true, true, true, 14, 4.0, cache, ctx);
-        }
-    };
-    base.pLat = 3.0;
-    base.hemisphere = HemisphereRule::Alternate;
-    base.sMax = w / 2;
-    base.sMin = 0;
-    base.pSize = 3.0;
-    base.wEq = [](int32_t size) { return size / 8.0; };
-    base.wPole = [](int32_t size) { return static_cast<double>(size); };
-    base.pWide = 1.5;
-    base.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 50.0L + 1.0L)); };
-    base.height = [yWarp](int32_t, int32_t size) { return Round(size * (yWarp / 100.0L + 1.0L)); };
-    // Stamps below the middle row add their value directly, those above weighted by their
-    // own coverage, so the hemispheres differ in character.
-    base.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
-    base.sampling = StampSampling::Nearest;
-    base.brushLayout = PatternLayout(true, true, true, 8);
-
-    StampPass& filter1 = passes[1] =
-        WarpFilterPass(kBaseStamps / 4, PatternLayout(true, false, false, 16));
-    filter1.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
-        RingPattern(brush, true, false, false, 16, 2.0, cache, ctx);
-    };
-    filter1.pLat = 2.0;
-    filter1.sMax = w / 2;
-    filter1.sMin = w / 80;
-    filter1.pSize = 2.0;
-    filter1.wEq = [](int32_t size) { return size / 4.0; };
-    filter1.wPole = [](int32_t size) { return static_cast<double>(size); };
-    filter1.pWide = 2.0;
-    filter1.width = [](int32_t w0, int32_t) { return w0; };
-    filter1.height = [](int32_t, int32_t size) { return size; };
-    // The first filter only adds, so its channel of the warp map is never negative.
-    filter1.mode = [](int32_t i) { return i % 4 <= 1 ? BlendMode::Add : BlendMode::AddDirect; };
-
-    StampPass& filter2 = passes[2] =
-        WarpFilterPass(kBaseStamps / 40, PatternLayout(false, true, false, 16));
-    filter2.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
-        RingPattern(brush, false, true, false, 16, 2.0, cache, ctx);
-    };
-    filter2.pLat = 2.0;
-    filter2.sMax = w / 2;
-    filter2.sMin = 0;
-    filter2.pSize = 2.0;
-    filter2.wEq = [](int32_t size) { return size / 2.0; };
-    filter2.wPole = [](int32_t size) { return 3.0 * size; };
-    filter2.pWide = 2.0;
-    filter2.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 50.0L + 1.0L)); };
-    filter2.height = [yWarp](int32_t, int32_t size) {
-        return Round(size * (yWarp / 10.0L + 1.0L));
-    };
-
-    StampPass& filter3 = passes[3] =
-        WarpFilterPass(kBaseStamps / 40, PatternLayout(false, false, true, 16));
-    filter3.redrawBrush = [](int32_t, FloatImage& brush, BrushCache& cache, RenderContext& ctx) {
-        RingPattern(brush, false, false, true, 16, 2.0, cache, ctx);
-    };
-    filter3.pLat = 2.0;
-    filter3.sMax = w / 1.5;
-    filter3.sMin = 0;
-    filter3.pSize = 2.5;
-    filter3.wEq = [](int32_t size) { return size / 2.0; };
-    filter3.wPole = [](int32_t size) { return static_cast<double>(size); };
-    filter3.pWide = 2.0;
-    filter3.width = [xWarp](int32_t w0, int32_t) { return Round(w0 * (xWarp / 5.0L + 1.0L)); };
-    filter3.height = [yWarp](int32_t, int32_t size) {
-        return Round(size * (yWarp / 100.0L + 1.0L));
-    };
-
-    return passes;
+    StampPass base = BaseStampPass(kBaseStamps, {1200, 2000, 4.0, -4.0, 14, 4.0},
+                                   {3.0, 2, 0, 3.0, 8.0, 1.0, 1.5, 50.0L, 100.0L}, w, xWarp, yWarp);
+    return LayerStampPasses(std::move(base), kGroundFilters, w, xWarp, yWarp);
 }
 
 void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, BrushCache& brushes,
                              RenderContext& ctx) {
-    if (!params.WorkImage) {
-        ctx.failure = "the ground generator has no brush image";
-        return;
-    }
-    FloatImage& brush = *params.WorkImage;
-    const int32_t w = layer.Width;
-    const std::array<StampPass, 4> passes = GroundStampPasses(params, w);
+    const StampedLayer stamped = {
+        static_cast<double>(params.GroundContr / 100.0L),
+        "地表ハイトマップ・表面基本パターン作成終了",
+        {{{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
+           "地表ハイトマップ・歪みフィルタ3作成終了"},
+          "地表ハイトマップ・歪みフィルタ合成終了",
+          "ground"},
+         static_cast<double>(ClampWarp(params.GroundXWarp)),
+         ClampWarp(params.GroundYWarp) / 2.0,
+         "地表ハイトマップ・表面画像作成終了",
+         "warped ground"}};
+    GenerateStampedLayer(params, GroundStampPasses(params, layer.Width), layer, brushes, stamped,
+                         ctx);
+}
 
-    if (!RunStampPassOnGray(passes[0], brush, brushes, layer, ctx)) return;
-    NormalizeImage(layer, ctx);
-    ScaleColor(layer, static_cast<double>(params.GroundContr / 100.0L), ctx);
-    ctx.ReportProgress(layer, "地表ハイトマップ・表面基本パターン作成終了");
-
-    const LayerWarp warp = {
-        {{"地表ハイトマップ・歪みフィルタ1作成終了", "地表ハイトマップ・歪みフィルタ2作成終了",
-          "地表ハイトマップ・歪みフィルタ3作成終了"},
-         "地表ハイトマップ・歪みフィルタ合成終了",
-         "ground"},
-        static_cast<double>(ClampWarp(params.GroundXWarp)),
-        ClampWarp(params.GroundYWarp) / 2.0,
-        "地表ハイトマップ・表面画像作成終了",
-        "warped ground"};
-    WarpStampedLayer(passes, brush, brushes, layer, warp, ctx);
+std::optional<FloatImage> NewBlackLayer(int32_t width, int32_t height, const char* name,
+                                        RenderContext& ctx) {
+    std::optional<FloatImage> layer = NewFilledImage(width, height, kOpaqueBlack, ctx);
+    if (!layer) ctx.failure = std::string("not enough memory for the ") + name + " layer";
+    return layer;
 }
 
 bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height,
@@ -172,6 +106,18 @@ void BlendOverPicture(FloatImage& layer, FloatImage& picture, int32_t transparen
                         static_cast<BlendMode>(mixtureMode));
 }
 
+std::optional<FloatImage> LayerOverPicture(std::optional<FloatImage> layer,
+                                           std::optional<FloatImage> picture, bool generated,
+                                           int32_t transparency, int32_t mixtureMode,
+                                           const char* doneMessage, RenderContext& ctx) {
+    if (picture) {
+        if (generated) BlendOverPicture(*layer, *picture, transparency, mixtureMode);
+        layer = std::move(picture);
+    }
+    if (generated) ctx.ReportProgress(*layer, doneMessage);
+    return layer;
+}
+
 std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCache& brushes,
                                            bool sparesOutliveCraters, RenderContext& ctx) {
     const int32_t w = params.OutputResolutionX * params.OverSampling;
@@ -183,11 +129,8 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCach
     std::optional<FloatImage> picture;
     if (!LoadLayerPicture(params.LoadHeightmap, w, h, picture, ctx)) return std::nullopt;
 
-    std::optional<FloatImage> layer = NewFilledImage(w, h, kOpaqueBlack, ctx);
-    if (!layer) {
-        ctx.failure = "not enough memory for the ground layer";
-        return std::nullopt;
-    }
+    std::optional<FloatImage> layer = NewBlackLayer(w, h, "ground", ctx);
+    if (!layer) return std::nullopt;
 
     if (params.GroundAutoCreate) {
         GenerateGroundHeightmap(params, *layer, brushes, ctx);
@@ -203,14 +146,9 @@ std::optional<FloatImage> BuildGroundLayer(const RenderParams& params, BrushCach
     }
     if (ctx.Aborted()) return std::nullopt;
 
-    if (picture) {
-        if (params.GroundAutoCreate) {
-            BlendOverPicture(*layer, *picture, params.GroundTransparency, params.GroundMixtureMode);
-        }
-        layer = std::move(picture);
-    }
-    if (params.GroundAutoCreate) ctx.ReportProgress(*layer, "地表ハイトマップ画像作成終了");
-    return layer;
+    return LayerOverPicture(std::move(layer), std::move(picture), params.GroundAutoCreate,
+                            params.GroundTransparency, params.GroundMixtureMode,
+                            "地表ハイトマップ画像作成終了", ctx);
 }
 
 }  // namespace globeforge

@@ -30,6 +30,11 @@ void GenerateGroundHeightmap(const RenderParams& params, FloatImage& layer, Brus
 // and the three warp filters.
 std::array<StampPass, 4> GroundStampPasses(const RenderParams& params, int32_t layerWidth);
 
+// A width x height layer filled with opaque black; nullopt, with ctx.failure naming the
+// layer, when memory ran out.
+std::optional<FloatImage> NewBlackLayer(int32_t width, int32_t height, const char* name,
+                                        RenderContext& ctx);
+
 // A user picture for a layer: when fileName names a readable picture, picture becomes it
 // resampled to width x height over opaque black (the Norm blend scales it by 255/256);
 // otherwise picture stays empty. False, with ctx.failure set, only when memory ran out.
@@ -41,5 +46,13 @@ bool LoadLayerPicture(const std::string& fileName, int32_t width, int32_t height
 // mode (a BlendMode).
 void BlendOverPicture(FloatImage& layer, FloatImage& picture, int32_t transparency,
                       int32_t mixtureMode);
+
+// The finished layer from the generated layer and the user's picture, if any: with a picture,
+// the generated layer (when generated) blended over it and the picture taken as the layer.
+// A generated layer is reported with doneMessage.
+std::optional<FloatImage> LayerOverPicture(std::optional<FloatImage> layer,
+                                           std::optional<FloatImage> picture, bool generated,
+                                           int32_t transparency, int32_t mixtureMode,
+                                           const char* doneMessage, RenderContext& ctx);
 
 }  // namespace globeforge

@@ -305,16 +305,17 @@ void Pattern(FloatImage& image, const DiscKey& key, int32_t count, double bias, 
     CarveWith(image, key, count, bias, rng, ctx, memo, &*plane, layout);
 }
 
-void Dome(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-          Lcg32& rng, RenderContext* ctx, BrushMemo* memo) {
-    Pattern(image, {false, Bits(bias), image.Width, image.Height, useR, useG, useB}, count, bias,
-            rng, ctx, memo, BiasCurve(255, 0, 0, image.Width / 2, bias));
-}
-
-void Ring(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-          Lcg32& rng, RenderContext* ctx, BrushMemo* memo) {
-    Pattern(image, {true, Bits(exponent), image.Width, image.Height, useR, useG, useB}, count,
-            exponent, rng, ctx, memo, RingCurve(image.Width / 2, exponent));
+// The dome's bias or the rings' exponent also shapes the carving.
+void Shaped(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
+            double shaping, Lcg32& rng, RenderContext* ctx, BrushMemo* memo) {
+    const bool ring = shape == PatternShape::Ring;
+    const DiscKey key{ring, Bits(shaping), image.Width, image.Height, useR, useG, useB};
+    if (ring) {
+        Pattern(image, key, count, shaping, rng, ctx, memo, RingCurve(image.Width / 2, shaping));
+    } else {
+        Pattern(image, key, count, shaping, rng, ctx, memo,
+                BiasCurve(255, 0, 0, image.Width / 2, shaping));
+    }
 }
 
 }  // namespace
@@ -340,36 +341,20 @@ void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_
                           cache.Memo().carving);
 }
 
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 Lcg32& rng) {
-    Dome(image, useR, useG, useB, count, bias, rng, nullptr, nullptr);
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, Lcg32& rng) {
+    Shaped(shape, image, useR, useG, useB, count, shaping, rng, nullptr, nullptr);
 }
 
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 BrushCache& cache, RenderContext& ctx) {
-    Dome(image, useR, useG, useB, count, bias, ctx.rng, &ctx, &cache.Memo());
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, BrushCache& cache, RenderContext& ctx) {
+    Shaped(shape, image, useR, useG, useB, count, shaping, ctx.rng, &ctx, &cache.Memo());
 }
 
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 RenderContext& ctx) {
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, RenderContext& ctx) {
     BrushCache cache;
-    DomePattern(image, useR, useG, useB, count, bias, cache, ctx);
-}
-
-void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 Lcg32& rng) {
-    Ring(image, useR, useG, useB, count, exponent, rng, nullptr, nullptr);
-}
-
-void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 BrushCache& cache, RenderContext& ctx) {
-    Ring(image, useR, useG, useB, count, exponent, ctx.rng, &ctx, &cache.Memo());
-}
-
-void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 RenderContext& ctx) {
-    BrushCache cache;
-    RingPattern(image, useR, useG, useB, count, exponent, cache, ctx);
+    DrawPattern(shape, image, useR, useG, useB, count, shaping, cache, ctx);
 }
 
 }  // namespace globeforge

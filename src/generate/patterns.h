@@ -45,26 +45,33 @@ void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_
 void CarveRandomDomes(FloatImage& image, bool useR, bool useG, bool useB, int32_t count,
                       double bias, BrushCache& cache, RenderContext& ctx);
 
-// Opaque black, one centred dome of radius Width div 2 shaped by bias, then
-// CarveRandomDomes with the same bias. The overloads taking a render context draw from
-// ctx.rng and share the pixel work among ctx.threads threads, with the same result; with a
-// cache, they keep their discs and tables in it for the next redraw, and may leave a
-// DeferredBrush of the cache unwritten. Without one, nothing is kept.
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 Lcg32& rng);
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 BrushCache& cache, RenderContext& ctx);
-void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
-                 RenderContext& ctx);
+enum class PatternShape { Dome, Ring };
 
-// As DomePattern with a five-band ring profile (255, 128, 192, 64, 128, 0 from centre to
-// rim); the exponent shapes each band and also serves as the carving bias.
+// Opaque black, one centred radial stamp of radius Width div 2 shaped by shaping, then
+// CarveRandomDomes with shaping as the bias. A Dome is shaped by its bias; a Ring has a
+// five-band profile (255, 128, 192, 64, 128, 0 from centre to rim) whose bands the exponent
+// shapes. The overloads taking a render context draw from ctx.rng and share the pixel work
+// among ctx.threads threads, with the same result; with a cache, they keep their discs and
+// tables in it for the next redraw, and may leave a DeferredBrush of the cache unwritten.
+// Without one, nothing is kept.
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, Lcg32& rng);
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, BrushCache& cache, RenderContext& ctx);
+void DrawPattern(PatternShape shape, FloatImage& image, bool useR, bool useG, bool useB,
+                 int32_t count, double shaping, RenderContext& ctx);
+
+// DrawPattern of a Dome or a Ring, with any of its sources of draws (rng; cache and ctx; ctx).
+template <typename... Source>
+void DomePattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double bias,
+                 Source&... source) {
+    DrawPattern(PatternShape::Dome, image, useR, useG, useB, count, bias, source...);
+}
+template <typename... Source>
 void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 Lcg32& rng);
-void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 BrushCache& cache, RenderContext& ctx);
-void RingPattern(FloatImage& image, bool useR, bool useG, bool useB, int32_t count, double exponent,
-                 RenderContext& ctx);
+                 Source&... source) {
+    DrawPattern(PatternShape::Ring, image, useR, useG, useB, count, exponent, source...);
+}
 
 // The layout every brush DomePattern and RingPattern draw with these channels and count has,
 // whatever the draws, so a stamp pass need not scan its brush for it. All three channels go

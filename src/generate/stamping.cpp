@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/parallel.h"
@@ -27,17 +28,99 @@ StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout) {
     return pass;
 }
 
-BlendMode AddSubCycle(int32_t i) {
-    switch (i % 4) {
-        case 0:
-            return BlendMode::Add;
-        case 1:
-            return BlendMode::Sub;
-        case 2:
-            return BlendMode::AddDirect;
-        default:
-            return BlendMode::SubDirect;
+namespace {
+
+void SetSizes(StampPass& pass, const StampSizes& sizes, double w, int32_t xWarp, int32_t yWarp) {
+    pass.pLat = sizes.pLat;
+    pass.sMax = w / sizes.sMaxDivisor;
+    pass.sMin = sizes.sMinDivisor != 0 ? w / sizes.sMinDivisor : 0;
+    pass.pSize = sizes.pSize;
+    pass.wEq = [d = sizes.wEqDivisor](int32_t size) { return size / d; };
+    pass.wPole = [f = sizes.wPoleFactor](int32_t size) { return f * size; };
+    pass.pWide = sizes.pWide;
+    if (sizes.xWarpDivisor != 0) {
+        pass.width = [xWarp, d = sizes.xWarpDivisor](int32_t w0, int32_t) {
+            return Round(w0 * (xWarp / d + 1.0L));
+        };
+    } else {
+        pass.width = [](int32_t w0, int32_t) { return w0; };
     }
+    if (sizes.yWarpDivisor != 0) {
+        pass.height = [yWarp, d = sizes.yWarpDivisor, halve = sizes.halveSize](int32_t,
+                                                                               int32_t size) {
+            return Round((halve ? size / 2 : size) * (yWarp / d + 1.0L));
+        };
+    } else {
+        pass.height = [](int32_t, int32_t size) { return size; };
+    }
+}
+
+StampPass FilterPass(const WarpFilterSpec& spec, int32_t channel, double w, int32_t xWarp,
+                     int32_t yWarp) {
+    const bool useR = channel == 0, useG = channel == 1, useB = channel == 2;
+    StampPass pass = WarpFilterPass(spec.count, PatternLayout(useR, useG, useB, spec.patternCount));
+    pass.redrawBrush = [spec, useR, useG, useB](int32_t, FloatImage& brush, BrushCache& cache,
+                                                RenderContext& ctx) {
+        double exponent = spec.exponent;
+        // The draw for the exponent comes before the pattern's own draws.
+        if (spec.exponentPerDraw != 0) {
+            const double draw = ctx.rng.RandomReal();
+            exponent = spec.exponent + spec.exponentPerDraw * draw;
+        }
+        DrawPattern(spec.shape, brush, useR, useG, useB, spec.patternCount, exponent, cache, ctx);
+    };
+    SetSizes(pass, spec.sizes, w, xWarp, yWarp);
+    if (spec.addOnly) {
+        // Such a filter only adds, so its channel of the warp map is never negative.
+        pass.mode = [](int32_t i) { return i % 4 <= 1 ? BlendMode::Add : BlendMode::AddDirect; };
+    }
+    return pass;
+}
+
+}  // namespace
+
+StampPass BaseStampPass(int32_t count, const BaseBrushes& brushes, const StampSizes& sizes,
+                        double layerWidth, int32_t xWarp, int32_t yWarp) {
+    StampPass pass;
+    pass.count = count;
+    pass.redrawBrush = [brushes](int32_t i, FloatImage& brush, BrushCache& cache,
+                                 RenderContext& ctx) {
+        if (i < brushes.sixFrom) {
+            DomePattern(brush, true, true, true, 8, brushes.firstBias, cache, ctx);
+        } else if (i < brushes.ringsFrom) {
+            DomePattern(brush, true, true, true, 6, brushes.secondBias, cache, ctx);
+        } else {
+            RingPattern(brush, true, true, true, brushes.ringCount, brushes.ringExponent, cache,
+                        ctx);
+        }
+    };
+    pass.hemisphere = HemisphereRule::Alternate;
+    SetSizes(pass, sizes, layerWidth, xWarp, yWarp);
+    // Stamps below the middle row add their value directly, those above weighted by their
+    // own coverage, so the hemispheres differ in character.
+    pass.mode = [](int32_t i) { return i % 2 != 0 ? BlendMode::AddDirect : BlendMode::Add; };
+    pass.sampling = StampSampling::Nearest;
+    pass.brushLayout = PatternLayout(true, true, true, 8);
+    return pass;
+}
+
+std::array<StampPass, 4> LayerStampPasses(StampPass base,
+                                          const std::array<WarpFilterSpec, 3>& filters,
+                                          double layerWidth, int32_t xWarp, int32_t yWarp) {
+    std::array<StampPass, 4> passes;
+    passes[0] = std::move(base);
+    for (int32_t k = 0; k < 3; ++k) {
+        passes[k + 1] = FilterPass(filters[k], k, layerWidth, xWarp, yWarp);
+    }
+    return passes;
+}
+
+BlendMode AddSubCycle(int32_t i) {
+    static constexpr BlendMode kCycle[4] = {BlendMode::Add, BlendMode::Sub, BlendMode::AddDirect,
+                                            BlendMode::SubDirect};
+    // A negative i leaves a negative remainder, which the cycle counts as SubDirect.
+    const int32_t k = i % 4;
+    return k >= 0 ? kCycle[k] : BlendMode::SubDirect;
 }
 
 ImageRect StampRectangle(const StampPass& pass, int32_t i, int32_t targetHeight,
@@ -358,6 +441,24 @@ void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush,
     if (!ctx.Aborted()) std::swap(layer, *warped);
     ctx.KeepSpare(std::move(*warped));
     ctx.KeepSpare(std::move(*warpMap));
+}
+
+void GenerateStampedLayer(const RenderParams& params, const std::array<StampPass, 4>& passes,
+                          FloatImage& layer, BrushCache& cache, const StampedLayer& stamped,
+                          RenderContext& ctx) {
+    if (!params.WorkImage) {
+        ctx.failure =
+            std::string("the ") + stamped.warp.map.layerName + " generator has no brush image";
+        return;
+    }
+    FloatImage& brush = *params.WorkImage;
+    if (!RunStampPassOnGray(passes[0], brush, cache, layer, ctx)) return;
+    if (stamped.baseContrast) {
+        NormalizeImage(layer, ctx);
+        ScaleColor(layer, *stamped.baseContrast, ctx);
+    }
+    ctx.ReportProgress(layer, stamped.baseMessage);
+    WarpStampedLayer(passes, brush, cache, layer, stamped.warp, ctx);
 }
 
 }  // namespace globeforge

@@ -10,7 +10,10 @@
 #include <optional>
 
 #include "core/progress.h"
+#include "core/render_params.h"
+#include "exact/extended.h"
 #include "generate/brush_cache.h"
+#include "generate/patterns.h"
 #include "image/float_image.h"
 #include "image/stretch_plan.h"
 #include "random/lcg32.h"
@@ -54,6 +57,53 @@ struct StampPass {
 // given layout, each stamp's side of the middle row drawn, sampled bilinearly, in the
 // AddSubCycle modes; the caller sets the brush redraw, the sizes and any other modes.
 StampPass WarpFilterPass(int32_t count, SourceLayout brushLayout);
+
+// How a pass places and sizes its stamps, as the ground and cloud tables list it: sMax and
+// sMin are the layer width over their divisors (a divisor of 0 makes sMin 0), wEq is the
+// size over its divisor, wPole the size times its factor. width is
+// Round(w0 * (xWarp / xWarpDivisor + 1)) and height likewise from the size (or size div 2
+// with halveSize) and yWarp; a divisor of 0 keeps w0 or the size as it is.
+struct StampSizes {
+    double pLat = 1;
+    double sMaxDivisor = 1, sMinDivisor = 0, pSize = 1;
+    double wEqDivisor = 1, wPoleFactor = 1, pWide = 1;
+    Extended xWarpDivisor = 0, yWarpDivisor = 0;
+    bool halveSize = false;
+};
+
+// The constants of one warp filter. Filter k of a table draws channel k (R, G, B) of the
+// warp map with DrawPattern. With a nonzero exponentPerDraw the redraw first takes one real
+// draw d and shapes the pattern with exponent + exponentPerDraw * d.
+struct WarpFilterSpec {
+    int32_t count = 0;
+    PatternShape shape = PatternShape::Ring;
+    int32_t patternCount = 0;
+    double exponent = 0, exponentPerDraw = 0;
+    StampSizes sizes;
+    bool addOnly = false;  // Add, Add, AddDirect, AddDirect instead of AddSubCycle
+};
+
+// The base pattern's brushes, all channels: domes of 8 carvings shaped by firstBias before
+// stamp sixFrom, domes of 6 shaped by secondBias before stamp ringsFrom, then rings of
+// ringCount carvings shaped by ringExponent.
+struct BaseBrushes {
+    Extended sixFrom = 0, ringsFrom = 0;
+    double firstBias = 0, secondBias = 0;
+    int32_t ringCount = 0;
+    double ringExponent = 0;
+};
+
+// The base pattern's pass, the constants the ground and the clouds share: count stamps of
+// the brushes, alternating hemispheres, sampled nearest, odd stamps AddDirect and even ones
+// Add, placed and sized by sizes on a layer layerWidth pixels wide.
+StampPass BaseStampPass(int32_t count, const BaseBrushes& brushes, const StampSizes& sizes,
+                        double layerWidth, int32_t xWarp, int32_t yWarp);
+
+// The four passes of a layer layerWidth pixels wide: base, then the three filters of the
+// table with the warp strengths xWarp and yWarp.
+std::array<StampPass, 4> LayerStampPasses(StampPass base,
+                                          const std::array<WarpFilterSpec, 3>& filters,
+                                          double layerWidth, int32_t xWarp, int32_t yWarp);
 
 // The mode cycle of the warp filters that both add and subtract: i mod 4 = 0 Add, 1 Sub,
 // 2 AddDirect, 3 SubDirect.
@@ -133,5 +183,21 @@ struct LayerWarp {
 // memory and the map's are kept as spares. Returns early after an abort or a failure.
 void WarpStampedLayer(const std::array<StampPass, 4>& passes, FloatImage& brush, BrushCache& cache,
                       FloatImage& layer, const LayerWarp& warp, RenderContext& ctx);
+
+// What a stamped layer's generator does between its passes: with a baseContrast, the base
+// pattern is normalised and scaled by it; then it is reported with baseMessage.
+struct StampedLayer {
+    std::optional<double> baseContrast;
+    const char* baseMessage;
+    LayerWarp warp;
+};
+
+// A generated layer: the base pass of passes stamped into layer (W x H, filled with opaque
+// black), finished as stamped says, then warped (WarpStampedLayer). The brushes are drawn into
+// params.WorkImage with cache; without that image, ctx.failure says so and nothing is drawn.
+// Returns early after an abort or a failure.
+void GenerateStampedLayer(const RenderParams& params, const std::array<StampPass, 4>& passes,
+                          FloatImage& layer, BrushCache& cache, const StampedLayer& stamped,
+                          RenderContext& ctx);
 
 }  // namespace globeforge
