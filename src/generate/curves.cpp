@@ -26,68 +26,70 @@ namespace {
 
 #ifdef GLOBEFORGE_VECTOR_MATH
 
-// Runs kernel(lanes, first, second) over count values in chunks of N: the last chunk's
-// missing inputs are fill, and only the outputs of the lanes that exist are stored.
-template <size_t N, typename Kernel>
-inline void ByLanes(const double* in, double fill, double* first, double* second, size_t count,
-                    Kernel&& kernel) {
-    for (size_t i = 0; i < count; i += N) {
-        const size_t n = std::min(N, count - i);
-        double lane[N];
-        std::fill_n(lane, N, fill);
-        std::copy_n(in + i, n, lane);
-        double firstOut[N], secondOut[N];
-        kernel(lane, firstOut, secondOut);
-        std::copy_n(firstOut, n, first + i);
-        std::copy_n(secondOut, n, second + i);
-    }
-}
-
-// Missing lanes are 1.0 (ln 1 = 0, exp 0 = 1). The kernels carry their function's target,
-// which a lambda does not inherit.
+// Counts that are not a multiple of the vector width end with a lane or three of 1.0
+// (ln 1 = 0, exp 0 = 1) whose results are dropped.
 __attribute__((target("avx2"))) void LogsAndExpsAvx2(const double* base, double exponent, double* y,
                                                      double* e, size_t count) {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d p = _mm256_set1_pd(exponent);
-    const auto kernel = [&](const double* lane, double* yOut, double* eOut)
-        __attribute__((target("avx2"))) {
+    for (size_t i = 0; i < count; i += 4) {
+        double lane[4] = {1.0, 1.0, 1.0, 1.0};
+        std::copy_n(base + i, std::min<size_t>(4, count - i), lane);
         const __m256d logs = _ZGVdN4v_log(_mm256_andnot_pd(sign, _mm256_loadu_pd(lane)));
         const __m256d ys = _mm256_mul_pd(p, logs);
+        double yOut[4], eOut[4];
         _mm256_storeu_pd(yOut, ys);
         _mm256_storeu_pd(eOut, _ZGVdN4v_exp(ys));
-    };
-    ByLanes<4>(base, 1.0, y, e, count, kernel);
+        std::copy_n(yOut, std::min<size_t>(4, count - i), y + i);
+        std::copy_n(eOut, std::min<size_t>(4, count - i), e + i);
+    }
 }
 
 void LogsAndExpsSse2(const double* base, double exponent, double* y, double* e, size_t count) {
     const __m128d sign = _mm_set1_pd(-0.0);
     const __m128d p = _mm_set1_pd(exponent);
-    ByLanes<2>(base, 1.0, y, e, count, [&](const double* lane, double* yOut, double* eOut) {
+    for (size_t i = 0; i < count; i += 2) {
+        double lane[2] = {1.0, 1.0};
+        std::copy_n(base + i, std::min<size_t>(2, count - i), lane);
         const __m128d logs = _ZGVbN2v_log(_mm_andnot_pd(sign, _mm_loadu_pd(lane)));
         const __m128d ys = _mm_mul_pd(p, logs);
+        double yOut[2], eOut[2];
         _mm_storeu_pd(yOut, ys);
         _mm_storeu_pd(eOut, _ZGVbN2v_exp(ys));
-    });
+        std::copy_n(yOut, std::min<size_t>(2, count - i), y + i);
+        std::copy_n(eOut, std::min<size_t>(2, count - i), e + i);
+    }
 }
 
-// Missing lanes are 0.
+// Counts that are not a multiple of the vector width end with a lane or three of 0 whose
+// results are dropped.
 __attribute__((target("avx2"))) void SinesAndCosinesAvx2(const double* a, double* s, double* c,
                                                          size_t count) {
-    const auto kernel =
-        [](const double* lane, double* sOut, double* cOut) __attribute__((target("avx2"))) {
+    for (size_t i = 0; i < count; i += 4) {
+        const size_t n = std::min<size_t>(4, count - i);
+        double lane[4] = {0.0, 0.0, 0.0, 0.0};
+        std::copy_n(a + i, n, lane);
         const __m256d v = _mm256_loadu_pd(lane);
+        double sOut[4], cOut[4];
         _mm256_storeu_pd(sOut, _ZGVdN4v_sin(v));
         _mm256_storeu_pd(cOut, _ZGVdN4v_cos(v));
-    };
-    ByLanes<4>(a, 0.0, s, c, count, kernel);
+        std::copy_n(sOut, n, s + i);
+        std::copy_n(cOut, n, c + i);
+    }
 }
 
 void SinesAndCosinesSse2(const double* a, double* s, double* c, size_t count) {
-    ByLanes<2>(a, 0.0, s, c, count, [](const double* lane, double* sOut, double* cOut) {
+    for (size_t i = 0; i < count; i += 2) {
+        const size_t n = std::min<size_t>(2, count - i);
+        double lane[2] = {0.0, 0.0};
+        std::copy_n(a + i, n, lane);
         const __m128d v = _mm_loadu_pd(lane);
+        double sOut[2], cOut[2];
         _mm_storeu_pd(sOut, _ZGVbN2v_sin(v));
         _mm_storeu_pd(cOut, _ZGVbN2v_cos(v));
-    });
+        std::copy_n(sOut, n, s + i);
+        std::copy_n(cOut, n, c + i);
+    }
 }
 
 #endif
