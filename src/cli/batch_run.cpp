@@ -129,6 +129,11 @@ fs::path ThumbnailPath(const std::string& outDir, const BatchPlanet& planet) {
     return fs::path(outDir) / kBatchThumbnailFolder / (planet.name + ".png");
 }
 
+// The planet as a glTF asset, beside its maps.
+fs::path ModelPath(const std::string& outDir, const BatchPlanet& planet) {
+    return PlanetFolder(outDir, planet) / (planet.name + ".glb");
+}
+
 fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
     return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
 }
@@ -139,14 +144,17 @@ bool IsFile(const fs::path& path) {
 }
 
 // Done: the settings file holds exactly these settings (it is written last), every map and
-// the thumbnail exist, and, when readMaps, every map that can carry settings carries these.
-bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool readMaps) {
+// the thumbnail (and, when needsModel, the glTF file) exist, and, when readMaps, every map
+// that can carry settings carries these.
+bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool readMaps,
+                  bool needsModel) {
     const fs::path folder = PlanetFolder(outDir, planet);
     const std::string expected = SettingsText(planet.settings);
     const settings_io::ReadResult settings =
         settings_io::ReadFileBytes((folder / PlanetSettingsFileName(planet.name)).string());
     if (!settings.ok || settings.bytes != expected) return false;
     if (!IsFile(ThumbnailPath(outDir, planet))) return false;
+    if (needsModel && !IsFile(ModelPath(outDir, planet))) return false;
     for (const auto& [key, name] : PlanetMaps(planet.settings)) {
         const fs::path path = folder / name;
         if (!IsFile(path)) return false;
@@ -202,12 +210,13 @@ PlanetStatus ReadStatus(const std::string& outDir, const BatchPlanet& planet) {
 }
 
 // Removes what a render that did not finish may have left of a planet: its maps, settings
-// file and thumbnail, then the folders that are left empty.
+// file, thumbnail and glTF file, then the folders that are left empty.
 void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
     const fs::path folder = PlanetFolder(outDir, planet);
     std::error_code ec;
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
     fs::remove(ThumbnailPath(outDir, planet), ec);
+    fs::remove(ModelPath(outDir, planet), ec);
     // Only files, and folders only when empty: whatever else stands there is the user's.
     const auto removeFolder = [&](const fs::path& path) {
         if (fs::is_directory(fs::symlink_status(path, ec))) fs::remove(path, ec);
@@ -235,7 +244,9 @@ struct PlanetResult {
 PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& options, int threads,
                              ProgressBoard& board) {
     const std::string& outDir = options.outDir;
-    if (PlanetIsDone(outDir, planet, true)) return {PlanetEnd::Skipped, {}, 0};
+    if (PlanetIsDone(outDir, planet, true, options.gltf.has_value())) {
+        return {PlanetEnd::Skipped, {}, 0};
+    }
 
     const auto start = Clock::now();
     const fs::path folder = PlanetFolder(outDir, planet);
@@ -253,6 +264,8 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     if (ec) return fail("cannot create folder " + folder.string() + ": " + ec.message());
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
     fs::remove(StatusPath(outDir, planet), ec);
+    // A glTF file of earlier settings must not pass for this render's.
+    fs::remove(ModelPath(outDir, planet), ec);
 
     RenderParams params = GatherRenderParams(planet.settings);
     for (const MapSlot& slot : kMapSlots) {
@@ -275,12 +288,19 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     RenderJob job;
     job.rendered = [&ctx] { ctx.SetProgressTargets(nullptr); };
     job.stopped = [&options] { return Stopped(options.stop); };
-    // The thumbnail, and then the maps can go.
+    // The thumbnail and the glTF file, and then the maps can go.
     const fs::path thumbnailPath = ThumbnailPath(outDir, planet);
-    job.pictures = [&thumbnailPath](RenderParams& rendered, RenderContext& context,
-                                    std::string& failedName, std::string& why) {
+    const fs::path modelPath = ModelPath(outDir, planet);
+    job.pictures = [&](RenderParams& rendered, RenderContext& context, std::string& failedName,
+                       std::string& why) {
         failedName = thumbnailPath.string();
-        const bool written = WritePlanetThumbnail(rendered, failedName, context, &why);
+        bool written = WritePlanetThumbnail(rendered, failedName, context, &why);
+        if (written && options.gltf) {
+            GltfOptions gltf = *options.gltf;
+            gltf.threads = context.threads;
+            failedName = modelPath.string();
+            written = ExportGltf(rendered, failedName, gltf, &why);
+        }
         FreeRenderMaps(rendered);
         return written;
     };
@@ -317,9 +337,11 @@ PlanetRecord RecordOf(const BatchPlanet& planet, const std::string& outDir) {
         r.maps.emplace_back(key, planet.name + "/" + name);
     }
     const PlanetStatus status = ReadStatus(outDir, planet);
-    if (PlanetIsDone(outDir, planet, false)) {
+    if (PlanetIsDone(outDir, planet, false, false)) {
         r.status = "done";
         r.thumbnail = std::string(kBatchThumbnailFolder) + "/" + planet.name + ".png";
+        // Another shard's run may have asked for it where this one did not.
+        if (IsFile(ModelPath(outDir, planet))) r.model = planet.name + "/" + planet.name + ".glb";
         if (status.status == "done") r.seconds = status.seconds;
     } else if (status.status == "failed") {
         r.status = "failed";
