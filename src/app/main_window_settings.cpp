@@ -1,6 +1,6 @@
 // The main window's side of the settings: the controls as a settings model and back,
-// settings files through the file menu, the JPEG quality preference and the dialog of the
-// outputs for 3D work.
+// settings files and the glTF export through the file menu, the JPEG quality preference and
+// the dialog of the outputs for 3D work.
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
