@@ -11,6 +11,7 @@ import numpy
 numpy.bool = bool
 
 import bpy  # noqa: E402
+import mathutils  # noqa: E402
 
 path, size, out = sys.argv[sys.argv.index("--") + 1:]
 bpy.ops.wm.read_factory_settings(use_empty=True)
@@ -20,7 +21,7 @@ scene = bpy.context.scene
 camera = bpy.data.objects.new("Camera", bpy.data.cameras.new("Camera"))
 camera.data.lens = 50
 # glTF +Z (longitude 0) is Blender's -Y; look at the planet a little from the east and north.
-distance = 4.6
+distance = 3.4
 azimuth, elevation = math.radians(20), math.radians(15)
 camera.location = (distance * math.cos(elevation) * math.sin(azimuth),
                    -distance * math.cos(elevation) * math.cos(azimuth),
@@ -32,7 +33,10 @@ scene.camera = camera
 
 sun = bpy.data.objects.new("Sun", bpy.data.lights.new("Sun", "SUN"))
 sun.data.energy = 4.0
-sun.rotation_euler = (math.radians(60), 0, math.radians(-70))
+# From the camera's left and a little above, so most of the visible disc is in daylight.
+sun_from = mathutils.Matrix.Rotation(math.radians(-50), 3, "Z") @ camera.location
+sun_from.z += 1.5
+sun.rotation_euler = (-sun_from).to_track_quat("-Z", "Y").to_euler()
 scene.collection.objects.link(sun)
 world = bpy.data.worlds.new("World")
 world.use_nodes = True
@@ -42,6 +46,7 @@ scene.world = world
 scene.render.engine = "CYCLES"
 scene.cycles.device = "CPU"
 scene.cycles.samples = 64
+scene.cycles.use_denoising = False  # Debian's Blender is built without OpenImageDenoise
 scene.render.resolution_x = scene.render.resolution_y = int(size)
 scene.render.film_transparent = True
 scene.render.filepath = out
