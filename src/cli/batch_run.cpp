@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/batch_index.h"
+#include "cli/batch_status.h"
 #include "cli/batch_thumbnail.h"
 #include "image/image_files.h"
 #include "pipeline/render_job.h"
@@ -134,10 +135,6 @@ fs::path ModelPath(const std::string& outDir, const BatchPlanet& planet) {
     return PlanetFolder(outDir, planet) / (planet.name + ".glb");
 }
 
-fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
-    return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
-}
-
 bool IsFile(const fs::path& path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec);
@@ -167,46 +164,6 @@ bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool rea
         }
     }
     return true;
-}
-
-struct PlanetStatus {
-    std::string status;  // "done" or "failed"; empty when no render left a record
-    std::optional<double> seconds;
-    std::string message;
-};
-
-// The record of the last render of a planet: "done" or "failed", the seconds, the reason.
-void WriteStatus(const std::string& outDir, const BatchPlanet& planet, const PlanetStatus& s) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", s.seconds.value_or(0));
-    std::string message = s.message;
-    std::replace_if(
-        message.begin(), message.end(), [](char ch) { return ch == '\n' || ch == '\r'; }, ' ');
-    settings_io::ReplaceFileAtomically(StatusPath(outDir, planet).string(),
-                                       s.status + "\n" + seconds + "\n" + message + "\n");
-}
-
-PlanetStatus ReadStatus(const std::string& outDir, const BatchPlanet& planet) {
-    const settings_io::ReadResult file =
-        settings_io::ReadFileBytes(StatusPath(outDir, planet).string(), 64 * 1024);
-    PlanetStatus s;
-    if (!file.ok) return s;
-    std::vector<std::string> lines(3);
-    size_t line = 0;
-    for (const char ch : file.bytes) {
-        if (ch == '\n') {
-            if (++line == lines.size()) break;
-        } else {
-            lines[line] += ch;
-        }
-    }
-    if (lines[0] != "done" && lines[0] != "failed") return s;
-    s.status = lines[0];
-    char* end = nullptr;
-    const double seconds = std::strtod(lines[1].c_str(), &end);
-    if (end != lines[1].c_str()) s.seconds = seconds;
-    s.message = lines[2];
-    return s;
 }
 
 // Removes what a render that did not finish may have left of a planet: its maps, settings
@@ -263,7 +220,7 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     fs::create_directories(folder, ec);
     if (ec) return fail("cannot create folder " + folder.string() + ": " + ec.message());
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
-    fs::remove(StatusPath(outDir, planet), ec);
+    RemoveStatus(outDir, planet);
     // A glTF file of earlier settings must not pass for this render's.
     fs::remove(ModelPath(outDir, planet), ec);
 
