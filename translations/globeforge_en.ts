@@ -322,6 +322,10 @@
         <translation>Save settings &amp;as...</translation>
     </message>
     <message>
+        <source>glTF (GLB) で書き出し...</source>
+        <translation>Export glTF (GLB)...</translation>
+    </message>
+    <message>
         <source>終了(&amp;X)</source>
         <translation>E&amp;xit</translation>
     </message>

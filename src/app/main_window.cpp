@@ -140,6 +140,7 @@ void MainWindow::StartRender(bool fullRender) {
     // Refuse further commands at once, before the worker gets to set the flag itself.
     busy_ = true;
     ctx_.Rendering = true;
+    ui_.ExportGltf1->setEnabled(false);  // the maps are about to be replaced
     ctx_.SetProgressTargets(sink_);
     workerDone_ = false;
     emit renderStarted();
@@ -183,6 +184,7 @@ void MainWindow::RenderEnded(const RenderOutcome& outcome) {
     }
     UpdatePreviewButtons();
     ui_.Go->setEnabled(true);
+    ui_.ExportGltf1->setEnabled(outcome.completed && params_.ColorMapImage.has_value());
     ShowFirstMap();
     if (outcome.globe) {
         globeScene_ = outcome.globe;

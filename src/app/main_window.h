@@ -144,6 +144,8 @@ struct MainWindowControls {
     QAction* O1 = nullptr;
     QAction* S1 = nullptr;
     QAction* A1 = nullptr;
+    // The planet of the last preview or render as a glTF file; enabled once one has maps.
+    QAction* ExportGltf1 = nullptr;
     QAction* Exit1 = nullptr;
     QAction* JPEGJ1 = nullptr;
     QAction* ExtendedOutput1 = nullptr;
@@ -189,6 +191,9 @@ class MainWindow : public QMainWindow {
     bool OpenSettingsFile(const QString& fileName);
     bool SaveSettingsFile(const QString& fileName);
     bool SaveSettingsFileAs(const QString& fileName);
+    // The file menu's glTF export once a name is chosen: the maps of the last preview or
+    // render with the default export options; a failure is reported in a message box.
+    bool ExportGltfFile(const QString& fileName);
 
     // The controls as a settings model, and a model shown in the controls.
     SettingsModel ModelFromControls() const;
@@ -244,6 +249,7 @@ class MainWindow : public QMainWindow {
     void O1Click();
     void S1Click();
     void A1Click();
+    void ExportGltf1Click();
     void Exit1Click();
     void JPEGJ1Click();
     void ExtendedOutput1Click();
@@ -297,6 +303,7 @@ class MainWindow : public QMainWindow {
     QColorDialog* ColorDialog1 = nullptr;
     QFileDialog* OpenPictureDialog1 = nullptr;
     QFileDialog* SavePictureDialog1 = nullptr;
+    QFileDialog* ExportGltfDialog1 = nullptr;
     QFileDialog* DataOpen = nullptr;
     QFileDialog* DataSave = nullptr;
     QColor lastDialogColor_ = Qt::black;

@@ -388,6 +388,10 @@ void MainWindow::BuildMenu() {
     ui_.S1 = file->addAction(tr("設定を保存(&S)"));
     ui_.A1 = file->addAction(tr("設定に名前をつけて保存(&A)"));
     file->addSeparator();
+    ui_.ExportGltf1 = file->addAction(tr("glTF (GLB) で書き出し..."));
+    ui_.ExportGltf1->setObjectName(QStringLiteral("ExportGltf1"));
+    ui_.ExportGltf1->setEnabled(false);
+    file->addSeparator();
     ui_.Exit1 = file->addAction(tr("終了(&X)"));
     QMenu* view = menuBar()->addMenu(tr("表示(&V)"));
     view->setObjectName(QStringLiteral("View1"));
@@ -462,6 +466,7 @@ void MainWindow::ConnectHandlers() {
     connect(c.O1, &QAction::triggered, this, &MainWindow::O1Click);
     connect(c.S1, &QAction::triggered, this, &MainWindow::S1Click);
     connect(c.A1, &QAction::triggered, this, &MainWindow::A1Click);
+    connect(c.ExportGltf1, &QAction::triggered, this, &MainWindow::ExportGltf1Click);
     connect(c.Exit1, &QAction::triggered, this, &MainWindow::Exit1Click);
     connect(c.JPEGJ1, &QAction::triggered, this, &MainWindow::JPEGJ1Click);
     connect(c.ExtendedOutput1, &QAction::triggered, this, &MainWindow::ExtendedOutput1Click);

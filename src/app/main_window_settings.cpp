@@ -1,6 +1,7 @@
 // The main window's side of the settings: the controls as a settings model and back,
-// settings files through the file menu, the JPEG quality preference and the dialog of the
-// outputs for 3D work.
+// settings files and the glTF export through the file menu, the JPEG quality preference and
+// the dialog of the outputs for 3D work.
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "app/jpeg_quality_dialog.h"
 #include "app/main_window.h"
 #include "core/jpeg_quality.h"
+#include "gltf/gltf_export.h"
 #include "image/image_files.h"
 #include "settings/gather_render_params.h"
 #include "settings/preferences.h"
@@ -213,6 +215,35 @@ void MainWindow::A1Click() {
                                              QFileDialog::AnyFile);
     if (const std::optional<QString> file = AskSettingsFile(dialog, settingsFileName_))
         SaveSettingsFileAs(*file);
+}
+
+// ---- The planet as a glTF file.
+
+void MainWindow::ExportGltf1Click() {
+    if (IsRendering() || !ui_.ExportGltf1->isEnabled()) return;
+    if (!ExportGltfDialog1) {
+        ExportGltfDialog1 = new QFileDialog(this);
+        ExportGltfDialog1->setObjectName(QStringLiteral("ExportGltfDialog1"));
+        ExportGltfDialog1->setAcceptMode(QFileDialog::AcceptSave);
+        ExportGltfDialog1->setFileMode(QFileDialog::AnyFile);
+        ExportGltfDialog1->setNameFilter(QStringLiteral("glTF (*.glb *.gltf)"));
+        ExportGltfDialog1->setDefaultSuffix(QStringLiteral("glb"));
+    }
+    if (ExportGltfDialog1->exec() == QDialog::Accepted &&
+        !ExportGltfDialog1->selectedFiles().isEmpty()) {
+        ExportGltfFile(ExportGltfDialog1->selectedFiles().first());
+    }
+}
+
+bool MainWindow::ExportGltfFile(const QString& fileName) {
+    GltfOptions options;
+    options.threads = ctx_.threads;
+    std::string error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool written = ExportGltf(params_, ToStd(fileName), options, &error);
+    QApplication::restoreOverrideCursor();
+    if (!written) ShowErrorReport(QString::fromStdString(error));
+    return written;
 }
 
 // ---- JPEG quality preference.

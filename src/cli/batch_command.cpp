@@ -1,6 +1,8 @@
 #include "cli/batch_command.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "cli/batch_run.h"
@@ -52,6 +54,16 @@ int RunBatchCommand(const CliOptions& options, const SettingsModel& base, bool t
         return Fail(2, "nothing was rendered");
     }
 
+    if (options.gltfEach) {
+        // Checked before the first planet: every planet's folder is inside the output folder.
+        run.gltf = CliGltfOptions(options);
+        std::error_code ec;
+        std::filesystem::create_directories(options.outDir, ec);
+        if (ec) return Fail(1, "cannot create folder " + options.outDir + ": " + ec.message());
+        const std::string probe = (std::filesystem::path(options.outDir) / "planet.glb").string();
+        if (std::optional<std::string> problem = CheckGltfOptions(*run.gltf, probe))
+            return Fail(2, *problem);
+    }
     const BatchOutcome outcome = RunBatch(planets, run);
     if (!outcome.indexError.empty()) Fail(1, outcome.indexError);
     std::fprintf(stderr,

@@ -136,6 +136,7 @@ std::string IndexJson(const std::vector<PlanetRecord>& planets) {
         JsonPairs(out, p.maps, "      ");
         out +=
             ",\n      \"thumbnail\": " + (p.thumbnail.empty() ? "null" : JsonString(p.thumbnail));
+        out += ",\n      \"model\": " + (p.model.empty() ? "null" : JsonString(p.model));
         out += ",\n      \"settings\": ";
         JsonPairs(out, p.settings, "      ");
         out += "\n    }";
@@ -194,6 +195,9 @@ a { color: #9ecbff; }
         for (const auto& [key, path] : p.maps) {
             out += "<a href=\"" + HtmlEscape(UrlPath(path)) + "\">" + HtmlEscape(MapLabel(key)) +
                    "</a> ";
+        }
+        if (!p.model.empty()) {
+            out += "<a href=\"" + HtmlEscape(UrlPath(p.model)) + "\">glTF</a> ";
         }
         out += "<a href=\"" + HtmlEscape(UrlPath(p.settingsFile)) +
                "\">settings</a></figcaption></figure>\n";

@@ -22,6 +22,7 @@ struct PlanetRecord {
     std::string settingsFile;  // paths relative to the output folder, '/' between parts
     std::vector<std::pair<std::string, std::string>> maps;  // settings key, path
     std::string thumbnail;                                  // empty when there is none
+    std::string model;  // the planet's glTF file; empty when there is none
 };
 
 // A JSON string literal: quotes, backslashes and control characters escaped, and <, > and &

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/batch_index.h"
+#include "cli/batch_status.h"
 #include "cli/batch_thumbnail.h"
 #include "image/image_files.h"
 #include "pipeline/render_job.h"
@@ -129,8 +130,9 @@ fs::path ThumbnailPath(const std::string& outDir, const BatchPlanet& planet) {
     return fs::path(outDir) / kBatchThumbnailFolder / (planet.name + ".png");
 }
 
-fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
-    return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
+// The planet as a glTF asset, beside its maps.
+fs::path ModelPath(const std::string& outDir, const BatchPlanet& planet) {
+    return PlanetFolder(outDir, planet) / (planet.name + ".glb");
 }
 
 bool IsFile(const fs::path& path) {
@@ -139,14 +141,17 @@ bool IsFile(const fs::path& path) {
 }
 
 // Done: the settings file holds exactly these settings (it is written last), every map and
-// the thumbnail exist, and, when readMaps, every map that can carry settings carries these.
-bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool readMaps) {
+// the thumbnail (and, when needsModel, the glTF file) exist, and, when readMaps, every map
+// that can carry settings carries these.
+bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool readMaps,
+                  bool needsModel) {
     const fs::path folder = PlanetFolder(outDir, planet);
     const std::string expected = SettingsText(planet.settings);
     const settings_io::ReadResult settings =
         settings_io::ReadFileBytes((folder / PlanetSettingsFileName(planet.name)).string());
     if (!settings.ok || settings.bytes != expected) return false;
     if (!IsFile(ThumbnailPath(outDir, planet))) return false;
+    if (needsModel && !IsFile(ModelPath(outDir, planet))) return false;
     for (const auto& [key, name] : PlanetMaps(planet.settings)) {
         const fs::path path = folder / name;
         if (!IsFile(path)) return false;
@@ -161,53 +166,14 @@ bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool rea
     return true;
 }
 
-struct PlanetStatus {
-    std::string status;  // "done" or "failed"; empty when no render left a record
-    std::optional<double> seconds;
-    std::string message;
-};
-
-// The record of the last render of a planet: "done" or "failed", the seconds, the reason.
-void WriteStatus(const std::string& outDir, const BatchPlanet& planet, const PlanetStatus& s) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", s.seconds.value_or(0));
-    std::string message = s.message;
-    std::replace_if(
-        message.begin(), message.end(), [](char ch) { return ch == '\n' || ch == '\r'; }, ' ');
-    settings_io::ReplaceFileAtomically(StatusPath(outDir, planet).string(),
-                                       s.status + "\n" + seconds + "\n" + message + "\n");
-}
-
-PlanetStatus ReadStatus(const std::string& outDir, const BatchPlanet& planet) {
-    const settings_io::ReadResult file =
-        settings_io::ReadFileBytes(StatusPath(outDir, planet).string(), 64 * 1024);
-    PlanetStatus s;
-    if (!file.ok) return s;
-    std::vector<std::string> lines(3);
-    size_t line = 0;
-    for (const char ch : file.bytes) {
-        if (ch == '\n') {
-            if (++line == lines.size()) break;
-        } else {
-            lines[line] += ch;
-        }
-    }
-    if (lines[0] != "done" && lines[0] != "failed") return s;
-    s.status = lines[0];
-    char* end = nullptr;
-    const double seconds = std::strtod(lines[1].c_str(), &end);
-    if (end != lines[1].c_str()) s.seconds = seconds;
-    s.message = lines[2];
-    return s;
-}
-
 // Removes what a render that did not finish may have left of a planet: its maps, settings
-// file and thumbnail, then the folders that are left empty.
+// file, thumbnail and glTF file, then the folders that are left empty.
 void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
     const fs::path folder = PlanetFolder(outDir, planet);
     std::error_code ec;
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
     fs::remove(ThumbnailPath(outDir, planet), ec);
+    fs::remove(ModelPath(outDir, planet), ec);
     // Only files, and folders only when empty: whatever else stands there is the user's.
     const auto removeFolder = [&](const fs::path& path) {
         if (fs::is_directory(fs::symlink_status(path, ec))) fs::remove(path, ec);
@@ -235,7 +201,9 @@ struct PlanetResult {
 PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& options, int threads,
                              ProgressBoard& board) {
     const std::string& outDir = options.outDir;
-    if (PlanetIsDone(outDir, planet, true)) return {PlanetEnd::Skipped, {}, 0};
+    if (PlanetIsDone(outDir, planet, true, options.gltf.has_value())) {
+        return {PlanetEnd::Skipped, {}, 0};
+    }
 
     const auto start = Clock::now();
     const fs::path folder = PlanetFolder(outDir, planet);
@@ -252,7 +220,9 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     fs::create_directories(folder, ec);
     if (ec) return fail("cannot create folder " + folder.string() + ": " + ec.message());
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
-    fs::remove(StatusPath(outDir, planet), ec);
+    RemoveStatus(outDir, planet);
+    // A glTF file of earlier settings must not pass for this render's.
+    fs::remove(ModelPath(outDir, planet), ec);
 
     RenderParams params = GatherRenderParams(planet.settings);
     for (const MapSlot& slot : kMapSlots) {
@@ -275,12 +245,19 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
     RenderJob job;
     job.rendered = [&ctx] { ctx.SetProgressTargets(nullptr); };
     job.stopped = [&options] { return Stopped(options.stop); };
-    // The thumbnail, and then the maps can go.
+    // The thumbnail and the glTF file, and then the maps can go.
     const fs::path thumbnailPath = ThumbnailPath(outDir, planet);
-    job.pictures = [&thumbnailPath](RenderParams& rendered, RenderContext& context,
-                                    std::string& failedName, std::string& why) {
+    const fs::path modelPath = ModelPath(outDir, planet);
+    job.pictures = [&](RenderParams& rendered, RenderContext& context, std::string& failedName,
+                       std::string& why) {
         failedName = thumbnailPath.string();
-        const bool written = WritePlanetThumbnail(rendered, failedName, context, &why);
+        bool written = WritePlanetThumbnail(rendered, failedName, context, &why);
+        if (written && options.gltf) {
+            GltfOptions gltf = *options.gltf;
+            gltf.threads = context.threads;
+            failedName = modelPath.string();
+            written = ExportGltf(rendered, failedName, gltf, &why);
+        }
         FreeRenderMaps(rendered);
         return written;
     };
@@ -317,9 +294,11 @@ PlanetRecord RecordOf(const BatchPlanet& planet, const std::string& outDir) {
         r.maps.emplace_back(key, planet.name + "/" + name);
     }
     const PlanetStatus status = ReadStatus(outDir, planet);
-    if (PlanetIsDone(outDir, planet, false)) {
+    if (PlanetIsDone(outDir, planet, false, false)) {
         r.status = "done";
         r.thumbnail = std::string(kBatchThumbnailFolder) + "/" + planet.name + ".png";
+        // Another shard's run may have asked for it where this one did not.
+        if (IsFile(ModelPath(outDir, planet))) r.model = planet.name + "/" + planet.name + ".glb";
         if (status.status == "done") r.seconds = status.seconds;
     } else if (status.status == "failed") {
         r.status = "failed";

@@ -1,16 +1,19 @@
 // Rendering the planets of a checked batch table into one output folder: each planet into
 // OUT/NAME/ with its settings file OUT/NAME/NAME.ORB written last, so a planet is done when
-// that file holds its settings and every map it names exists and carries the same settings.
+// that file holds its settings and every map it names (and its NAME.glb, when asked for)
+// exists and carries the same settings.
 // Done planets are skipped, so a run that was stopped can simply be started again; several
 // processes may share the folder as long as each renders other planets (--shard).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/batch_table.h"
+#include "gltf/gltf_export.h"
 
 namespace globeforge {
 
@@ -22,6 +25,8 @@ struct BatchOptions {
     int32_t threads = 0;    // threads in all, shared among the jobs; 0: every core
     bool quiet = false;     // no progress bar (the summary lines stay)
     bool terminal = false;  // standard error is a terminal: draw a bar
+    // Also NAME.glb in every planet's folder; a planet is then done only with it.
+    std::optional<GltfOptions> gltf;
     // Set (for example by a signal handler) to stop: the planets being rendered are
     // abandoned and their files removed, no new one starts.
     const std::atomic<bool>* stop = nullptr;

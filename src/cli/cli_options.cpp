@@ -7,6 +7,7 @@
 
 #include "globe/globe.h"
 #include "globe/turntable.h"
+#include "gltf/sphere_mesh.h"
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 #include "settings/tokenizer.h"
@@ -34,6 +35,47 @@ bool ParsePair(const std::string& text, std::pair<double, double>& out) {
         return !part.empty() && ec == std::errc() && ptr == end && std::isfinite(v);
     };
     return number(text.substr(0, comma), out.first) && number(text.substr(comma + 1), out.second);
+}
+
+// The --gltf options; false with error set for a bad value. Ranges are checked here so the
+// message names the option; what depends on several of them is CheckGltfOptions' to say.
+bool ParseGltfOption(const std::string& name, const std::string& value, CliOptions& options,
+                     std::string& error) {
+    if (name == "--gltf") {
+        if (value.empty()) {
+            error = "--gltf needs a file name ending in .glb or .gltf";
+            return false;
+        }
+        options.gltf = value;
+    } else if (name == "--gltf-radius" || name == "--gltf-cloud-radius") {
+        double r = 0;
+        const char* end = value.data() + value.size();
+        auto [ptr, ec] = std::from_chars(value.data(), end, r);
+        if (value.empty() || ec != std::errc() || ptr != end || !std::isfinite(r) || r <= 0) {
+            error = name + " needs a positive number, not '" + value + "'";
+            return false;
+        }
+        (name == "--gltf-radius" ? options.gltfRadius : options.gltfCloudRadius) = r;
+    } else if (name == "--gltf-segments") {
+        int32_t n = 0;
+        if (!ParseInt(value, kMinSphereSegments, kMaxSphereSegments, n)) {
+            error = "--gltf-segments needs a whole number from " +
+                    std::to_string(kMinSphereSegments) + " to " +
+                    std::to_string(kMaxSphereSegments) + ", not '" + value + "'";
+            return false;
+        }
+        options.gltfSegments = n;
+    } else {
+        int32_t n = 0;
+        if (!ParseInt(value, kMinGltfTexture, kMaxGltfTexture, n)) {
+            error = "--gltf-max-texture needs a whole number of pixels from " +
+                    std::to_string(kMinGltfTexture) + " to " + std::to_string(kMaxGltfTexture) +
+                    ", not '" + value + "'";
+            return false;
+        }
+        options.gltfMaxTexture = n;
+    }
+    return true;
 }
 
 bool IsDecimal(const std::string& text) {
@@ -209,6 +251,11 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                 return false;
             }
             options.frames = n;
+        } else if (name == "--gltf" || name == "--gltf-radius" || name == "--gltf-cloud-radius" ||
+                   name == "--gltf-segments" || name == "--gltf-max-texture") {
+            if (!takeValue() || !ParseGltfOption(name, value, options, error)) return false;
+        } else if (name == "--gltf-each") {
+            options.gltfEach = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return false;
@@ -243,6 +290,21 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     }
     if (!globeWanted && (options.globeSize || options.globeView || options.globeSun)) {
         error = "--globe-size, --globe-view and --globe-sun need --globe or --turntable";
+        return false;
+    }
+    if (!options.gltf.empty() && options.IsBatch()) {
+        error = "--gltf names one planet's file; a batch takes --gltf-each (NAME.glb per planet)";
+        return false;
+    }
+    if (options.gltfEach && !options.IsBatch()) {
+        error = "--gltf-each goes with --batch or --seeds; one render takes --gltf FILE";
+        return false;
+    }
+    if (!options.WantsGltf() && (options.gltfRadius || options.gltfCloudRadius ||
+                                 options.gltfSegments || options.gltfMaxTexture)) {
+        error =
+            "--gltf-radius, --gltf-cloud-radius, --gltf-segments and --gltf-max-texture need "
+            "--gltf or --gltf-each";
         return false;
     }
     if (options.frames && options.turntable.empty()) {
@@ -281,6 +343,18 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model) {
         if (!applied.ok) return "--set " + line + ": " + applied.message;
     }
     return {};
+}
+
+GltfOptions CliGltfOptions(const CliOptions& options) {
+    GltfOptions gltf;
+    if (options.gltfRadius) {
+        gltf.cloudRadius = *options.gltfRadius * (gltf.cloudRadius / gltf.radius);
+        gltf.radius = *options.gltfRadius;
+    }
+    if (options.gltfCloudRadius) gltf.cloudRadius = *options.gltfCloudRadius;
+    gltf.segments = options.gltfSegments;
+    if (options.gltfMaxTexture) gltf.maxTexture = *options.gltfMaxTexture;
+    return gltf;
 }
 
 void ApplyPreview(SettingsModel& model) {
@@ -349,6 +423,20 @@ name none; only named maps are saved; relative names go into --out-dir like maps
   --help                 this text
   --version              print the version
 
+The planet for game engines and 3-D programs (the maps it needs are made in memory
+like the globe's; see the README, "Using a planet in Blender, Godot, Unity, three.js"):
+  --gltf FILE.glb        a glTF 2.0 asset: the ground sphere with its colour, normal
+                         and roughness textures, and a cloud sphere when the clouds
+                         have maps of their own; FILE.gltf writes the JSON with its
+                         buffer and textures as files beside it
+  --gltf-each            in a batch: NAME.glb in every planet's folder
+  --gltf-radius R        the planet's radius in scene units (default 1)
+  --gltf-cloud-radius R  the cloud sphere's radius, above R (default 1.01 R)
+  --gltf-segments N      longitude segments of the spheres, 3..4096 (default: from
+                         the colour map's width)
+  --gltf-max-texture N   maps larger than N pixels a side are averaged down to it,
+                         16..65536 (default 8192)
+
 Many planets (see docs/batch.md):
   --batch PLANETS.tsv    render one planet per row of a tab-separated table into
                          DIR/NAME/: a header row names a 'name' column and any
@@ -374,9 +462,9 @@ Settings for 3D work (for --set or a settings file):
                          _ny, _pz, _nz (OpenGL cube-map order, +Y north, longitude 0
                          on +Z), each a quarter of the map's width square
 
-Exit status: 0 when every named map (and globe picture) was written; 1 when the render
-was aborted (Ctrl-C) or a file could not be written; 2 for usage errors and bad
-settings files. A batch exits with 0 only when every planet of its shard is done, 2 for
+Exit status: 0 when every named map (and globe picture and glTF file) was written;
+1 when the render was aborted (Ctrl-C) or a file could not be written; 2 for usage
+errors and bad settings files. A batch exits with 0 only when every planet of its shard is done, 2 for
 a bad table.
 )";
 }

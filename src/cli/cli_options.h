@@ -9,6 +9,7 @@
 #include "core/language.h"
 #include "core/render_params.h"
 #include "core/version.h"
+#include "gltf/gltf_export.h"
 #include "settings/settings_model.h"
 
 namespace globeforge {
@@ -34,6 +35,15 @@ struct CliOptions {
     std::optional<std::pair<double, double>> globeView;  // longitude, latitude in degrees
     std::optional<std::pair<double, double>> globeSun;   // azimuth, elevation in degrees
     std::optional<int32_t> frames;
+    // The planet as a glTF asset: --gltf FILE for one render, --gltf-each for a batch
+    // (NAME.glb in every planet's folder), and the export's settings.
+    std::string gltf;
+    bool gltfEach = false;
+    std::optional<double> gltfRadius;
+    std::optional<double> gltfCloudRadius;
+    std::optional<int32_t> gltfSegments;
+    std::optional<int32_t> gltfMaxTexture;
+    bool WantsGltf() const { return !gltf.empty() || gltfEach; }
     bool preview = false;
     bool quiet = false;
     bool help = false;
@@ -57,6 +67,11 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model);
 // The window's preview: 128 x 128, oversampling 1, every map under a default name when
 // none is named. Applied to the settings, so the maps record the preview they are.
 void ApplyPreview(SettingsModel& model);
+
+// The export settings of --gltf-radius, --gltf-cloud-radius, --gltf-segments and
+// --gltf-max-texture; the cloud sphere keeps its height over the ground when only the
+// ground's radius is given.
+GltfOptions CliGltfOptions(const CliOptions& options);
 
 // The side of --globe pictures and of --turntable frames when --globe-size is not given.
 inline constexpr int32_t kDefaultGlobeSize = 1024;

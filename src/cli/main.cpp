@@ -18,6 +18,7 @@
 #include "core/jpeg_quality.h"
 #include "globe/globe_output.h"
 #include "globe/turntable.h"
+#include "gltf/gltf_export.h"
 #include "image/image_files.h"
 #include "pipeline/render_job.h"
 #include "render/render_planet.h"
@@ -205,6 +206,15 @@ int main(int argc, char** argv) {
                 *name = (fs::path(options.outDir) / *name).string();
         }
     }
+    GltfOptions gltfOptions = CliGltfOptions(options);
+    if (!options.gltf.empty()) {
+        if (!options.outDir.empty() && fs::path(options.gltf).is_relative())
+            options.gltf = (fs::path(options.outDir) / options.gltf).string();
+        // The name, the folder and the options are refused before the render, not after.
+        if (std::optional<std::string> problem = CheckGltfOptions(gltfOptions, options.gltf))
+            return Fail(2, *problem);
+        params.BuildGlobeMaps = true;
+    }
     if (!options.dumpStages.empty()) {
         std::error_code ec;
         fs::create_directories(options.dumpStages, ec);
@@ -247,7 +257,7 @@ int main(int argc, char** argv) {
     };
     // An interrupt after the last row the render looked at still means: write nothing.
     job.stopped = [] { return interrupted.load(); };
-    int globeStatus = 0;
+    int picturesStatus = 0;
     job.pictures = [&](RenderParams& rendered, RenderContext& context, std::string&, std::string&) {
         if (!options.quiet) {
             for (const MapSlot& slot : kMapSlots) {
@@ -255,13 +265,24 @@ int main(int argc, char** argv) {
                 if (!name.empty()) std::cerr << "wrote " << name << "\n";
             }
         }
-        if (!globes) return true;
-        // Ctrl-C stops a turntable between frames.
-        context.SetProgressTargets(nullptr);
-        interruptTarget = &context;
-        globeStatus = WriteGlobes(options, rendered, context);
-        interruptTarget = nullptr;
-        return globeStatus == 0;
+        if (globes) {
+            // Ctrl-C stops a turntable between frames.
+            context.SetProgressTargets(nullptr);
+            interruptTarget = &context;
+            picturesStatus = WriteGlobes(options, rendered, context);
+            interruptTarget = nullptr;
+            if (picturesStatus != 0) return false;
+        }
+        if (!options.gltf.empty()) {
+            std::string why;
+            gltfOptions.threads = context.threads;
+            if (!ExportGltf(rendered, options.gltf, gltfOptions, &why)) {
+                picturesStatus = Fail(1, "cannot export " + options.gltf + ": " + why);
+                return false;
+            }
+            if (!options.quiet) std::cerr << "wrote " << options.gltf << "\n";
+        }
+        return true;
     };
     const RenderJobResult result = RunRenderJob(params, ctx, job);
     switch (result.end) {
@@ -272,7 +293,7 @@ int main(int argc, char** argv) {
         case RenderJobResult::End::SaveFailed:
             return Fail(1, "cannot write " + result.failedName + ": " + result.reason);
         case RenderJobResult::End::PicturesFailed:
-            return globeStatus;
+            return picturesStatus;
         case RenderJobResult::End::Done:
             break;
     }
