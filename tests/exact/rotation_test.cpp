@@ -14,8 +14,12 @@ bool TurnEstimateAgrees(double x, double y, Extended degrees, int k, int64_t ex,
                         bool& decided) {
     const double ad = TurnRadians(degrees);
     const double s = std::sin(ad), c = std::cos(ad);
-    const double s4 = s + 4 * std::ldexp(1.0, std::ilogb(s) - 52) * (k % 2 ? 1 : -1);
-    const double c4 = c - 4 * std::ldexp(1.0, std::ilogb(c) - 52) * (k % 3 ? 1 : -1);
+    // 4 ulp of v (none for a zero, which has no exponent to take an ulp from).
+    const auto ulps4 = [](double v) {
+        return v == 0 ? 0.0 : 4 * std::ldexp(1.0, std::ilogb(v) - 52);
+    };
+    const double s4 = s + ulps4(s) * (k % 2 ? 1 : -1);
+    const double c4 = c - ulps4(c) * (k % 3 ? 1 : -1);
     const double xe = x * (1 + (k % 2 ? 0x1p-48 : -0x1p-48));
     int64_t rx = 0, ry = 0;
     decided = RoundedRotationOfTurn(xe, y, 0x1p-48, ad, s4, c4, rx, ry);
