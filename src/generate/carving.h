@@ -10,9 +10,9 @@
 #include "core/progress.h"
 #include "generate/disc_classes.h"
 #include "generate/disc_tables.h"
-#include "random/lcg32.h"
 #include "image/float_image.h"
 #include "image/source_layout.h"
+#include "random/lcg32.h"
 
 namespace globeforge::pattern_detail {
 

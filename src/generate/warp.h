@@ -9,7 +9,6 @@
 #include "core/progress.h"
 #include "exact/extended.h"
 #include "exact/rotation.h"
-#include "random/lcg32.h"
 #include "image/float_image.h"
 #include "random/lcg32.h"
 

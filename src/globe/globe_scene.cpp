@@ -10,11 +10,11 @@
 #include "core/parallel.h"
 #include "globe/globe.h"
 #include "globe/globe_scene_data.h"
-#include "sampling/map_sampler.h"
-#include "sampling/packed_sampler.h"
 #include "globe/sphere_geometry.h"
 #include "globe/srgb.h"
 #include "image/sphere_slopes.h"
+#include "sampling/map_sampler.h"
+#include "sampling/packed_sampler.h"
 
 namespace globeforge {
 

@@ -7,8 +7,8 @@
 #include "globe/globe_camera.h"
 #include "globe/globe_rays.h"
 #include "globe/globe_scene_data.h"
-#include "sampling/packed_sampler.h"
 #include "globe/sphere_geometry.h"
+#include "sampling/packed_sampler.h"
 
 namespace globeforge::globe_detail {
 
