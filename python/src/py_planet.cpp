@@ -47,7 +47,8 @@ py::array Frozen(py::array array) {
 // The bytes an 8-bit file of the map holds.
 py::array ByteArray(const FloatImage& map, bool grey) {
     const auto h = static_cast<py::ssize_t>(map.Height), w = static_cast<py::ssize_t>(map.Width);
-    py::array_t<uint8_t> array = grey ? py::array_t<uint8_t>({h, w}) : py::array_t<uint8_t>({h, w, py::ssize_t{3}});
+    py::array_t<uint8_t> array =
+        grey ? py::array_t<uint8_t>({h, w}) : py::array_t<uint8_t>({h, w, py::ssize_t{3}});
     uint8_t* out = array.mutable_data();
     const FloatPixel* in = map.Data();
     const size_t count = map.PixelCount();
@@ -66,7 +67,8 @@ py::array ByteArray(const FloatImage& map, bool grey) {
 
 // The heights themselves, as an OpenEXR bump map holds them.
 py::array HeightArray(const FloatImage& map) {
-    py::array_t<float> array({static_cast<py::ssize_t>(map.Height), static_cast<py::ssize_t>(map.Width)});
+    py::array_t<float> array(
+        {static_cast<py::ssize_t>(map.Height), static_cast<py::ssize_t>(map.Width)});
     float* out = array.mutable_data();
     const FloatPixel* in = map.Data();
     for (size_t i = 0; i < map.PixelCount(); ++i) out[i] = in[i].R;
@@ -80,9 +82,10 @@ py::object MapArray(Planet& planet, const std::string& role, bool heights = fals
     const std::string key = heights ? role + ":height" : role;
     auto found = planet.arrays.find(key);
     if (found == planet.arrays.end()) {
-        found = planet.arrays
-                    .emplace(key, Frozen(heights ? HeightArray(*map) : ByteArray(*map, IsGrey(slot))))
-                    .first;
+        found =
+            planet.arrays
+                .emplace(key, Frozen(heights ? HeightArray(*map) : ByteArray(*map, IsGrey(slot))))
+                .first;
     }
     return found->second;
 }
@@ -130,7 +133,8 @@ py::list Save(Planet& planet, const std::string& folder, const py::object& jpegQ
         saved = SaveRenderMaps(planet.params, &failedName, &reason, &ctx);
     }
     giveBack();
-    if (!saved) ThrowOsError(failedName, "cannot write " + failedName + ": " + reason, Access::Write);
+    if (!saved)
+        ThrowOsError(failedName, "cannot write " + failedName + ": " + reason, Access::Write);
     return py::cast(written);
 }
 
@@ -147,7 +151,8 @@ void ExportGltfFile(Planet& planet, const std::string& path, double radius,
     const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
-        ThrowOsError(path, "cannot export " + path + ": no folder " + folder.string(), Access::Write);
+        ThrowOsError(path, "cannot export " + path + ": no folder " + folder.string(),
+                     Access::Write);
     }
     if (std::optional<std::string> problem = CheckGltfOptions(options, path)) {
         throw py::value_error(*problem);
@@ -184,7 +189,8 @@ py::array Globe(Planet& planet, int32_t size, std::pair<double, double> view,
         RenderContext ctx;
         ctx.threads = planet.threads;
         const std::lock_guard lock(planet.mutex);
-        if (!planet.scene) planet.scene = GlobeScene::Prepare(GlobeMapsOf(planet.params), ctx, &error);
+        if (!planet.scene)
+            planet.scene = GlobeScene::Prepare(GlobeMapsOf(planet.params), ctx, &error);
         if (planet.scene) image = RenderGlobe(*planet.scene, camera, light, options, ctx, &error);
     }
     if (!image) throw std::runtime_error("cannot draw the globe: " + error);
@@ -197,7 +203,8 @@ py::array Globe(Planet& planet, int32_t size, std::pair<double, double> view,
 }  // namespace
 
 void BindPlanet(py::module_& m) {
-    py::class_<Planet> planet(m, "Planet", R"(A rendered planet: its maps as numpy arrays, by map name.
+    py::class_<Planet> planet(m, "Planet",
+                              R"(A rendered planet: its maps as numpy arrays, by map name.
 
 The arrays hold exactly the pixels the command line writes for the same settings: colour
 maps (color, cloud_color, normal) are H x W x 3 uint8, the others (specular, bump,
@@ -208,30 +215,37 @@ render did not build is None. The arrays are read-only; copy one to change it.
 The colour, bump and specular maps are always built; the cloud maps only when the settings
 name one (otherwise the clouds are part of the colour map), the normal map only when
 OutputNormalMap is named.)");
-    planet.def_property_readonly("settings", [](const Planet& p) { return p.settings; },
-                                 "The settings of the render (a copy), overrides included.")
+    planet
         .def_property_readonly(
-            "size", [](const Planet& p) {
+            "settings", [](const Planet& p) { return p.settings; },
+            "The settings of the render (a copy), overrides included.")
+        .def_property_readonly(
+            "size",
+            [](const Planet& p) {
                 return std::make_pair(p.params.OutputResolutionX, p.params.OutputResolutionY);
             },
             "(width, height) of the maps.")
         .def_property_readonly("seed", [](const Planet& p) { return p.params.RandomSeed; })
         .def_property_readonly("maps", &Maps, "Every built map by name, as a dict of arrays.")
-        .def("__getitem__", [](Planet& p, const std::string& role) { return MapArray(p, role); },
-             py::arg("name"), "The map of that name (color, bump, ...) or None; KeyError for another name.");
+        .def(
+            "__getitem__", [](Planet& p, const std::string& role) { return MapArray(p, role); },
+            py::arg("name"),
+            "The map of that name (color, bump, ...) or None; KeyError for another name.");
     for (const MapSlot& slot : kMapSlots) {
         const std::string role = slot.role;
         planet.def_property_readonly(
             slot.role, [role](Planet& p) { return MapArray(p, role); },
             ("The " + role + " map, or None when not built.").c_str());
     }
-    planet.def_property_readonly("ground_color", [](Planet& p) { return MapArray(p, "color"); },
-                                 "The same as color.")
-        .def_property_readonly("height", [](Planet& p) { return MapArray(p, "bump", true); },
-                               "The ground heights, float32 H x W.")
-        .def_property_readonly("cloud_height",
-                               [](Planet& p) { return MapArray(p, "cloud_bump", true); },
-                               "The cloud heights, float32 H x W, or None.")
+    planet
+        .def_property_readonly(
+            "ground_color", [](Planet& p) { return MapArray(p, "color"); }, "The same as color.")
+        .def_property_readonly(
+            "height", [](Planet& p) { return MapArray(p, "bump", true); },
+            "The ground heights, float32 H x W.")
+        .def_property_readonly(
+            "cloud_height", [](Planet& p) { return MapArray(p, "cloud_bump", true); },
+            "The cloud heights, float32 H x W, or None.")
         .def("save", &Save, py::arg("folder"), py::arg("jpeg_quality") = py::none(),
              R"(Writes the maps the settings name, as the command line does with --out-dir folder.
 

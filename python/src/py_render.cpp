@@ -41,8 +41,8 @@ class RenderChannel : public ProgressSink {
     bool ShowsImages() const override { return false; }
     void SetMessage(std::string_view message) override {
         const std::lock_guard lock(mutex_);
-        events_.push_back({std::string(LocalizedStageMessage(message, Language::English)),
-                           Fraction()});
+        events_.push_back(
+            {std::string(LocalizedStageMessage(message, Language::English)), Fraction()});
         changed_.notify_all();
     }
     // The render clears its abort flag as it starts: a stop that came before must not be
@@ -154,8 +154,8 @@ int32_t CheckedInt(const char* what, const py::handle& value, int32_t min, int32
     }
     const long long v = value.cast<long long>();
     if (v < min || v > max) {
-        throw py::value_error(std::string(what) + " must be from " + std::to_string(min) +
-                              " to " + std::to_string(max) + ", not " + std::to_string(v));
+        throw py::value_error(std::string(what) + " must be from " + std::to_string(min) + " to " +
+                              std::to_string(max) + ", not " + std::to_string(v));
     }
     return static_cast<int32_t>(v);
 }
@@ -186,10 +186,9 @@ std::unique_ptr<Planet> Render(const PySettings& settings, const py::object& siz
         SetSettingText(model, "OverSampling",
                        std::to_string(CheckedInt("oversampling", oversampling, 1, 9)));
     }
-    planet->threads =
-        threads.is_none()
-            ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
-            : CheckedInt("threads", threads, 1, RenderContext::kMaxThreads);
+    planet->threads = threads.is_none()
+                          ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
+                          : CheckedInt("threads", threads, 1, RenderContext::kMaxThreads);
     if (!progress.is_none() && !PyCallable_Check(progress.ptr())) {
         throw py::type_error("progress must be callable as progress(message, fraction)");
     }

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "py_errors.h"
 #include "image/image_files.h"
+#include "py_errors.h"
 #include "settings/settings_file.h"
 
 namespace py = pybind11;
@@ -49,7 +49,8 @@ std::string ValueText(const SettingInfo& info, const py::handle& value) {
     }
     throw py::type_error(std::string(info.key) + " takes a str, int or bool" +
                          (info.kind == SettingKind::Color ? " or an (r, g, b) tuple" : "") +
-                         ", not " + py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+                         ", not " +
+                         py::str(py::type::of(value).attr("__name__")).cast<std::string>());
 }
 
 // Track bars and the oversampling as int, check boxes as bool, everything else as the text
@@ -109,11 +110,11 @@ with the checks of the command line's --set:
     s["SeaColorDeep"] = (15, 40, 80)
     s.save("mine.ORB"))")
         .def(py::init<>())
-        .def_static("load", &LoadSettingsFile, py::arg("path"),
-                    R"(Reads a settings file. OSError when it cannot be read, ValueError for a bad line.)")
         .def_static(
-            "from_map", &SettingsFromMap, py::arg("path"),
-            R"(The settings a PNG, JPEG or OpenEXR map carries (the ones that made it).
+            "load", &LoadSettingsFile, py::arg("path"),
+            R"(Reads a settings file. OSError when it cannot be read, ValueError for a bad line.)")
+        .def_static("from_map", &SettingsFromMap, py::arg("path"),
+                    R"(The settings a PNG, JPEG or OpenEXR map carries (the ones that made it).
 
 OSError when the file cannot be read, ValueError when it carries no settings.)")
         .def(
@@ -122,7 +123,8 @@ OSError when the file cannot be read, ValueError when it carries no settings.)")
                 const SettingsResult saved = SaveSettings(s.model, path);
                 if (!saved.ok) ThrowOsError(path, saved.message, Access::Write);
             },
-            py::arg("path"), "Writes the settings file (replaced only once complete); OSError on failure.")
+            py::arg("path"),
+            "Writes the settings file (replaced only once complete); OSError on failure.")
         .def(
             "__getitem__",
             [](const PySettings& s, const std::string& key) {
@@ -136,7 +138,8 @@ OSError when the file cannot be read, ValueError when it carries no settings.)")
                 SetSettingText(s.model, key, ValueText(SettingOf(key), value));
             },
             py::arg("key"), py::arg("value"),
-            "Sets a key like --set KEY=VALUE. KeyError for an unknown key, ValueError for a bad value.")
+            "Sets a key like --set KEY=VALUE. KeyError for an unknown key, ValueError for a bad "
+            "value.")
         .def("__contains__",
              [](const PySettings&, const std::string& key) { return FindSetting(key) != nullptr; })
         .def("__len__", [](const PySettings&) { return kSettingCount; })
@@ -148,9 +151,11 @@ OSError when the file cannot be read, ValueError when it carries no settings.)")
                 return keys;
             },
             "Every key, in the order a settings file lists them.")
-        .def("text", [](const PySettings& s) { return SettingsText(s.model); },
-             "The settings file's text.")
-        .def("copy", [](const PySettings& s) { return s; }, "An independent copy.")
+        .def(
+            "text", [](const PySettings& s) { return SettingsText(s.model); },
+            "The settings file's text.")
+        .def(
+            "copy", [](const PySettings& s) { return s; }, "An independent copy.")
         .def("__copy__", [](const PySettings& s) { return s; })
         .def("__deepcopy__", [](const PySettings& s, const py::object&) { return s; })
         .def("__eq__", [](const PySettings& a, const PySettings& b) { return a.model == b.model; })

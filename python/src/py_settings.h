@@ -2,11 +2,11 @@
 // recorded, changed key by key with the command line's checks.
 #pragma once
 
+#include <pybind11/pybind11.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
-
-#include <pybind11/pybind11.h>
 
 #include "settings/settings_model.h"
 
