@@ -27,4 +27,17 @@ void ThrowOsError(const std::string& path, const std::string& message, Access ac
     throw py::error_already_set();
 }
 
+int32_t CheckedInt(const char* what, const pybind11::handle& value, int32_t min, int32_t max) {
+    if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value)) {
+        throw py::type_error(std::string(what) + " must be an int");
+    }
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (overflow != 0 || v < min || v > max) {
+        throw py::value_error(std::string(what) + " must be from " + std::to_string(min) + " to " +
+                              std::to_string(max) + ", not " + py::str(value).cast<std::string>());
+    }
+    return static_cast<int32_t>(v);
+}
+
 }  // namespace globeforge::python

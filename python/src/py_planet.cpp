@@ -32,10 +32,11 @@ const MapSlot& SlotOfRole(const std::string& role) {
     throw py::key_error("no map is called '" + role + "'");
 }
 
-// Colour maps have three channels; the masks and heights are grey, kept in R.
+// The masks and the ground's heights are grey (R = G = B); the cloud bump map is the cloud
+// layer itself, which keeps the colours of a cloud picture, so its file has three channels.
 bool IsGrey(const MapSlot& slot) {
-    return slot.kind != MapKind::Color && slot.kind != MapKind::CloudColor &&
-           slot.kind != MapKind::Normal;
+    return slot.kind == MapKind::Specular || slot.kind == MapKind::Bump ||
+           slot.kind == MapKind::CloudTransparency;
 }
 
 // Read-only: the same array is handed out each time.
@@ -168,7 +169,7 @@ void ExportGltfFile(Planet& planet, const std::string& path, double radius,
 }
 
 // gf.globe: the picture --globe writes, as an array.
-py::array Globe(Planet& planet, int32_t size, std::pair<double, double> view,
+py::array Globe(Planet& planet, const py::object& size, std::pair<double, double> view,
                 std::pair<double, double> sun) {
     GlobeCamera camera;
     camera.longitude = view.first;
@@ -177,7 +178,8 @@ py::array Globe(Planet& planet, int32_t size, std::pair<double, double> view,
     light.azimuth = sun.first;
     light.elevation = sun.second;
     GlobeOptions options;
-    options.width = options.height = size;
+    // The command line's --globe-size range.
+    options.width = options.height = CheckedInt("size", size, 16, kMaxGlobeSide);
     options.transparentBackground = true;
     if (std::string problem = CheckGlobeOptions(camera, light, options); !problem.empty()) {
         throw py::value_error(problem);
@@ -206,10 +208,11 @@ void BindPlanet(py::module_& m) {
     py::class_<Planet> planet(m, "Planet",
                               R"(A rendered planet: its maps as numpy arrays, by map name.
 
-The arrays hold exactly the pixels the command line writes for the same settings: colour
-maps (color, cloud_color, normal) are H x W x 3 uint8, the others (specular, bump,
-cloud_bump, cloud_transparency) H x W uint8; height and cloud_height are the bump maps'
-heights as float32 (0..256, unclamped, as an OpenEXR bump map holds them). A map the
+The arrays hold exactly the pixels the command line writes for the same settings: color,
+cloud_color, cloud_bump and normal are H x W x 3 uint8 (cloud_bump is grey unless the
+clouds come from a coloured picture), specular, bump and cloud_transparency H x W uint8;
+height and cloud_height are the bump maps' heights as float32 (0..256, unclamped, as an
+OpenEXR bump map holds them: R of the map). A map the
 render did not build is None. The arrays are read-only; copy one to change it.
 
 The colour, bump and specular maps are always built; the cloud maps only when the settings

@@ -16,6 +16,7 @@
 
 #include "core/language.h"
 #include "pipeline/render_job.h"
+#include "py_errors.h"
 #include "py_planet.h"
 #include "render/render_planet.h"
 #include "settings/gather_render_params.h"
@@ -146,18 +147,6 @@ void RunJob(Planet& planet, const py::object& progress) {
         default:
             throw std::runtime_error("render aborted");
     }
-}
-
-int32_t CheckedInt(const char* what, const py::handle& value, int32_t min, int32_t max) {
-    if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value)) {
-        throw py::type_error(std::string(what) + " must be an int");
-    }
-    const long long v = value.cast<long long>();
-    if (v < min || v > max) {
-        throw py::value_error(std::string(what) + " must be from " + std::to_string(min) + " to " +
-                              std::to_string(max) + ", not " + std::to_string(v));
-    }
-    return static_cast<int32_t>(v);
 }
 
 // gf.render: the command line's --seed, --size and --oversampling are settings lines, so the
