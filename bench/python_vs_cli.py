@@ -3,12 +3,14 @@
 Each run is a fresh process that renders and writes the maps: globeforge-render SETTINGS
 --out-dir DIR, against `planet = gf.render(...); planet.save(DIR)` in a Python that imports
 the installed module. The maps are BMP, so encoding is a small part of the time on both
-sides. Prints every time and the medians; run it with the Python that has the module:
+sides. Prints every run's wall and CPU time (the CPU time, all threads, is the steadier
+measure on a shared machine) and the medians; run it with the Python that has the module:
 
     build/python-venv/bin/python bench/python_vs_cli.py --runs 5
 """
 
 import argparse
+import resource
 import statistics
 import subprocess
 import sys
@@ -27,9 +29,13 @@ gf.render(s, size=(int(sys.argv[3]), int(sys.argv[4])), threads=int(sys.argv[5])
 
 
 def timed(command):
+    """Wall time and CPU time (user + system, all threads) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.monotonic()
     subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-    return time.monotonic() - start
+    wall = time.monotonic() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def main():
@@ -61,14 +67,17 @@ def main():
         for run in range(args.runs):
             for side, command in sides.items():
                 times[side].append(timed([str(part) for part in command]))
-                print(f"run {run + 1} {side}: {times[side][-1]:.2f} s", flush=True)
+                wall, cpu = times[side][-1]
+                print(f"run {run + 1} {side}: wall {wall:.2f} s, cpu {cpu:.2f} s", flush=True)
         for name in MAPS.values():
             same = (folder / "cli" / name).read_bytes() == (folder / "py" / name).read_bytes()
             print(f"{name}: {'same' if same else 'DIFFERENT'}")
-    medians = {side: statistics.median(t) for side, t in times.items()}
-    for side, median in medians.items():
-        print(f"{side}: median {median:.2f} s of {args.runs}")
-    print(f"python / command line: {medians['python'] / medians['command line']:.3f}")
+    for i, measure in enumerate(["wall", "cpu"]):
+        medians = {side: statistics.median(t[i] for t in runs) for side, runs in times.items()}
+        for side, median in medians.items():
+            print(f"{side}: median {measure} {median:.2f} s of {args.runs}")
+        ratio = medians["python"] / medians["command line"]
+        print(f"python / command line, {measure}: {ratio:.3f}")
 
 
 if __name__ == "__main__":
