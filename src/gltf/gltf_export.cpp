@@ -73,20 +73,28 @@ bool Fail(std::string* error, std::string why) {
 
 // Encodes the textures one after another, each with every thread: side by side, the
 // full-size rasters of an 8K planet would all be held at once on top of the render's maps.
+// With release (the same record as params), each map is freed once its texture is made.
 // False with the failure's reason.
-bool EncodeTextures(const RenderParams& params, const GltfOptions& options, bool clouds,
-                    PlanetTextures& textures, std::string& error) {
+bool EncodeTextures(const RenderParams& params, RenderParams* release, const GltfOptions& options,
+                    bool clouds, PlanetTextures& textures, std::string& error) {
     const TextureJob job{options.maxTexture, std::max(1, options.threads)};
     const bool roughness = params.SpecularMapImage && params.SpecularMapImage->Width > 0 &&
                            params.SpecularMapImage->Height > 0;
+    const auto done =
+        [release](std::initializer_list<std::optional<FloatImage> RenderParams::*> maps) {
+            if (release) {
+                for (const auto map : maps) (release->*map).reset();
+            }
+        };
     try {
-        if (!EncodeBaseColor(params, job, textures.color, error) ||
-            !EncodeNormals(params, job, textures.normal, error)) {
-            return false;
-        }
+        if (!EncodeBaseColor(params, job, textures.color, error)) return false;
+        done({&RenderParams::ColorMapImage});
+        if (!EncodeNormals(params, job, textures.normal, error)) return false;
+        done({&RenderParams::NormalMapImage, &RenderParams::BumpMapImage});
         if (roughness && !EncodeRoughness(params, job, textures.roughness.emplace(), error)) {
             return false;
         }
+        done({&RenderParams::SpecularMapImage});
         if (clouds && !EncodeClouds(params, job, textures.clouds.emplace(), error)) return false;
     } catch (const std::exception& e) {
         error = e.what();
@@ -216,8 +224,10 @@ bool ExportsCloudLayer(const RenderParams& params) {
            present(params.CloudTransparencyMapImage);
 }
 
-bool ExportGltf(const RenderParams& params, const std::string& path, const GltfOptions& options,
-                std::string* error) {
+namespace {
+
+bool Export(const RenderParams& params, RenderParams* release, const std::string& path,
+            const GltfOptions& options, std::string* error) {
     if (std::optional<std::string> problem = CheckGltfOptions(options, path)) {
         return Fail(error, std::move(*problem));
     }
@@ -225,12 +235,23 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
         return Fail(error, "the glTF export needs the colour map: none was built");
     }
     const bool clouds = ExportsCloudLayer(params);
-    PlanetTextures textures;
-    std::string why;
-    if (!EncodeTextures(params, options, clouds, textures, why)) return Fail(error, why);
-
+    // Read before the maps may go.
     const int32_t segments =
         options.segments.value_or(SphereSegmentsForMap(params.ColorMapImage->Width));
+    if (release) {
+        release->CloudBumpMapImage.reset();
+        if (release->NormalMapImage) release->BumpMapImage.reset();
+        if (!clouds) {
+            release->CloudColorMapImage.reset();
+            release->CloudTransparencyMapImage.reset();
+        }
+    }
+    PlanetTextures textures;
+    std::string why;
+    if (!EncodeTextures(params, release, options, clouds, textures, why)) {
+        return Fail(error, why);
+    }
+
     const SphereMesh ground = BuildSphereMesh(options.radius, segments);
     std::optional<SphereMesh> cloudMesh;
     if (clouds) cloudMesh = BuildSphereMesh(options.cloudRadius, segments);
@@ -282,6 +303,20 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
         return Fail(error, std::string("the glTF document could not be made: ") + e.what());
     }
     return WriteAll(files, error);
+}
+
+}  // namespace
+
+bool ExportGltf(const RenderParams& params, const std::string& path, const GltfOptions& options,
+                std::string* error) {
+    return Export(params, nullptr, path, options, error);
+}
+
+bool ExportGltfReleasingMaps(RenderParams& params, const std::string& path,
+                             const GltfOptions& options, std::string* error) {
+    const bool written = Export(params, &params, path, options, error);
+    FreeRenderMaps(params);
+    return written;
 }
 
 }  // namespace globeforge
