@@ -256,7 +256,7 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
             GltfOptions gltf = *options.gltf;
             gltf.threads = context.threads;
             failedName = modelPath.string();
-            written = ExportGltf(rendered, failedName, gltf, &why);
+            written = ExportGltfReleasingMaps(rendered, failedName, gltf, &why);
         }
         FreeRenderMaps(rendered);
         return written;

@@ -276,7 +276,8 @@ int main(int argc, char** argv) {
         if (!options.gltf.empty()) {
             std::string why;
             gltfOptions.threads = context.threads;
-            if (!ExportGltf(rendered, options.gltf, gltfOptions, &why)) {
+            // The last use of the maps: the export may free them as it goes.
+            if (!ExportGltfReleasingMaps(rendered, options.gltf, gltfOptions, &why)) {
                 picturesStatus = Fail(1, "cannot export " + options.gltf + ": " + why);
                 return false;
             }

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <functional>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <sstream>
-#include <thread>
+#include <streambuf>
 #include <utility>
 #include <vector>
 
@@ -71,57 +71,85 @@ bool Fail(std::string* error, std::string why) {
     return false;
 }
 
-// Encodes the textures, side by side when threads allow. False with the first failure's
-// reason.
-bool EncodeTextures(const RenderParams& params, const GltfOptions& options, bool clouds,
-                    PlanetTextures& textures, std::string& error) {
+// Encodes the textures one after another, each with every thread: side by side, the
+// full-size rasters of an 8K planet would all be held at once on top of the render's maps.
+// With release (the same record as params), each map is freed once its texture is made.
+// False with the failure's reason.
+bool EncodeTextures(const RenderParams& params, RenderParams* release, const GltfOptions& options,
+                    bool clouds, PlanetTextures& textures, std::string& error) {
     const TextureJob job{options.maxTexture, std::max(1, options.threads)};
     const bool roughness = params.SpecularMapImage && params.SpecularMapImage->Width > 0 &&
                            params.SpecularMapImage->Height > 0;
-    if (roughness) textures.roughness.emplace();
-    if (clouds) textures.clouds.emplace();
-    std::vector<std::function<bool(std::string&)>> tasks = {
-        [&](std::string& why) { return EncodeBaseColor(params, job, textures.color, why); },
-        [&](std::string& why) { return EncodeNormals(params, job, textures.normal, why); },
-    };
-    if (roughness) {
-        tasks.push_back([&](std::string& why) {
-            return EncodeRoughness(params, job, *textures.roughness, why);
-        });
-    }
-    if (clouds) {
-        tasks.push_back(
-            [&](std::string& why) { return EncodeClouds(params, job, *textures.clouds, why); });
-    }
-    std::vector<std::string> why(tasks.size());
-    std::vector<char> ok(tasks.size(), 0);
-    const auto run = [&](size_t i) {
-        try {
-            ok[i] = tasks[i](why[i]);
-        } catch (const std::exception& e) {
-            why[i] = e.what();
-        }
-    };
-    if (job.threads > 1) {
-        std::vector<std::jthread> workers;
-        for (size_t i = 1; i < tasks.size(); ++i) workers.emplace_back(run, i);
-        run(0);
-    } else {
-        for (size_t i = 0; i < tasks.size(); ++i) run(i);
-    }
-    for (size_t i = 0; i < tasks.size(); ++i) {
-        if (!ok[i]) {
-            error = why[i].empty() ? "a texture could not be encoded" : why[i];
+    const auto done =
+        [release](std::initializer_list<std::optional<FloatImage> RenderParams::*> maps) {
+            if (release) {
+                for (const auto map : maps) (release->*map).reset();
+            }
+        };
+    try {
+        if (!EncodeBaseColor(params, job, textures.color, error)) return false;
+        done({&RenderParams::ColorMapImage});
+        if (!EncodeNormals(params, job, textures.normal, error)) return false;
+        done({&RenderParams::NormalMapImage, &RenderParams::BumpMapImage});
+        if (roughness && !EncodeRoughness(params, job, textures.roughness.emplace(), error)) {
             return false;
         }
+        done({&RenderParams::SpecularMapImage});
+        if (clouds && !EncodeClouds(params, job, textures.clouds.emplace(), error)) return false;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
     }
     return true;
 }
 
+// An output stream's buffer that hands full buffers to a file's sink, so the container is
+// written as tinygltf makes it rather than assembled in memory first.
+class SinkBuffer : public std::streambuf {
+  public:
+    explicit SinkBuffer(const ByteSink& sink) : sink_(sink), buffer_(size_t{1} << 20) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    bool Flush() {
+        const auto* first = reinterpret_cast<const uint8_t*>(pbase());
+        const size_t count = static_cast<size_t>(pptr() - pbase());
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        ok_ = ok_ && (count == 0 || sink_({first, count}));
+        return ok_;
+    }
+
+  protected:
+    int_type overflow(int_type ch) override {
+        if (!Flush()) return traits_type::eof();
+        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(ch);
+            pbump(1);
+        }
+        return traits_type::not_eof(ch);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        // Large pieces (the binary chunk) go straight through.
+        if (n >= static_cast<std::streamsize>(buffer_.size())) {
+            if (!Flush() || !sink_({reinterpret_cast<const uint8_t*>(s), static_cast<size_t>(n)})) {
+                ok_ = false;
+                return 0;
+            }
+            return n;
+        }
+        return std::streambuf::xsputn(s, n);
+    }
+    int sync() override { return Flush() ? 0 : -1; }
+
+  private:
+    const ByteSink& sink_;
+    std::vector<char> buffer_;
+    bool ok_ = true;
+};
+
 // The side files of a .gltf, in the order of PlanetDocument::imageUris.
-std::vector<std::pair<std::string, const EncodedTexture*>> SideTextures(
-    const std::string& stem, const PlanetTextures& textures) {
-    std::vector<std::pair<std::string, const EncodedTexture*>> files;
+std::vector<std::pair<std::string, EncodedTexture*>> SideTextures(const std::string& stem,
+                                                                  PlanetTextures& textures) {
+    std::vector<std::pair<std::string, EncodedTexture*>> files;
     const bool jpeg = textures.color.mimeType == "image/jpeg";
     files.emplace_back(stem + (jpeg ? "_color.jpg" : "_color.png"), &textures.color);
     files.emplace_back(stem + "_normal.png", &textures.normal);
@@ -196,8 +224,10 @@ bool ExportsCloudLayer(const RenderParams& params) {
            present(params.CloudTransparencyMapImage);
 }
 
-bool ExportGltf(const RenderParams& params, const std::string& path, const GltfOptions& options,
-                std::string* error) {
+namespace {
+
+bool Export(const RenderParams& params, RenderParams* release, const std::string& path,
+            const GltfOptions& options, std::string* error) {
     if (std::optional<std::string> problem = CheckGltfOptions(options, path)) {
         return Fail(error, std::move(*problem));
     }
@@ -205,12 +235,23 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
         return Fail(error, "the glTF export needs the colour map: none was built");
     }
     const bool clouds = ExportsCloudLayer(params);
-    PlanetTextures textures;
-    std::string why;
-    if (!EncodeTextures(params, options, clouds, textures, why)) return Fail(error, why);
-
+    // Read before the maps may go.
     const int32_t segments =
         options.segments.value_or(SphereSegmentsForMap(params.ColorMapImage->Width));
+    if (release) {
+        release->CloudBumpMapImage.reset();
+        if (release->NormalMapImage) release->BumpMapImage.reset();
+        if (!clouds) {
+            release->CloudColorMapImage.reset();
+            release->CloudTransparencyMapImage.reset();
+        }
+    }
+    PlanetTextures textures;
+    std::string why;
+    if (!EncodeTextures(params, release, options, clouds, textures, why)) {
+        return Fail(error, why);
+    }
+
     const SphereMesh ground = BuildSphereMesh(options.radius, segments);
     std::optional<SphereMesh> cloudMesh;
     if (clouds) cloudMesh = BuildSphereMesh(options.cloudRadius, segments);
@@ -223,7 +264,7 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
     if (!glb) {
         for (const auto& [name, texture] : SideTextures(stem, textures)) {
             document.imageUris.push_back(UriOf(BaseName(name)));
-            files.emplace_back(name, texture->bytes);
+            files.emplace_back(name, std::move(texture->bytes));
         }
     }
     try {
@@ -231,25 +272,51 @@ bool ExportGltf(const RenderParams& params, const std::string& path, const GltfO
         const tinygltf::Model model =
             BuildPlanetModel(ground, cloudMesh ? &*cloudMesh : nullptr, textures, document);
         tinygltf::TinyGLTF writer;
+        if (glb) {
+            why.clear();
+            const bool ok = WriteFileAtomically(
+                path,
+                [&](const ByteSink& sink) {
+                    SinkBuffer buffer(sink);
+                    std::ostream stream(&buffer);
+                    const bool written = writer.WriteGltfSceneToStream(&model, stream, false, true);
+                    return buffer.Flush() && written;
+                },
+                &why);
+            if (ok) return true;
+            return Fail(error,
+                        why.empty() ? "the glTF document could not be written" : path + ": " + why);
+        }
         std::ostringstream stream;
-        if (!writer.WriteGltfSceneToStream(&model, stream, !glb, glb)) {
+        if (!writer.WriteGltfSceneToStream(&model, stream, true, false)) {
             return Fail(error, "the glTF document could not be written");
         }
-        std::string text = stream.str();
-        if (!glb) {
-            // tinygltf puts a stream's buffer inline; a .gltf keeps it in a file beside it.
-            const std::string binName = stem + ".bin";
-            const std::vector<unsigned char>& data = model.buffers[0].data;
-            files.emplace_back(binName, std::vector<uint8_t>(data.begin(), data.end()));
-            nlohmann::json json = nlohmann::json::parse(text);
-            json["buffers"][0]["uri"] = UriOf(BaseName(binName));
-            text = json.dump(2) + "\n";
-        }
+        // tinygltf puts a stream's buffer inline; a .gltf keeps it in a file beside it.
+        const std::string binName = stem + ".bin";
+        const std::vector<unsigned char>& data = model.buffers[0].data;
+        files.emplace_back(binName, std::vector<uint8_t>(data.begin(), data.end()));
+        nlohmann::json json = nlohmann::json::parse(stream.str());
+        json["buffers"][0]["uri"] = UriOf(BaseName(binName));
+        const std::string text = json.dump(2) + "\n";
         files.emplace_back(path, std::vector<uint8_t>(text.begin(), text.end()));
     } catch (const std::exception& e) {
         return Fail(error, std::string("the glTF document could not be made: ") + e.what());
     }
     return WriteAll(files, error);
+}
+
+}  // namespace
+
+bool ExportGltf(const RenderParams& params, const std::string& path, const GltfOptions& options,
+                std::string* error) {
+    return Export(params, nullptr, path, options, error);
+}
+
+bool ExportGltfReleasingMaps(RenderParams& params, const std::string& path,
+                             const GltfOptions& options, std::string* error) {
+    const bool written = Export(params, &params, path, options, error);
+    FreeRenderMaps(params);
+    return written;
 }
 
 }  // namespace globeforge

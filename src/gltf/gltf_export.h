@@ -51,4 +51,10 @@ bool ExportsCloudLayer(const RenderParams& params);
 bool ExportGltf(const RenderParams& params, const std::string& path, const GltfOptions& options,
                 std::string* error = nullptr);
 
+// ExportGltf for a caller done with the maps (the command line, the batch): the maps the
+// asset does not use are freed first and each used one as soon as its texture is made, so
+// the export's memory comes out of theirs. The maps are gone afterwards, whatever the end.
+bool ExportGltfReleasingMaps(RenderParams& params, const std::string& path,
+                             const GltfOptions& options, std::string* error = nullptr);
+
 }  // namespace globeforge

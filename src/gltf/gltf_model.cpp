@@ -103,6 +103,22 @@ void AddSphereNode(tinygltf::Model& model, const std::string& name,
     model.scenes[0].nodes.push_back(static_cast<int>(model.nodes.size() - 1));
 }
 
+// The buffer's final size at most (each view padded to 4 bytes), so it is allocated once:
+// growing it by doubling would briefly hold twice an 8K planet's textures.
+size_t BufferBytesAtMost(const SphereMesh& ground, const SphereMesh* clouds,
+                         const PlanetTextures& textures, bool embedTextures) {
+    const auto bytes = [](const auto& values) { return values.size() * sizeof(values[0]) + 3; };
+    size_t total = bytes(ground.positions) + bytes(ground.normals) + bytes(ground.tangents) +
+                   bytes(ground.uvs) + bytes(ground.indices);
+    if (clouds) total += bytes(clouds->positions);
+    if (embedTextures) {
+        total += bytes(textures.color.bytes) + bytes(textures.normal.bytes);
+        if (textures.roughness) total += bytes(textures.roughness->bytes);
+        if (textures.clouds) total += bytes(textures.clouds->bytes);
+    }
+    return total;
+}
+
 }  // namespace
 
 tinygltf::Model BuildPlanetModel(const SphereMesh& ground, const SphereMesh* clouds,
@@ -114,6 +130,8 @@ tinygltf::Model BuildPlanetModel(const SphereMesh& ground, const SphereMesh* clo
     extras["settings"] = tinygltf::Value(document.settingsText);
     model.asset.extras = tinygltf::Value(std::move(extras));
     model.buffers.emplace_back();
+    model.buffers[0].data.reserve(
+        BufferBytesAtMost(ground, clouds, textures, document.imageUris.empty()));
     model.scenes.emplace_back();
     model.scenes[0].name = "Planet";
     model.defaultScene = 0;

@@ -291,6 +291,7 @@ bool EncodeClouds(const RenderParams& params, const TextureJob& job, EncodedText
         }
     }
     PngWriteOptions png;
+    png.Threads = job.threads;
     out.mimeType = "image/png";
     out.width = color->Width;
     out.height = color->Height;

@@ -78,6 +78,12 @@ void SyncFolderOf(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
                          std::string* error) {
+    return WriteFileAtomically(
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::function<bool(const ByteSink&)>& fill,
+                         std::string* error) {
     if (path.empty()) return Fail(error, "cannot create file", ENOENT);
     const std::string target = ResolveTarget(path);
     // Only regular files are replaced: renaming over a device or a pipe (/dev/null, for a
@@ -105,11 +111,25 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     }
 
     int failure = 0;
-    if (!WriteAll(fd, bytes) || fsync(fd) != 0) failure = errno;
-    if (close(fd) != 0 && failure == 0) failure = errno;
-    if (failure != 0) {
+    const ByteSink sink = [fd, &failure](std::span<const uint8_t> piece) {
+        if (failure == 0 && !WriteAll(fd, piece)) failure = errno;
+        return failure == 0;
+    };
+    bool made = false;
+    try {
+        made = fill(sink);
+    } catch (...) {
+        close(fd);
         unlink(temporary.c_str());
-        return Fail(error, "cannot write file", failure);
+        throw;
+    }
+    if (made && failure == 0 && fsync(fd) != 0) failure = errno;
+    if (close(fd) != 0 && failure == 0) failure = errno;
+    if (!made || failure != 0) {
+        unlink(temporary.c_str());
+        // A write that failed explains a producer that gave up because of it.
+        if (failure != 0) return Fail(error, "cannot write file", failure);
+        return false;
     }
     if (rename(temporary.c_str(), target.c_str()) != 0) {
         failure = errno;

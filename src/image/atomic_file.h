@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -15,6 +16,14 @@ namespace globeforge {
 // is written through, not replaced. On failure, error (when given) receives a short
 // reason such as "cannot create file: Permission denied".
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
+                         std::string* error = nullptr);
+
+// The same for content made piece by piece, so a large file need not be held whole in
+// memory: fill passes each piece in order to the sink it is given (the sink returns false
+// once a write failed) and returns false when it could not make the content, after setting
+// error; nothing is then left behind.
+using ByteSink = std::function<bool(std::span<const uint8_t>)>;
+bool WriteFileAtomically(const std::string& path, const std::function<bool(const ByteSink&)>& fill,
                          std::string* error = nullptr);
 
 }  // namespace globeforge

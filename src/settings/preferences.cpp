@@ -33,8 +33,8 @@ SettingsResult WritePreference(const std::string& path, const char* section, con
                                const std::string& value) {
     namespace fs = std::filesystem;
     const auto failure = [&](const std::string& reason) {
-        return SettingsResult{false, Concat({"Cannot write preferences file ", path, ": ", reason}),
-                              0};
+        return SettingsResult{
+            false, Concat({"Cannot write preferences file ", path, ": ", reason}), 0, {}};
     };
 
     IniFile ini;

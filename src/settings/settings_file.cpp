@@ -8,30 +8,14 @@
 #include "settings/text_encoding.h"
 #include "settings/text_file_io.h"
 #include "settings/tokenizer.h"
+#include "settings/typed_value.h"
 
 namespace globeforge {
 
 namespace {
 
-// Bad values are quoted in messages; a value may be a megabyte of junk, so only its start is
-// shown, cut on a character boundary, with control characters made visible.
-std::string Excerpt(std::string_view text) {
-    constexpr size_t kMaxBytes = 60;
-    bool cut = false;
-    if (text.size() > kMaxBytes) {
-        size_t end = kMaxBytes;
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-        text = text.substr(0, end);
-        cut = true;
-    }
-    std::string out;
-    for (const char ch : text) out += static_cast<unsigned char>(ch) < 32 ? '?' : ch;
-    if (cut) out += "...";
-    return out;
-}
-
 std::string BadColorMessage(std::string_view key, std::string_view value) {
-    return Concat({"'", Excerpt(value), "' is not a valid integer value for ", key});
+    return Concat({"'", ValueExcerpt(value), "' is not a valid integer value for ", key});
 }
 
 }  // namespace
@@ -152,17 +136,39 @@ std::string SettingsText(const SettingsModel& model) {
 SettingsResult ApplySettingsLine(SettingsModel& model, std::string_view line) {
     const SplitView split = SplitKeyValueView(line);
     const SettingInfo* info = FindSetting(split.token);
-    if (info == nullptr) return {};
-    if (!ApplySettingValue(model, *info, split.rest)) {
-        return {false, BadColorMessage(info->key, split.rest), 0};
+    SettingsResult result;
+    if (info == nullptr) {
+        // Likely a misspelt key, whose value would otherwise vanish without a word.
+        if (!split.token.empty()) {
+            result.warnings.push_back(
+                Concat({"'", ValueExcerpt(split.token), "' is not a settings key, line ignored"}));
+        }
+        return result;
     }
-    return {};
+    if (!ApplySettingValue(model, *info, split.rest)) {
+        result.ok = false;
+        result.message = BadColorMessage(info->key, split.rest);
+        return result;
+    }
+    if (std::optional<std::string> note = LoadedValueNote(model, *info, split.rest)) {
+        result.warnings.push_back(std::move(*note));
+    }
+    return result;
 }
 
 SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
                                  std::string_view sourceName) {
     int lineNumber = 0;
     size_t pos = 0;
+    std::vector<std::string> warnings;
+    size_t hiddenWarnings = 0;
+    const auto finish = [&](SettingsResult result) {
+        if (hiddenWarnings > 0) {
+            warnings.push_back(Concat({"and ", std::to_string(hiddenWarnings), " more"}));
+        }
+        result.warnings = std::move(warnings);
+        return result;
+    };
     while (pos < text.size()) {
         const size_t end = text.find_first_of("\r\n", pos);
         const size_t lineEnd = end == std::string_view::npos ? text.size() : end;
@@ -172,7 +178,15 @@ SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
             result.line = lineNumber;
             result.message =
                 Concat({sourceName, ", line ", std::to_string(lineNumber), ": ", result.message});
-            return result;
+            return finish(std::move(result));
+        }
+        for (const std::string& warning : result.warnings) {
+            if (warnings.size() < kMaxSettingsWarnings) {
+                warnings.push_back(
+                    Concat({sourceName, " line ", std::to_string(lineNumber), ": ", warning}));
+            } else {
+                ++hiddenWarnings;
+            }
         }
         // Past the line end: CR LF counts as one.
         pos = lineEnd;
@@ -180,13 +194,13 @@ SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
             ++pos;
         }
     }
-    return {};
+    return finish({});
 }
 
 SettingsResult LoadSettings(SettingsModel& model, const std::string& fileName) {
     const settings_io::ReadResult file = settings_io::ReadFileBytes(fileName);
     if (!file.ok) {
-        return {false, Concat({"Cannot read settings file ", fileName, ": ", file.error}), 0};
+        return {false, Concat({"Cannot read settings file ", fileName, ": ", file.error}), 0, {}};
     }
     return ApplySettingsText(model, DecodeTextFileBytes(file.bytes), fileName);
 }
@@ -194,7 +208,7 @@ SettingsResult LoadSettings(SettingsModel& model, const std::string& fileName) {
 SettingsResult SaveSettings(const SettingsModel& model, const std::string& fileName) {
     const std::string error = settings_io::ReplaceFileAtomically(fileName, SettingsText(model));
     if (!error.empty()) {
-        return {false, Concat({"Cannot write settings file ", fileName, ": ", error}), 0};
+        return {false, Concat({"Cannot write settings file ", fileName, ": ", error}), 0, {}};
     }
     return {};
 }

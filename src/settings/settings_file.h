@@ -4,21 +4,28 @@
 // Files are read as UTF-8, or as Shift-JIS when they are not valid UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/settings_model.h"
 
 namespace globeforge {
 
 // The outcome of a load or save: on failure, a message for the user and, for a bad line,
-// its number (1-based; 0 when no line is concerned).
+// its number (1-based; 0 when no line is concerned). A load also says what it read leniently:
+// one warning per value it had to change and per line of an unknown key, "NAME line N: ..."
+// (at most kMaxSettingsWarnings, then one "and N more").
 struct SettingsResult {
     bool ok = true;
     std::string message;
     int line = 0;
+    std::vector<std::string> warnings;
 };
+
+inline constexpr size_t kMaxSettingsWarnings = 20;
 
 // Value encodings.
 bool ParseBool(std::string_view text);               // "true" in any case, blanks around ignored
@@ -44,12 +51,13 @@ bool ApplySettingValue(SettingsModel& model, const SettingInfo& info, std::strin
 std::string SettingsText(const SettingsModel& model);
 
 // Applies one "key value" or "key=value" line. Unknown keys and empty lines change nothing
-// and succeed; a bad colour value fails with a message naming the key and the value.
+// and succeed; a bad colour value fails with a message naming the key and the value. A value
+// the control had to change, or an unknown key, leaves one warning (without a place).
 SettingsResult ApplySettingsLine(SettingsModel& model, std::string_view line);
 
 // Applies every line of a UTF-8 text in order (lines end at CR, LF or CR LF). A bad colour
 // value stops there: the lines before it stay applied, and the message names sourceName and
-// the line number.
+// the line number. The warnings name both too.
 SettingsResult ApplySettingsText(SettingsModel& model, std::string_view text,
                                  std::string_view sourceName);
 

@@ -64,5 +64,27 @@ TEST(WriteFileAtomically, FailuresLeaveTheOldFileAndNoTemporary) {
     EXPECT_EQ(dir.Count(), 2u);
 }
 
+TEST(WriteFileAtomically, PiecesInOrderAndAProducerThatGivesUpLeavesNothing) {
+    testing::TempDir dir;
+    const std::string file = dir / "a.dat";
+    const auto pieces = [](const ByteSink& sink) {
+        return sink(Text("one ")) && sink(Text("")) && sink(Text("two"));
+    };
+    ASSERT_TRUE(WriteFileAtomically(file, pieces));
+    EXPECT_EQ(ReadBytes(file), Text("one two"));
+
+    std::string error = "untouched";
+    const auto givesUp = [](const ByteSink& sink) { return sink(Text("half")) && false; };
+    EXPECT_FALSE(WriteFileAtomically(file, givesUp, &error));
+    EXPECT_EQ(error, "untouched");  // the producer's own reason stands
+    const auto throws = [](const ByteSink& sink) -> bool {
+        sink(Text("half"));
+        throw std::runtime_error("out of memory");
+    };
+    EXPECT_THROW(WriteFileAtomically(file, throws), std::runtime_error);
+    EXPECT_EQ(ReadBytes(file), Text("one two"));
+    EXPECT_EQ(dir.Count(), 1u);
+}
+
 }  // namespace
 }  // namespace globeforge
