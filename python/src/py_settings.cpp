@@ -5,6 +5,7 @@
 #include "image/image_files.h"
 #include "py_errors.h"
 #include "settings/settings_file.h"
+#include "settings/typed_value.h"
 
 namespace py = pybind11;
 
@@ -16,14 +17,6 @@ const SettingInfo& SettingOf(const std::string& key) {
     const SettingInfo* info = FindSetting(key);
     if (info == nullptr) throw py::key_error("unknown settings key '" + key + "'");
     return *info;
-}
-
-// Why the key refuses the value, or nothing when it takes it.
-std::optional<std::string> RefusedValue(const std::string& key, const std::string& text) {
-    SettingsModel scratch;
-    const SettingsResult applied = ApplySettingsLine(scratch, key + "=" + text);
-    if (!applied.ok) return applied.message;
-    return std::nullopt;
 }
 
 // Python values as the text a settings file holds: bools as True/False, whole numbers in
@@ -91,11 +84,12 @@ PySettings SettingsFromMap(const std::string& path) {
 }  // namespace
 
 void SetSettingText(SettingsModel& model, const std::string& key, const std::string& text) {
-    const SettingInfo& info = SettingOf(key);
-    if (std::optional<std::string> why = RefusedValue(key, text)) {
-        throw py::value_error(std::string(info.key) + ": " + *why);
+    SettingOf(key);  // KeyError for an unknown key
+    if (std::optional<std::string> why = CheckTypedValue(key, text)) {
+        throw py::value_error(key + ": " + *why);
     }
-    ApplySettingsLine(model, key + "=" + text);
+    const SettingsResult applied = ApplySettingsLine(model, key + "=" + text);
+    if (!applied.ok) throw py::value_error(key + ": " + applied.message);
 }
 
 void BindSettings(py::module_& m) {

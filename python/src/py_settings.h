@@ -19,7 +19,7 @@ struct PySettings {
 };
 
 // Sets one key from text as `--set KEY=VALUE` would; throws KeyError for an unknown key and
-// ValueError, naming the key, for a value the key does not take.
+// ValueError, naming the key and the values it takes, for a value it does not take.
 void SetSettingText(SettingsModel& model, const std::string& key, const std::string& text);
 
 void BindSettings(pybind11::module_& m);

@@ -141,6 +141,10 @@ def test_bad_keys_values_sizes_and_paths_raise(tmp_path):
     s = gf.Settings()
     with pytest.raises(KeyError):
         s["NoSuchKey"] = 1
+    with pytest.raises(ValueError, match="CoastLevel: 'banana' is not a whole number from 0 to 100"):
+        s["CoastLevel"] = "banana"
+    with pytest.raises(ValueError, match="CoastLevel.* 0 to 100"):
+        s["CoastLevel"] = 101
     with pytest.raises(ValueError, match="GroundColorHigh"):
         s["GroundColorHigh"] = "$zz"
     with pytest.raises(ValueError, match="GroundColorHigh"):
