@@ -239,6 +239,9 @@ bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Targe
                                  pass.mode(first + static_cast<int32_t>(k)), sampling);
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                // An aborted layer is discarded: an epoch of large stamps on a large layer
+                // would otherwise hold up the abort for its whole length.
+                if (ctx.Aborted()) return;
                 for (const std::optional<StretchPlan>& plan : plans) {
                     if constexpr (kValueOut) {
                         plan->PaintBand(drawn.plane, target, static_cast<int32_t>(y0),
