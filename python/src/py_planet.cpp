@@ -99,44 +99,60 @@ py::dict Maps(Planet& planet) {
     return maps;
 }
 
-// planet.save: the named maps as the command line writes them with --out-dir folder.
-py::list Save(Planet& planet, const std::string& folder, const py::object& jpegQuality) {
+struct SaveOutcome {
+    std::vector<std::string> written;  // the maps' paths, in the order written
+    std::string failedPath;            // empty: saved
+    std::string message;
+};
+
+// The maps' names lent the folder for the save, as --out-dir does, and given back after.
+SaveOutcome SaveInto(Planet& planet, const std::string& folder, int32_t jpegQuality) {
+    SaveOutcome outcome;
     std::vector<std::pair<std::string*, std::string>> lent;
-    std::vector<std::string> written;
-    const std::lock_guard lock(planet.mutex);
     for (const MapSlot& slot : kMapSlots) {
         std::string& name = planet.params.*slot.name;
         if (name.empty()) continue;
         lent.emplace_back(&name, name);
         if (fs::path(name).is_relative()) name = (fs::path(folder) / name).string();
-        written.push_back(name);
+        outcome.written.push_back(name);
     }
-    if (written.empty()) {
-        throw py::value_error("the settings name no map to save (OutputColorMap, ...)");
-    }
-    const auto giveBack = [&lent] {
-        for (auto& [name, old] : lent) *name = std::move(old);
-    };
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        giveBack();
-        ThrowOsError(folder, "cannot create folder " + folder + ": " + ec.message(), Access::Write);
-    }
-    std::string failedName, reason;
-    bool saved;
-    {
-        py::gil_scoped_release nogil;
-        SetJpegQuality(jpegQuality.is_none() ? planet.settings.jpegQuality.value_or(90)
-                                             : jpegQuality.cast<int32_t>());
+    if (outcome.written.empty()) {
+        // Nothing to write; the caller says so.
+    } else if (fs::create_directories(folder, ec); ec) {
+        outcome.failedPath = folder;
+        outcome.message = "cannot create folder " + folder + ": " + ec.message();
+    } else {
+        SetJpegQuality(jpegQuality);
         RenderContext ctx;
         ctx.threads = planet.threads;
-        saved = SaveRenderMaps(planet.params, &failedName, &reason, &ctx);
+        std::string reason;
+        if (!SaveRenderMaps(planet.params, &outcome.failedPath, &reason, &ctx)) {
+            outcome.message = "cannot write " + outcome.failedPath + ": " + reason;
+        }
     }
-    giveBack();
-    if (!saved)
-        ThrowOsError(failedName, "cannot write " + failedName + ": " + reason, Access::Write);
-    return py::cast(written);
+    for (auto& [name, old] : lent) *name = std::move(old);
+    return outcome;
+}
+
+// planet.save: the named maps as the command line writes them with --out-dir folder.
+py::list Save(Planet& planet, const std::string& folder, const py::object& jpegQuality) {
+    const int32_t quality = jpegQuality.is_none() ? planet.settings.jpegQuality.value_or(90)
+                                                  : CheckedInt("jpeg_quality", jpegQuality, 0, 100);
+    SaveOutcome outcome;
+    {
+        // The lock is taken without the GIL: a thread holding it may need the GIL back.
+        py::gil_scoped_release nogil;
+        const std::lock_guard lock(planet.mutex);
+        outcome = SaveInto(planet, folder, quality);
+    }
+    if (outcome.written.empty()) {
+        throw py::value_error("the settings name no map to save (OutputColorMap, ...)");
+    }
+    if (!outcome.failedPath.empty()) {
+        ThrowOsError(outcome.failedPath, outcome.message, Access::Write);
+    }
+    return py::cast(outcome.written);
 }
 
 void ExportGltfFile(Planet& planet, const std::string& path, double radius,
@@ -146,7 +162,8 @@ void ExportGltfFile(Planet& planet, const std::string& path, double radius,
     options.cloudRadius = cloudRadius.is_none() ? radius * (options.cloudRadius / options.radius)
                                                 : cloudRadius.cast<double>();
     options.radius = radius;
-    if (!segments.is_none()) options.segments = segments.cast<int32_t>();
+    if (!segments.is_none())
+        options.segments = CheckedInt("segments", segments, INT32_MIN, INT32_MAX);
     options.maxTexture = maxTexture;
     options.threads = planet.threads;
     const fs::path folder = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
