@@ -112,10 +112,10 @@ MainWindow::~MainWindow() {
 void MainWindow::PreviewClick() {
     if (IsRendering()) return;
     ui_.LivePreviewTimer->stop();  // this preview is of the settings it waits for
-    StartPreview();
+    StartPreview(true);
 }
 
-void MainWindow::StartPreview() {
+void MainWindow::StartPreview(bool showStages) {
     previewedText_ = CurrentSettingsText();
     ui_.Go->setEnabled(false);
     FreeRenderMaps(params_);
@@ -130,7 +130,7 @@ void MainWindow::StartPreview() {
         for (const MapSlot& slot : kMapSlots)
             (params_.*slot.name).assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
     }
-    StartRender(false);
+    StartRender(false, showStages);
 }
 
 void MainWindow::GoClick() {
@@ -156,12 +156,13 @@ void MainWindow::CancelRender() {
     abortTimer_->start();
 }
 
-void MainWindow::StartRender(bool fullRender) {
+void MainWindow::StartRender(bool fullRender, bool showStages) {
     // Refuse further commands at once, before the worker gets to set the flag itself.
     busy_ = true;
     fullRender_ = fullRender;
     ctx_.Rendering = true;
     ui_.ExportGltf1->setEnabled(false);  // the maps are about to be replaced
+    sink_->SetShowImages(showStages);
     ctx_.SetProgressTargets(sink_);
     workerDone_ = false;
     emit renderStarted();
@@ -200,7 +201,7 @@ void MainWindow::RenderEnded(const RenderOutcome& outcome) {
         // Its maps are of older settings: the newer preview replaces them at once.
         previewPending_ = false;
         busy_ = false;
-        StartPreview();
+        StartPreview(false);
         return;
     }
     if (!outcome.completed && !fullRender_) previewedText_.clear();

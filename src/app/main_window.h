@@ -308,10 +308,12 @@ class MainWindow : public QMainWindow {
         ShowMapInPreview(image ? &*image : nullptr);
     }
     void GatherRenderParams(RenderParams& params) const;
-    void StartPreview();
+    // A live preview shows only its result, so the picture goes from one state straight to
+    // the next (and the stages skip the pictures only a display would read).
+    void StartPreview(bool showStages);
     // A preview of the current settings, now or as soon as a running preview has stopped.
     void PreviewNow();
-    void StartRender(bool fullRender);
+    void StartRender(bool fullRender, bool showStages = true);
     // Asks the running render to stop and keeps asking until its worker is done.
     void CancelRender();
     void RenderEnded(const RenderOutcome& outcome);

@@ -172,7 +172,7 @@ void MainWindow::LivePreviewTimeout() {
 void MainWindow::PreviewNow() {
     ui_.LivePreviewTimer->stop();
     if (!IsRendering()) {
-        StartPreview();
+        StartPreview(false);
     } else if (!fullRender_) {
         previewPending_ = true;
         CancelRender();
