@@ -120,8 +120,10 @@ SettingsModel MainWindow::ModelFromControls() const {
 }
 
 // Setting a text field fires its change handler, so the full-render button follows the
-// output names of a loaded file.
+// output names of a loaded file. The controls' own change reports wait: the whole model is
+// one step.
 void MainWindow::ApplyModelToControls(const SettingsModel& model) {
+    ++applying_;
     versionText_ = model.VersionText;
     for (const SettingInfo& info : SettingsTable()) {
         switch (info.kind) {
@@ -161,6 +163,8 @@ void MainWindow::ApplyModelToControls(const SettingsModel& model) {
                 break;
         }
     }
+    --applying_;
+    ParameterChanged(this);
 }
 
 void MainWindow::GatherRenderParams(RenderParams& params) const {
@@ -180,6 +184,7 @@ bool MainWindow::OpenSettingsFile(const QString& fileName) {
         ShowErrorReport(QString::fromStdString(result.message));
         return false;
     }
+    SettingsFileTaken();
     UpdateCaption();
     return true;
 }
@@ -187,6 +192,11 @@ bool MainWindow::OpenSettingsFile(const QString& fileName) {
 bool MainWindow::SaveSettingsFile(const QString& fileName) {
     const SettingsResult result = SaveSettings(ModelFromControls(), ToStd(fileName));
     if (!result.ok) ShowErrorReport(QString::fromStdString(result.message));
+    // A copy saved elsewhere leaves the current file's changes unsaved.
+    if (result.ok && fileName == settingsFileName_) {
+        SettingsFileTaken();
+        UpdateCaption();
+    }
     return result.ok;
 }
 
@@ -198,6 +208,7 @@ bool MainWindow::SaveSettingsFileAs(const QString& fileName) {
 }
 
 void MainWindow::O1Click() {
+    if (!ConfirmDiscardChanges()) return;
     QFileDialog* dialog = SettingsFileDialog(DataOpen, this, "DataOpen", QFileDialog::AcceptOpen,
                                              QFileDialog::ExistingFile);
     if (const std::optional<QString> file = AskSettingsFile(dialog, settingsFileName_))

@@ -138,9 +138,9 @@ TEST(SettingsBinding, BadLineStopsTheLoadAndTheWindowStaysUsable) {
     EXPECT_EQ(c.DeepSizeX->value(), 5);
     EXPECT_EQ(c.DeepSeaThr->value(), 0);
     EXPECT_EQ(c.DeepColor1->ColorValue(), 0x00000080u);
-    // The name is taken, the caption is not refreshed.
+    // The name is taken, the caption still names the old file (whose settings these are not).
     EXPECT_EQ(t.window.SettingsFileName(), file);
-    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB"));
+    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB*"));
 
     // A file that cannot be read applies nothing; then a render still runs.
     EXPECT_FALSE(t.window.OpenSettingsFile(dir.filePath(QStringLiteral("missing.ORB"))));
