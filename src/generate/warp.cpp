@@ -286,28 +286,42 @@ bool QuickSample(const FloatImage& src, const QuickTaps& taps, FloatPixel& out) 
 }
 
 #if defined(__x86_64__)
-// PixelLerpDecidedOver with the four channels in AVX2 lanes: the same decision per channel
-// (a gray pair decides G and B as it decides R, being the same lerp), so the same floats.
-__attribute__((target("avx2"), always_inline)) inline bool PixelLerpDecidedOverAvx2(
-    FloatPixel a, FloatPixel b, double t0, double t1, FloatPixel& out) {
-    BorrowColours(a, b);
-    int decided;
-    _mm_storeu_ps(&out.R,
-                  LerpDecidedOver4Avx2(_mm_loadu_ps(&a.R), _mm_loadu_ps(&b.R), t0, t1, decided));
-    return decided == 0xf;
+// BorrowColours on pixels held as R, G, B, A lanes.
+__attribute__((target("avx2"), always_inline)) inline void BorrowColours4(__m128& a, __m128& b) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 colours = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+    const __m128 aClear = _mm_cmpeq_ps(a, zero);
+    a = _mm_blendv_ps(a, b, _mm_and_ps(_mm_shuffle_ps(aClear, aClear, 0xff), colours));
+    const __m128 bClear = _mm_cmpeq_ps(b, zero);
+    b = _mm_blendv_ps(b, a, _mm_and_ps(_mm_shuffle_ps(bClear, bClear, 0xff), colours));
 }
 
-// QuickSample with the lerps in AVX2 lanes.
+// PixelLerpDecidedOver with the four channels in AVX2 lanes: the same decision per channel
+// (a gray pair decides G and B as it decides R, being the same lerp), so the same floats.
+// decided keeps only the lanes this lerp decides too.
+__attribute__((target("avx2"), always_inline)) inline __m128 PixelLerpDecidedOverAvx2(
+    __m128 a, __m128 b, double t0, double t1, int& decided) {
+    BorrowColours4(a, b);
+    int lanes;
+    const __m128 out = LerpDecidedOver4Avx2(a, b, t0, t1, lanes);
+    decided &= lanes;
+    return out;
+}
+
+// QuickSample with the lerps in AVX2 lanes, the pixels kept in registers throughout.
 __attribute__((target("avx2"))) bool QuickSampleAvx2(const FloatImage& src, const QuickTaps& taps,
                                                      FloatPixel& out) {
     const TapRange& tx = taps.x;
     const TapRange& ty = taps.y;
     const FloatPixel* row0 = src.Row(ty.i0);
     const FloatPixel* row1 = src.Row(ty.i1);
-    FloatPixel top, bottom;
-    return PixelLerpDecidedOverAvx2(row0[tx.i1], row0[tx.i0], tx.t0, tx.t1, top) &&
-           PixelLerpDecidedOverAvx2(row1[tx.i1], row1[tx.i0], tx.t0, tx.t1, bottom) &&
-           PixelLerpDecidedOverAvx2(bottom, top, ty.t0, ty.t1, out);
+    int decided = 0xf;
+    const __m128 top = PixelLerpDecidedOverAvx2(
+        _mm_loadu_ps(&row0[tx.i1].R), _mm_loadu_ps(&row0[tx.i0].R), tx.t0, tx.t1, decided);
+    const __m128 bottom = PixelLerpDecidedOverAvx2(
+        _mm_loadu_ps(&row1[tx.i1].R), _mm_loadu_ps(&row1[tx.i0].R), tx.t0, tx.t1, decided);
+    _mm_storeu_ps(&out.R, PixelLerpDecidedOverAvx2(bottom, top, ty.t0, ty.t1, decided));
+    return decided == 0xf;
 }
 #endif
 
