@@ -6,10 +6,13 @@
 #include <tuple>
 #include <vector>
 
+#include "generate/warp_turn.h"
 #include "generator_fixtures.h"
 
 namespace globeforge {
 namespace {
+
+using warp_turn::TurnAngle;
 
 double X(const Vector2& v) {
     return static_cast<double>(v.x);
@@ -116,6 +119,60 @@ TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
     // estimates about a third of these samples.
     EXPECT_GT(exactPixels, 0);
     EXPECT_LT(exactPixels * 10, pixels * 8);
+}
+
+// The estimated turns hold the exact one within their bounds, one at a time and in the widest
+// lanes: warp-map R from far below 0 to a float below 512, exponents up to where the powers
+// leave the estimates' range, and the sines and cosines of the turns.
+TEST(WarpTurn, EstimatesHoldTheExactTurn) {
+    std::mt19937 gen(31);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> ms, ps;
+    const float rs[] = {std::nextafter(512.0f, 0.0f),
+                        511.5f,
+                        500.0f,
+                        256.0f,
+                        1.0f,
+                        0.0f,
+                        -3.5f,
+                        -1e4f,
+                        -1048000.0f,
+                        -2e6f,
+                        512.0f,
+                        900.0f};
+    const double exponents[] = {0.0, 1e-9, 0.5, 1.0, 2.0, 6.9, 20.0, 36.0, 80.0, 81.0};
+    for (const float r : rs) {
+        for (const double p : exponents) {
+            ms.push_back(512.0 - static_cast<double>(r));
+            ps.push_back(p);
+        }
+    }
+    for (int i = 0; i < 3000; ++i) {
+        ms.push_back(512.0 - static_cast<double>(static_cast<float>(-600 + 1112 * unit(gen))));
+        ps.push_back(12 * unit(gen));
+    }
+    for (const bool widest : {false, true}) {
+        const auto count = static_cast<int32_t>(ms.size());
+        std::vector<warp_turn::TurnEstimate> turns(ms.size());
+        std::vector<double> sines(ms.size()), cosines(ms.size());
+        warp_turn::EstimateTurns(ms.data(), ps.data(), turns.data(), sines.data(), cosines.data(),
+                                 count, widest);
+        int valid = 0, inexact = 0;
+        for (size_t i = 0; i < ms.size(); ++i) {
+            if (!turns[i].valid) continue;
+            ++valid;
+            const double qR = 512.0 - ms[i];
+            const Extended exact = DegToRad(TurnAngle(qR, ps[i]));
+            const double off = std::fabs(static_cast<double>(turns[i].a - exact));
+            inexact += off > 0;
+            ASSERT_LE(off, turns[i].error) << qR << " " << ps[i] << " " << widest;
+            const double trig = turns[i].error + 0x1p-50;
+            ASSERT_LE(std::fabs(static_cast<double>(sines[i] - std::sin(exact))), trig) << qR;
+            ASSERT_LE(std::fabs(static_cast<double>(cosines[i] - std::cos(exact))), trig) << qR;
+        }
+        EXPECT_GT(valid, 2900);
+        EXPECT_GT(inexact, 100);  // the bounds are needed
+    }
 }
 
 // On smooth layers, as the generators make them, the estimates decide nearly every sample.
