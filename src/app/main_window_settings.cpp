@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStringList>
 #include <optional>
 
 #include "app/app_language.h"
@@ -186,6 +187,14 @@ bool MainWindow::OpenSettingsFile(const QString& fileName) {
     }
     SettingsFileTaken();
     UpdateCaption();
+    // The file loaded leniently; what it had to change is said once, all in one box.
+    if (!result.warnings.empty()) {
+        QStringList lines;
+        for (const std::string& warning : result.warnings) lines << QString::fromStdString(warning);
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProductName),
+                        lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
+        box.exec();
+    }
     return true;
 }
 

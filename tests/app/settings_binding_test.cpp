@@ -150,6 +150,25 @@ TEST(SettingsBinding, BadLineStopsTheLoadAndTheWindowStaysUsable) {
     EXPECT_EQ(c.progress_msg->text(), QStringLiteral("作画終了"));
 }
 
+TEST(SettingsBinding, LenientFileLoadsAndShowsWhatItChangedOnce) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lenient.ORB"));
+    WriteFile(file, "CoastLevel 400\r\nGroundMixtureMode add\r\nGroundXWarp 7\r\n");
+    WindowUnderTest t;
+    ModalWatcher watcher;
+    ASSERT_TRUE(t.window.OpenSettingsFile(file));
+    ASSERT_EQ(watcher.MessageTexts().size(), 1);
+    EXPECT_EQ(watcher.MessageTexts().at(0),
+              file + QStringLiteral(" line 1: CoastLevel 400 is out of range, 100 used\n") + file +
+                  QStringLiteral(" line 2: GroundMixtureMode 'add' is not Add, Norm or Sub, Add "
+                                 "kept"));
+    const MainWindowControls& c = t.window.Controls();
+    EXPECT_EQ(c.DeepSeaThr->value(), 100);
+    EXPECT_TRUE(c.DeepAdd->isChecked());
+    EXPECT_EQ(c.DeepSizeX->value(), 7);
+    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - ") + file);
+}
+
 TEST(SettingsBinding, RenderReadsIntegerTextsAndTrimmedNames) {
     QTemporaryDir dir;
     WindowUnderTest t;
