@@ -34,9 +34,9 @@ double TurnAngle(double qR, double p) {
 TurnEstimate EstimateTurn(double m, double p) {
     // The turn: 720 - 1440 (m / 512)^p. The exact steps round P = 512^p, 1440 / P, m^p, the
     // product less 720 and the angle to double, each within 2^-53 (the extended powers
-    // within 2^-60 more); the estimate's exponents carry 1.5 ulps of the logarithm and the
-    // product, e^t turns an absolute error of t into a relative one, and the quotient,
-    // product and difference round once each. Both lie within the bound below of the real
+    // within 2^-60 more); the estimate's exponents carry the logarithm's 2 ulps and the
+    // product's half (3 with room), e^t turns an absolute error of t into a relative one, and the
+    // quotient, product and difference round once each. Both lie within the bound below of the real
     // angle.
     if (!(m > 0.0 && m < 0x1p20)) return {0.0, 0.0, false};
     const double tA = p * std::log(m);
@@ -45,7 +45,7 @@ TurnEstimate EstimateTurn(double m, double p) {
     const double product = std::exp(tA) * (1440.0 / std::exp(tP));
     const double theta = 720.0 - product;
     const double thetaError =
-        (std::fabs(product) * (2.0 * (std::fabs(tA) + std::fabs(tP)) + 8.0) + 4096.0) * kEps;
+        (std::fabs(product) * (3.0 * (std::fabs(tA) + std::fabs(tP)) + 8.0) + 4096.0) * kEps;
     // DegToRad in double: the constant and the product each within 2^-53.
     const double a = theta * kDegToRad;
     return {a, thetaError * 0.0175 + std::fabs(a) * 2.0 * kEps + 0x1p-60, std::isfinite(a)};
