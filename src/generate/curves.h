@@ -231,9 +231,11 @@ class FixedCurve {
     }
 
     // The chain of extended steps from the power term to the float, monotonic in the power.
+    // The curve's value is a double before a pixel stores it: rounding the extended sum
+    // straight to float would differ where it lies next to a float's midpoint.
     float FloatOfPower(double power) const {
-        if (!out_) return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
         const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
+        if (!out_) return static_cast<float>(r);
         return static_cast<float>(
             static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
     }
