@@ -365,6 +365,78 @@
         <source>オルブゲンデータファイル (*.ORB)</source>
         <translation>GlobeForge settings (*.ORB)</translation>
     </message>
+    <message>
+        <source>別のシード</source>
+        <translation>New seed</translation>
+    </message>
+    <message>
+        <source>乱数のシードを新しく引いてプレビューします (Ctrl+R)</source>
+        <translation>Draw a new random seed and preview it (Ctrl+R)</translation>
+    </message>
+    <message>
+        <source>地表の色マップ</source>
+        <translation>Ground colour map</translation>
+    </message>
+    <message>
+        <source>地表のバンプマップ</source>
+        <translation>Ground bump map</translation>
+    </message>
+    <message>
+        <source>海面のスペキュラーマップ</source>
+        <translation>Sea specular map</translation>
+    </message>
+    <message>
+        <source>雲の色マップ</source>
+        <translation>Cloud colour map</translation>
+    </message>
+    <message>
+        <source>雲のバンプマップ</source>
+        <translation>Cloud bump map</translation>
+    </message>
+    <message>
+        <source>雲の透明度マップ</source>
+        <translation>Cloud transparency map</translation>
+    </message>
+    <message>
+        <source>法線マップ</source>
+        <translation>Normal map</translation>
+    </message>
+    <message>
+        <source>最近使った設定ファイル(&amp;R)</source>
+        <translation>&amp;Recent settings files</translation>
+    </message>
+    <message>
+        <source>編集(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>元に戻す</source>
+        <translation>Undo</translation>
+    </message>
+    <message>
+        <source>やり直し</source>
+        <translation>Redo</translation>
+    </message>
+    <message>
+        <source>自動プレビュー</source>
+        <translation>Live preview</translation>
+    </message>
+    <message>
+        <source>設定の変更を %1 に保存しますか？</source>
+        <translation>Save the changes to the settings in %1?</translation>
+    </message>
+    <message>
+        <source>保存する</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>保存しない</source>
+        <translation>Don't save</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
 </context>
 <context>
     <name>globeforge::GlobeWindow</name>

@@ -20,8 +20,10 @@ void ColorPanel::SetColor(const QColor& color) {
 }
 
 void ColorPanel::SetColorValue(uint32_t value) {
+    if (value == value_) return;
     value_ = value;
     update();
+    emit ColorChanged();
 }
 
 void ColorPanel::paintEvent(QPaintEvent* event) {

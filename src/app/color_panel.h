@@ -19,6 +19,10 @@ class ColorPanel : public QFrame {
     uint32_t ColorValue() const { return value_; }
     void SetColorValue(uint32_t value);
 
+  signals:
+    // The value changed, by the program or the colour dialog.
+    void ColorChanged();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -93,7 +93,11 @@ MainWindow::MainWindow(QWidget* parent)
     ColorDialog1->setObjectName(QStringLiteral("ColorDialog1"));
 
     ConnectHandlers();
+    BuildLiveControls();
     ui_.Timer1->start();
+    history_.Reset(CurrentSettingsText());
+    savedText_ = history_.Current();
+    captionName_ = settingsFileName_;
     UpdateCaption();
 }
 
@@ -107,6 +111,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::PreviewClick() {
     if (IsRendering()) return;
+    ui_.LivePreviewTimer->stop();  // this preview is of the settings it waits for
+    StartPreview(true);
+}
+
+void MainWindow::StartPreview(bool showStages) {
+    previewedText_ = CurrentSettingsText();
     ui_.Go->setEnabled(false);
     FreeRenderMaps(params_);
     GatherRenderParams(params_);
@@ -120,11 +130,13 @@ void MainWindow::PreviewClick() {
         for (const MapSlot& slot : kMapSlots)
             (params_.*slot.name).assign(1, '-');  // not = "-": a GCC 12 -Wrestrict false alarm
     }
-    StartRender(false);
+    StartRender(false, showStages);
 }
 
 void MainWindow::GoClick() {
     if (IsRendering()) return;
+    ui_.LivePreviewTimer->stop();
+    previewedText_.clear();  // the preview area will show this render's maps
     ui_.Go->setEnabled(false);
     FreeRenderMaps(params_);
     GatherRenderParams(params_);
@@ -133,14 +145,24 @@ void MainWindow::GoClick() {
 }
 
 void MainWindow::RenderAbortClick() {
-    ctx_.AbortRequested = true;
+    ui_.LivePreviewTimer->stop();
+    previewPending_ = false;
+    if (IsRendering()) CancelRender();
 }
 
-void MainWindow::StartRender(bool fullRender) {
+// The driver clears the flag once at its start, so it is raised again until the worker is done.
+void MainWindow::CancelRender() {
+    ctx_.AbortRequested = true;
+    abortTimer_->start();
+}
+
+void MainWindow::StartRender(bool fullRender, bool showStages) {
     // Refuse further commands at once, before the worker gets to set the flag itself.
     busy_ = true;
+    fullRender_ = fullRender;
     ctx_.Rendering = true;
     ui_.ExportGltf1->setEnabled(false);  // the maps are about to be replaced
+    sink_->SetShowImages(showStages);
     ctx_.SetProgressTargets(sink_);
     workerDone_ = false;
     emit renderStarted();
@@ -173,7 +195,16 @@ void MainWindow::StartRender(bool fullRender) {
 
 void MainWindow::RenderEnded(const RenderOutcome& outcome) {
     if (worker_.joinable()) worker_.join();
+    abortTimer_->stop();
     if (closing_) return;  // the window is going away: no dialogs, nothing to show
+    if (previewPending_) {
+        // Its maps are of older settings: the newer preview replaces them at once.
+        previewPending_ = false;
+        busy_ = false;
+        StartPreview(false);
+        return;
+    }
+    if (!outcome.completed && !fullRender_) previewedText_.clear();
     if (!outcome.failure.empty()) ShowErrorReport(QString::fromStdString(outcome.failure));
     if (outcome.saveFailed) {
         QApplication::beep();
@@ -285,7 +316,8 @@ void MainWindow::BumpNameChange() {
 
 void MainWindow::UpdateCaption() {
     setWindowTitle(kProductTitle + QStringLiteral(" ") + QString::fromUtf8(kVersionText) +
-                   QStringLiteral(" - ") + settingsFileName_);
+                   QStringLiteral(" - ") + captionName_ +
+                   (IsModified() ? QStringLiteral("*") : QString()));
 }
 
 // ---- Picture and colour dialogs.
@@ -399,9 +431,14 @@ void MainWindow::showEvent(QShowEvent* event) {
     shownOnce_ = true;
     UpdateCaption();
     ReadPreferences();
+    ReadLivePreferences();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!closing_ && !ConfirmDiscardChanges()) {
+        event->ignore();
+        return;
+    }
     closing_ = true;
     StopRender();
     event->accept();

@@ -2,7 +2,8 @@
 // preview that doubles as the live progress display, and the commands preview, full
 // render, abort, settings files, JPEG quality and the outputs for 3D work. It owns the one render
 // record; a render runs on a worker thread while the window stays responsive, and the window
-// installs the results when the worker hands them back.
+// installs the results when the worker hands them back. Every change of a setting is an undo
+// step and, with live preview on, starts a preview once the changes pause.
 #pragma once
 
 #include <QColor>
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "app/undo_history.h"
 #include "core/language.h"
 #include "core/progress.h"
 #include "core/render_params.h"
@@ -26,6 +28,7 @@ class QColorDialog;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -41,11 +44,13 @@ class JPEGQualityForm;
 class PreviewArea;
 class ProgressGauge;
 class QtProgressSink;
+class RecentFilesMenu;
 
 // Every control of the window, under the name it is known by (also its objectName).
 struct MainWindowControls {
     // Bottom row.
     QLineEdit* Seed = nullptr;
+    QPushButton* NewSeed = nullptr;  // draws another seed and previews it (Ctrl+R)
     QSpinBox* Ovsmp = nullptr;
     QLineEdit* ResX = nullptr;
     QLineEdit* ResY = nullptr;
@@ -139,6 +144,8 @@ struct MainWindowControls {
     QLabel* progress_msg = nullptr;
     ProgressGauge* Progress = nullptr;
     QTimer* Timer1 = nullptr;
+    // Waits for the changes to pause before a live preview starts.
+    QTimer* LivePreviewTimer = nullptr;
 
     // Menu.
     QAction* O1 = nullptr;
@@ -146,6 +153,7 @@ struct MainWindowControls {
     QAction* A1 = nullptr;
     // The planet of the last preview or render as a glTF file; enabled once one has maps.
     QAction* ExportGltf1 = nullptr;
+    QMenu* RecentFiles1 = nullptr;  // the settings files last opened or saved
     QAction* Exit1 = nullptr;
     QAction* JPEGJ1 = nullptr;
     QAction* ExtendedOutput1 = nullptr;
@@ -154,6 +162,9 @@ struct MainWindowControls {
     QAction* LanguageJapanese = nullptr;
     QAction* LanguageEnglish = nullptr;
     QAction* GlobeView1 = nullptr;
+    QAction* LivePreview1 = nullptr;  // checked: every change starts a preview
+    QAction* Undo1 = nullptr;
+    QAction* Redo1 = nullptr;
 };
 
 // The preferences file of this program: beside it when that file exists and can be
@@ -195,9 +206,14 @@ class MainWindow : public QMainWindow {
     // render with the default export options; a failure is reported in a message box.
     bool ExportGltfFile(const QString& fileName);
 
-    // The controls as a settings model, and a model shown in the controls.
+    // The controls as a settings model, and a model shown in the controls (one undo step).
     SettingsModel ModelFromControls() const;
     void ApplyModelToControls(const SettingsModel& model);
+
+    // The settings differ from the file last loaded or saved (from the defaults before that).
+    bool IsModified() const;
+    // The settings files of the file menu's recent list, the newest first.
+    QStringList RecentFiles() const;
 
   signals:
     void renderStarted();
@@ -207,6 +223,8 @@ class MainWindow : public QMainWindow {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private slots:
     void PreviewClick();
@@ -255,6 +273,11 @@ class MainWindow : public QMainWindow {
     void ExtendedOutput1Click();
     void LanguageClick(LanguageChoice choice);
     void GlobeView1Click();
+    void LivePreview1Toggled(bool on);
+    void Undo1Click();
+    void Redo1Click();
+    void NewSeedClick();
+    void LivePreviewTimeout();
 
     // Progress from the render thread, delivered through the event queue.
     void DrawProgressImage(const QImage& picture);
@@ -274,6 +297,9 @@ class MainWindow : public QMainWindow {
     void BuildControls();
     void BuildMenu();
     void ConnectHandlers();
+    // The live instrument's menus, tooltips and change watching, in main_window_live.cpp.
+    void BuildLiveControls();
+    void ReadLivePreferences();
 
     template <class Widget>
     Widget* Control(std::string_view name) const;
@@ -282,13 +308,35 @@ class MainWindow : public QMainWindow {
         ShowMapInPreview(image ? &*image : nullptr);
     }
     void GatherRenderParams(RenderParams& params) const;
-    void StartRender(bool fullRender);
+    // A live preview shows only its result, so the picture goes from one state straight to
+    // the next (and the stages skip the pictures only a display would read).
+    void StartPreview(bool showStages);
+    // A preview of the current settings, now or as soon as a running preview has stopped.
+    void PreviewNow();
+    void StartRender(bool fullRender, bool showStages = true);
+    // Asks the running render to stop and keeps asking until its worker is done.
+    void CancelRender();
     void RenderEnded(const RenderOutcome& outcome);
     void StopRender();
     void PickPictureToOpen(QLineEdit* field);
     void PickPictureToSave(QLineEdit* field);
     void PickPanelColor(ColorPanel* panel);
     void ShowErrorReport(const QString& text);
+
+    // A setting changed (source: the control, or the window for a whole model).
+    void ParameterChanged(QObject* source);
+    void ScheduleLivePreview();
+    std::string CurrentSettingsText() const;
+    // Shows a step of the undo history.
+    void ShowSettingsText(const std::string& text);
+    void UpdateUndoActions();
+    // The current settings file was loaded or saved: it names the caption, its settings are
+    // the unmodified ones and it heads the recent files.
+    void SettingsFileTaken();
+    // With unsaved changes, asks whether to save them first; false when the user cancels
+    // (or the save fails).
+    bool ConfirmDiscardChanges();
+    void OpenAfterAsking(const QString& fileName);
 
     MainWindowControls ui_;
     RenderParams params_;
@@ -309,6 +357,11 @@ class MainWindow : public QMainWindow {
     QColor lastDialogColor_ = Qt::black;
 
     QString settingsFileName_;
+    QString captionName_;    // the file the caption names: the last one loaded or saved
+    std::string savedText_;  // the settings of that file
+    UndoHistory history_;
+    RecentFilesMenu* recentFiles_ = nullptr;
+    int applying_ = 0;  // controls are being set from a model: no step per control
     std::string versionText_{kProgramVersion};  // of the last settings file loaded
     QString preferencesFileName_;
     bool shownOnce_ = false;
@@ -317,6 +370,12 @@ class MainWindow : public QMainWindow {
     std::thread worker_;
     std::atomic<bool> workerDone_{true};
     bool busy_ = false;
+    bool fullRender_ = false;  // the render running (or last run) is a full one
+    // A preview of newer settings waits for the running one to stop.
+    bool previewPending_ = false;
+    // The settings of the preview running or shown, so an unchanged state is not drawn again.
+    std::string previewedText_;
+    QTimer* abortTimer_ = nullptr;
 };
 
 }  // namespace globeforge

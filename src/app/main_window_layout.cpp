@@ -309,6 +309,7 @@ QHBoxLayout* BuildBottomRow(MainWindowControls& c, QWidget* central) {
     bottom->setSpacing(4);
     c.Seed = MakeEdit(central, "Seed", QStringLiteral("65536"));
     c.Seed->setFixedWidth(90);
+    c.NewSeed = MakeButton(central, "NewSeed", MainWindow::tr("別のシード"));
     c.Ovsmp = new QSpinBox(central);
     c.Ovsmp->setObjectName(QStringLiteral("Ovsmp"));
     c.Ovsmp->setRange(1, 9);
@@ -326,6 +327,7 @@ QHBoxLayout* BuildBottomRow(MainWindowControls& c, QWidget* central) {
     c.RenderAbort->setFixedSize(80, 26);
     bottom->addWidget(MakeLabel(central, MainWindow::tr("乱数のシード")));
     bottom->addWidget(c.Seed);
+    bottom->addWidget(c.NewSeed);
     bottom->addSpacing(12);
     bottom->addWidget(MakeLabel(central, MainWindow::tr("オーバーサンプリング")));
     bottom->addWidget(c.Ovsmp);

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStringList>
 #include <optional>
 
 #include "app/app_language.h"
@@ -120,8 +121,10 @@ SettingsModel MainWindow::ModelFromControls() const {
 }
 
 // Setting a text field fires its change handler, so the full-render button follows the
-// output names of a loaded file.
+// output names of a loaded file. The controls' own change reports wait: the whole model is
+// one step.
 void MainWindow::ApplyModelToControls(const SettingsModel& model) {
+    ++applying_;
     versionText_ = model.VersionText;
     for (const SettingInfo& info : SettingsTable()) {
         switch (info.kind) {
@@ -161,6 +164,8 @@ void MainWindow::ApplyModelToControls(const SettingsModel& model) {
                 break;
         }
     }
+    --applying_;
+    ParameterChanged(this);
 }
 
 void MainWindow::GatherRenderParams(RenderParams& params) const {
@@ -180,13 +185,27 @@ bool MainWindow::OpenSettingsFile(const QString& fileName) {
         ShowErrorReport(QString::fromStdString(result.message));
         return false;
     }
+    SettingsFileTaken();
     UpdateCaption();
+    // The file loaded leniently; what it had to change is said once, all in one box.
+    if (!result.warnings.empty()) {
+        QStringList lines;
+        for (const std::string& warning : result.warnings) lines << QString::fromStdString(warning);
+        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProductName),
+                        lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
+        box.exec();
+    }
     return true;
 }
 
 bool MainWindow::SaveSettingsFile(const QString& fileName) {
     const SettingsResult result = SaveSettings(ModelFromControls(), ToStd(fileName));
     if (!result.ok) ShowErrorReport(QString::fromStdString(result.message));
+    // A copy saved elsewhere leaves the current file's changes unsaved.
+    if (result.ok && fileName == settingsFileName_) {
+        SettingsFileTaken();
+        UpdateCaption();
+    }
     return result.ok;
 }
 
@@ -198,6 +217,7 @@ bool MainWindow::SaveSettingsFileAs(const QString& fileName) {
 }
 
 void MainWindow::O1Click() {
+    if (!ConfirmDiscardChanges()) return;
     QFileDialog* dialog = SettingsFileDialog(DataOpen, this, "DataOpen", QFileDialog::AcceptOpen,
                                              QFileDialog::ExistingFile);
     if (const std::optional<QString> file = AskSettingsFile(dialog, settingsFileName_))

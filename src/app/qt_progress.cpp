@@ -8,6 +8,7 @@ QtProgressSink::QtProgressSink(QSize imageLimit, QObject* parent)
     : QObject(parent), imageLimit_(imageLimit) {}
 
 void QtProgressSink::DrawProgressImage(const FloatImage& image) {
+    if (!showImages_) return;
     QImage picture = FloatImageToQImage(image, imageLimit_.width(), imageLimit_.height());
     if (!picture.isNull()) emit ImageReady(picture);
 }

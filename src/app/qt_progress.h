@@ -21,6 +21,7 @@ class QtProgressSink final : public QObject, public ProgressSink {
 
     // Called on the render thread.
     void DrawProgressImage(const FloatImage& image) override;
+    bool ShowsImages() const override { return showImages_; }
     void SetMessage(std::string_view message) override;
     // The window runs its own event loop; the worker only calls the optional hook.
     void ProcessPendingEvents() override;
@@ -29,6 +30,10 @@ class QtProgressSink final : public QObject, public ProgressSink {
     // moment when the render is known to be inside its stages. Set only while idle.
     void SetEventHook(std::function<void()> hook) { eventHook_ = std::move(hook); }
 
+    // Whether the stages' pictures are wanted (the render then skips making them when not).
+    // Set only while idle.
+    void SetShowImages(bool show) { showImages_ = show; }
+
   signals:
     void ImageReady(const QImage& image);
     void MessageReady(const QString& text);
@@ -36,6 +41,7 @@ class QtProgressSink final : public QObject, public ProgressSink {
   private:
     QSize imageLimit_;
     std::function<void()> eventHook_;
+    bool showImages_ = true;
 };
 
 }  // namespace globeforge

@@ -1,6 +1,6 @@
 #include "cli/batch_table.h"
 
-#include <charconv>
+#include <optional>
 #include <set>
 
 #include "render/render_planet.h"
@@ -8,21 +8,37 @@
 #include "settings/settings_file.h"
 #include "settings/text_encoding.h"
 #include "settings/tokenizer.h"
+#include "settings/typed_value.h"
 
 namespace globeforge {
 
 namespace {
 
-// A table of a million bad cells must not make a million messages.
-constexpr size_t kMaxErrors = 50;
+// A table of a million bad cells must not make a million messages: the first ones are
+// listed, the rest counted in a last "and N more".
+constexpr size_t kMaxErrors = 20;
 
-void AddError(std::vector<std::string>& errors, std::string message) {
-    if (errors.size() < kMaxErrors) {
-        errors.push_back(std::move(message));
-    } else if (errors.size() == kMaxErrors) {
-        errors.push_back("(more problems not shown)");
+class ErrorList {
+  public:
+    explicit ErrorList(std::vector<std::string>& out) : out_(out) { out_.clear(); }
+    ErrorList(const ErrorList&) = delete;
+    ErrorList& operator=(const ErrorList&) = delete;
+    ~ErrorList() {
+        if (hidden_ > 0) out_.push_back(Concat({"and ", std::to_string(hidden_), " more"}));
     }
-}
+    void Add(std::string message) {
+        if (out_.size() < kMaxErrors) {
+            out_.push_back(std::move(message));
+        } else {
+            ++hidden_;
+        }
+    }
+    bool Empty() const { return out_.empty(); }
+
+  private:
+    std::vector<std::string>& out_;
+    size_t hidden_ = 0;
+};
 
 // Cells are quoted in messages; only their start, with control bytes made visible.
 std::string Shown(std::string_view text) {
@@ -132,13 +148,13 @@ std::string CheckPlanetName(std::string_view name) {
 
 bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::string>& errors) {
     table = {};
-    errors.clear();
+    ErrorList problems(errors);
     const std::string text = DecodeTextFileBytes(bytes);
     const auto lines = Lines(text);
     size_t first = 0;
     while (first < lines.size() && lines[first].second.empty()) ++first;
     if (first == lines.size()) {
-        errors.push_back("the table is empty: it needs a header row with a 'name' column");
+        problems.Add("the table is empty: it needs a header row with a 'name' column");
         return false;
     }
 
@@ -152,7 +168,7 @@ bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::
         const std::string_view key = header[c];
         const std::string where = Where(headerLine, c + 1, key);
         if (!seen.insert(key).second) {
-            AddError(errors, where + ": the column appears twice");
+            problems.Add(where + ": the column appears twice");
             continue;
         }
         if (key == "name") {
@@ -160,18 +176,16 @@ bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::
         } else if (const SettingInfo* info = FindSetting(key); info != nullptr) {
             columns[c] = info;
         } else if (key.empty()) {
-            AddError(errors, where + ": the header cell is empty");
+            problems.Add(where + ": the header cell is empty");
         } else {
-            AddError(errors, where + ": not a settings key (keys are case-sensitive)");
+            problems.Add(where + ": not a settings key (keys are case-sensitive)");
         }
-        // A header of thousands of unknown columns has said enough.
-        if (errors.size() > kMaxErrors) return false;
     }
     if (nameColumn == header.size()) {
-        AddError(errors, Concat({"line ", std::to_string(headerLine),
-                                 ": the header has no 'name' column"}));
+        problems.Add(
+            Concat({"line ", std::to_string(headerLine), ": the header has no 'name' column"}));
     }
-    if (!errors.empty()) return false;
+    if (!problems.Empty()) return false;
     for (const SettingInfo* info : columns) {
         if (info) table.keys.emplace_back(info->key);
     }
@@ -180,15 +194,15 @@ bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::
         const auto& [number, line] = lines[l];
         if (line.empty()) continue;
         if (table.rows.size() == kMaxBatchRows) {
-            AddError(errors, Concat({"line ", std::to_string(number), ": more than ",
-                                     std::to_string(kMaxBatchRows), " planets"}));
+            problems.Add(Concat({"line ", std::to_string(number), ": more than ",
+                                 std::to_string(kMaxBatchRows), " planets"}));
             break;
         }
         const std::vector<std::string_view> cells = Cells(line);
         if (cells.size() > header.size()) {
-            AddError(errors, Concat({"line ", std::to_string(number), ": ",
-                                     std::to_string(cells.size()), " cells, but the header has ",
-                                     std::to_string(header.size()), " columns"}));
+            problems.Add(
+                Concat({"line ", std::to_string(number), ": ", std::to_string(cells.size()),
+                        " cells, but the header has ", std::to_string(header.size()), " columns"}));
             continue;
         }
         BatchRow row;
@@ -196,13 +210,13 @@ bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::
         for (size_t c = 0; c < cells.size(); ++c) {
             const std::string_view cell = cells[c];
             if (cell.size() > kMaxBatchCellBytes) {
-                AddError(errors, Where(number, c + 1, header[c]) + ": the cell is longer than " +
-                                     std::to_string(kMaxBatchCellBytes) + " bytes");
+                problems.Add(Where(number, c + 1, header[c]) + ": the cell is longer than " +
+                             std::to_string(kMaxBatchCellBytes) + " bytes");
                 continue;
             }
             if (HasControlByte(cell)) {
-                AddError(errors,
-                         Where(number, c + 1, header[c]) + ": the cell holds a control character");
+                problems.Add(Where(number, c + 1, header[c]) +
+                             ": the cell holds a control character");
                 continue;
             }
             if (c == nameColumn) {
@@ -213,24 +227,32 @@ bool ReadBatchTable(std::string_view bytes, BatchTable& table, std::vector<std::
         }
         table.rows.push_back(std::move(row));
     }
-    if (errors.empty() && table.rows.empty()) {
-        errors.push_back("the table has a header but no planets");
+    if (problems.Empty() && table.rows.empty()) {
+        problems.Add("the table has a header but no planets");
     }
-    return errors.empty();
+    return problems.Empty();
 }
 
 bool SeedRangeTable(std::string_view range, BatchTable& table, std::string& error) {
     table = {};
     const size_t dots = range.find("..");
-    int64_t a = 0, b = 0;
-    const auto parse = [](std::string_view text, int64_t& out) {
-        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-        return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() &&
-               out >= INT32_MIN && out <= INT32_MAX;
-    };
-    if (dots == std::string_view::npos || !parse(range.substr(0, dots), a) ||
-        !parse(range.substr(dots + 2), b) || b < a) {
+    if (dots == std::string_view::npos) {
         error = Concat({"--seeds needs A..B with whole numbers A <= B, not '", Shown(range), "'"});
+        return false;
+    }
+    // Each end is a seed as --set RandomSeed would take it.
+    int64_t ends[2] = {0, 0};
+    const std::string_view texts[2] = {range.substr(0, dots), range.substr(dots + 2)};
+    for (size_t i = 0; i < 2; ++i) {
+        if (std::optional<std::string> problem = CheckTypedValue("RandomSeed", texts[i])) {
+            error = Concat({"--seeds ", Shown(range), ": ", *problem});
+            return false;
+        }
+        ends[i] = SafeStrToInt(TrimBlanks(texts[i]));
+    }
+    const int64_t a = ends[0], b = ends[1];
+    if (b < a) {
+        error = Concat({"--seeds ", Shown(range), ": the first seed is larger than the last"});
         return false;
     }
     if (b - a >= static_cast<int64_t>(kMaxBatchRows)) {
@@ -264,7 +286,7 @@ std::vector<std::pair<std::string, std::string>> PlanetMaps(const SettingsModel&
 bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
                      std::vector<BatchPlanet>& planets, std::vector<std::string>& errors) {
     planets.clear();
-    errors.clear();
+    ErrorList problems(errors);
     std::set<std::string> names;
     std::vector<BatchPlanet> checked;
     checked.reserve(table.rows.size());
@@ -273,10 +295,10 @@ bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
         const std::string rowText = Concat({"line ", std::to_string(row.line)});
         const std::string where = Concat({rowText, ", column name"});
         if (std::string why = CheckPlanetName(row.name); !why.empty()) {
-            AddError(errors, Concat({where, ": ", why, " ('", Shown(row.name), "')"}));
+            problems.Add(Concat({where, ": ", why, " ('", Shown(row.name), "')"}));
         } else if (!names.insert(AsciiLower(row.name)).second) {
-            AddError(errors, Concat({where, ": the name '", row.name,
-                                     "' is used twice (letter case aside)"}));
+            problems.Add(
+                Concat({where, ": the name '", row.name, "' is used twice (letter case aside)"}));
         }
 
         BatchPlanet planet;
@@ -285,10 +307,15 @@ bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
         planet.settings = base;
         bool rowOk = true;
         for (const auto& [key, value] : row.cells) {
+            if (std::optional<std::string> problem = CheckTypedValue(key, value)) {
+                problems.Add(Concat({rowText, ", column ", key, ": ", *problem}));
+                rowOk = false;
+                continue;
+            }
             const SettingsResult applied =
                 ApplySettingsLine(planet.settings, SettingsLine(key, value));
             if (!applied.ok) {
-                AddError(errors, Concat({rowText, ", column ", key, ": ", applied.message}));
+                problems.Add(Concat({rowText, ", column ", key, ": ", applied.message}));
                 rowOk = false;
             }
         }
@@ -303,7 +330,7 @@ bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
         };
         const RenderParams params = GatherRenderParams(planet.settings);
         if (std::string why = CheckRenderSize(params); !why.empty()) {
-            AddError(errors, Concat({from("OutputResolutionX"), ": ", why}));
+            problems.Add(Concat({from("OutputResolutionX"), ": ", why}));
         }
         std::set<std::string> files{AsciiLower(PlanetSettingsFileName(row.name))};
         for (const MapSlot& slot : kMapSlots) {
@@ -311,15 +338,15 @@ bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
             const std::string_view name = TrimBlanks(MapNameSetting(planet.settings, slot));
             if (name.empty()) continue;
             if (std::string why = CheckMapName(name); !why.empty()) {
-                AddError(errors, Concat({from(key), ": the map name '", Shown(name), "' ", why}));
+                problems.Add(Concat({from(key), ": the map name '", Shown(name), "' ", why}));
             } else if (!files.insert(AsciiLower(name)).second) {
-                AddError(errors, Concat({from(key), ": the map name '", Shown(name),
-                                         "' is used twice in one planet"}));
+                problems.Add(Concat(
+                    {from(key), ": the map name '", Shown(name), "' is used twice in one planet"}));
             }
         }
         checked.push_back(std::move(planet));
     }
-    if (!errors.empty()) return false;
+    if (!problems.Empty()) return false;
     planets = std::move(checked);
     return true;
 }

@@ -61,12 +61,13 @@ struct BatchPlanet {
     SettingsModel settings;
 };
 
-// Applies every row to a copy of base and checks the result: cell values by the rules of a
-// settings-file line, a render size this machine can render, and map names that stay inside
+// Applies every row to a copy of base and checks the result: cell values as typed values of
+// their keys (CheckTypedValue: a whole number within the control's range, True or False, a
+// mode's word, a colour), a render size this machine can render, and map names that stay inside
 // the planet's folder (relative, no "..", no control bytes, no two maps in one file, none
 // named like the planet's settings file). Names must be unique, also ignoring ASCII case
-// (folders of case-insensitive file systems). All problems are collected; planets is filled
-// only when there are none.
+// (folders of case-insensitive file systems). All problems are collected (the first 20, then
+// "and N more"); planets is filled only when there are none.
 bool CheckBatchTable(const SettingsModel& base, const BatchTable& table,
                      std::vector<BatchPlanet>& planets, std::vector<std::string>& errors);
 

@@ -11,6 +11,7 @@
 #include "settings/gather_render_params.h"
 #include "settings/settings_file.h"
 #include "settings/tokenizer.h"
+#include "settings/typed_value.h"
 
 namespace globeforge {
 
@@ -78,11 +79,6 @@ bool ParseGltfOption(const std::string& name, const std::string& value, CliOptio
     return true;
 }
 
-bool IsDecimal(const std::string& text) {
-    int32_t ignored;
-    return ParseInt(text, INT32_MIN, INT32_MAX, ignored);
-}
-
 }  // namespace
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
@@ -115,6 +111,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             options.version = true;
         } else if (name == "--preview") {
             options.preview = true;
+        } else if (name == "--strict") {
+            options.strict = true;
         } else if (name == "--quiet" || name == "-q") {
             options.quiet = true;
         } else if (name == "--out-dir") {
@@ -139,9 +137,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
             options.writeSettings = value;
         } else if (name == "--seed") {
             if (!takeValue()) return false;
-            if (!IsDecimal(value)) {
-                error = "--seed needs an integer between -2147483648 and 2147483647, not '" +
-                        value + "'";
+            if (const std::optional<std::string> problem = CheckTypedValue("RandomSeed", value)) {
+                error = "--seed " + value + ": " + *problem;
                 return false;
             }
             options.seed = value;
@@ -339,6 +336,9 @@ std::string ApplyCliOverrides(const CliOptions& options, SettingsModel& model) {
         if (eq == std::string::npos || FindSetting(key) == nullptr) {
             return "--set needs KEY=VALUE with a settings key, not '" + line + "'";
         }
+        if (const std::optional<std::string> problem = CheckTypedValue(key, line.substr(eq + 1))) {
+            return "--set " + line + ": " + *problem;
+        }
         const SettingsResult applied = ApplySettingsLine(model, line);
         if (!applied.ok) return "--set " + line + ": " + applied.message;
     }
@@ -402,6 +402,9 @@ Options:
   --jpeg-quality Q       JPEG quality 0..100 (default: the preferences file, else 90)
   --threads N            worker threads (default: every core); the maps are the same
   --write-settings FILE  write the settings after the overrides to FILE and exit
+  --strict               refuse a settings file that needed changes to load (a value
+                         out of its range, not a number, an unknown word or key),
+                         instead of warning and rendering with what was used
 
 Globe pictures (the maps a globe needs are made in memory even when the settings
 name none; only named maps are saved; relative names go into --out-dir like maps):

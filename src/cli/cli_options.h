@@ -46,6 +46,7 @@ struct CliOptions {
     bool WantsGltf() const { return !gltf.empty() || gltfEach; }
     bool preview = false;
     bool quiet = false;
+    bool strict = false;  // a settings file's warnings are errors
     bool help = false;
     bool version = false;
     std::optional<LanguageChoice> language;  // --lang; else the locale decides

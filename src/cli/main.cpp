@@ -63,6 +63,18 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
+// A settings file loads leniently and says what it had to change; --strict refuses it then.
+// False when refused.
+bool ReportLoadWarnings(const SettingsResult& loaded, bool strict) {
+    for (const std::string& warning : loaded.warnings) {
+        std::cerr << "globeforge-render: " << (strict ? "" : "warning: ") << warning << "\n";
+    }
+    return !strict || loaded.warnings.empty();
+}
+
+constexpr const char* kStrictRefusal =
+    "--strict: the settings file does not load as written (see above); nothing was rendered";
+
 // Relative map names resolve against --out-dir instead of the current folder.
 void ResolveOutputNames(RenderParams& params, const std::string& outDir) {
     if (outDir.empty()) return;
@@ -142,7 +154,9 @@ int main(int argc, char** argv) {
     std::optional<int32_t> recordedJpegQuality;
     if (!options.settingsFile.empty()) {
         const SettingsResult loaded = LoadSettings(model, options.settingsFile);
+        const bool accepted = ReportLoadWarnings(loaded, options.strict);
         if (!loaded.ok) return Fail(2, loaded.message);
+        if (!accepted) return Fail(2, kStrictRefusal);
     } else if (!options.settingsFrom.empty()) {
         MapProvenance provenance;
         std::string why;
@@ -151,7 +165,9 @@ int main(int argc, char** argv) {
         }
         const SettingsResult applied =
             ApplySettingsText(model, provenance.settingsText, options.settingsFrom);
+        const bool accepted = ReportLoadWarnings(applied, options.strict);
         if (!applied.ok) return Fail(2, applied.message);
+        if (!accepted) return Fail(2, kStrictRefusal);
         recordedJpegQuality = provenance.jpegQuality;
     }
     if (std::string problem = ApplyCliOverrides(options, model); !problem.empty()) {

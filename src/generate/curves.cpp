@@ -3,22 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#if defined(__x86_64__) && defined(__GLIBC__)
-#include <immintrin.h>
-#define GLOBEFORGE_VECTOR_MATH 1
-
-// glibc's vector math library: log and exp of two (SSE2) or four (AVX2) doubles at once.
-extern "C" {
-__m128d _ZGVbN2v_log(__m128d);
-__m128d _ZGVbN2v_exp(__m128d);
-__attribute__((target("avx2"))) __m256d _ZGVdN4v_log(__m256d);
-__attribute__((target("avx2"))) __m256d _ZGVdN4v_exp(__m256d);
-__m128d _ZGVbN2v_sin(__m128d);
-__m128d _ZGVbN2v_cos(__m128d);
-__attribute__((target("avx2"))) __m256d _ZGVdN4v_sin(__m256d);
-__attribute__((target("avx2"))) __m256d _ZGVdN4v_cos(__m256d);
-}
-#endif
+#include "generate/vector_math.h"
 
 namespace globeforge {
 
@@ -148,14 +133,15 @@ float CurveFloat(bool out, double y0, double y1, double x0, double x1, double x,
 // (the sum m rounds in another order, well inside the slack's room); a lane it does not
 // decide (an invalid bracket, a non-finite value, ends that round to two floats) takes the
 // exact steps. The last group repeats its last value in the spare lanes.
-__attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, float* out,
-                                                            size_t count) const {
+__attribute__((target("avx2"))) size_t FixedCurve::FloatsAvx2(const double* x, float* out,
+                                                              size_t count) const {
     const __m256d sign = _mm256_set1_pd(-0.0);
     const __m256d one = _mm256_set1_pd(1.0);
     const __m256d x0 = _mm256_set1_pd(x0_), x1 = _mm256_set1_pd(x1_);
     const __m256d y0 = _mm256_set1_pd(y0_), y1 = _mm256_set1_pd(y1_);
     const __m256d p = _mm256_set1_pd(p_), q = _mm256_set1_pd(q_);
     const __m256d ends = _mm256_add_pd(_mm256_andnot_pd(sign, y0), _mm256_andnot_pd(sign, y1));
+    size_t fallbacks = 0;
     for (size_t i = 0; i < count; i += 4) {
         const size_t n = std::min<size_t>(4, count - i);
         __m256d xs;
@@ -171,7 +157,8 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
         const __m256d y = _mm256_mul_pd(p, _ZGVdN4v_log(_mm256_andnot_pd(sign, base)));
         const __m256d e = _ZGVdN4v_exp(y);
         const __m256d absY = _mm256_andnot_pd(sign, y);
-        const __m256d tolerance = _mm256_mul_pd(_mm256_add_pd(absY, one), _mm256_set1_pd(1e-13));
+        const __m256d tolerance =
+            _mm256_mul_pd(_mm256_add_pd(absY, one), _mm256_set1_pd(kPowerTolerance));
         const __m256d lo = _mm256_mul_pd(e, _mm256_sub_pd(one, tolerance));
         const __m256d hi = _mm256_mul_pd(e, _mm256_add_pd(one, tolerance));
         // Lanes with a zero base (exactly 0 on the exact path) or a power too large for the
@@ -182,42 +169,127 @@ __attribute__((target("avx2"))) void FixedCurve::FloatsAvx2(const double* x, flo
         int decided;
         const __m128 low =
             DecideAffineBracket4Avx2(out_, y0, y1, ends, lo, hi, q, 0x1p-46, decided);
-        const int mask = decided & _mm256_movemask_pd(valid);
+        const int validMask = _mm256_movemask_pd(valid);
+        const int mask = decided & validMask;
         if (mask == 0xf && n == 4) {
             _mm_storeu_ps(out + i, low);
             continue;
         }
         float values[4];
+        double los[4], his[4];
         _mm_storeu_ps(values, low);
+        _mm256_storeu_pd(los, lo);
+        _mm256_storeu_pd(his, hi);
         for (size_t k = 0; k < n; ++k) {
-            out[i + k] = (mask >> k) & 1 ? values[k] : ExactFloat(x[i + k]);
+            if ((mask >> k) & 1) {
+                out[i + k] = values[k];
+                continue;
+            }
+            ++fallbacks;
+            out[i + k] = FallbackFloat(x[i + k], {los[k], his[k], ((validMask >> k) & 1) != 0});
         }
     }
+    return fallbacks;
+}
+
+// FloatsAvx2 in eight lanes, the same bracket, estimates and slack per lane. The lanes the
+// decision leaves are taken after each stretch of values, so the vector loop does not branch.
+__attribute__((target("avx512f"))) size_t FixedCurve::FloatsAvx512(const double* x, float* out,
+                                                                   size_t count) const {
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d x0 = _mm512_set1_pd(x0_), x1 = _mm512_set1_pd(x1_);
+    const __m512d y0 = _mm512_set1_pd(y0_), y1 = _mm512_set1_pd(y1_);
+    const __m512d p = _mm512_set1_pd(p_), q = _mm512_set1_pd(q_);
+    const __m512d ends = _mm512_add_pd(_mm512_abs_pd(y0), _mm512_abs_pd(y1));
+    constexpr size_t kStretch = 64;
+    double los[kStretch], his[kStretch];
+    __mmask8 left[kStretch / 8];
+    size_t fallbacks = 0;
+    for (size_t start = 0; start < count; start += kStretch) {
+        const size_t stretch = std::min(kStretch, count - start);
+        bool any = false;
+        for (size_t j = 0; j < stretch; j += 8) {
+            const size_t i = start + j;
+            const size_t n = std::min<size_t>(8, count - i);
+            const auto lanes = static_cast<__mmask8>((1u << n) - 1);
+            const __m512d xs = _mm512_mask_loadu_pd(_mm512_set1_pd(x[i + n - 1]), lanes, x + i);
+            const __m512d t = _mm512_sub_pd(xs, x0);
+            const __m512d base = out_ ? _mm512_sub_pd(_mm512_sub_pd(x1, t), x0) : t;
+            const __m512d y = _mm512_mul_pd(p, _ZGVeN8v_log(_mm512_abs_pd(base)));
+            const __m512d e = _ZGVeN8v_exp(y);
+            const __m512d absY = _mm512_abs_pd(y);
+            const __m512d tolerance =
+                _mm512_mul_pd(_mm512_add_pd(absY, one), _mm512_set1_pd(kPowerTolerance));
+            const __m512d lo = _mm512_mul_pd(e, _mm512_sub_pd(one, tolerance));
+            const __m512d hi = _mm512_mul_pd(e, _mm512_add_pd(one, tolerance));
+            const __mmask8 valid = _mm512_cmp_pd_mask(absY, _mm512_set1_pd(600.0), _CMP_LT_OQ) &
+                                   _mm512_cmp_pd_mask(base, _mm512_setzero_pd(), _CMP_NEQ_OQ);
+            __mmask8 decided;
+            const __m256 low =
+                DecideAffineBracket8Avx512(out_, y0, y1, ends, lo, hi, q, 0x1p-46, decided);
+            if (n == 8) {
+                _mm256_storeu_ps(out + i, low);
+            } else {
+                float values[8];
+                _mm256_storeu_ps(values, low);
+                std::copy_n(values, n, out + i);
+            }
+            // A lane the bracket cannot serve gets NaN ends: the fallback then takes the
+            // exact steps throughout.
+            const __m512d nan = _mm512_set1_pd(std::numeric_limits<double>::quiet_NaN());
+            _mm512_storeu_pd(los + j, _mm512_mask_blend_pd(valid, nan, lo));
+            _mm512_storeu_pd(his + j, _mm512_mask_blend_pd(valid, nan, hi));
+            left[j / 8] = static_cast<__mmask8>(lanes & ~(decided & valid));
+            any |= left[j / 8] != 0;
+        }
+        if (!any) continue;
+        for (size_t j = 0; j < stretch; ++j) {
+            if (!((left[j / 8] >> (j % 8)) & 1)) continue;
+            const bool valid = !std::isnan(los[j]);
+            out[start + j] = FallbackFloat(x[start + j], {los[j], his[j], valid});
+            ++fallbacks;
+        }
+    }
+    return fallbacks;
 }
 #endif
 
-void FixedCurve::Floats(const double* x, float* out, size_t count) const {
-    if (empty_ || !std::isfinite(q_)) {
-        for (size_t i = 0; i < count; ++i) out[i] = Float(x[i]);
-        return;
-    }
-#ifdef GLOBEFORGE_VECTOR_MATH
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return FloatsAvx2(x, out, count);
-#endif
+size_t FixedCurve::FloatsOneByOne(const double* x, float* out, size_t count) const {
     constexpr size_t kChunk = 64;
     double base[kChunk], y[kChunk], e[kChunk];
+    size_t fallbacks = 0;
     for (size_t start = 0; start < count; start += kChunk) {
         const size_t n = std::min(kChunk, count - start);
         for (size_t i = 0; i < n; ++i) base[i] = PowerBase(x[start + i]);
         ScaledLogsAndExps(base, p_, y, e, n);
         for (size_t i = 0; i < n; ++i) {
             float f;
-            out[start + i] = FloatFromBracket(BracketFromExp(base[i], y[i], e[i]), f)
-                                 ? f
-                                 : ExactFloat(x[start + i]);
+            const PowerBracket bracket = BracketFromExp(base[i], y[i], e[i]);
+            if (FloatFromBracket(bracket, f)) {
+                out[start + i] = f;
+                continue;
+            }
+            ++fallbacks;
+            out[start + i] = FallbackFloat(x[start + i], bracket);
         }
     }
+    return fallbacks;
+}
+
+size_t FixedCurve::Floats(const double* x, float* out, size_t count, Lanes lanes) const {
+    if (empty_ || !std::isfinite(q_)) {
+        for (size_t i = 0; i < count; ++i) out[i] = static_cast<float>((*this)(x[i]));
+        return count;
+    }
+#ifdef GLOBEFORGE_VECTOR_MATH
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx512 && lanes == Lanes::Widest) return FloatsAvx512(x, out, count);
+    if (avx2 && lanes != Lanes::One) return FloatsAvx2(x, out, count);
+#else
+    (void)lanes;
+#endif
+    return FloatsOneByOne(x, out, count);
 }
 
 }  // namespace globeforge

@@ -70,19 +70,25 @@ inline double CurveBias(double y0, double y1, double x0, double x1, double x, do
 }
 
 // Bounds lo <= AbsPower(base, exponent) <= hi from double-precision exp and log, a few times
-// cheaper than the extended-precision power. Their relative error is below
-// (|exponent ln|base|| + 1) x 1e-15; the bounds allow a hundred times that. valid is false
-// where no such bound holds cheaply: a zero base (the power is exactly 0 then, which the
-// exact path gives), results near the ends of the double range, and non-finite values.
+// cheaper than the extended-precision power. valid is false where no such bound holds
+// cheaply: a zero base (the power is exactly 0 then, which the exact path gives), results
+// near the ends of the double range, and non-finite values.
 struct PowerBracket {
     double lo, hi;
     bool valid;
 };
+// The relative width of a bracket, per unit of |y| + 1 for y = exponent ln|base|. The double
+// log within 4 ulp (the vector forms; the scalar ones are within 2) and the product put y
+// within 2^-49.8 |y| of the real exponent, which exp turns into a relative error, and exp adds
+// 4 ulp (2^-50); the extended power errs by 2^-61 (|y| + 1) before its rounding to double
+// (2^-53). Together e lies within 2^-49.7 (|y| + 1) of the exact power, relative; the width
+// is over six times that (|y| < 600, so exp of the error is linear to far below that).
+constexpr double kPowerTolerance = 0x1p-47;
 // The bracket from y = exponent ln|base| and e = exp(y), each as accurate as the C library's
 // log and exp (or their vector forms, at most 4 ulp off).
 inline PowerBracket BracketFromExp(double base, double y, double e) {
     if (!(std::fabs(y) < 600.0)) return {0.0, 0.0, false};
-    const double tolerance = (std::fabs(y) + 1.0) * 1e-13;
+    const double tolerance = (std::fabs(y) + 1.0) * kPowerTolerance;
     return {e * (1.0 - tolerance), e * (1.0 + tolerance), base != 0.0};
 }
 inline PowerBracket BracketAbsPower(double base, double exponent) {
@@ -161,13 +167,17 @@ class FixedCurve {
         if (empty_ || !std::isfinite(q_)) return static_cast<float>((*this)(x));
         const double base = PowerBase(x);
         float f;
-        if (FloatFromBracket(BracketAbsPower(base, p_), f)) return f;
-        return ExactFloat(x);
+        const PowerBracket bracket = BracketAbsPower(base, p_);
+        if (FloatFromBracket(bracket, f)) return f;
+        return FallbackFloat(x, bracket);
     }
 
     // Float for count values of x at once, the same floats: the logarithms and exponentials
-    // of the brackets are taken several at a time.
-    void Floats(const double* x, float* out, size_t count) const;
+    // of the brackets are taken several at a time, in the widest lanes the processor offers
+    // or narrower ones (a test asks for each it can run). Returns how many of the values
+    // took the fallback of the exact steps.
+    enum class Lanes { Widest, Four, One };
+    size_t Floats(const double* x, float* out, size_t count, Lanes lanes = Lanes::Widest) const;
 
     // The base of the curve's power term for the x given, and the exponent: the same for
     // every curve that shares x0, x1 and p, whatever y0 and y1 (see Apply).
@@ -183,8 +193,12 @@ class FixedCurve {
     }
 
   private:
-    // Floats four values at a time in AVX2 lanes, where the processor has them.
-    void FloatsAvx2(const double* x, float* out, size_t count) const;
+    // Floats four values at a time in AVX2 lanes, or eight in AVX-512 ones, where the
+    // processor has them.
+    size_t FloatsAvx2(const double* x, float* out, size_t count) const;
+    size_t FloatsAvx512(const double* x, float* out, size_t count) const;
+    // Floats deciding one value at a time, their logarithms and exponentials taken together.
+    size_t FloatsOneByOne(const double* x, float* out, size_t count) const;
 
     double Power(double t) const {
         return static_cast<double>(static_cast<Extended>(AbsPower(t, p_)) * q_ + y0_);
@@ -202,18 +216,28 @@ class FixedCurve {
 
     // static_cast<float>((*this)(x)), through ChainedPower.
     float ExactFloat(double x) const {
-        if (!out_) {
-            return ChainedPower(x - x0_, p_, [this](double power) {
-                return static_cast<float>(static_cast<Extended>(power) * q_ + y0_);
-            });
-        }
-        const double t = x - x0_;
-        const double m = x1_ - t;
-        return ChainedPower(m - x0_, p_, [this](double power) {
-            const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
-            return static_cast<float>(
-                static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
-        });
+        return ChainedPower(PowerBase(x), p_, [this](double power) { return FloatOfPower(power); });
+    }
+
+    // ExactFloat(x) for a lane whose double decision failed, from the lane's bracket of the
+    // power when it has one: the exact chain at both ends, the exact power only when they give
+    // two floats.
+    float FallbackFloat(double x, const PowerBracket& bracket) const {
+        if (!bracket.valid) return ExactFloat(x);
+        const float lo = FloatOfPower(bracket.lo);
+        const float hi = FloatOfPower(bracket.hi);
+        if (std::bit_cast<uint32_t>(lo) == std::bit_cast<uint32_t>(hi)) return lo;
+        return FloatOfPower(AbsPower(PowerBase(x), p_));
+    }
+
+    // The chain of extended steps from the power term to the float, monotonic in the power.
+    // The curve's value is a double before a pixel stores it: rounding the extended sum
+    // straight to float would differ where it lies next to a float's midpoint.
+    float FloatOfPower(double power) const {
+        const double r = static_cast<double>(static_cast<Extended>(power) * q_ + y0_);
+        if (!out_) return static_cast<float>(r);
+        return static_cast<float>(
+            static_cast<double>(static_cast<Extended>(y0_) + (static_cast<Extended>(y1_) - r)));
     }
 
     double y0_, y1_, x0_, x1_, p_;

@@ -1,16 +1,23 @@
 #include "generate/warp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 
 #include "core/parallel.h"
 #include "exact/lerp.h"
 #include "generate/curves.h"
+#include "generate/warp_turn.h"
 
 namespace globeforge {
 
 namespace {
+
+using warp_turn::EstimateTurns;
+using warp_turn::kEps;
+using warp_turn::TurnAngle;
+using warp_turn::TurnEstimate;
 
 // Brings a position outside [0, n - 1] back into [0, n), keeping its fraction. A value
 // between n - 1 and n is left alone; bilinear sampling wraps it.
@@ -27,18 +34,6 @@ namespace {
 double LatitudeFactor(int32_t height, Extended y) {
     const double halfH = height / 2.0;
     return CurveOut(20, 1, halfH, 0, static_cast<double>(std::fabs(y - halfH)), 3);
-}
-
-// CurveOut(-720, 720, 0, 512, qR, p) step for step, with the logarithm of the interval
-// length, the same for every pixel, taken once.
-const Extended kLog512 = AbsPowerLog(512.0);
-double TurnAngle(double qR, double p) {
-    const double t = qR - 0.0;
-    const double m = 512.0 - t;
-    const double q = static_cast<double>((static_cast<Extended>(720.0) - (-720.0)) /
-                                         AbsPowerFromLog(512.0, kLog512, p));
-    const double r = static_cast<double>(static_cast<Extended>(AbsPower(m - 0.0, p)) * q + -720.0);
-    return static_cast<double>(static_cast<Extended>(-720.0) + (static_cast<Extended>(720.0) - r));
 }
 
 // What a warp-map pixel and its draw make of the displacement before it is turned: the
@@ -76,12 +71,10 @@ Vector2 Offset(const FloatPixel& q, int32_t width, int32_t height, Extended stre
 // estimated in double precision with a bound on its distance from the exact one, and the
 // sample is taken where every position within the bound gives the same floats; elsewhere
 // (about one pixel in ten thousand) the exact steps decide. The bounds assume the C
-// library's double exp, log, sin and cos within 2 ulps, and its extended ones within 2
-// ulps of the extended format; both are documented below 1.
-constexpr double kEps = 0x1p-52;  // 2^-52: an ulp of doubles in [1, 2)
-const double kLn512 = std::log(512.0);
-const double kDegToRad = static_cast<double>(DegToRad(1.0L));
-
+// library's double exp, log, sin and cos within 2 ulps (4 for the vector forms), and its
+// extended ones within 2 ulps of the extended format; both are documented below that. The
+// turn and its estimates are in warp_turn.h.
+//
 // A coordinate of the warped position is estimated as an Estimate (exact/decide.h): the
 // double value and a bound on its distance from the extended one.
 
@@ -149,33 +142,6 @@ struct QuickTaps {
     TapRange x, y;
 };
 
-// The turn of a pixel in radians, estimated, with its error bound; valid is false where
-// no estimate is made.
-struct TurnEstimate {
-    double a, error;
-    bool valid;
-};
-TurnEstimate EstimateTurn(const FloatPixel& q, const Steer& steer) {
-    // The turn: 720 - 1440 (m / 512)^p. The exact steps round P = 512^p, 1440 / P, m^p, the
-    // product less 720 and the angle to double, each within 2^-53 (the extended powers
-    // within 2^-60 more); the estimate's exponents carry 1.5 ulps of the logarithm and the
-    // product, e^t turns an absolute error of t into a relative one, and the quotient,
-    // product and difference round once each. Both lie within the bound below of the real
-    // angle.
-    const double m = 512.0 - static_cast<double>(q.R);
-    if (!(m > 0.0 && m < 0x1p20)) return {0.0, 0.0, false};
-    const double tA = steer.p * std::log(m);
-    const double tP = steer.p * kLn512;
-    if (!(std::fabs(tA) < 500.0 && std::fabs(tP) < 500.0)) return {0.0, 0.0, false};
-    const double product = std::exp(tA) * (1440.0 / std::exp(tP));
-    const double theta = 720.0 - product;
-    const double thetaError =
-        (std::fabs(product) * (2.0 * (std::fabs(tA) + std::fabs(tP)) + 8.0) + 4096.0) * kEps;
-    // DegToRad in double: the constant and the product each within 2^-53.
-    const double a = theta * kDegToRad;
-    return {a, thetaError * 0.0175 + std::fabs(a) * 2.0 * kEps + 0x1p-60, std::isfinite(a)};
-}
-
 // The rest of the plan, from the turn and its sine s and cosine c.
 bool PlanQuickSample(const FloatImage& src, const Steer& steer, int32_t width, int32_t height,
                      int32_t x, int32_t y, double latitude, const TurnEstimate& turn, double s,
@@ -207,6 +173,55 @@ bool QuickSample(const FloatImage& src, const QuickTaps& taps, FloatPixel& out) 
            PixelLerpDecidedOver(bottom, top, ty.t0, ty.t1, out);
 }
 
+#if defined(__x86_64__)
+// BorrowColours on pixels held as R, G, B, A lanes.
+__attribute__((target("avx2"), always_inline)) inline void BorrowColours4(__m128& a, __m128& b) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 colours = _mm_castsi128_ps(_mm_set_epi32(0, -1, -1, -1));
+    const __m128 aClear = _mm_cmpeq_ps(a, zero);
+    a = _mm_blendv_ps(a, b, _mm_and_ps(_mm_shuffle_ps(aClear, aClear, 0xff), colours));
+    const __m128 bClear = _mm_cmpeq_ps(b, zero);
+    b = _mm_blendv_ps(b, a, _mm_and_ps(_mm_shuffle_ps(bClear, bClear, 0xff), colours));
+}
+
+// PixelLerpDecidedOver with the four channels in AVX2 lanes: the same decision per channel
+// (a gray pair decides G and B as it decides R, being the same lerp), so the same floats.
+// decided keeps only the lanes this lerp decides too.
+__attribute__((target("avx2"), always_inline)) inline __m128 PixelLerpDecidedOverAvx2(
+    __m128 a, __m128 b, double t0, double t1, int& decided) {
+    BorrowColours4(a, b);
+    int lanes;
+    const __m128 out = LerpDecidedOver4Avx2(a, b, t0, t1, lanes);
+    decided &= lanes;
+    return out;
+}
+
+// QuickSample with the lerps in AVX2 lanes, the pixels kept in registers throughout.
+__attribute__((target("avx2"))) bool QuickSampleAvx2(const FloatImage& src, const QuickTaps& taps,
+                                                     FloatPixel& out) {
+    const TapRange& tx = taps.x;
+    const TapRange& ty = taps.y;
+    const FloatPixel* row0 = src.Row(ty.i0);
+    const FloatPixel* row1 = src.Row(ty.i1);
+    int decided = 0xf;
+    const __m128 top = PixelLerpDecidedOverAvx2(
+        _mm_loadu_ps(&row0[tx.i1].R), _mm_loadu_ps(&row0[tx.i0].R), tx.t0, tx.t1, decided);
+    const __m128 bottom = PixelLerpDecidedOverAvx2(
+        _mm_loadu_ps(&row1[tx.i1].R), _mm_loadu_ps(&row1[tx.i0].R), tx.t0, tx.t1, decided);
+    _mm_storeu_ps(&out.R, PixelLerpDecidedOverAvx2(bottom, top, ty.t0, ty.t1, decided));
+    return decided == 0xf;
+}
+#endif
+
+// QuickSample in the widest lanes the processor has.
+bool QuickSampleWidest(const FloatImage& src, const QuickTaps& taps, FloatPixel& out) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return QuickSampleAvx2(src, taps, out);
+#endif
+    return QuickSample(src, taps, out);
+}
+
 }  // namespace
 
 Vector2 WarpOffset(const FloatPixel& q, int32_t width, int32_t height, Extended strengthX,
@@ -214,16 +229,17 @@ Vector2 WarpOffset(const FloatPixel& q, int32_t width, int32_t height, Extended 
     return Offset(q, width, height, strengthX, strengthY, x, y, LatitudeFactor(height, y), rng);
 }
 
-void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-               double strengthY, RenderContext& ctx) {
+int64_t WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst,
+                  double strengthX, double strengthY, RenderContext& ctx) {
     const int32_t w = dst.Width;
     const int32_t h = dst.Height;
     // Nothing to sample from or steer by: the callers always pass images of dst's size.
-    if (src.PixelCount() == 0 || warpMap.PixelCount() == 0) return;
+    if (src.PixelCount() == 0 || warpMap.PixelCount() == 0) return 0;
     // Every pixel makes one draw in raster order, so a band starting at row y0 starts with
     // the generator advanced by y0 x w draws: the rows can run in any order.
     const Lcg32 start = ctx.rng;
     const uint64_t rowDraws = static_cast<uint64_t>(w);
+    std::atomic<int64_t> exactPixels = 0;
     const bool completed = ParallelRows(
         ctx, h, kBandRows,
         [&](int64_t y0, int64_t y1) {
@@ -238,7 +254,7 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
             };
             Planned planned[kRun];
             TurnEstimate turns[kRun];
-            double angles[kRun], sines[kRun], cosines[kRun];
+            double ms[kRun], ps[kRun], sines[kRun], cosines[kRun];
             for (int32_t y = static_cast<int32_t>(y0); y < y1; ++y) {
                 FloatPixel* out = dst.Row(y);
                 const double latitude = LatitudeFactor(h, y);
@@ -251,10 +267,10 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
                         Planned& plan = planned[x - first];
                         plan.q = GetPixel(warpMap, x, y, Wrap::On);
                         plan.steer = SteerOf(plan.q, rng.RandomReal(), w, h, strengthX, strengthY);
-                        turns[x - first] = EstimateTurn(plan.q, plan.steer);
-                        angles[x - first] = turns[x - first].valid ? turns[x - first].a : 0.0;
+                        ms[x - first] = 512.0 - static_cast<double>(plan.q.R);
+                        ps[x - first] = plan.steer.p;
                     }
-                    SinesAndCosines(angles, sines, cosines, static_cast<size_t>(end - first));
+                    EstimateTurns(ms, ps, turns, sines, cosines, end - first);
                     for (int32_t x = first; x < end; ++x) {
                         Planned& plan = planned[x - first];
                         const TurnEstimate& turn = turns[x - first];
@@ -268,7 +284,8 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
                     }
                     for (int32_t x = first; x < end; ++x) {
                         const Planned& plan = planned[x - first];
-                        if (plan.quick && QuickSample(src, plan.taps, out[x])) continue;
+                        if (plan.quick && QuickSampleWidest(src, plan.taps, out[x])) continue;
+                        exactPixels.fetch_add(1, std::memory_order_relaxed);
                         const Vector2 n = Place(plan.q, plan.steer, w, h, x, y, latitude);
                         out[x] =
                             SampleBilinear(src, static_cast<double>(n.x), static_cast<double>(n.y));
@@ -283,6 +300,7 @@ void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst
             return ctx.StepDone(y, h);
         });
     (void)completed;  // an abort leaves the remaining rows as they were
+    return exactPixels.load();
 }
 
 }  // namespace globeforge

@@ -23,8 +23,9 @@ Vector2 WarpOffset(const FloatPixel& q, int32_t width, int32_t height, Extended 
 
 // dst := src sampled through warpMap (both read with wrap-around), one RandomReal() from
 // ctx.rng per pixel of dst in raster order. Reports the percentage after each row and stops
-// when an abort is requested, leaving the remaining rows of dst as they were.
-void WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst, double strengthX,
-               double strengthY, RenderContext& ctx);
+// when an abort is requested, leaving the remaining rows of dst as they were. Returns how many
+// pixels took the extended steps instead of the double estimates that decide the rest.
+int64_t WarpImage(const FloatImage& src, const FloatImage& warpMap, FloatImage& dst,
+                  double strengthX, double strengthY, RenderContext& ctx);
 
 }  // namespace globeforge

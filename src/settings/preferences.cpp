@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "settings/ini_file.h"
 #include "settings/text_encoding.h"
@@ -18,19 +21,31 @@ namespace {
 
 constexpr const char* kSection = "Orbgen";
 constexpr const char* kJpegQualityKey = "JPEGQuality";
-// The language choice has a section of its own, so "Orbgen" keeps exactly its one key.
-constexpr const char* kLanguageSection = "GlobeForge";
+// The window's own choices have a section of their own, so "Orbgen" keeps exactly its one key.
+constexpr const char* kOwnSection = "GlobeForge";
 constexpr const char* kLanguageKey = "Language";
+constexpr const char* kLivePreviewKey = "LivePreview";
+
+std::string RecentFileKey(size_t index) {
+    return "RecentFile" + std::to_string(index + 1);
+}
+
+using KeyValues = std::vector<std::pair<std::string, std::string>>;
+
+// The preferences as a document; empty when the file cannot be read.
+IniFile ReadPreferences(const std::string& path) {
+    const settings_io::ReadResult file = settings_io::ReadFileBytes(path);
+    return file.ok ? IniFile::Parse(DecodeTextFileBytes(file.bytes)) : IniFile();
+}
 
 std::optional<std::string> ReadPreference(const std::string& path, const char* section,
                                           const char* key) {
-    const settings_io::ReadResult file = settings_io::ReadFileBytes(path);
-    if (!file.ok) return std::nullopt;
-    return IniFile::Parse(DecodeTextFileBytes(file.bytes)).GetValue(section, key);
+    return ReadPreferences(path).GetValue(section, key);
 }
 
-SettingsResult WritePreference(const std::string& path, const char* section, const char* key,
-                               const std::string& value) {
+// Sets every key of values in section, writing the file once.
+SettingsResult WritePreferences(const std::string& path, const char* section,
+                                const KeyValues& values) {
     namespace fs = std::filesystem;
     const auto failure = [&](const std::string& reason) {
         return SettingsResult{
@@ -45,7 +60,7 @@ SettingsResult WritePreference(const std::string& path, const char* section, con
         // Writing now would throw away whatever the unreadable file holds.
         return failure(file.error);
     }
-    ini.SetValue(section, key, value);
+    for (const auto& [key, value] : values) ini.SetValue(section, key, value);
 
     const fs::path parent = fs::path(path).parent_path();
     if (!parent.empty()) {
@@ -56,6 +71,11 @@ SettingsResult WritePreference(const std::string& path, const char* section, con
     const std::string error = settings_io::ReplaceFileAtomically(path, ini.Text());
     if (!error.empty()) return failure(error);
     return {};
+}
+
+SettingsResult WritePreference(const std::string& path, const char* section, const char* key,
+                               const std::string& value) {
+    return WritePreferences(path, section, {{key, value}});
 }
 
 }  // namespace
@@ -71,14 +91,40 @@ SettingsResult WriteJpegQualityPreference(const std::string& path, int quality) 
 }
 
 LanguageChoice ReadLanguagePreference(const std::string& path) {
-    const std::optional<std::string> value = ReadPreference(path, kLanguageSection, kLanguageKey);
+    const std::optional<std::string> value = ReadPreference(path, kOwnSection, kLanguageKey);
     if (!value) return LanguageChoice::Auto;
     return ParseLanguageChoice(*value).value_or(LanguageChoice::Auto);
 }
 
 SettingsResult WriteLanguagePreference(const std::string& path, LanguageChoice choice) {
-    return WritePreference(path, kLanguageSection, kLanguageKey,
+    return WritePreference(path, kOwnSection, kLanguageKey,
                            std::string(LanguageChoiceName(choice)));
+}
+
+bool ReadLivePreviewPreference(const std::string& path) {
+    return ReadPreference(path, kOwnSection, kLivePreviewKey).value_or("1") != "0";
+}
+
+SettingsResult WriteLivePreviewPreference(const std::string& path, bool on) {
+    return WritePreference(path, kOwnSection, kLivePreviewKey, on ? "1" : "0");
+}
+
+std::vector<std::string> ReadRecentFilesPreference(const std::string& path) {
+    const IniFile ini = ReadPreferences(path);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < kMaxRecentFiles; ++i) {
+        std::optional<std::string> name = ini.GetValue(kOwnSection, RecentFileKey(i));
+        if (name && !name->empty()) names.push_back(std::move(*name));
+    }
+    return names;
+}
+
+SettingsResult WriteRecentFilesPreference(const std::string& path,
+                                          const std::vector<std::string>& names) {
+    KeyValues values;
+    for (size_t i = 0; i < kMaxRecentFiles; ++i)
+        values.emplace_back(RecentFileKey(i), i < names.size() ? names[i] : std::string());
+    return WritePreferences(path, kOwnSection, values);
 }
 
 std::string PreferencesFilePath(const std::string& programPath) {

@@ -1,10 +1,12 @@
 // The preferences file: the settings that outlive a run, the JPEG quality, kept as
-// "JPEGQuality" in section "Orbgen" of a small INI file, and the window's language, kept as
-// "Language" in section "GlobeForge". The file lies beside the program
+// "JPEGQuality" in section "Orbgen" of a small INI file, and the window's own choices (its
+// language, live preview, recent settings files) in section "GlobeForge". The file lies beside
+// the program
 // when it can be written there, else in the user's configuration folder.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/language.h"
 #include "settings/settings_file.h"
@@ -27,6 +29,18 @@ LanguageChoice ReadLanguagePreference(const std::string& path);
 
 // Stores the choice the same way as the quality, touching no other key.
 SettingsResult WriteLanguagePreference(const std::string& path, LanguageChoice choice);
+
+// Whether the window previews every change by itself; true unless the stored value is "0".
+bool ReadLivePreviewPreference(const std::string& path);
+SettingsResult WriteLivePreviewPreference(const std::string& path, bool on);
+
+// The settings files last opened or saved, the newest first, at most kMaxRecentFiles of them
+// (keys RecentFile1 to RecentFile8; empty values are unused places).
+inline constexpr size_t kMaxRecentFiles = 8;
+std::vector<std::string> ReadRecentFilesPreference(const std::string& path);
+// Stores the first kMaxRecentFiles names, emptying the places after them.
+SettingsResult WriteRecentFilesPreference(const std::string& path,
+                                          const std::vector<std::string>& names);
 
 // The preferences file for a program file: beside it (the program's name with a short
 // extension replaced by ".INI") when that file exists and may be written; otherwise

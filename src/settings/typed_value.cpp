@@ -64,16 +64,12 @@ ValueRule RuleOf(const SettingInfo& info) {
     return {};
 }
 
+// True or False in any letter case: the words ParseBool reads as they are meant.
 bool IsBoolWord(std::string_view value) {
-    if (ParseBool(value)) return true;
-    constexpr std::string_view kFalse = "false";
-    if (value.size() != kFalse.size()) return false;
-    for (size_t i = 0; i < value.size(); ++i) {
-        char ch = value[i];
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-        if (ch != kFalse[i]) return false;
-    }
-    return true;
+    if (value.size() > 5) return false;
+    std::string lower(value);
+    for (char& ch : lower) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+    return lower == "true" || lower == "false";
 }
 
 // What the value is not, after the value itself: "is not True or False". Whole numbers are

@@ -25,8 +25,10 @@ using testing::WindowTextCollector;
 using testing::WindowUnderTest;
 using testing::WriteFile;
 
-// Items that end the program or write into the current folder.
-const QSet<QString> kNotTriggered = {QStringLiteral("Exit1"), QStringLiteral("S1")};
+// Items that end the program, write into the current folder or change the settings (the
+// open command would then ask about them first).
+const QSet<QString> kNotTriggered = {QStringLiteral("Exit1"), QStringLiteral("S1"),
+                                     QStringLiteral("NewSeed")};
 
 const QString kJapaneseTexts =
     QStringLiteral(GLOBEFORGE_SOURCE_DIR "/tests/data/app/window_texts_ja.txt");

@@ -56,7 +56,8 @@ std::vector<QString> VisiblePreviewButtons(const MainWindow& w) {
 TEST(MainWindowStart, CaptionGoAndPreviewButtons) {
     WindowUnderTest t;
     const MainWindowControls& c = t.window.Controls();
-    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB"));
+    // The test's render size is a change the file does not have yet.
+    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB*"));
     EXPECT_FALSE(c.Go->isEnabled());
     EXPECT_TRUE(VisiblePreviewButtons(t.window).empty());
     EXPECT_EQ(t.window.size(), QSize(873, 755));

@@ -138,9 +138,9 @@ TEST(SettingsBinding, BadLineStopsTheLoadAndTheWindowStaysUsable) {
     EXPECT_EQ(c.DeepSizeX->value(), 5);
     EXPECT_EQ(c.DeepSeaThr->value(), 0);
     EXPECT_EQ(c.DeepColor1->ColorValue(), 0x00000080u);
-    // The name is taken, the caption is not refreshed.
+    // The name is taken, the caption still names the old file (whose settings these are not).
     EXPECT_EQ(t.window.SettingsFileName(), file);
-    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB"));
+    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - 新規.ORB*"));
 
     // A file that cannot be read applies nothing; then a render still runs.
     EXPECT_FALSE(t.window.OpenSettingsFile(dir.filePath(QStringLiteral("missing.ORB"))));
@@ -148,6 +148,25 @@ TEST(SettingsBinding, BadLineStopsTheLoadAndTheWindowStaysUsable) {
     EXPECT_EQ(c.DeepSizeX->value(), 5);
     EXPECT_TRUE(t.Preview());
     EXPECT_EQ(c.progress_msg->text(), QStringLiteral("作画終了"));
+}
+
+TEST(SettingsBinding, LenientFileLoadsAndShowsWhatItChangedOnce) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("lenient.ORB"));
+    WriteFile(file, "CoastLevel 400\r\nGroundMixtureMode add\r\nGroundXWarp 7\r\n");
+    WindowUnderTest t;
+    ModalWatcher watcher;
+    ASSERT_TRUE(t.window.OpenSettingsFile(file));
+    ASSERT_EQ(watcher.MessageTexts().size(), 1);
+    EXPECT_EQ(watcher.MessageTexts().at(0),
+              file + QStringLiteral(" line 1: CoastLevel 400 is out of range, 100 used\n") + file +
+                  QStringLiteral(" line 2: GroundMixtureMode 'add' is not Add, Norm or Sub, Add "
+                                 "kept"));
+    const MainWindowControls& c = t.window.Controls();
+    EXPECT_EQ(c.DeepSeaThr->value(), 100);
+    EXPECT_TRUE(c.DeepAdd->isChecked());
+    EXPECT_EQ(c.DeepSizeX->value(), 7);
+    EXPECT_EQ(t.window.windowTitle(), QStringLiteral("GlobeForge 1.0e-37 - ") + file);
 }
 
 TEST(SettingsBinding, RenderReadsIntegerTextsAndTrimmedNames) {

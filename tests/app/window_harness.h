@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -77,11 +78,14 @@ class ModalWatcher {
     std::function<void(QDialog*)> answer_;
 };
 
-// A shown main window with tiny render sizes.
+// A shown main window with tiny render sizes and preferences of its own. Live preview is off
+// unless asked for: most tests start their previews by clicking.
 class WindowUnderTest {
   public:
-    WindowUnderTest() {
+    explicit WindowUnderTest(bool livePreview = false) {
+        window.SetPreferencesFileName(PreferencesFile());
         window.show();
+        window.Controls().LivePreview1->setChecked(livePreview);
         window.Controls().ResX->setText(QStringLiteral("16"));
         window.Controls().ResY->setText(QStringLiteral("16"));
     }
@@ -99,6 +103,16 @@ class WindowUnderTest {
         return WaitUntil([&] { return finished.count() > 0; });
     }
 
+    // Waits until no preview waits for the changes to pause and no render runs.
+    bool Settle() {
+        return WaitUntil([this] {
+            return !window.IsRendering() && !window.Controls().LivePreviewTimer->isActive();
+        });
+    }
+
+    QString PreferencesFile() const { return preferences.filePath(QStringLiteral("prefs.INI")); }
+
+    QTemporaryDir preferences;
     MainWindow window;
 };
 

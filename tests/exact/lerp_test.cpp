@@ -158,5 +158,51 @@ TEST(LerpDecidedOver, SameFloatForEveryFractionInTheRangeAndItsSlackIsNeeded) {
     EXPECT_FALSE(LerpDecidedOver(0x1p-149f, -0x1p-149f, 0.5, 0.5, out));
 }
 
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) int LerpOver4Avx2Of(const float* a, const float* b, double t0,
+                                                    double t1, float* out) {
+    int decided;
+    _mm_storeu_ps(out, LerpDecidedOver4Avx2(_mm_loadu_ps(a), _mm_loadu_ps(b), t0, t1, decided));
+    return decided;
+}
+#endif
+
+TEST(LerpDecidedOver, FourLanesDecideAsTheScalarForm) {
+#if defined(__x86_64__)
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+    std::vector<Lerp> lerps = HostileLerps();
+    // Zeros of both signs, infinities and NaN among the pairs.
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const float z : {0.0f, -0.0f, inf, -inf, std::numeric_limits<float>::quiet_NaN()}) {
+        lerps.push_back({z, 0.0f, 0.5});
+        lerps.push_back({0.0f, z, 0.25});
+        lerps.push_back({z, z, 0.75});
+    }
+    int decidedLanes = 0;
+    for (size_t i = 0; i + 4 <= lerps.size(); ++i) {
+        // Each case's range, over its own pair and the next three.
+        const double t0 = lerps[i].t;
+        const double t1 = i % 2 == 0 ? t0 : std::min(1.0, t0 + (i % 7) * 0x1p-53);
+        float a[4], b[4], lanes[4];
+        for (int k = 0; k < 4; ++k) {
+            a[k] = lerps[i + static_cast<size_t>(k)].a;
+            b[k] = lerps[i + static_cast<size_t>(k)].b;
+        }
+        const int decided = LerpOver4Avx2Of(a, b, t0, t1, lanes);
+        for (int k = 0; k < 4; ++k) {
+            float scalar;
+            const bool one = LerpDecidedOver(a[k], b[k], t0, t1, scalar);
+            ASSERT_EQ((decided >> k) & 1, one ? 1 : 0) << a[k] << " " << b[k] << " " << t0;
+            if (!one) continue;
+            ++decidedLanes;
+            ASSERT_EQ(Bits(lanes[k]), Bits(scalar)) << a[k] << " " << b[k] << " " << t0;
+        }
+    }
+    EXPECT_GT(decidedLanes, 1000);
+#else
+    GTEST_SKIP() << "x86-64 only";
+#endif
+}
+
 }  // namespace
 }  // namespace globeforge

@@ -10,6 +10,7 @@
 
 #include "cli/batch_index.h"
 #include "fuzz/fuzz_check.h"
+#include "settings/settings_file.h"
 
 using namespace globeforge;
 namespace fs = std::filesystem;
@@ -46,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> errors;
     const bool read = ReadBatchTable(bytes, table, errors);
     FUZZ_CHECK(read == errors.empty());
+    FUZZ_CHECK(errors.size() <= 21);  // the first 20 problems, then "and N more"
     std::string seedError;
     if (!SeedRangeTable(bytes.substr(0, 64), table, seedError)) FUZZ_CHECK(!seedError.empty());
     if (!read) return 0;
@@ -58,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<BatchPlanet> planets;
     const bool checked = CheckBatchTable(base, table, planets, errors);
     FUZZ_CHECK(checked == errors.empty());
+    FUZZ_CHECK(errors.size() <= 21);
+    // A cell the typed check passed is one a settings file takes as written, without a warning.
+    for (size_t r = 0; checked && r < table.rows.size(); ++r) {
+        std::string lines;
+        for (const auto& [key, value] : table.rows[r].cells)
+            lines += SettingsLine(key, value) + "\n";
+        SettingsModel model = base;
+        FUZZ_CHECK(ApplySettingsText(model, lines, "row").warnings.empty());
+    }
     FUZZ_CHECK(checked == (planets.size() == table.rows.size()));
 
     const fs::path root = "/out";

@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SettingsResult loaded = ApplySettingsText(model, text, "fuzz.ORB");
     FUZZ_CHECK(loaded.ok == loaded.message.empty());
     FUZZ_CHECK(loaded.ok == (loaded.line == 0));
+    FUZZ_CHECK(loaded.warnings.size() <= kMaxSettingsWarnings + 1);
 
     SettingsModel reloaded;
     FUZZ_CHECK(ApplySettingsText(reloaded, SettingsText(model), "saved.ORB").ok);

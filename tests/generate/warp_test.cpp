@@ -6,10 +6,13 @@
 #include <tuple>
 #include <vector>
 
+#include "generate/warp_turn.h"
 #include "generator_fixtures.h"
 
 namespace globeforge {
 namespace {
+
+using warp_turn::TurnAngle;
 
 double X(const Vector2& v) {
     return static_cast<double>(v.x);
@@ -81,6 +84,7 @@ TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
     std::mt19937 gen(17);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     const float specials[] = {0.0f, -0.0f, 1e-30f, 1e-7f, 255.0f, 256.0f, 3e5f, -2.5f};
+    int64_t exactPixels = 0, pixels = 0;
     for (const auto& [w, h, sx, sy] : std::vector<std::tuple<int32_t, int32_t, double, double>>{
              {96, 48, 20, 5}, {61, 37, 100, 50}, {40, 20, 3000, 0.5}, {1, 1, 7, 7}}) {
         FloatImage src = MakeImage(w, h);
@@ -100,7 +104,8 @@ TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
         ctx.rng = Lcg32(w * 1000 + h);
         Lcg32 rng = ctx.rng;
         FloatImage out = MakeImage(w, h);
-        WarpImage(src, map, out, sx, sy, ctx);
+        exactPixels += WarpImage(src, map, out, sx, sy, ctx);
+        pixels += int64_t{w} * h;
         for (int32_t y = 0; y < h; ++y) {
             for (int32_t x = 0; x < w; ++x) {
                 const Vector2 n = WarpOffset(map.At(x, y), w, h, sx, sy, x, y, rng);
@@ -108,6 +113,94 @@ TEST(WarpImage, SameSamplesAsTheExtendedSteps) {
                 ASSERT_EQ(std::memcmp(&e, &out.At(x, y), sizeof e), 0)
                     << w << "x" << h << " at " << x << "," << y;
             }
+        }
+    }
+    // Turns at R = 512 and beyond are never estimated; noise and specials leave the
+    // estimates about a third of these samples.
+    EXPECT_GT(exactPixels, 0);
+    EXPECT_LT(exactPixels * 10, pixels * 8);
+}
+
+// The estimated turns hold the exact one within their bounds, one at a time and in the widest
+// lanes: warp-map R from far below 0 to a float below 512, exponents up to where the powers
+// leave the estimates' range, and the sines and cosines of the turns.
+TEST(WarpTurn, EstimatesHoldTheExactTurn) {
+    std::mt19937 gen(31);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> ms, ps;
+    const float rs[] = {std::nextafter(512.0f, 0.0f),
+                        511.5f,
+                        500.0f,
+                        256.0f,
+                        1.0f,
+                        0.0f,
+                        -3.5f,
+                        -1e4f,
+                        -1048000.0f,
+                        -2e6f,
+                        512.0f,
+                        900.0f};
+    const double exponents[] = {0.0, 1e-9, 0.5, 1.0, 2.0, 6.9, 20.0, 36.0, 80.0, 81.0};
+    for (const float r : rs) {
+        for (const double p : exponents) {
+            ms.push_back(512.0 - static_cast<double>(r));
+            ps.push_back(p);
+        }
+    }
+    for (int i = 0; i < 3000; ++i) {
+        ms.push_back(512.0 - static_cast<double>(static_cast<float>(-600 + 1112 * unit(gen))));
+        ps.push_back(12 * unit(gen));
+    }
+    for (const bool widest : {false, true}) {
+        const auto count = static_cast<int32_t>(ms.size());
+        std::vector<warp_turn::TurnEstimate> turns(ms.size());
+        std::vector<double> sines(ms.size()), cosines(ms.size());
+        warp_turn::EstimateTurns(ms.data(), ps.data(), turns.data(), sines.data(), cosines.data(),
+                                 count, widest);
+        int valid = 0, inexact = 0;
+        for (size_t i = 0; i < ms.size(); ++i) {
+            if (!turns[i].valid) continue;
+            ++valid;
+            const double qR = 512.0 - ms[i];
+            const Extended exact = DegToRad(TurnAngle(qR, ps[i]));
+            const double off = std::fabs(static_cast<double>(turns[i].a - exact));
+            inexact += off > 0;
+            ASSERT_LE(off, turns[i].error) << qR << " " << ps[i] << " " << widest;
+            const double trig = turns[i].error + 0x1p-50;
+            ASSERT_LE(std::fabs(static_cast<double>(sines[i] - std::sin(exact))), trig) << qR;
+            ASSERT_LE(std::fabs(static_cast<double>(cosines[i] - std::cos(exact))), trig) << qR;
+        }
+        EXPECT_GT(valid, 2900);
+        EXPECT_GT(inexact, 100);  // the bounds are needed
+    }
+}
+
+// On smooth layers, as the generators make them, the estimates decide nearly every sample.
+TEST(WarpImage, SmoothLayersAreSampledFromTheEstimates) {
+    const int32_t w = 128, h = 64;
+    FloatImage src = MakeImage(w, h);
+    FloatImage map = MakeImage(w, h);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const double u = 6.283185307179586 * x / w, v = 3.141592653589793 * y / h;
+            const auto wave = [&](double a, double b) {
+                return static_cast<float>(128 + 100 * std::sin(a * u) * std::cos(b * v));
+            };
+            const float s = wave(3, 5);
+            src.At(x, y) = {s, s, s, 255};
+            map.At(x, y) = {wave(2, 7), wave(5, 3), wave(4, 4), 255};
+        }
+    }
+    RenderContext ctx;
+    ctx.rng = Lcg32(5);
+    Lcg32 rng = ctx.rng;
+    FloatImage out = MakeImage(w, h);
+    EXPECT_LT(WarpImage(src, map, out, 20, 5, ctx) * 100, int64_t{w} * h);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const Vector2 n = WarpOffset(map.At(x, y), w, h, 20, 5, x, y, rng);
+            const FloatPixel e = SampleBilinear(src, X(n), Y(n));
+            ASSERT_EQ(std::memcmp(&e, &out.At(x, y), sizeof e), 0) << x << "," << y;
         }
     }
 }

@@ -64,9 +64,11 @@ TEST(HostileParameters, SettingsFilesAndOverridesRenderOrRefuseUpFront) {
     const std::string big = std::to_string(kIntMax);
     const std::vector<CliRow> rows = {
         {"zero width", "OutputResolutionX 0\r\n", "", Refused("at least 1 x 1")},
-        {"zero height by --set", "", "--set OutputResolutionY=0", Refused("at least 1 x 1")},
+        {"zero height", "OutputResolutionY 0\r\n", "", Refused("at least 1 x 1")},
+        {"zero height by --set", "", "--set OutputResolutionY=0",
+         Refused("'0' is not a whole number from 1 to")},
         {"negative width", "OutputResolutionX -16\r\n", "", Refused("at least 1 x 1")},
-        {"most negative height", "", "--set OutputResolutionY=-2147483648",
+        {"most negative height", "OutputResolutionY -2147483648\r\n", "",
          Refused("at least 1 x 1")},
         {"1 x 1", "", "--size 1x1", Renders(1, 1)},
         {"3 x 3", "", "--size 3x3", Renders(3, 3)},
@@ -80,8 +82,8 @@ TEST(HostileParameters, SettingsFilesAndOverridesRenderOrRefuseUpFront) {
         {"int max oversampled", "", "--size " + big + "x1 --oversampling 9", Refused("too large")},
         {"hex width", "OutputResolutionX $7fffffff\r\n", "", Refused("too large")},
         // The spin field keeps 1..9, so these are a 1 and a 9.
-        {"oversampling 0", "", "--set OverSampling=0", Renders(16, 8)},
-        {"oversampling 10", "", "--size 4x2 --set OverSampling=10", Renders(4, 2)},
+        {"oversampling 0", "OverSampling 0\r\n", "", Renders(16, 8)},
+        {"oversampling 10", "OverSampling 10\r\n", "--size 4x2", Renders(4, 2)},
         {"oversampling junk", "OverSampling 1e9\r\n", "", Renders(16, 8)},
         {"craters int max", "NumberOfCraters " + big + "\r\n", "", Renders(16, 8)},
         {"craters negative", "NumberOfCraters -5\r\n", "", Renders(16, 8)},
@@ -92,15 +94,15 @@ TEST(HostileParameters, SettingsFilesAndOverridesRenderOrRefuseUpFront) {
         // Only a sliver of the radius draws fits: each crater needs thousands of attempts.
         {"many craters barely fitting",
          "NumberOfCraters " + big + "\r\nCraterBasicRadius 100000\r\n", "", Renders(16, 8)},
-        {"cloud quantity 0", "", "--set CloudQuantity=0", Renders(16, 8)},
-        {"cloud quantity 1000000", "", "--set CloudQuantity=1000000", Renders(16, 8)},
+        {"cloud quantity 0", "CloudQuantity 0\r\n", "", Renders(16, 8)},
+        {"cloud quantity 1000000", "CloudQuantity 1000000\r\n", "", Renders(16, 8)},
         {"track bars beyond their ranges",
          "GroundContr 1000\r\nGroundXWarp 0\r\nGroundYWarp 2147483647\r\nCoastLevel -50\r\n"
          "IceQuantity 2147483647\r\nCraterHeight -1\r\nCraterWarp 100000\r\n"
          "CraterNoise -2147483648\r\nGroundTransparency 500\r\nCloudXWarp -3\r\n"
          "CloudYWarp 1000\r\nCloudTransparency -100\r\nCloudAlphaTransparency 999\r\n",
          "", Renders(16, 8)},
-        {"seed int min", "", "--seed -2147483648", Renders(16, 8)},
+        {"seed int min", "RandomSeed -2147483648\r\n", "", Renders(16, 8)},
     };
 
     // The 65536-pixel rows need about 231 GiB; a machine that has it would really render.
