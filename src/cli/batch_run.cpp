@@ -8,12 +8,17 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "cli/batch_index.h"
+#include "cli/batch_leftovers.h"
+#include "cli/batch_progress.h"
 #include "cli/batch_status.h"
 #include "cli/batch_thumbnail.h"
 #include "image/image_files.h"
@@ -30,93 +35,6 @@ namespace globeforge {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Standard error for every planet at once: one summary line per planet and, on a terminal,
-// a bar of planets done with the latest stage of a planet in progress.
-class ProgressBoard {
-  public:
-    ProgressBoard(size_t total, bool bar) : total_(total), bar_(bar) {}
-
-    void Stage(const std::string& name, std::string_view message) {
-        if (!bar_) return;
-        std::lock_guard lock(mutex_);
-        stage_ = name + ": " + std::string(message);
-        DrawLocked();
-    }
-
-    // Called for every row a render finishes: redrawn at most ten times a second.
-    void Tick() {
-        if (!bar_) return;
-        std::unique_lock lock(mutex_, std::try_to_lock);
-        if (!lock.owns_lock() || Clock::now() - lastDraw_ < std::chrono::milliseconds(100)) {
-            return;
-        }
-        DrawLocked();
-    }
-
-    void PlanetEnded(const std::string& name, const std::string& what) {
-        std::lock_guard lock(mutex_);
-        ++ended_;
-        if (bar_) std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "[%zu/%zu] %s: %s\n", ended_, total_, name.c_str(), what.c_str());
-        if (bar_ && ended_ < total_) DrawLocked();
-        std::fflush(stderr);
-    }
-
-    void Finish() {
-        std::lock_guard lock(mutex_);
-        if (bar_) std::fputs("\r\033[K", stderr);
-        std::fflush(stderr);
-    }
-
-  private:
-    void DrawLocked() {
-        lastDraw_ = Clock::now();
-        constexpr size_t kWidth = 24;
-        const size_t filled = total_ ? ended_ * kWidth / total_ : kWidth;
-        std::string bar(filled, '#');
-        bar.append(kWidth - filled, '-');
-        std::string stage = stage_;
-        if (stage.size() > 60) {
-            // Cut on a character boundary: the stage messages are Japanese.
-            size_t end = 57;
-            while (end > 0 && (static_cast<unsigned char>(stage[end]) & 0xC0) == 0x80) --end;
-            stage = stage.substr(0, end) + "...";
-        }
-        std::fprintf(stderr, "\r[%s] %zu/%zu  %s\033[K", bar.c_str(), ended_, total_,
-                     stage.c_str());
-        std::fflush(stderr);
-    }
-
-    std::mutex mutex_;
-    size_t total_;
-    size_t ended_ = 0;
-    bool bar_;
-    std::string stage_;
-    Clock::time_point lastDraw_{};
-};
-
-class PlanetProgress : public ProgressSink {
-  public:
-    PlanetProgress(RenderContext& ctx, ProgressBoard& board, const std::string& name,
-                   const std::atomic<bool>* stop)
-        : ctx_(ctx), board_(board), name_(name), stop_(stop) {}
-    void DrawProgressImage(const FloatImage&) override {}
-    bool ShowsImages() const override { return false; }
-    void SetMessage(std::string_view message) override { board_.Stage(name_, message); }
-    void ProcessPendingEvents() override {
-        // The render clears its abort flag when it starts: a stop that came before must
-        // still reach it.
-        if (stop_ && stop_->load()) ctx_.AbortRequested.store(true);
-        board_.Tick();
-    }
-
-  private:
-    RenderContext& ctx_;
-    ProgressBoard& board_;
-    const std::string& name_;
-    const std::atomic<bool>* stop_;
-};
 
 bool Stopped(const std::atomic<bool>* stop) {
     return stop && stop->load();
@@ -167,9 +85,22 @@ bool PlanetIsDone(const std::string& outDir, const BatchPlanet& planet, bool rea
 }
 
 // Removes what a render that did not finish may have left of a planet: its maps, settings
-// file, thumbnail and glTF file, then the folders that are left empty.
+// file, thumbnail and glTF file, the temporary files of a killed run's writes in its folders,
+// then the folders that are left empty.
 void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
     const fs::path folder = PlanetFolder(outDir, planet);
+    const std::vector<std::pair<std::string, std::string>> maps = PlanetMaps(planet.settings);
+    // The files a render of the planet writes, by folder.
+    std::map<fs::path, std::set<std::string>> written;
+    written[folder] = {PlanetSettingsFileName(planet.name), planet.name + ".glb"};
+    for (const auto& [key, name] : maps) {
+        const fs::path path = folder / name;
+        written[path.parent_path()].insert(path.filename().string());
+    }
+    for (const auto& [where, names] : written) {
+        RemoveTemporaries(where,
+                          [&](std::string_view name) { return names.count(std::string(name)); });
+    }
     std::error_code ec;
     fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
     fs::remove(ThumbnailPath(outDir, planet), ec);
@@ -178,7 +109,7 @@ void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
     const auto removeFolder = [&](const fs::path& path) {
         if (fs::is_directory(fs::symlink_status(path, ec))) fs::remove(path, ec);
     };
-    for (const auto& [key, name] : PlanetMaps(planet.settings)) {
+    for (const auto& [key, name] : maps) {
         fs::path path = folder / name;
         if (fs::is_regular_file(fs::symlink_status(path, ec))) fs::remove(path, ec);
         // Folders inside the planet's folder that a map name made, innermost first.
@@ -215,14 +146,14 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
         return r;
     };
 
-    // The settings file goes first: without it the folder holds no finished planet.
+    // Whatever an earlier run left of the planet goes first, the settings file with it:
+    // without that file the folder holds no finished planet, and a glTF file or a map of
+    // earlier settings must not pass for this render's.
+    RemovePlanetFiles(outDir, planet);
+    RemoveStatus(outDir, planet);
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) return fail("cannot create folder " + folder.string() + ": " + ec.message());
-    fs::remove(folder / PlanetSettingsFileName(planet.name), ec);
-    RemoveStatus(outDir, planet);
-    // A glTF file of earlier settings must not pass for this render's.
-    fs::remove(ModelPath(outDir, planet), ec);
 
     RenderParams params = GatherRenderParams(planet.settings);
     for (const MapSlot& slot : kMapSlots) {
@@ -274,11 +205,13 @@ PlanetResult RenderOnePlanet(const BatchPlanet& planet, const BatchOptions& opti
         case RenderJobResult::End::Done:
             break;
     }
+    // The record before the settings file: a run killed between the two leaves a planet that
+    // is not done (and is rendered again), never a done one without its timing.
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    WriteStatus(outDir, planet, {"done", seconds, {}});
     const SettingsResult saved =
         SaveSettings(planet.settings, (folder / PlanetSettingsFileName(planet.name)).string());
     if (!saved.ok) return fail(saved.message);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    WriteStatus(outDir, planet, {"done", seconds, {}});
     return {PlanetEnd::Rendered, {}, seconds};
 }
 
@@ -339,6 +272,10 @@ std::string WriteBatchIndex(const std::vector<BatchPlanet>& planets, const std::
     // Shards that finish together each rewrite the index from the folder; the lock makes the
     // last writer one that saw every planet the others finished.
     FolderLock lock(fs::path(outDir) / kBatchStateFolder / "index.lock");
+    // Every writer of the index holds the lock: a temporary file of it is a killed run's.
+    RemoveTemporaries(outDir, [](std::string_view name) {
+        return name == kBatchIndexJson || name == kBatchIndexHtml;
+    });
     std::vector<PlanetRecord> records;
     records.reserve(planets.size());
     for (const BatchPlanet& planet : planets) records.push_back(RecordOf(planet, outDir));
@@ -370,6 +307,17 @@ BatchOutcome RunBatch(const std::vector<BatchPlanet>& planets, const BatchOption
             outcome.failed = mine.size();
             return outcome;
         }
+    }
+
+    // The thumbnails and records of this shard's planets that a killed run was writing.
+    std::unordered_set<std::string> ours;
+    for (const BatchPlanet* planet : mine) {
+        ours.insert(ThumbnailPath(options.outDir, *planet).filename().string());
+        ours.insert(StatusFileName(*planet));
+    }
+    for (const std::string_view sub : {kBatchThumbnailFolder, kBatchStateFolder}) {
+        RemoveTemporaries(fs::path(options.outDir) / sub,
+                          [&](std::string_view name) { return ours.count(std::string(name)) > 0; });
     }
 
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

@@ -15,10 +15,14 @@ namespace globeforge {
 namespace {
 
 fs::path StatusPath(const std::string& outDir, const BatchPlanet& planet) {
-    return fs::path(outDir) / kBatchStateFolder / (planet.name + ".status");
+    return fs::path(outDir) / kBatchStateFolder / StatusFileName(planet);
 }
 
 }  // namespace
+
+std::string StatusFileName(const BatchPlanet& planet) {
+    return planet.name + ".status";
+}
 
 void WriteStatus(const std::string& outDir, const BatchPlanet& planet, const PlanetStatus& s) {
     char seconds[32];

@@ -16,6 +16,9 @@ struct PlanetStatus {
     std::string message;
 };
 
+// The record's name within the state folder.
+std::string StatusFileName(const BatchPlanet& planet);
+
 void WriteStatus(const std::string& outDir, const BatchPlanet& planet, const PlanetStatus& s);
 PlanetStatus ReadStatus(const std::string& outDir, const BatchPlanet& planet);
 // Removes the record (before a planet is rendered again).

@@ -32,10 +32,21 @@ bool PollFor(Ready&& ready) {
 
 ThreadPool::ThreadPool(int workers) {
     threads_.reserve(static_cast<size_t>(std::max(workers, 0)));
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { WorkerLoop(); });
+    try {
+        for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { WorkerLoop(); });
+    } catch (...) {
+        // A thread that cannot be had (no memory for its stack) fails the pool; the ones
+        // already running must be joined first, or their destructors end the program.
+        StopWorkers();
+        throw;
+    }
 }
 
 ThreadPool::~ThreadPool() {
+    StopWorkers();
+}
+
+void ThreadPool::StopWorkers() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;

@@ -46,6 +46,7 @@ class ThreadPool {
 
   private:
     void WorkerLoop();
+    void StopWorkers();
 
     std::mutex mutex_;
     std::condition_variable wake_;

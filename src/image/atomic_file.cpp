@@ -29,7 +29,7 @@ std::string TemporarySuffix() {
     seed += counter.fetch_add(1) * 0x9E3779B97F4A7C15ull;
     static constexpr char kAlphabet[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string suffix = ".tmp-";
+    std::string suffix(kTemporaryMark);
     for (int i = 0; i < 6; ++i) {
         seed ^= seed >> 29;
         seed *= 0xBF58476D1CE4E5B9ull;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace globeforge {
 
@@ -25,5 +26,21 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
 using ByteSink = std::function<bool(std::span<const uint8_t>)>;
 bool WriteFileAtomically(const std::string& path, const std::function<bool(const ByteSink&)>& fill,
                          std::string* error = nullptr);
+
+// Every whole-file writer names its temporary file the target's name, this mark and a unique
+// tail. A process killed before its rename leaves that file behind; whoever writes the target
+// next may remove it.
+inline constexpr std::string_view kTemporaryMark = ".tmp-";
+
+// The name of the file whose write left fileName (a name within a folder), or empty when
+// fileName is no such leftover. The unique tails never hold the mark.
+inline std::string_view TemporaryTarget(std::string_view fileName) {
+    const size_t mark = fileName.rfind(kTemporaryMark);
+    if (mark == std::string_view::npos || mark == 0 ||
+        mark + kTemporaryMark.size() == fileName.size()) {
+        return {};
+    }
+    return fileName.substr(0, mark);
+}
 
 }  // namespace globeforge

@@ -1,6 +1,10 @@
 #include "pipeline/render_job.h"
 
+#include <cstdint>
+#include <new>
 #include <optional>
+#include <string>
+#include <system_error>
 
 #include "output/save_maps.h"
 #include "render/render_planet.h"
@@ -11,8 +15,23 @@ RenderJobResult RunRenderJob(RenderParams& params, RenderContext& ctx, const Ren
     using End = RenderJobResult::End;
     RenderJobResult result;
     std::optional<MapPreEncoder> early;
-    if (job.saveMaps && job.encodeEarly && ctx.threads > 1) early.emplace(params, ctx);
-    result.rendered = RenderPlanet(params, ctx);
+    try {
+        if (job.saveMaps && job.encodeEarly && ctx.threads > 1) early.emplace(params, ctx);
+        result.rendered = RenderPlanet(params, ctx);
+    } catch (const std::bad_alloc&) {
+        // Not every buffer of the stages is checked as it is made; one that cannot be had
+        // (an address-space limit, an overcommitted machine) ends the render like the
+        // checked ones do.
+        result.rendered = false;
+        ctx.failure =
+            "not enough memory for a " +
+            std::to_string(int64_t{params.OutputResolutionX} * params.OverSampling) + " x " +
+            std::to_string(int64_t{params.OutputResolutionY} * params.OverSampling) + " render";
+    } catch (const std::system_error& e) {
+        // A thread whose stack cannot be had, for the same reasons.
+        result.rendered = false;
+        ctx.failure = std::string("cannot start the render's threads: ") + e.what();
+    }
     if (job.rendered) job.rendered();
     result.failure = ctx.failure;
     if (!result.rendered || (job.stopped && job.stopped())) {

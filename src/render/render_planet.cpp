@@ -1,5 +1,6 @@
 #include "render/render_planet.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,15 @@ double PhysicalMemoryBytes() {
     const long pageSize = sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || pageSize <= 0) return std::numeric_limits<double>::infinity();
     return static_cast<double>(pages) * static_cast<double>(pageSize);
+}
+
+// What this process may map in all (ulimit -v), infinite without a limit.
+double AddressSpaceLimitBytes() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return static_cast<double>(limit.rlim_cur);
 }
 
 // Clears the Rendering flag and releases the spare images on every way out of the driver.
@@ -135,6 +145,17 @@ std::string CheckRenderSize(const RenderParams& params) {
         return "a " + std::to_string(f.layerWidth) + " x " + std::to_string(f.layerHeight) +
                " render needs about " + gib(f.peakBytes) + " GiB of memory, this machine has " +
                gib(available) + " GiB";
+    }
+    // Refused before any work rather than some minutes in, when a buffer cannot be had.
+    if (const double limit = AddressSpaceLimitBytes(); f.peakBytes > limit) {
+        const auto mib = [](double b) {
+            return std::to_string(static_cast<int64_t>(b / (1 << 20)));
+        };
+        return "a " + std::to_string(f.layerWidth) + " x " + std::to_string(f.layerHeight) +
+               " render needs about " + mib(f.peakBytes) +
+               " MiB of memory, more than the address-space limit of this process (ulimit -v) "
+               "of " +
+               mib(limit) + " MiB";
     }
     return {};
 }

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "image/atomic_file.h"
+
 namespace globeforge::settings_io {
 
 namespace {
@@ -130,8 +132,8 @@ std::string ReplaceFileAtomically(const std::string& path, const std::string& co
     std::string tempPath;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = target.string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                   std::to_string(counter++);
+        tempPath = target.string() + std::string(kTemporaryMark) + std::to_string(::getpid()) +
+                   "-" + std::to_string(counter++);
         // 0666 lets the umask decide the permissions, as for any newly created file.
         fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return SystemError(errno);

@@ -16,6 +16,8 @@
 
 #include "image/image_files.h"
 #include "output/save_maps.h"
+#include "render/render_planet.h"
+#include "settings/gather_render_params.h"
 #include "settings/preferences.h"
 #include "settings/settings_file.h"
 #include "support/test_files.h"
@@ -190,6 +192,58 @@ TEST(NothingLost, FullDiskKeepsEveryFile) {
     EXPECT_TRUE(FailsUnderAFileSizeLimit(dir, old));
     old.ExpectUnchanged();
 }
+
+// AddressSanitizer reserves terabytes of address space for itself: no limit leaves a render
+// room to run there, so these runs belong to the other builds.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define GLOBEFORGE_TEST_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(GLOBEFORGE_TEST_ASAN)
+// A render under an address-space limit too small for it: refused before any work when the
+// limit is below what its size needs, else ended when a buffer cannot be had. Either way it
+// says so and exits with a status, and the map that was there stays.
+TEST(NothingLost, TooLittleAddressSpaceEndsWithAMessage) {
+    ScratchDir dir;
+    const std::string settings =
+        "GroundAutoCreate True\r\nCloudAutoCreate True\r\nNumberOfCraters 40\r\n"
+        "OutputResolutionX 512\r\nOutputResolutionY 256\r\nOverSampling 2\r\n"
+        "OutputColorMap color.bmp\r\nOutputCloudColorMap clouds.png\r\n";
+    dir.Write("p.ORB", settings);
+    dir.Write("color.bmp", "an earlier colour map");
+    SettingsModel model;
+    ASSERT_TRUE(LoadSettings(model, dir / "p.ORB").ok);
+    const double peak = EstimateRenderFootprint(GatherRenderParams(model)).peakBytes;
+    // Below the estimate; then just above it, where the program, its threads and encoders
+    // need more than the images alone and a buffer or a thread's stack cannot be had (which
+    // one depends on the limit: every step must end well).
+    struct Case {
+        double bytes;
+        int status;
+        std::string message;
+    };
+    std::vector<Case> cases = {{peak - 1e6, 2, "address-space limit"}};
+    for (double more = 1e6; more < 22e6; more += 3e6) {
+        cases.push_back({peak + more, 1, "render failed: "});
+    }
+    for (const auto& [bytes, status, message] : cases) {
+        SCOPED_TRACE(message);
+        testing::RunResult r;
+        const std::optional<bool> ran = RunInChild(
+            [&, limit = static_cast<rlim_t>(bytes)] {
+                const rlimit as{limit, limit};
+                if (setrlimit(RLIMIT_AS, &as) != 0) return false;
+                r = RunRender("p.ORB --quiet --threads 2", dir.path());
+                return r.status == status && Contains(r.output, message);
+            },
+            false);
+        EXPECT_EQ(ran, std::optional<bool>(true));
+        EXPECT_EQ(dir.Read("color.bmp"), "an earlier colour map");
+        EXPECT_EQ(dir.Count(), 2u) << "no map and no temporary";
+    }
+}
+#endif
 
 // A map or settings file named after a device or a pipe (say /dev/null) must not replace it.
 TEST(NothingLost, DevicesAndPipesAreNeverReplaced) {
