@@ -251,15 +251,13 @@ bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Targe
                                  pass.mode(first + static_cast<int32_t>(k)), sampling);
             });
             ParallelForBands(ctx, target.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                const auto from = static_cast<int32_t>(y0), to = static_cast<int32_t>(y1);
+                // A value plane target always has its brush as a plane.
+                const StretchSource source = kValueOut || drawn.plane
+                                                 ? StretchSource(drawn.plane, &live)
+                                                 : StretchSource(*drawn.image, &live);
                 for (const std::optional<StretchPlan>& plan : plans) {
-                    const auto from = static_cast<int32_t>(y0), to = static_cast<int32_t>(y1);
-                    if constexpr (kValueOut) {
-                        plan->PaintBand(StretchSource(drawn.plane, &live), target, from, to);
-                    } else if (drawn.plane) {
-                        plan->PaintBand(StretchSource(drawn.plane, &live), target, from, to);
-                    } else {
-                        plan->PaintBand(StretchSource(*drawn.image, &live), target, from, to);
-                    }
+                    plan->PaintBand(source, target, from, to);
                 }
             });
         }
