@@ -5,6 +5,7 @@
 // come out as the whole rows leave them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -40,6 +41,10 @@ class LiveSpans {
     // Records the spans of row y from a test of its groups of kGroup columns.
     template <typename GroupLive>
     void FindRow(int32_t y, const GroupLive& groupLive);
+    template <size_t floatsPer>
+    void FindRowsOf(const float* data, int32_t y0, int32_t y1);
+    template <size_t floatsPer>
+    void FindRowsAvx2(const float* data, int32_t y0, int32_t y1);
 
     int32_t width_ = 0;
     int32_t height_ = 0;
