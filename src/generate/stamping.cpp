@@ -14,6 +14,7 @@
 #include "generate/curves.h"
 #include "generate/patterns.h"
 #include "generate/warp.h"
+#include "image/live_spans.h"
 #include "image/stretch_plan.h"
 
 namespace globeforge {
@@ -204,6 +205,7 @@ bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Targe
     std::vector<uint32_t> statesAfter;
     std::vector<size_t> order;
     std::vector<float> brushValues;
+    LiveSpans live;
     DeferredBrush deferred(brush, cache, ctx);
     // One epoch per brush: the redraw and all draws of its (up to) ten stamps come first, in
     // the serial order; then every band of target rows replays the stamps in order.
@@ -224,6 +226,16 @@ bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Targe
         if (paint) {
             Brush drawn = deferred.Take(pass.brushLayout, kValueOut ? &brushValues : nullptr);
             if (drawn.layout == SourceLayout::General) drawn.layout = BrushLayout(brush, ctx);
+            // Where the brush is zero the stamps blend nothing: they paint only the rest.
+            live.Reset(brush.Width, brush.Height);
+            ParallelForBands(ctx, brush.Height, kBandRows, [&](int64_t y0, int64_t y1) {
+                const auto from = static_cast<int32_t>(y0), to = static_cast<int32_t>(y1);
+                if (drawn.plane) {
+                    live.FindRows(drawn.plane, from, to);
+                } else {
+                    live.FindRows(*drawn.image, from, to);
+                }
+            });
             plans.assign(rects.size(), std::nullopt);
             // A plan costs about its rectangle's width plus height; the largest go first, so
             // that the threads finish together.
@@ -242,17 +254,13 @@ bool StampAll(const StampPass& pass, FloatImage& brush, BrushCache& cache, Targe
                 // An aborted layer is discarded: an epoch of large stamps on a large layer
                 // would otherwise hold up the abort for its whole length.
                 if (ctx.Aborted()) return;
+                const auto from = static_cast<int32_t>(y0), to = static_cast<int32_t>(y1);
+                // A value plane target always has its brush as a plane.
+                const StretchSource source = kValueOut || drawn.plane
+                                                 ? StretchSource(drawn.plane, &live)
+                                                 : StretchSource(*drawn.image, &live);
                 for (const std::optional<StretchPlan>& plan : plans) {
-                    if constexpr (kValueOut) {
-                        plan->PaintBand(drawn.plane, target, static_cast<int32_t>(y0),
-                                        static_cast<int32_t>(y1));
-                    } else if (drawn.plane) {
-                        plan->PaintBand(drawn.plane, target, static_cast<int32_t>(y0),
-                                        static_cast<int32_t>(y1));
-                    } else {
-                        plan->PaintBand(*drawn.image, target, static_cast<int32_t>(y0),
-                                        static_cast<int32_t>(y1));
-                    }
+                    plan->PaintBand(source, target, from, to);
                 }
             });
         }

@@ -96,6 +96,7 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
                          StretchSampling sampling)
     : layout_(layout),
       srcWidth_(srcWidth),
+      srcHeight_(srcHeight),
       mode_(mode),
       sampling_(sampling),
       wrap_(wrap),
@@ -143,6 +144,86 @@ StretchPlan::StretchPlan(int32_t srcWidth, int32_t srcHeight, SourceLayout layou
     firstRow_ = dstRect.Y;
     rowsRepeat_ = dstRect.H > srcRect.H;
     empty_ = false;
+    FindSegments();
+}
+
+void StretchPlan::FindSegments() {
+    // A stretch reads its source columns left to right, but a bilinear tap past the last
+    // column reads the first, and a rectangle reaching past the source starts over.
+    segments_.clear();
+    uint32_t start = 0;
+    for (size_t j = 1; j <= columns_.size(); ++j) {
+        if (j < columns_.size() && columns_[j].src0 >= columns_[j - 1].src0 &&
+            columns_[j].src1 >= columns_[j - 1].src1) {
+            continue;
+        }
+        if (segments_.size() == kMaxSegments) {
+            segments_.clear();
+            return;
+        }
+        segments_.push_back({start, static_cast<uint32_t>(j)});
+        start = static_cast<uint32_t>(j);
+    }
+}
+
+namespace {
+
+// The first column in [from, to) whose key is at least x, for a key that only grows along
+// the columns, searched from where evenly spread keys would put it.
+template <typename Key>
+uint32_t FirstReaching(const StretchColumn* columns, uint32_t from, uint32_t to, int32_t x,
+                       const Key& key) {
+    const int64_t k0 = key(columns[from]), k1 = key(columns[to - 1]);
+    uint32_t j = from;
+    if (x > k0 && k1 > k0) {
+        const int64_t at = from + (x - k0) * int64_t{to - 1 - from} / (k1 - k0);
+        j = static_cast<uint32_t>(std::min<int64_t>(at, to));
+    }
+    while (j < to && key(columns[j]) < x) ++j;
+    while (j > from && key(columns[j - 1]) >= x) --j;
+    return j;
+}
+
+}  // namespace
+
+size_t StretchPlan::LiveColumns(const LiveSpans& live, const Row& row, ColumnRange* out) const {
+    // The spans of the one or two source rows, merged in order.
+    LiveSpans::Span spans[2 * LiveSpans::kPerRow];
+    const std::span<const LiveSpans::Span> upper = live.Row(row.src0);
+    const std::span<const LiveSpans::Span> lower =
+        row.src1 != row.src0 ? live.Row(row.src1) : std::span<const LiveSpans::Span>();
+    size_t count = 0;
+    for (size_t i = 0, k = 0; i < upper.size() || k < lower.size();) {
+        const bool fromUpper = k == lower.size() || (i < upper.size() && upper[i].x0 < lower[k].x0);
+        const LiveSpans::Span span = fromUpper ? upper[i++] : lower[k++];
+        if (count > 0 && span.x0 <= spans[count - 1].x1) {
+            spans[count - 1].x1 = std::max(spans[count - 1].x1, span.x1);
+        } else {
+            spans[count++] = span;
+        }
+    }
+    // In a segment both taps' columns only grow, and so do the lesser and the greater of
+    // them: the columns with a tap in a span lie between the first whose greater tap
+    // reaches the span and the first whose lesser tap is past it.
+    const auto greater = [](const Column& c) { return std::max(c.src0, c.src1); };
+    const auto lesser = [](const Column& c) { return std::min(c.src0, c.src1); };
+    const Column* columns = columns_.data();
+    size_t n = 0;
+    for (const Segment& segment : segments_) {
+        for (size_t k = 0; k < count; ++k) {
+            const ColumnRange range{
+                FirstReaching(columns, segment.from, segment.to, spans[k].x0, greater),
+                FirstReaching(columns, segment.from, segment.to, spans[k].x1, lesser)};
+            if (range.from >= range.to) continue;
+            // Ranges close together become one: the columns between blend nothing.
+            if (n > 0 && out[n - 1].to + kJoinColumns >= range.from) {
+                out[n - 1].to = std::max(out[n - 1].to, range.to);
+            } else {
+                out[n++] = range;
+            }
+        }
+    }
+    return n;
 }
 
 template <typename Fn>
@@ -197,13 +278,41 @@ StretchPlan::ColumnRuns StretchPlan::WindowRuns(int32_t x0, int32_t x1) const {
 }
 
 template <typename Source, typename Dest>
-void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1,
-                        ColumnRuns runs) const {
-    // Each row of the band that reaches the destination, in each run of columns.
+void StretchPlan::Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1, ColumnRuns runs,
+                        const LiveSpans* live) const {
+    if (live && (segments_.empty() || live->Width() != srcWidth_ || live->Height() != srcHeight_)) {
+        live = nullptr;
+    }
+    // Each row of the band that reaches the destination, in each run of columns, in the
+    // columns whose taps may be other than zero. The columns skipped would blend nothing.
+    // Rows of a stamp taller than its source read the same source rows in turn.
+    ColumnRange ranges[kMaxLiveRanges];
+    size_t n = 0;
+    int32_t rangesSrc0 = -1, rangesSrc1 = -1;
     const auto eachRun = [&](const auto& paintRow) {
         ForEachRowInBand(y0, y1, [&](const Row& row) {
             if (row.dst < 0) return;
-            for (const auto& columns : runs) paintRow(dst.Row(row.dst), row, columns);
+            const auto out = dst.Row(row.dst);
+            if (!live) {
+                for (const auto& columns : runs) paintRow(out, row, columns);
+                return;
+            }
+            if (row.src0 != rangesSrc0 || row.src1 != rangesSrc1) {
+                n = LiveColumns(*live, row, ranges);
+                rangesSrc0 = row.src0;
+                rangesSrc1 = row.src1;
+            }
+            for (const std::span<const Column>& columns : runs) {
+                const size_t from = static_cast<size_t>(columns.data() - columns_.data());
+                const size_t to = from + columns.size();
+                for (size_t k = 0; k < n; ++k) {
+                    const size_t lo = std::max<size_t>(from, ranges[k].from);
+                    const size_t hi = std::min<size_t>(to, ranges[k].to);
+                    if (lo < hi) {
+                        paintRow(out, row, std::span<const Column>(columns_).subspan(lo, hi - lo));
+                    }
+                }
+            }
         });
     };
     WithKernel(mode_, layout_, sampling_, [&]<BlendMode M, SourceLayout L, StretchSampling S>() {
@@ -273,9 +382,9 @@ void StretchPlan::PaintBand(StretchSource src, StretchTarget dst, int32_t y0, in
                 }
                 ();
                 if constexpr (std::is_same_v<decltype(from), const float*>) {
-                    Paint(stretch::ValuePlane{from, srcWidth_}, dest, y0, y1, runs);
+                    Paint(stretch::ValuePlane{from, srcWidth_}, dest, y0, y1, runs, src.live_);
                 } else {
-                    Paint(*from, dest, y0, y1, runs);
+                    Paint(*from, dest, y0, y1, runs, src.live_);
                 }
             }
         },

@@ -18,6 +18,7 @@
 
 #include "image/channel_planes.h"
 #include "image/float_image.h"
+#include "image/live_spans.h"
 #include "image/scalar_image.h"
 #include "image/source_layout.h"
 #include "image/stretch_taps.h"
@@ -31,16 +32,21 @@ namespace globeforge {
 //   of the bytes to read. It paints nothing for General;
 // - an opaque gray source held as a ScalarImage, for a bilinear AddDirect plan, onto a
 //   ScalarImage only.
+// An image or a plane may come with its LiveSpans (found from it as it is now): the plan then
+// paints only the columns whose taps reach them.
 class StretchSource {
   public:
     // Not explicit: callers pass their images and planes as they are.
     StretchSource(const FloatImage& image) : of_(&image) {}
     StretchSource(const float* plane) : of_(plane) {}
     StretchSource(const ScalarImage& image) : of_(&image) {}
+    StretchSource(const FloatImage& image, const LiveSpans* live) : of_(&image), live_(live) {}
+    StretchSource(const float* plane, const LiveSpans* live) : of_(plane), live_(live) {}
 
   private:
     friend class StretchPlan;
     std::variant<const FloatImage*, const float*, const ScalarImage*> of_;
+    const LiveSpans* live_ = nullptr;
 };
 
 // What a plan paints a band into:
@@ -90,18 +96,33 @@ class StretchPlan {
     using Row = StretchRow;
     using ColumnRuns = std::span<const std::span<const Column>>;
 
+    // Columns j with from <= j < to.
+    struct ColumnRange {
+        uint32_t from, to;
+    };
+    // Column ranges where the source columns of each tap only grow, at most kMaxSegments.
+    static constexpr size_t kMaxSegments = 4;
+    static constexpr size_t kMaxLiveRanges = 2 * LiveSpans::kPerRow * kMaxSegments;
+    static constexpr uint32_t kJoinColumns = 8;
+
     template <typename Fn>
     void ForEachRowInBand(int32_t y0, int32_t y1, Fn&& fn) const;
     ColumnRuns WindowRuns(int32_t x0, int32_t x1) const;
+    void FindSegments();
+    // The ranges of columns, in order, outside which every tap of row is zero in live.
+    size_t LiveColumns(const LiveSpans& live, const Row& row, ColumnRange* out) const;
 
-    // Paints the rows y0 <= y < y1, in the runs of columns, with the plan's kernel.
+    // Paints the rows y0 <= y < y1, in the runs of columns, with the plan's kernel; with
+    // live, only the columns LiveColumns gives.
     template <typename Source, typename Dest>
-    void Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1, ColumnRuns runs) const;
+    void Paint(const Source& src, Dest& dst, int32_t y0, int32_t y1, ColumnRuns runs,
+               const LiveSpans* live) const;
     void PaintScalar(const ScalarImage& src, ScalarImage& dst, int32_t y0, int32_t y1,
                      ColumnRuns runs) const;
 
     SourceLayout layout_;
     int32_t srcWidth_ = 0;
+    int32_t srcHeight_ = 0;
     BlendMode mode_;
     StretchSampling sampling_;
     Wrap wrap_;
@@ -112,6 +133,12 @@ class StretchPlan {
     bool rowsRepeat_ = false;      // a stretch taller than its source reads rows again
     std::vector<Column> columns_;  // only the columns that reach the destination
     std::vector<Row> rows_;        // every destination row of the rectangle
+    // The segments of columns_ in which each tap's source column only grows; empty when
+    // there are more than kMaxSegments (live spans are then not used).
+    struct Segment {
+        uint32_t from, to;
+    };
+    std::vector<Segment> segments_;
 };
 
 }  // namespace globeforge

@@ -114,14 +114,17 @@ void FillRowLerps(RowLerps& h, const float* in, std::span<const StretchColumn> c
 }  // namespace
 
 const RowLerps& RowLerpCache::Get(const float* in, std::span<const StretchColumn> columns) {
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < kSlots; ++k) {
         if (slots[k].source == in && slots[k].columns == columns.data() &&
             slots[k].value.size() == columns.size()) {
-            last = k;
+            recent = k;
             return slots[k];
         }
     }
-    last ^= 1;
+    // The slots are filled in turn, passing over the one the last call gave.
+    last = (last + 1) % kSlots;
+    if (last == recent) last = (last + 1) % kSlots;
+    recent = last;
     FillRowLerps(slots[last], in, columns);
     return slots[last];
 }

@@ -22,12 +22,18 @@ struct RowLerps {
     std::vector<uint8_t> state;
 };
 
-// The row lerps of the last two source rows a band's rows read.
+// The row lerps of the last source rows a band's rows read: two rows, in each of the few
+// ranges of columns a row may be painted in.
 struct RowLerpCache {
-    RowLerps slots[2];
-    int last = 0;
-    void Forget() { slots[0].source = slots[1].source = nullptr; }
+    static constexpr int kSlots = 8;
+    RowLerps slots[kSlots];
+    int last = 0;     // the slot filled last
+    int recent = -1;  // the slot got last
+    void Forget() {
+        for (RowLerps& slot : slots) slot.source = nullptr;
+    }
     // The lerps of source row in for the columns, made unless one of the slots holds them.
+    // Never evicts the lerps the call before gave.
     const RowLerps& Get(const float* in, std::span<const StretchColumn> columns);
 };
 
