@@ -104,6 +104,26 @@ TEST(FixedCurve, SameValuesAsTheCurvesAndTheirFloats) {
     }
 }
 
+TEST(FixedCurve, RingSegmentsOfRoundNumbersRoundThroughDouble) {
+    // A ring's inner segment: round ends and whole powers put the extended value next to a
+    // float's midpoint, where rounding it straight to float differs from the double the curve
+    // returns. Every form must store the double's float.
+    for (const double p : {2.0, 4.0}) {
+        const FixedCurve in(FixedCurve::Kind::In, 255, 191.5, 0, 51.2, p);
+        std::vector<double> d(2700);
+        for (size_t n = 0; n < d.size(); ++n) d[n] = std::sqrt(static_cast<double>(n));
+        for (const auto lanes : kAllLanes) {
+            std::vector<float> batch(d.size());
+            in.Floats(d.data(), batch.data(), d.size(), lanes);
+            for (size_t n = 0; n < d.size(); ++n) {
+                const float exact = static_cast<float>(in(d[n]));
+                ASSERT_EQ(std::bit_cast<uint32_t>(in.Float(d[n])), std::bit_cast<uint32_t>(exact));
+                ASSERT_EQ(std::bit_cast<uint32_t>(batch[n]), std::bit_cast<uint32_t>(exact)) << n;
+            }
+        }
+    }
+}
+
 TEST(FixedCurve, FloatsOfDomeProfilesAtEveryDistance) {
     // The carved domes ask for the profile at the root of every integer squared distance,
     // with drawn exponents, up to the rim where the values approach 0 and the float grid is
