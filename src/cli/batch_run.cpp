@@ -97,8 +97,10 @@ void RemovePlanetFiles(const std::string& outDir, const BatchPlanet& planet) {
         const fs::path path = folder / name;
         written[path.parent_path()].insert(path.filename().string());
     }
-    for (const auto& [where, names] : written) {
-        RemoveTemporaries(where,
+    // Not a structured binding: clang does not let a lambda capture one.
+    for (const auto& entry : written) {
+        const std::set<std::string>& names = entry.second;
+        RemoveTemporaries(entry.first,
                           [&](std::string_view name) { return names.count(std::string(name)); });
     }
     std::error_code ec;
